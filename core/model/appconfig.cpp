@@ -1,0 +1,149 @@
+#include "appconfig.h"
+
+#include "../error.h"
+#include "atomicfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace AppConfig {
+
+QString supportFolder()
+{
+    // Computed once per process (thread-safe static initialisation).
+    static const QString folder = [] {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (base.isEmpty())
+            qFatal("No per-user data directory is available; cannot store the gallery.");
+        const QString path = QDir(base).filePath(QStringLiteral("LunvikPhotos"));
+        QDir().mkpath(path); // failures surface in the file operations that follow
+        return path;
+    }();
+    return folder;
+}
+
+QString settingsURL()
+{
+    return QDir(supportFolder()).filePath(QStringLiteral("config.json"));
+}
+
+QString localStateURL()
+{
+    return QDir(supportFolder()).filePath(QStringLiteral("local-gallery.json"));
+}
+
+QString cacheFolder()
+{
+    const QString path = QDir(supportFolder()).filePath(QStringLiteral("cache"));
+    QDir().mkpath(path);
+    return path;
+}
+
+QString cacheFileStem(const QString &photoID)
+{
+    auto unsafe = [](QChar c) {
+        return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QChar(0) || c == QLatin1Char('%');
+    };
+    bool needsEncoding = photoID.startsWith(QLatin1Char('.'));
+    for (const QChar c : photoID) {
+        if (unsafe(c)) {
+            needsEncoding = true;
+            break;
+        }
+    }
+    if (!needsEncoding)
+        return photoID;
+
+    QString stem;
+    stem.reserve(photoID.size() + 8);
+    for (qsizetype i = 0; i < photoID.size(); ++i) {
+        const QChar c = photoID.at(i);
+        if (unsafe(c) || (i == 0 && c == QLatin1Char('.')))
+            stem += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            stem += c;
+    }
+    return stem;
+}
+
+QString cacheURL(const QString &photoID)
+{
+    return QDir(cacheFolder()).filePath(cacheFileStem(photoID) + QStringLiteral(".jpg"));
+}
+
+QString thumbnailCacheURL(const QString &photoID, int width)
+{
+    return QDir(cacheFolder()).filePath(QStringLiteral("%1_w%2.jpg").arg(cacheFileStem(photoID)).arg(width));
+}
+
+void clearPhotoCache()
+{
+    QDir dir(cacheFolder());
+    if (!dir.exists())
+        return;
+    const QFileInfoList items =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &item : items) {
+        if (item.isDir() && !item.isSymLink())
+            QDir(item.absoluteFilePath()).removeRecursively();
+        else
+            QFile::remove(item.absoluteFilePath());
+    }
+}
+
+AppSettings loadSettings()
+{
+    AppSettings settings;
+    QFile file(settingsURL());
+    if (file.open(QIODevice::ReadOnly)) {
+        if (auto decoded = AppSettings::fromJsonBytes(file.readAll()))
+            settings = std::move(*decoded);
+    }
+
+    auto saveQuietly = [&settings] {
+        try {
+            saveSettings(settings);
+        } catch (const Error &) {
+            // The corrected value is still used for this run.
+        }
+    };
+    const QString expected = AppSettings::syncServerBaseURL(settings.debugMode);
+    if (settings.serverBaseURL != expected) {
+        settings.serverBaseURL = expected;
+        saveQuietly();
+    }
+    if (settings.displayName.trimmed().isEmpty()) {
+        settings.displayName = AppSettings::defaultDisplayName;
+        saveQuietly();
+    }
+    return settings;
+}
+
+void saveSettings(const AppSettings &settings)
+{
+    AtomicFile::write(settingsURL(), settings.toJsonBytes(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+LocalStateLoad loadLocalState()
+{
+    const QString path = localStateURL();
+    if (!QFileInfo::exists(path))
+        return {GalleryState::empty(), false};
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        if (auto state = GalleryState::fromJsonBytes(file.readAll()))
+            return {std::move(*state), false};
+        file.close();
+    }
+    QFile::remove(path);
+    return {GalleryState::empty(), true};
+}
+
+void saveLocalState(const GalleryState &state)
+{
+    AtomicFile::write(localStateURL(), state.toJsonBytes());
+}
+
+} // namespace AppConfig

@@ -1,0 +1,50 @@
+// Where the client keeps its files, and loading and saving them.
+//
+// Everything lives in one per-user support folder: the XDG data directory
+// (normally ~/.local/share) plus "LunvikPhotos".
+#pragma once
+
+#include "appsettings.h"
+#include "gallerystate.h"
+
+#include <QString>
+
+namespace AppConfig {
+
+struct LocalStateLoad {
+    GalleryState state;
+    // True exactly when a local file existed but could not be used.
+    bool needsServerPull = false;
+};
+
+QString supportFolder();
+QString settingsURL();
+QString localStateURL();
+// Created (with parents) every time it is asked for.
+QString cacheFolder();
+
+// The cache file name stem of a photo id. Ordinary ids are used as they
+// are; ids that could leave the cache folder or name a hidden file ("/",
+// "\", NUL, a leading ".") are percent-encoded, "%" included, so the mapping
+// stays one-to-one.
+QString cacheFileStem(const QString &photoID);
+QString cacheURL(const QString &photoID);
+QString thumbnailCacheURL(const QString &photoID, int width);
+
+// Removes everything inside the cache folder; never fails.
+void clearPhotoCache();
+
+// Never fails: a missing or corrupt file gives the defaults. The server
+// address is always derived from the debug flag and is corrected on disk.
+AppSettings loadSettings();
+// Throws PlatformError. The file is written with permissions 0600 since it
+// holds the session token.
+void saveSettings(const AppSettings &settings);
+
+// Never fails: a missing file gives an empty state; an unusable one is
+// removed and reported through needsServerPull.
+LocalStateLoad loadLocalState();
+// Throws PlatformError.
+void saveLocalState(const GalleryState &state);
+
+} // namespace AppConfig

@@ -1,0 +1,121 @@
+#include "appsettings.h"
+
+#include "gallerystate.h"
+#include "jsonfields.h"
+
+#include <QJsonDocument>
+
+#include <algorithm>
+
+#ifndef LUNVIK_PRODUCTION_SERVER_URL
+#error "LUNVIK_PRODUCTION_SERVER_URL must be defined by the build"
+#endif
+
+QString SyncServerURLs::productionBaseURL()
+{
+    return QStringLiteral(LUNVIK_PRODUCTION_SERVER_URL);
+}
+
+AppSettings::AppSettings(QString serverBaseURL_, bool debugMode_, QString syncSessionToken_,
+                         QString galleryName_, QString displayName_, double previewPaneSplitFraction_,
+                         qint64 galleryGridColumnCount_, qint64 debugAdvanceIntervalSeconds_)
+    : serverBaseURL(std::move(serverBaseURL_))
+    , debugMode(debugMode_)
+    , syncSessionToken(std::move(syncSessionToken_))
+    , galleryName(std::move(galleryName_))
+    , displayName(normalizedDisplayName(displayName_))
+    , previewPaneSplitFraction(clampedPreviewPaneSplitFraction(previewPaneSplitFraction_))
+    , galleryGridColumnCount(clampedGalleryGridColumnCount(galleryGridColumnCount_))
+    , debugAdvanceIntervalSeconds(clampedDebugAdvanceIntervalSeconds(debugAdvanceIntervalSeconds_))
+{
+}
+
+QString AppSettings::syncServerBaseURL(bool debugMode)
+{
+    return debugMode ? SyncServerURLs::localDevBaseURL : SyncServerURLs::productionBaseURL();
+}
+
+std::optional<QString> AppSettings::syncBearer() const
+{
+    const QString token = syncSessionToken.trimmed();
+    if (token.isEmpty())
+        return std::nullopt;
+    return token;
+}
+
+double AppSettings::clampedPreviewPaneSplitFraction(double x)
+{
+    return std::min(std::max(x, previewPaneSplitFractionMin), previewPaneSplitFractionMax);
+}
+
+int AppSettings::clampedGalleryGridColumnCount(qint64 n)
+{
+    return int(std::clamp<qint64>(n, galleryGridColumnCountMin, galleryGridColumnCountMax));
+}
+
+int AppSettings::clampedDebugAdvanceIntervalSeconds(qint64 n)
+{
+    return int(std::clamp<qint64>(n, debugAdvanceIntervalSecondsMin, debugAdvanceIntervalSecondsMax));
+}
+
+QString AppSettings::normalizedDisplayName(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? defaultDisplayName : trimmed;
+}
+
+QJsonObject AppSettings::toJson() const
+{
+    return QJsonObject{
+        {QLatin1StringView("serverBaseURL"), serverBaseURL},
+        {QLatin1StringView("debugMode"), debugMode},
+        {QLatin1StringView("syncSessionToken"), syncSessionToken},
+        {QLatin1StringView("galleryName"), galleryName},
+        {QLatin1StringView("displayName"), displayName},
+        {QLatin1StringView("previewPaneSplitFraction"), previewPaneSplitFraction},
+        {QLatin1StringView("galleryGridColumnCount"), galleryGridColumnCount},
+        {QLatin1StringView("debugAdvanceIntervalSeconds"), debugAdvanceIntervalSeconds},
+    };
+}
+
+QByteArray AppSettings::toJsonBytes() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact);
+}
+
+std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QString *error)
+{
+    if (!value.isObject()) {
+        if (error)
+            *error = QStringLiteral("settings are not an object");
+        return std::nullopt;
+    }
+    JsonFields f(value.toObject());
+    const AppSettings d;
+    const auto server = f.optionalString(QLatin1StringView("serverBaseURL"));
+    const auto debug = f.optionalBool(QLatin1StringView("debugMode"));
+    const auto token = f.optionalString(QLatin1StringView("syncSessionToken"));
+    const auto gallery = f.optionalString(QLatin1StringView("galleryName"));
+    const auto name = f.optionalString(QLatin1StringView("displayName"));
+    const auto split = f.optionalDouble(QLatin1StringView("previewPaneSplitFraction"));
+    const auto columns = f.optionalInt64(QLatin1StringView("galleryGridColumnCount"));
+    const auto interval = f.optionalInt64(QLatin1StringView("debugAdvanceIntervalSeconds"));
+    if (!f.ok()) {
+        if (error)
+            *error = f.error();
+        return std::nullopt;
+    }
+    return AppSettings(server.value_or(d.serverBaseURL), debug.value_or(d.debugMode),
+                       token.value_or(d.syncSessionToken), gallery.value_or(d.galleryName),
+                       name.value_or(d.displayName), split.value_or(d.previewPaneSplitFraction),
+                       columns.value_or(d.galleryGridColumnCount),
+                       interval.value_or(d.debugAdvanceIntervalSeconds));
+}
+
+std::optional<AppSettings> AppSettings::fromJsonBytes(const QByteArray &bytes, QString *error)
+{
+    const auto object = parseJsonObject(bytes, error);
+    if (!object)
+        return std::nullopt;
+    return fromJson(*object, error);
+}

@@ -1,0 +1,63 @@
+// The user's settings, as stored in config.json: eight values with defaults
+// and the clamping applied on every construction and decode.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+namespace SyncServerURLs {
+// Fixed at build time (CMake cache variable LUNVIK_PRODUCTION_SERVER_URL).
+QString productionBaseURL();
+inline const QString localDevBaseURL = QStringLiteral("http://127.0.0.1:3000");
+} // namespace SyncServerURLs
+
+struct AppSettings {
+    static inline const QString defaultDisplayName = QStringLiteral("Kelvo");
+    static QString productionServerBaseURL() { return SyncServerURLs::productionBaseURL(); }
+    static constexpr double previewPaneSplitFractionDefault = 0.48;
+    static constexpr double previewPaneSplitFractionMin = 0.28;
+    static constexpr double previewPaneSplitFractionMax = 0.72;
+    static constexpr int galleryGridColumnCountDefault = 5;
+    static constexpr int galleryGridColumnCountMin = 2;
+    static constexpr int galleryGridColumnCountMax = 8;
+    static constexpr int debugAdvanceIntervalSecondsDefault = 1800;
+    static constexpr int debugAdvanceIntervalSecondsMin = 60;
+    static constexpr int debugAdvanceIntervalSecondsMax = 86400;
+
+    QString serverBaseURL = productionServerBaseURL();
+    bool debugMode = false;
+    QString syncSessionToken;
+    QString galleryName = QStringLiteral("default");
+    QString displayName = defaultDisplayName;
+    double previewPaneSplitFraction = previewPaneSplitFractionDefault;
+    int galleryGridColumnCount = galleryGridColumnCountDefault;
+    int debugAdvanceIntervalSeconds = debugAdvanceIntervalSecondsDefault;
+
+    AppSettings() = default;
+    // Applies the normalisation: display name trimmed (blank becomes the
+    // default), numbers clamped to their ranges.
+    AppSettings(QString serverBaseURL, bool debugMode, QString syncSessionToken, QString galleryName,
+                QString displayName, double previewPaneSplitFraction, qint64 galleryGridColumnCount,
+                qint64 debugAdvanceIntervalSeconds);
+
+    static AppSettings defaults() { return {}; }
+
+    static QString syncServerBaseURL(bool debugMode);
+    // The stored token trimmed; none when that leaves nothing (no session).
+    std::optional<QString> syncBearer() const;
+
+    static double clampedPreviewPaneSplitFraction(double x);
+    static int clampedGalleryGridColumnCount(qint64 n);
+    static int clampedDebugAdvanceIntervalSeconds(qint64 n);
+    static QString normalizedDisplayName(const QString &name);
+
+    QJsonObject toJson() const;
+    QByteArray toJsonBytes() const;
+    // Missing or null keys keep their defaults; a wrong type fails the decode.
+    static std::optional<AppSettings> fromJson(const QJsonValue &value, QString *error = nullptr);
+    static std::optional<AppSettings> fromJsonBytes(const QByteArray &bytes, QString *error = nullptr);
+
+    bool operator==(const AppSettings &) const = default;
+};

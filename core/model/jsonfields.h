@@ -1,0 +1,38 @@
+// Strict reading of JSON object members, in the manner of the wire format:
+// a required member must be present and non-null, an optional one may be
+// missing or null, and a member of the wrong JSON type fails the decode.
+// The first failure is remembered; later reads return defaults.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+class JsonFields
+{
+public:
+    explicit JsonFields(const QJsonObject &object) : m_object(object) {}
+
+    QString string(QLatin1StringView key);
+    std::optional<QString> optionalString(QLatin1StringView key);
+    qint64 int64(QLatin1StringView key);
+    std::optional<qint64> optionalInt64(QLatin1StringView key);
+    std::optional<bool> optionalBool(QLatin1StringView key);
+    std::optional<double> optionalDouble(QLatin1StringView key);
+    // The raw value of a required member (present and not null).
+    QJsonValue required(QLatin1StringView key);
+    // The raw value of an optional member; Undefined when missing or null.
+    QJsonValue optional(QLatin1StringView key);
+
+    void fail(const QString &reason);
+    bool ok() const { return m_error.isEmpty(); }
+    const QString &error() const { return m_error; }
+
+    // A JSON number holding an integer that fits 64 bits (5 and 5.0 both do).
+    static std::optional<qint64> integerValue(const QJsonValue &value);
+
+private:
+    QJsonObject m_object;
+    QString m_error;
+};

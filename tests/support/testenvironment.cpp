@@ -1,0 +1,44 @@
+#include "testenvironment.h"
+
+#include "model/appconfig.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+std::unique_ptr<QTemporaryDir> &tempHome()
+{
+    static std::unique_ptr<QTemporaryDir> dir;
+    return dir;
+}
+} // namespace
+
+namespace TestEnvironment {
+
+void setUp()
+{
+    tempHome() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lunvik-test-XXXXXX"));
+    const QByteArray path = tempHome()->path().toUtf8();
+    qputenv("HOME", path);
+    qputenv("XDG_DATA_HOME", path + "/data");
+    qputenv("XDG_CONFIG_HOME", path + "/config");
+    qputenv("XDG_DOWNLOAD_DIR", path + "/Downloads");
+    QDir().mkpath(QString::fromUtf8(path + "/Downloads"));
+}
+
+QString home()
+{
+    return tempHome()->path();
+}
+
+void clearSupportFolder()
+{
+    QDir dir(AppConfig::supportFolder());
+    dir.removeRecursively();
+    QDir().mkpath(AppConfig::supportFolder());
+}
+
+} // namespace TestEnvironment

@@ -1,0 +1,30 @@
+// Points the per-user folders (XDG_DATA_HOME, HOME, XDG_DOWNLOAD_DIR) at a
+// fresh temporary folder before anything reads them, so a test never touches
+// the real support folder. Use LUNVIK_TEST_MAIN(TestClass) in place of
+// QTEST_GUILESS_MAIN.
+#pragma once
+
+#include <QString>
+#include <QTest>
+
+namespace TestEnvironment {
+
+// Creates the temporary home; call before the QCoreApplication exists.
+void setUp();
+// The temporary home folder.
+QString home();
+// Removes every file of the support folder (between test functions).
+void clearSupportFolder();
+
+} // namespace TestEnvironment
+
+#define LUNVIK_TEST_MAIN(TestObject)                                                                          \
+    int main(int argc, char **argv)                                                                           \
+    {                                                                                                         \
+        TestEnvironment::setUp();                                                                             \
+        QCoreApplication app(argc, argv);                                                                     \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                              \
+        TestObject tc;                                                                                        \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                            \
+        return QTest::qExec(&tc, argc, argv);                                                                 \
+    }
