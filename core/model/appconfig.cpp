@@ -75,7 +75,10 @@ QString cacheURL(const QString &photoID)
 
 QString thumbnailCacheURL(const QString &photoID, int width)
 {
-    return QDir(cacheFolder()).filePath(QStringLiteral("%1_w%2.jpg").arg(cacheFileStem(photoID)).arg(width));
+    // Plain concatenation: an encoded stem holds "%XX" sequences that a chained
+    // QString::arg() would take for place markers.
+    return QDir(cacheFolder())
+        .filePath(cacheFileStem(photoID) + QStringLiteral("_w") + QString::number(width) + QStringLiteral(".jpg"));
 }
 
 void clearPhotoCache()

@@ -18,7 +18,10 @@ void write(const QString &path, const QByteArray &bytes, std::optional<QFileDevi
         file.cancelWriting();
         throw error;
     }
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers the bytes and its commit() renames the temporary file
+    // even when flushing that buffer failed (e.g. disk full), so flush first
+    // and check: a short file must never replace the old one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const auto error = fileError(file.error(), file.errorString());
         file.cancelWriting();
         throw error;
