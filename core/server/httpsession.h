@@ -1,0 +1,85 @@
+// An HTTP session: one QNetworkAccessManager with the time limits its
+// requests get. The process-wide default session (60 s without data) serves
+// gallery, frame and image requests; later code makes short-lived sessions
+// with tighter limits for sign-in and the health probe.
+//
+// Two limits can apply to a request:
+//   - idle: no byte sent or received for that long;
+//   - exchange: the whole request, from start to last byte, took that long.
+// Either one aborts the request and is reported as a TransportError with
+// code QNetworkReply::TimeoutError, never as a cancellation.
+#pragma once
+
+#include "../error.h"
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QObject>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkRequest;
+
+// A failure of the transport itself: nothing HTTP came back.
+class TransportError : public Error
+{
+public:
+    TransportError(QNetworkReply::NetworkError code, QString description, QUrl url);
+
+    QNetworkReply::NetworkError code() const { return m_code; }
+    const QUrl &url() const { return m_url; }
+    // The request was cancelled by its caller (not aborted by a time limit).
+    bool isCancellation() const { return m_code == QNetworkReply::OperationCanceledError; }
+    bool isTimeout() const { return m_code == QNetworkReply::TimeoutError; }
+
+    Record record() const override;
+
+private:
+    QNetworkReply::NetworkError m_code;
+    QString m_description;
+    QUrl m_url;
+};
+
+struct HttpResponse {
+    // False when the answer was not an HTTP response (for example a file: URL).
+    bool isHttp = false;
+    int statusCode = 0;
+    QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+
+    QByteArray header(const QByteArray &name) const;
+};
+
+class HttpSession : public QObject
+{
+    Q_OBJECT
+public:
+    struct Limits {
+        std::chrono::milliseconds idle{60000};
+        // Zero: no limit on the whole exchange.
+        std::chrono::milliseconds exchange{0};
+    };
+
+    explicit HttpSession(Limits limits, bool ephemeral = false, QObject *parent = nullptr);
+    ~HttpSession() override;
+
+    // The default session of the process, created on first use on the main
+    // thread and owned by the application object.
+    static HttpSession &shared();
+
+    const Limits &limits() const { return m_limits; }
+
+    // Sends one request and waits for the whole answer. Throws TransportError
+    // when the transport fails; any HTTP status is returned, not thrown.
+    QCoro::Task<HttpResponse> send(QNetworkRequest request, QByteArray method,
+                                   std::optional<QByteArray> body = std::nullopt);
+
+private:
+    Limits m_limits;
+    QNetworkAccessManager *m_manager;
+};
