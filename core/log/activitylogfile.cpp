@@ -1,0 +1,125 @@
+#include "activitylogfile.h"
+
+#include "model/appconfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QStringDecoder>
+
+namespace {
+
+QMutex &fileLock()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+// The non-empty lines of the file; none when it is missing or unreadable, or
+// when `requireUtf8` is set and it is not valid UTF-8.
+std::optional<QList<QByteArray>> readLines(const QString &path, bool requireUtf8)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    if (requireUtf8) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // decode() is lazy: only the conversion to QString runs the decoder
+        // and sets hasError().
+        const QString text = decoder.decode(bytes);
+        if (decoder.hasError())
+            return std::nullopt;
+    }
+    QList<QByteArray> lines = bytes.split('\n');
+    lines.removeIf([](const QByteArray &line) { return line.isEmpty(); });
+    return lines;
+}
+
+void trimIfLarge(QFile &file, const QString &path)
+{
+    const qint64 size = QFileInfo(path).size();
+    if (size <= ActivityLogFile::trimThresholdBytes)
+        return;
+    // Lines are cut as bytes: a stray non-UTF-8 line must not stop the file
+    // from being bounded, and it drops out once it is older than the kept lines.
+    const auto lines = readLines(path, false);
+    if (!lines)
+        return;
+    const qsizetype keep = std::min<qsizetype>(lines->size(), ActivityLogFile::linesKeptAfterTrim);
+    QByteArray kept;
+    for (qsizetype i = lines->size() - keep; i < lines->size(); ++i) {
+        kept += lines->at(i);
+        kept += '\n';
+    }
+    file.close();
+    QFile out(path);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        out.write(kept);
+}
+
+} // namespace
+
+namespace ActivityLogFile {
+
+QString url()
+{
+    return QDir(AppConfig::supportFolder()).filePath(QStringLiteral("activity.log"));
+}
+
+void append(const LogEntry &entry)
+{
+    const QByteArray line = entry.toLine() + '\n';
+    const QString path = url();
+    QMutexLocker locker(&fileLock());
+    const bool existed = QFileInfo::exists(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return;
+    // A write cut short (a crash, a full disk) can leave a last line without
+    // its line feed; end it first so the new record is not glued onto it.
+    QByteArray bytes = line;
+    if (existed && file.size() > 0 && file.seek(file.size() - 1)) {
+        char last = '\n';
+        if (file.getChar(&last) && last != '\n')
+            bytes.prepend('\n');
+    }
+    file.write(bytes);
+    file.flush();
+    if (existed)
+        trimIfLarge(file, path);
+}
+
+QList<LogEntry> loadRecent(int limit)
+{
+    QList<LogEntry> entries;
+    if (limit <= 0)
+        return entries;
+    std::optional<QList<QByteArray>> lines;
+    {
+        QMutexLocker locker(&fileLock());
+        lines = readLines(url(), true);
+    }
+    if (!lines)
+        return entries;
+    const qsizetype first = std::max<qsizetype>(0, lines->size() - limit);
+    entries.reserve(lines->size() - first);
+    for (qsizetype i = first; i < lines->size(); ++i) {
+        if (auto entry = LogEntry::fromLine(lines->at(i)))
+            entries.append(std::move(*entry));
+    }
+    return entries;
+}
+
+void clear()
+{
+    QMutexLocker locker(&fileLock());
+    QFile file(url());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.close();
+}
+
+} // namespace ActivityLogFile

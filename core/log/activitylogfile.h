@@ -1,0 +1,25 @@
+// The activity log on disk: "activity.log" in the support folder, one JSON
+// record per line. Appends, reads, trims and clears are serialised by one
+// lock, so they never interleave, from whichever thread they come. Every
+// file error is swallowed: a record that cannot be written is lost, an
+// unreadable file reads as empty, a bad line is skipped.
+#pragma once
+
+#include "logentry.h"
+
+#include <QList>
+#include <QString>
+
+namespace ActivityLogFile {
+
+// Past this size after an append, the file is cut down to its last lines.
+constexpr qint64 trimThresholdBytes = 512000;
+constexpr int linesKeptAfterTrim = 200;
+
+QString url();
+void append(const LogEntry &entry);
+// The records of the last `limit` non-empty lines, oldest first.
+QList<LogEntry> loadRecent(int limit);
+void clear();
+
+} // namespace ActivityLogFile
