@@ -1,0 +1,253 @@
+#include "scriptableserver.h"
+
+#include <QHash>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+struct ScriptableServer::State {
+    mutable QMutex mutex;
+    QHash<QByteArray, QList<Response>> routes; // "METHOD path" -> answers
+    Response fallback{404, {}, {}, Response::Kind::Normal, 0};
+    QList<Request> seen;
+
+    Response take(const QByteArray &method, const QByteArray &path)
+    {
+        QMutexLocker locker(&mutex);
+        auto it = routes.find(method + ' ' + path);
+        if (it == routes.end() || it->isEmpty())
+            return fallback;
+        if (it->size() > 1)
+            return it->takeFirst();
+        return it->first();
+    }
+};
+
+namespace {
+
+const char *reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 409: return "Conflict";
+    case 413: return "Payload Too Large";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+class Worker : public QObject
+{
+public:
+    explicit Worker(std::shared_ptr<ScriptableServer::State> state)
+        : m_state(std::move(state)), m_server(new QTcpServer(this))
+    {
+        connect(m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+                connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                    m_buffers.remove(socket);
+                    socket->deleteLater();
+                });
+            }
+        });
+    }
+
+    quint16 listen()
+    {
+        return m_server->listen(QHostAddress::LocalHost, 0) ? m_server->serverPort() : 0;
+    }
+
+private:
+    void readFrom(QTcpSocket *socket)
+    {
+        QByteArray &buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        for (;;) {
+            const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+            if (headerEnd < 0)
+                return;
+            const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+            ScriptableServer::Request request;
+            const QList<QByteArray> start = lines.value(0).trimmed().split(' ');
+            request.method = start.value(0);
+            const QByteArray target = start.value(1);
+            const qsizetype q = target.indexOf('?');
+            request.path = q < 0 ? target : target.left(q);
+            request.query = q < 0 ? QByteArray() : target.mid(q + 1);
+            qsizetype contentLength = 0;
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                const QByteArray line = lines.at(i).trimmed();
+                const qsizetype colon = line.indexOf(':');
+                if (colon <= 0)
+                    continue;
+                const QByteArray name = line.left(colon).trimmed();
+                const QByteArray value = line.mid(colon + 1).trimmed();
+                request.headers.append({name, value});
+                if (name.compare("content-length", Qt::CaseInsensitive) == 0)
+                    contentLength = value.toLongLong();
+            }
+            const qsizetype total = headerEnd + 4 + contentLength;
+            if (buffer.size() < total)
+                return;
+            request.body = buffer.mid(headerEnd + 4, contentLength);
+            buffer.remove(0, total);
+            {
+                QMutexLocker locker(&m_state->mutex);
+                m_state->seen.append(request);
+            }
+            const auto response = m_state->take(request.method, request.path);
+            QPointer<QTcpSocket> guard(socket);
+            if (response.delayMs > 0) {
+                QTimer::singleShot(response.delayMs, this, [this, guard, response] {
+                    if (guard)
+                        answer(guard, response);
+                });
+            } else {
+                answer(socket, response);
+            }
+        }
+    }
+
+    void answer(QTcpSocket *socket, const ScriptableServer::Response &response)
+    {
+        using Kind = ScriptableServer::Response::Kind;
+        switch (response.kind) {
+        case Kind::Hang:
+            return;
+        case Kind::CloseWithoutAnswer:
+            socket->abort();
+            return;
+        case Kind::NotHttp:
+            socket->write("this is not HTTP\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        case Kind::Normal:
+            break;
+        }
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
+            + "\r\n";
+        for (const auto &[name, value] : response.headers)
+            out += name + ": " + value + "\r\n";
+        out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+        out += response.body;
+        socket->write(out);
+    }
+
+    std::shared_ptr<ScriptableServer::State> m_state;
+    QTcpServer *m_server;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+};
+
+} // namespace
+
+QByteArray ScriptableServer::Request::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool ScriptableServer::Request::hasHeader(const QByteArray &name) const
+{
+    for (const auto &pair : headers) {
+        if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
+{
+    return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0};
+}
+
+ScriptableServer::Response ScriptableServer::Response::text(int status, const QByteArray &body,
+                                                            const QByteArray &contentType)
+{
+    return Response{status, body, {{"Content-Type", contentType}}, Kind::Normal, 0};
+}
+
+ScriptableServer::ScriptableServer() : m_state(std::make_shared<State>())
+{
+    auto *worker = new Worker(m_state);
+    worker->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    m_worker = worker;
+    m_thread.start();
+}
+
+ScriptableServer::~ScriptableServer()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+bool ScriptableServer::listen()
+{
+    auto *worker = static_cast<Worker *>(m_worker);
+    QMetaObject::invokeMethod(worker, [this, worker] { m_port = worker->listen(); }, Qt::BlockingQueuedConnection);
+    return m_port != 0;
+}
+
+quint16 ScriptableServer::port() const
+{
+    return m_port;
+}
+
+QUrl ScriptableServer::baseUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+void ScriptableServer::on(const QByteArray &method, const QByteArray &path, const Response &response)
+{
+    onSequence(method, path, {response});
+}
+
+void ScriptableServer::onSequence(const QByteArray &method, const QByteArray &path, const QList<Response> &responses)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->routes.insert(method + ' ' + path, responses);
+}
+
+void ScriptableServer::setFallback(const Response &response)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->fallback = response;
+}
+
+QList<ScriptableServer::Request> ScriptableServer::requests() const
+{
+    QMutexLocker locker(&m_state->mutex);
+    return m_state->seen;
+}
+
+QList<ScriptableServer::Request> ScriptableServer::requests(const QByteArray &method, const QByteArray &path) const
+{
+    QList<Request> result;
+    for (const Request &r : requests()) {
+        if (r.method == method && r.path == path)
+            result.append(r);
+    }
+    return result;
+}
+
+void ScriptableServer::clearRequests()
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->seen.clear();
+}
