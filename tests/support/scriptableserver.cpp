@@ -1,6 +1,8 @@
 #include "scriptableserver.h"
 
 #include <QHash>
+
+#include <algorithm>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTcpServer>
@@ -10,7 +12,7 @@
 struct ScriptableServer::State {
     mutable QMutex mutex;
     QHash<QByteArray, QList<Response>> routes; // "METHOD path" -> answers
-    Response fallback{404, {}, {}, Response::Kind::Normal, 0};
+    Response fallback{404, {}, {}, Response::Kind::Normal, 0, 0, 1};
     QList<Request> seen;
 
     Response take(const QByteArray &method, const QByteArray &path)
@@ -141,8 +143,21 @@ private:
         for (const auto &[name, value] : response.headers)
             out += name + ": " + value + "\r\n";
         out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
-        out += response.body;
+        if (response.trickleMs <= 0) {
+            socket->write(out + response.body);
+            return;
+        }
         socket->write(out);
+        const int chunks = std::max(1, response.trickleChunks);
+        const qsizetype chunkSize = (response.body.size() + chunks - 1) / chunks;
+        QPointer<QTcpSocket> guard(socket);
+        for (int i = 0; i < chunks; ++i) {
+            const QByteArray piece = response.body.mid(i * chunkSize, chunkSize);
+            QTimer::singleShot(response.trickleMs * (i + 1), this, [guard, piece] {
+                if (guard)
+                    guard->write(piece);
+            });
+        }
     }
 
     std::shared_ptr<ScriptableServer::State> m_state;
@@ -172,13 +187,13 @@ bool ScriptableServer::Request::hasHeader(const QByteArray &name) const
 
 ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
 {
-    return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0};
+    return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0, 0, 1};
 }
 
 ScriptableServer::Response ScriptableServer::Response::text(int status, const QByteArray &body,
                                                             const QByteArray &contentType)
 {
-    return Response{status, body, {{"Content-Type", contentType}}, Kind::Normal, 0};
+    return Response{status, body, {{"Content-Type", contentType}}, Kind::Normal, 0, 0, 1};
 }
 
 ScriptableServer::ScriptableServer() : m_state(std::make_shared<State>())

@@ -40,6 +40,10 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         Kind kind = Kind::Normal;
         int delayMs = 0;
+        // When set, the headers go out at once and the body follows in
+        // `trickleChunks` pieces, one every trickleMs.
+        int trickleMs = 0;
+        int trickleChunks = 1;
 
         static Response json(int status, const QByteArray &body);
         static Response text(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
