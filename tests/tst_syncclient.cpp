@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
@@ -269,6 +270,19 @@ private Q_SLOTS:
         QVERIFY(out.transportError);
         QVERIFY(out.transportError->isTimeout());
         QVERIFY(!out.transportError->isCancellation());
+    }
+
+    void sessionGoneMidRequest()
+    {
+        Response silent;
+        silent.kind = Response::Kind::Hang;
+        server.on("GET", "/api/gallery", silent);
+        auto *session = new HttpSession({std::chrono::milliseconds(5000), std::chrono::milliseconds(0)});
+        QTimer::singleShot(100, [session] { delete session; });
+        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), *session),
+                                 QStringLiteral("/api/gallery"));
+        QVERIFY(out.transportError);
+        QVERIFY(out.transportError->isCancellation());
     }
 
     void failureTexts_data()

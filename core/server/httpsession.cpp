@@ -49,7 +49,14 @@ HttpSession::HttpSession(Limits limits, bool ephemeral, QObject *parent)
         m_manager->setCookieJar(new NoCookieJar(m_manager));
 }
 
-HttpSession::~HttpSession() = default;
+HttpSession::~HttpSession()
+{
+    // The manager would delete its replies without a word, leaving their
+    // waiting coroutines suspended for ever; abort them so they resume.
+    const auto inFlight = m_inFlight;
+    for (QNetworkReply *reply : inFlight)
+        reply->abort();
+}
 
 HttpSession &HttpSession::shared()
 {
@@ -78,9 +85,12 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         sent = m_manager->sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(sent, [](QNetworkReply *r) { r->deleteLater(); });
 
+    QNetworkReply *raw = reply.get();
+    m_inFlight.insert(raw);
+    const QPointer<HttpSession> self(this);
+
     // The time limits; `timedOut` tells our own abort apart from a cancellation.
     auto timedOut = std::make_shared<bool>(false);
-    QNetworkReply *raw = reply.get();
     auto *idle = new QTimer(raw);
     idle->setSingleShot(true);
     QObject::connect(idle, &QTimer::timeout, raw, [raw, timedOut] {
@@ -99,7 +109,9 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         });
     }
 
-    co_await qCoro(raw).waitForFinished(std::chrono::milliseconds(-1));
+    co_await raw;
+    if (self)
+        self->m_inFlight.remove(raw);
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (*timedOut)

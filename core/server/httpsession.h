@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QNetworkReply>
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 
 #include <qcoro/qcorotask.h>
@@ -66,6 +67,7 @@ public:
     };
 
     explicit HttpSession(Limits limits, bool ephemeral = false, QObject *parent = nullptr);
+    // Requests still in flight end as cancelled (OperationCanceledError).
     ~HttpSession() override;
 
     // The default session of the process, created on first use on the main
@@ -82,4 +84,5 @@ public:
 private:
     Limits m_limits;
     QNetworkAccessManager *m_manager;
+    QSet<QNetworkReply *> m_inFlight;
 };
