@@ -15,22 +15,30 @@ QString utf8OrEmpty(const QByteArray &bytes)
     return decoder.hasError() ? QString() : text;
 }
 
-// The body of a 409: {"error": optional string, "state": manifest}.
-std::optional<GalleryResponse> decodeStalePayload(const QByteArray &body)
-{
-    const auto object = parseJsonObject(body);
-    if (!object)
-        return std::nullopt;
-    JsonFields fields(*object);
-    fields.optionalString(QLatin1StringView("error"));
-    const QJsonValue state = fields.required(QLatin1StringView("state"));
-    if (!fields.ok())
-        return std::nullopt;
-    auto decoded = GalleryState::fromJson(state);
-    if (!decoded)
-        return std::nullopt;
-    return GalleryResponse{std::move(*decoded)};
-}
+// The body of a 409 answer: the server's current manifest, with an
+// optional explanation that the client does not use.
+struct StaleGalleryPayload {
+    std::optional<QString> error;
+    GalleryState state;
+
+    static std::optional<StaleGalleryPayload> fromJsonBytes(const QByteArray &body)
+    {
+        const auto object = parseJsonObject(body);
+        if (!object)
+            return std::nullopt;
+        JsonFields fields(*object);
+        StaleGalleryPayload payload;
+        payload.error = fields.optionalString(QLatin1StringView("error"));
+        const QJsonValue state = fields.required(QLatin1StringView("state"));
+        if (!fields.ok())
+            return std::nullopt;
+        auto decoded = GalleryState::fromJson(state);
+        if (!decoded)
+            return std::nullopt;
+        payload.state = std::move(*decoded);
+        return payload;
+    }
+};
 
 } // namespace
 
@@ -97,8 +105,8 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
         throw SyncError::http(
             SyncHTTPFailure{-1, method, absoluteURL, QStringLiteral("no response"), requestBodyBytes, context});
     if (response.statusCode == 409) {
-        if (auto stale = decodeStalePayload(response.body))
-            throw SyncError::stale(std::move(*stale));
+        if (auto payload = StaleGalleryPayload::fromJsonBytes(response.body))
+            throw SyncError::stale(GalleryResponse{std::move(payload->state)});
     }
     if (response.statusCode >= 200 && response.statusCode <= 299)
         co_return response.body;
