@@ -272,6 +272,29 @@ private Q_SLOTS:
         QVERIFY(!out.transportError->isCancellation());
     }
 
+    void redirectsStayOnTheServer()
+    {
+        // Same origin: followed with the credential. Elsewhere: not followed,
+        // so the token never reaches another host.
+        ScriptableServer other;
+        QVERIFY(other.listen());
+        other.on("GET", "/steal", Response::json(200, "{}"));
+        Response local = Response::json(302, "");
+        local.headers.append(qMakePair(QByteArray("Location"), QByteArray("/api/moved")));
+        Response away = Response::json(302, "");
+        away.headers.append(qMakePair(QByteArray("Location"), other.baseUrl().toString().toUtf8() + "/steal"));
+        server.on("GET", "/api/old", local);
+        server.on("GET", "/api/moved", Response::json(200, "moved"));
+        server.on("GET", "/api/away", away);
+        const SyncClient client(settingsFor(server.baseUrl().toString()));
+
+        QCOMPARE(perform(client, QStringLiteral("/api/old")).body, QByteArray("moved"));
+        QCOMPARE(server.requests("GET", "/api/moved").value(0).header("Authorization"), QByteArray("Bearer tok-123"));
+        const auto out = perform(client, QStringLiteral("/api/away"));
+        QVERIFY(!out.body);
+        QVERIFY(other.requests().isEmpty());
+    }
+
     void sessionGoneMidRequest()
     {
         Response silent;

@@ -47,6 +47,9 @@ HttpSession::HttpSession(Limits limits, bool ephemeral, QObject *parent)
 {
     if (ephemeral)
         m_manager->setCookieJar(new NoCookieJar(m_manager));
+    // Requests carry the session token; a redirect to another origin must
+    // not take it along.
+    m_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
 }
 
 HttpSession::~HttpSession()
