@@ -259,9 +259,9 @@ private Q_SLOTS:
         // pauses that long: only the whole-exchange limit may cut it.
         Response slow = Response::json(200, QByteArray(600, 'x'));
         slow.trickleMs = 100;
-        slow.trickleChunks = 6;
+        slow.trickleChunks = 10;
         server.on("GET", "/slow", slow);
-        HttpSession relaxed({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});
+        HttpSession relaxed({std::chrono::milliseconds(600), std::chrono::milliseconds(0)});
         QCOMPARE(perform(SyncClient(settingsFor(server.baseUrl().toString()), relaxed), QStringLiteral("/slow")).body,
                  QByteArray(600, 'x'));
 
