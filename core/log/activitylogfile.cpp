@@ -1,12 +1,12 @@
 #include "activitylogfile.h"
 
 #include "model/appconfig.h"
+#include "model/jsonfields.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
-#include <QStringDecoder>
 
 namespace {
 
@@ -26,14 +26,8 @@ std::optional<QList<QByteArray>> readLines(const QString &path, bool requireUtf8
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
-    if (requireUtf8) {
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        // decode() is lazy: only the conversion to QString runs the decoder
-        // and sets hasError().
-        const QString text = decoder.decode(bytes);
-        if (decoder.hasError())
-            return std::nullopt;
-    }
+    if (requireUtf8 && !decodeUtf8(bytes))
+        return std::nullopt;
     QList<QByteArray> lines = bytes.split('\n');
     lines.removeIf([](const QByteArray &line) { return line.isEmpty(); });
     return lines;

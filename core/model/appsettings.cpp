@@ -114,8 +114,5 @@ std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QStrin
 
 std::optional<AppSettings> AppSettings::fromJsonBytes(const QByteArray &bytes, QString *error)
 {
-    const auto object = parseJsonObject(bytes, error);
-    if (!object)
-        return std::nullopt;
-    return fromJson(*object, error);
+    return decodeJsonBytes<AppSettings>(bytes, error);
 }

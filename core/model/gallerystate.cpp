@@ -63,17 +63,6 @@ QString userText(GalleryDeleteBlockReason reason)
     return {};
 }
 
-std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes, QString *error)
-{
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return failWith<QJsonObject>(error, parseError.errorString());
-    if (!doc.isObject())
-        return failWith<QJsonObject>(error, QStringLiteral("top level is not an object"));
-    return doc.object();
-}
-
 // --- PhotoEntry -------------------------------------------------------------
 
 QJsonObject PhotoEntry::toJson() const
@@ -339,10 +328,7 @@ std::optional<GalleryState> GalleryState::fromJson(const QJsonValue &value, QStr
 
 std::optional<GalleryState> GalleryState::fromJsonBytes(const QByteArray &bytes, QString *error)
 {
-    const auto object = parseJsonObject(bytes, error);
-    if (!object)
-        return std::nullopt;
-    return fromJson(*object, error);
+    return decodeJsonBytes<GalleryState>(bytes, error);
 }
 
 // --- GalleryResponse / CurrentPhotoResponse ----------------------------------
@@ -368,10 +354,7 @@ std::optional<GalleryResponse> GalleryResponse::fromJson(const QJsonValue &value
 
 std::optional<GalleryResponse> GalleryResponse::fromJsonBytes(const QByteArray &bytes, QString *error)
 {
-    const auto object = parseJsonObject(bytes, error);
-    if (!object)
-        return std::nullopt;
-    return fromJson(*object, error);
+    return decodeJsonBytes<GalleryResponse>(bytes, error);
 }
 
 QJsonObject CurrentPhotoResponse::toJson() const
@@ -401,8 +384,5 @@ std::optional<CurrentPhotoResponse> CurrentPhotoResponse::fromJson(const QJsonVa
 
 std::optional<CurrentPhotoResponse> CurrentPhotoResponse::fromJsonBytes(const QByteArray &bytes, QString *error)
 {
-    const auto object = parseJsonObject(bytes, error);
-    if (!object)
-        return std::nullopt;
-    return fromJson(*object, error);
+    return decodeJsonBytes<CurrentPhotoResponse>(bytes, error);
 }

@@ -128,6 +128,3 @@ struct CurrentPhotoResponse {
 
     bool operator==(const CurrentPhotoResponse &) const = default;
 };
-
-// Parses bytes as a JSON document whose top level is an object.
-std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes, QString *error = nullptr);

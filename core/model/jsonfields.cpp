@@ -1,5 +1,8 @@
 #include "jsonfields.h"
 
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QStringDecoder>
 #include <QVariant>
 
 #include <cmath>
@@ -113,4 +116,32 @@ std::optional<double> JsonFields::optionalDouble(QLatin1StringView key)
         return std::nullopt;
     }
     return v.toDouble();
+}
+
+std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes, QString *error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    QString reason;
+    if (parseError.error != QJsonParseError::NoError)
+        reason = parseError.errorString();
+    else if (!doc.isObject())
+        reason = QStringLiteral("top level is not an object");
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+std::optional<QString> decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // decode() is lazy: only the conversion to QString runs the decoder and
+    // sets hasError().
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }

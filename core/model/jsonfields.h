@@ -4,6 +4,7 @@
 // The first failure is remembered; later reads return defaults.
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -36,3 +37,19 @@ private:
     QJsonObject m_object;
     QString m_error;
 };
+
+// Parses bytes as a JSON document whose top level is an object.
+std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes, QString *error = nullptr);
+
+// Decodes a JSON object held in bytes with T::fromJson.
+template<typename T>
+std::optional<T> decodeJsonBytes(const QByteArray &bytes, QString *error)
+{
+    const auto object = parseJsonObject(bytes, error);
+    if (!object)
+        return std::nullopt;
+    return T::fromJson(*object, error);
+}
+
+// The bytes as text; none when they are not valid UTF-8.
+std::optional<QString> decodeUtf8(const QByteArray &bytes);

@@ -3,17 +3,8 @@
 #include "model/jsonfields.h"
 
 #include <QNetworkRequest>
-#include <QStringDecoder>
 
 namespace {
-
-// The body as text; "" when it is not valid UTF-8.
-QString utf8OrEmpty(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
-}
 
 // The body of a 409 answer: the server's current manifest, with an
 // optional explanation that the client does not use.
@@ -110,6 +101,6 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
     }
     if (response.statusCode >= 200 && response.statusCode <= 299)
         co_return response.body;
-    throw SyncError::http(SyncHTTPFailure{response.statusCode, method, absoluteURL, utf8OrEmpty(response.body),
+    throw SyncError::http(SyncHTTPFailure{response.statusCode, method, absoluteURL, decodeUtf8(response.body).value_or(QString()),
                                           requestBodyBytes, context});
 }

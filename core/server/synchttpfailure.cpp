@@ -1,6 +1,6 @@
 #include "synchttpfailure.h"
 
-#include "model/gallerystate.h"
+#include "model/jsonfields.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
