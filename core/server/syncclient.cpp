@@ -2,7 +2,10 @@
 
 #include "model/jsonfields.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkRequest>
+#include <QUuid>
 
 namespace {
 
@@ -103,4 +106,119 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
         co_return response.body;
     throw SyncError::http(SyncHTTPFailure{response.statusCode, method, absoluteURL, decodeUtf8(response.body).value_or(QString()),
                                           requestBodyBytes, context});
+}
+
+QCoro::Task<SyncClient::GalleryFetch> SyncClient::fetchGallery(std::optional<QString> ifNoneMatch) const
+{
+    const QUrl requestURL = url(QStringLiteral("api/gallery"));
+    HttpSession *session = m_session;
+
+    QNetworkRequest request(requestURL);
+    request.setRawHeader("Authorization", "Bearer " + m_bearer.toUtf8());
+    if (ifNoneMatch && !ifNoneMatch->isEmpty())
+        request.setRawHeader("If-None-Match", '"' + ifNoneMatch->toUtf8() + '"');
+
+    const HttpResponse response = co_await session->send(request, "GET");
+
+    if (!response.isHttp)
+        throw SyncError::decode();
+    if (response.statusCode == 304)
+        co_return GalleryFetch{};
+    if (response.statusCode >= 200 && response.statusCode <= 299) {
+        auto decoded = GalleryResponse::fromJsonBytes(response.body);
+        if (!decoded)
+            throw SyncError::decode();
+        co_return GalleryFetch{std::move(*decoded)};
+    }
+    throw SyncError::http(SyncHTTPFailure{response.statusCode, QStringLiteral("GET"),
+                                          requestURL.toString(QUrl::FullyEncoded),
+                                          decodeUtf8(response.body).value_or(QString()), std::nullopt,
+                                          QStringLiteral("fetch gallery")});
+}
+
+QCoro::Task<CurrentPhotoResponse> SyncClient::fetchCurrentPhoto() const
+{
+    const QByteArray body = co_await request(QStringLiteral("/api/gallery/current"), QStringLiteral("GET"));
+    co_return decodeServerAnswer<CurrentPhotoResponse>(body);
+}
+
+QCoro::Task<GalleryResponse> SyncClient::sendGalleryChange(QString method, QString path, QJsonObject body,
+                                                           std::optional<QString> context) const
+{
+    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    const QByteArray answer = co_await request(path, method, json, QStringLiteral("application/json"), context);
+    co_return decodeServerAnswer<GalleryResponse>(answer);
+}
+
+QCoro::Task<GalleryResponse> SyncClient::deletePhoto(QString id, QString baseUpdatedAt) const
+{
+    return sendGalleryChange(QStringLiteral("DELETE"), QStringLiteral("/api/gallery/photos/") + id,
+                             {{QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}}, std::nullopt);
+}
+
+QCoro::Task<GalleryResponse> SyncClient::reorder(QList<QString> order, QString baseUpdatedAt) const
+{
+    const QString context = QStringLiteral("reorder ") + QString::number(order.size()) + QStringLiteral(" photos");
+    return sendGalleryChange(QStringLiteral("PUT"), QStringLiteral("/api/gallery/order"),
+                             {{QLatin1StringView("order"), QJsonArray::fromStringList(order)},
+                              {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
+                             context);
+}
+
+QCoro::Task<GalleryResponse> SyncClient::renameUploader(QString fromName, QString toName, QString baseUpdatedAt) const
+{
+    const QString context = QStringLiteral("rename uploader ") + fromName + QStringLiteral(" \u2192 ") + toName;
+    return sendGalleryChange(QStringLiteral("PATCH"), QStringLiteral("/api/gallery/uploaders"),
+                             {{QLatin1StringView("fromName"), fromName},
+                              {QLatin1StringView("toName"), toName},
+                              {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
+                             context);
+}
+
+QCoro::Task<GalleryResponse> SyncClient::setCurrentPhoto(QString id, QString baseUpdatedAt) const
+{
+    return sendGalleryChange(QStringLiteral("PUT"), QStringLiteral("/api/gallery/current"),
+                             {{QLatin1StringView("photoId"), id}, {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
+                             std::nullopt);
+}
+
+QByteArray SyncClient::uploadBody(const QByteArray &jpegData, const QString &filename, const QString &uploadedBy,
+                                  const QString &baseUpdatedAt, const QString &boundary)
+{
+    // In the header of the image part a quote or a line break would end the
+    // header (or the part) early; they are written as browsers write them.
+    // The plain "filename" field carries the name unchanged.
+    QByteArray headerFilename = filename.toUtf8();
+    headerFilename.replace('"', "%22").replace('\r', "%0D").replace('\n', "%0A");
+
+    const QByteArray delimiter = "--" + boundary.toUtf8() + "\r\n";
+    QByteArray body;
+    body.reserve(jpegData.size() + 512 + 2 * filename.size() + uploadedBy.size());
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"uploadedBy\"\r\n\r\n";
+    body += uploadedBy.toUtf8() + "\r\n";
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"baseUpdatedAt\"\r\n\r\n";
+    body += baseUpdatedAt.toUtf8() + "\r\n";
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"filename\"\r\n\r\n";
+    body += filename.toUtf8() + "\r\n";
+    body += delimiter;
+    body += "Content-Disposition: form-data; name=\"image\"; filename=\"" + headerFilename + "\"\r\n";
+    body += "Content-Type: image/jpeg\r\n\r\n";
+    body += jpegData;
+    body += "\r\n--" + boundary.toUtf8() + "--\r\n";
+    return body;
+}
+
+QCoro::Task<GalleryResponse> SyncClient::uploadPhoto(QByteArray jpegData, QString filename, QString uploadedBy,
+                                                     QString baseUpdatedAt) const
+{
+    const QString boundary = QStringLiteral("lunvik-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QByteArray body = uploadBody(jpegData, filename, uploadedBy, baseUpdatedAt, boundary);
+    const QString context =
+        QStringLiteral("upload: ") + filename + QStringLiteral(" (JPEG ") + QString::number(body.size()) + QStringLiteral(" bytes)");
+    const QByteArray answer = co_await request(QStringLiteral("/api/gallery/photos"), QStringLiteral("POST"), body,
+                                               QStringLiteral("multipart/form-data; boundary=") + boundary, context);
+    co_return decodeServerAnswer<GalleryResponse>(answer);
 }

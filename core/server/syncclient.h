@@ -2,11 +2,14 @@
 // for each piece of work. It is a plain value: no state, no cache.
 #pragma once
 
+#include "devicerecords.h"
 #include "httpsession.h"
 #include "model/appsettings.h"
+#include "model/gallerystate.h"
 #include "syncerror.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QUrl>
 
@@ -41,7 +44,61 @@ public:
                                     std::optional<QString> contentType = std::nullopt,
                                     std::optional<QString> context = std::nullopt) const;
 
+    // ---- The gallery manifest --------------------------------------------
+    //
+    // Every change carries the version of the manifest the caller holds as
+    // `baseUpdatedAt` and answers the server's whole new manifest; a 409 with
+    // the server's manifest throws SyncError::stale.
+
+    struct GalleryFetch {
+        // None: the server answered 304 Not Modified.
+        std::optional<GalleryResponse> modified;
+
+        bool isNotModified() const { return !modified; }
+    };
+
+    // With a non-empty `ifNoneMatch`, asks with "If-None-Match" and may get
+    // a not-modified answer. Any status but 2xx and 304 (409 included)
+    // throws SyncError::http.
+    QCoro::Task<GalleryFetch> fetchGallery(std::optional<QString> ifNoneMatch = std::nullopt) const;
+    QCoro::Task<CurrentPhotoResponse> fetchCurrentPhoto() const;
+    QCoro::Task<GalleryResponse> uploadPhoto(QByteArray jpegData, QString filename, QString uploadedBy,
+                                             QString baseUpdatedAt) const;
+    QCoro::Task<GalleryResponse> deletePhoto(QString id, QString baseUpdatedAt) const;
+    QCoro::Task<GalleryResponse> reorder(QList<QString> order, QString baseUpdatedAt) const;
+    QCoro::Task<GalleryResponse> renameUploader(QString fromName, QString toName, QString baseUpdatedAt) const;
+    QCoro::Task<GalleryResponse> setCurrentPhoto(QString id, QString baseUpdatedAt) const;
+
+    // The multipart body of an upload, framed by "--" + boundary lines.
+    static QByteArray uploadBody(const QByteArray &jpegData, const QString &filename, const QString &uploadedBy,
+                                 const QString &baseUpdatedAt, const QString &boundary);
+
+    // ---- Images into the cache folder -----------------------------------
+    //
+    // A file that exists is never fetched again and never replaced; a new
+    // one is written whole or not at all.
+
+    // The photo's image, scaled by the server to `width` when given.
+    QUrl imageURL(const PhotoEntry &photo, std::optional<int> width = std::nullopt) const;
+    QCoro::Task<> cachePhotoIfMissing(PhotoEntry photo) const;
+    QCoro::Task<> cacheThumbnailIfMissing(PhotoEntry photo, int width) const;
+    // Caches every visible photo, one at a time. Never throws: each failure
+    // is logged as a warning and the next photo is tried.
+    QCoro::Task<> downloadMissing(GalleryState state) const;
+
+    // ---- Photo frames ---------------------------------------------------
+
+    QCoro::Task<QList<RegisteredDevicePublic>> listDevices() const;
+    QCoro::Task<RegisteredDevicePublic> registerDevice(QString setupText, std::optional<QString> displayName,
+                                                       QString registeredBy) const;
+    QCoro::Task<> deleteDevice(QString id) const;
+    QCoro::Task<QList<DeviceLiveStatus>> fetchDeviceStatus() const;
+
 private:
+    QCoro::Task<GalleryResponse> sendGalleryChange(QString method, QString path, QJsonObject body,
+                                                   std::optional<QString> context) const;
+    QCoro::Task<> downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const;
+
     QUrl m_baseURL;
     QString m_bearer;
     HttpSession *m_session;

@@ -5,6 +5,7 @@
 
 #include "../error.h"
 #include "model/gallerystate.h"
+#include "model/jsonfields.h"
 #include "synchttpfailure.h"
 
 class SyncError : public Error
@@ -42,3 +43,14 @@ private:
     SyncHTTPFailure m_failure;
     GalleryResponse m_stale;
 };
+
+// Decodes the body of a 2xx answer as T; SyncError::decode when it is not one
+// (the decoder's own complaint is dropped).
+template<typename T>
+T decodeServerAnswer(const QByteArray &body)
+{
+    auto decoded = decodeJsonBytes<T>(body, nullptr);
+    if (!decoded)
+        throw SyncError::decode();
+    return std::move(*decoded);
+}

@@ -14,10 +14,18 @@ struct ScriptableServer::State {
     QHash<QByteArray, QList<Response>> routes; // "METHOD path" -> answers
     Response fallback{404, {}, {}, Response::Kind::Normal, 0, 0, 1};
     QList<Request> seen;
+    QByteArray refusedHost;
 
-    Response take(const QByteArray &method, const QByteArray &path)
+    Response take(const Request &request)
     {
+        const QByteArray &method = request.method;
+        const QByteArray &path = request.path;
         QMutexLocker locker(&mutex);
+        if (!refusedHost.isEmpty() && request.header("Host").startsWith(refusedHost + ':')) {
+            Response refused;
+            refused.kind = Response::Kind::NotHttp;
+            return refused;
+        }
         auto it = routes.find(method + ' ' + path);
         if (it == routes.end() || it->isEmpty())
             return fallback;
@@ -66,9 +74,9 @@ public:
         });
     }
 
-    quint16 listen()
+    quint16 listen(const QHostAddress &address)
     {
-        return m_server->listen(QHostAddress::LocalHost, 0) ? m_server->serverPort() : 0;
+        return m_server->listen(address, 0) ? m_server->serverPort() : 0;
     }
 
 private:
@@ -109,7 +117,7 @@ private:
                 QMutexLocker locker(&m_state->mutex);
                 m_state->seen.append(request);
             }
-            const auto response = m_state->take(request.method, request.path);
+            const auto response = m_state->take(request);
             QPointer<QTcpSocket> guard(socket);
             if (response.delayMs > 0) {
                 QTimer::singleShot(response.delayMs, this, [this, guard, response] {
@@ -211,10 +219,11 @@ ScriptableServer::~ScriptableServer()
     m_thread.wait();
 }
 
-bool ScriptableServer::listen()
+bool ScriptableServer::listen(const QHostAddress &address)
 {
     auto *worker = static_cast<Worker *>(m_worker);
-    QMetaObject::invokeMethod(worker, [this, worker] { m_port = worker->listen(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [this, worker, address] { m_port = worker->listen(address); }, Qt::BlockingQueuedConnection);
     return m_port != 0;
 }
 
@@ -265,4 +274,19 @@ void ScriptableServer::clearRequests()
 {
     QMutexLocker locker(&m_state->mutex);
     m_state->seen.clear();
+}
+
+void ScriptableServer::reset()
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->seen.clear();
+    m_state->routes.clear();
+    m_state->refusedHost.clear();
+    m_state->fallback = Response::text(404, "");
+}
+
+void ScriptableServer::refuseHost(const QByteArray &host)
+{
+    QMutexLocker locker(&m_state->mutex);
+    m_state->refusedHost = host;
 }

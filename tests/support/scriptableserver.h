@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QPair>
@@ -52,8 +53,9 @@ public:
     ScriptableServer();
     ~ScriptableServer();
 
-    // Listens on a free port of 127.0.0.1; false when that failed.
-    bool listen();
+    // Listens on a free port of `address` (127.0.0.1 unless told otherwise);
+    // false when that failed.
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const;
     QUrl baseUrl() const;
 
@@ -68,6 +70,11 @@ public:
     // The requests to one path.
     QList<Request> requests(const QByteArray &method, const QByteArray &path) const;
     void clearRequests();
+    // Answers every request addressed to `host` (its "Host" header) with
+    // bytes that are not HTTP, whatever the route.
+    void refuseHost(const QByteArray &host);
+    // Forgets every route and request; the fallback is 404 again.
+    void reset();
 
     struct State;
 

@@ -1,0 +1,174 @@
+#include "authverifier.h"
+
+#include "model/jsonfields.h"
+#include "syncclient.h"
+
+#include <QCoreApplication>
+#include <QJsonValue>
+#include <QNetworkRequest>
+#include <QPointer>
+
+namespace {
+
+QPointer<HttpSession> testSession;
+
+std::optional<QUrl> sessionURL(const QUrl &base)
+{
+    return AuthVerifier::endpointURL(base, QStringLiteral("/api/auth/session"));
+}
+
+std::optional<QUrl> verifyURL(const QUrl &base)
+{
+    return AuthVerifier::endpointURL(base, QStringLiteral("/api/auth/verify"));
+}
+
+bool isOkTrue(const QJsonObject &object)
+{
+    const QJsonValue ok = object.value(QLatin1StringView("ok"));
+    return ok.isBool() && ok.toBool();
+}
+
+QNetworkRequest bearerRequest(const QUrl &url, const QString &credential)
+{
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + credential.toUtf8());
+    return request;
+}
+
+QCoro::Task<AuthVerifier::CreateSessionOutcome> probeCreateSession(QUrl base, QString password)
+{
+    using Outcome = AuthVerifier::CreateSessionOutcome;
+    const auto url = sessionURL(base);
+    if (!url)
+        co_return Outcome::unreachable();
+    HttpResponse response;
+    try {
+        response = co_await AuthVerifier::session().send(bearerRequest(*url, password), "POST");
+    } catch (const TransportError &) {
+        co_return Outcome::unreachable();
+    }
+    if (!response.isHttp)
+        co_return Outcome::unreachable();
+    if (response.statusCode == 401)
+        co_return Outcome::wrongPassword();
+    if (response.statusCode != 200)
+        co_return Outcome::unreachable();
+    const auto object = parseJsonObject(response.body);
+    if (!object || !isOkTrue(*object))
+        co_return Outcome::unreachable();
+    const QJsonValue token = object->value(QLatin1StringView("sessionToken"));
+    if (!token.isString() || token.toString().isEmpty())
+        co_return Outcome::unreachable();
+    co_return Outcome::success(token.toString());
+}
+
+// None when the verify address cannot be formed.
+QCoro::Task<std::optional<AuthVerifyOutcome>> probeVerify(QUrl base, QString bearer)
+{
+    const auto url = verifyURL(base);
+    if (!url)
+        co_return std::nullopt;
+    HttpResponse response;
+    try {
+        response = co_await AuthVerifier::session().send(bearerRequest(*url, bearer), "GET");
+    } catch (const TransportError &) {
+        co_return AuthVerifyOutcome::unreachable;
+    }
+    if (!response.isHttp)
+        co_return AuthVerifyOutcome::unreachable;
+    if (response.statusCode == 401)
+        co_return AuthVerifyOutcome::unauthorized;
+    if (response.statusCode == 200) {
+        const auto object = parseJsonObject(response.body);
+        if (object && isOkTrue(*object))
+            co_return AuthVerifyOutcome::ok;
+    }
+    if (response.statusCode >= 200 && response.statusCode <= 299)
+        co_return AuthVerifyOutcome::unauthorized;
+    co_return AuthVerifyOutcome::unreachable;
+}
+
+} // namespace
+
+namespace AuthVerifier {
+
+HttpSession &session()
+{
+    if (testSession)
+        return *testSession;
+    static QPointer<HttpSession> shared;
+    if (!shared) {
+        shared = new HttpSession(HttpSession::Limits{std::chrono::seconds(8), std::chrono::seconds(12)}, true,
+                                 QCoreApplication::instance());
+    }
+    return *shared;
+}
+
+void setSessionForTesting(HttpSession *session)
+{
+    testSession = session;
+}
+
+std::optional<QUrl> endpointURL(const QUrl &base, const QString &path)
+{
+    if (!base.isValid())
+        return std::nullopt;
+    QUrl url = base;
+    url.setPath(path);
+    url.setQuery(QString());
+    url.setFragment(QString());
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+std::optional<QUrl> alternateLoopbackURL(const QUrl &url)
+{
+    if (!url.isValid())
+        return std::nullopt;
+    QUrl alternate = url;
+    if (url.host() == QLatin1StringView("127.0.0.1"))
+        alternate.setHost(QStringLiteral("localhost"));
+    else if (url.host() == QLatin1StringView("localhost"))
+        alternate.setHost(QStringLiteral("127.0.0.1"));
+    else
+        return std::nullopt;
+    return alternate;
+}
+
+QCoro::Task<CreateSessionOutcome> createSession(QString password, AppSettings settings)
+{
+    const QString address = settings.serverBaseURL.trimmed();
+    const QString trimmedPassword = password.trimmed();
+    if (address.isEmpty() || trimmedPassword.isEmpty())
+        co_return CreateSessionOutcome::unreachable();
+    const auto base = SyncClient::parseServerURL(address);
+    if (!base)
+        co_return CreateSessionOutcome::unreachable();
+    const CreateSessionOutcome first = co_await probeCreateSession(*base, trimmedPassword);
+    if (first.kind != CreateSessionOutcome::Kind::unreachable)
+        co_return first;
+    if (const auto alternate = alternateLoopbackURL(*base))
+        co_return co_await probeCreateSession(*alternate, trimmedPassword);
+    co_return CreateSessionOutcome::unreachable();
+}
+
+QCoro::Task<AuthVerifyOutcome> verify(AppSettings settings, std::optional<QString> bearer)
+{
+    const QString address = settings.serverBaseURL.trimmed();
+    const QString token = bearer.value_or(settings.syncBearer().value_or(QString())).trimmed();
+    if (address.isEmpty() || token.isEmpty())
+        co_return AuthVerifyOutcome::unauthorized;
+    const auto base = SyncClient::parseServerURL(address);
+    if (!base)
+        co_return AuthVerifyOutcome::unreachable;
+    if (const auto outcome = co_await probeVerify(*base, token))
+        co_return *outcome;
+    if (const auto alternate = alternateLoopbackURL(*base)) {
+        const auto outcome = co_await probeVerify(*alternate, token);
+        co_return outcome.value_or(AuthVerifyOutcome::unreachable);
+    }
+    co_return AuthVerifyOutcome::unreachable;
+}
+
+} // namespace AuthVerifier

@@ -1,0 +1,662 @@
+// The gallery, image, frame, sign-in and health endpoints against a scripted
+// loopback server: the exact requests, and every way an answer can fail.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "log/activitylogstore.h"
+#include "model/appconfig.h"
+#include "server/authverifier.h"
+#include "server/reachability.h"
+#include "server/syncclient.h"
+#include "taskwait.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+const QByteArray manifest = R"({"state":{"updatedAt":"v2","order":["a","b","c"],"photos":{
+    "a":{"id":"a","filename":"a.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "b":{"id":"b","filename":"b.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "c":{"id":"c","filename":"c.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "d":{"id":"d","filename":"d.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u",
+         "deletedAt":"v2"}},"uploaders":{"u":"Ana"},"currentPhotoId":"a"}})";
+
+const QByteArray staleBody = R"({"error":"Gallery changed on server","state":{"updatedAt":"v9","order":[],"photos":{}}})";
+const QByteArray htmlPage = "<html><head><title>Bad Gateway</title></head><body><h1>502 Bad Gateway</h1></body></html>";
+
+AppSettings settingsFor(const QString &address, const QString &token = QStringLiteral("tok-123"))
+{
+    AppSettings s;
+    s.serverBaseURL = address;
+    s.syncSessionToken = token;
+    return s;
+}
+
+QJsonObject jsonOf(const QByteArray &bytes)
+{
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+// Runs a task and keeps what it threw.
+template<typename T>
+struct Result {
+    std::optional<T> value;
+    std::optional<SyncError> syncError;
+    std::optional<TransportError> transportError;
+};
+
+template<typename T>
+Result<T> attempt(QCoro::Task<T> task)
+{
+    Result<T> result;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            TaskWait::run(std::move(task));
+        } else {
+            result.value = TaskWait::run(std::move(task));
+        }
+    } catch (const SyncError &e) {
+        result.syncError = e;
+    } catch (const TransportError &e) {
+        result.transportError = e;
+    }
+    return result;
+}
+
+struct Done {};
+Result<Done> attemptVoid(QCoro::Task<> task)
+{
+    Result<Done> result;
+    try {
+        TaskWait::run(std::move(task));
+        result.value = Done{};
+    } catch (const SyncError &e) {
+        result.syncError = e;
+    } catch (const TransportError &e) {
+        result.transportError = e;
+    }
+    return result;
+}
+
+PhotoEntry photo(const QString &id)
+{
+    return PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v1"),
+                      std::nullopt, QStringLiteral("u"), std::nullopt};
+}
+
+// The log entries with this message, in any order.
+QList<LogEntry> logged(const QString &message)
+{
+    QList<LogEntry> found;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == message)
+            found.append(entry);
+    return found;
+}
+
+using Change = std::function<QCoro::Task<GalleryResponse>(const SyncClient &)>;
+
+Change changeNamed(const QString &name)
+{
+    if (name == QLatin1StringView("delete"))
+        return [](const SyncClient &c) { return c.deletePhoto(QStringLiteral("a b"), QStringLiteral("v1")); };
+    if (name == QLatin1StringView("reorder"))
+        return [](const SyncClient &c) {
+            return c.reorder({QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}, QStringLiteral("v1"));
+        };
+    if (name == QLatin1StringView("reorder none"))
+        return [](const SyncClient &c) { return c.reorder({}, QStringLiteral("v1")); };
+    if (name == QLatin1StringView("rename"))
+        return [](const SyncClient &c) {
+            return c.renameUploader(QStringLiteral("Kelvo"), QStringLiteral("Åsa"), QStringLiteral("v1"));
+        };
+    if (name == QLatin1StringView("current"))
+        return [](const SyncClient &c) { return c.setCurrentPhoto(QStringLiteral("b"), QStringLiteral("v1")); };
+    return [](const SyncClient &c) {
+        return c.uploadPhoto(QByteArray(1000, 'j'), QStringLiteral("photo.jpg"), QStringLiteral("Ana"),
+                             QStringLiteral("v1"));
+    };
+}
+
+} // namespace
+
+class TestServerEndpoints : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    SyncClient client() const { return SyncClient(settingsFor(server.baseUrl().toString())); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+    void init()
+    {
+        server.reset();
+        TestEnvironment::clearSupportFolder();
+        ActivityLogStore::shared().clear();
+    }
+
+    void galleryChangesSendTheirRequest_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("expectedBody");
+        QTest::addColumn<QString>("context"); // of an error answer; empty: none
+        QTest::newRow("delete, id with a space") << "delete" << QByteArray("DELETE")
+                                                 << QByteArray("/api/gallery/photos/a%20b")
+                                                 << QByteArray(R"({"baseUpdatedAt":"v1"})") << "";
+        QTest::newRow("reorder") << "reorder" << QByteArray("PUT") << QByteArray("/api/gallery/order")
+                                 << QByteArray(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})")
+                                 << "reorder 3 photos";
+        QTest::newRow("reorder nothing") << "reorder none" << QByteArray("PUT") << QByteArray("/api/gallery/order")
+                                         << QByteArray(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
+        QTest::newRow("rename") << "rename" << QByteArray("PATCH") << QByteArray("/api/gallery/uploaders")
+                                << QByteArray(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
+                                << QString::fromUtf8("rename uploader Kelvo \u2192 Åsa");
+        QTest::newRow("current") << "current" << QByteArray("PUT") << QByteArray("/api/gallery/current")
+                                 << QByteArray(R"({"photoId":"b","baseUpdatedAt":"v1"})") << "";
+    }
+    void galleryChangesSendTheirRequest()
+    {
+        QFETCH(QString, change);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, expectedBody);
+        QFETCH(QString, context);
+
+        server.on(method, path, Response::json(200, manifest));
+        const auto ok = attempt(changeNamed(change)(client()));
+        QVERIFY(ok.value);
+        QCOMPARE(ok.value->state.updatedAt, QStringLiteral("v2"));
+        const auto sent = server.requests(method, path);
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer tok-123"));
+        QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(jsonOf(sent[0].body), jsonOf(expectedBody));
+
+        server.on(method, path, Response::json(500, R"({"error":"disk full"})"));
+        const auto failed = attempt(changeNamed(change)(client()));
+        QVERIFY(failed.syncError);
+        QCOMPARE(failed.syncError->kind(), SyncError::Kind::http);
+        QCOMPARE(failed.syncError->failure().context, context.isEmpty() ? std::nullopt : std::optional(context));
+        QCOMPARE(failed.syncError->failure().requestBodyBytes, std::optional<qint64>(sent[0].body.size()));
+    }
+
+    // Every change reads the answer the same way, so one table covers them all.
+    void galleryChangeAnswers_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<int>("kind"); // -1: transport error
+        QTest::addColumn<QString>("description");
+        const QStringList changes{"delete", "reorder", "rename", "current", "upload"};
+        for (const QString &change : changes) {
+            const QByteArray c = change.toUtf8();
+            QTest::newRow(c + ": 409 with manifest")
+                << change << Response::json(409, staleBody) << int(SyncError::Kind::stale)
+                << "Gallery changed on server; refreshing and retrying";
+            QTest::newRow(c + ": 2xx not a manifest")
+                << change << Response::text(200, "") << int(SyncError::Kind::decode) << "Could not decode server response";
+        }
+        QTest::newRow("409 without manifest") << "reorder" << Response::json(409, R"({"error":"busy"})")
+                                              << int(SyncError::Kind::http) << "HTTP 409: busy";
+        QTest::newRow("HTML error page") << "current" << Response::text(502, htmlPage, "text/html")
+                                         << int(SyncError::Kind::http) << "HTTP 502: Bad Gateway 502 Bad Gateway";
+        Response dropped;
+        dropped.kind = Response::Kind::CloseWithoutAnswer;
+        QTest::newRow("connection dropped") << "upload" << dropped << -1 << "";
+    }
+    void galleryChangeAnswers()
+    {
+        QFETCH(QString, change);
+        QFETCH(Response, answer);
+        QFETCH(int, kind);
+        QFETCH(QString, description);
+
+        server.setFallback(answer);
+        const auto result = attempt(changeNamed(change)(client()));
+        QVERIFY(!result.value);
+        if (kind < 0) {
+            QVERIFY(result.transportError);
+            QVERIFY(!result.transportError->isCancellation());
+            return;
+        }
+        QVERIFY(result.syncError);
+        QCOMPARE(int(result.syncError->kind()), kind);
+        QCOMPARE(result.syncError->errorDescription().value_or(QString()), description);
+        if (kind == int(SyncError::Kind::stale))
+            QCOMPARE(result.syncError->staleResponse().state.updatedAt, QStringLiteral("v9"));
+    }
+
+    void fetchGallery_data()
+    {
+        QTest::addColumn<std::optional<QString>>("ifNoneMatch");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<QByteArray>("sentHeader"); // empty: none sent
+        QTest::addColumn<int>("outcome");           // 0 modified, 1 not modified, else the SyncError kind + 2
+        QTest::newRow("plain") << std::optional<QString>() << Response::json(200, manifest) << QByteArray() << 0;
+        QTest::newRow("empty tag") << std::optional<QString>(QString()) << Response::json(200, manifest) << QByteArray()
+                                   << 0;
+        QTest::newRow("304, empty body") << std::optional<QString>(QStringLiteral("v2")) << Response::text(304, "")
+                                         << QByteArray("\"v2\"") << 1;
+        QTest::newRow("200 not a manifest") << std::optional<QString>() << Response::json(200, R"({"state":1})")
+                                            << QByteArray() << int(SyncError::Kind::decode) + 2;
+        QTest::newRow("409 is plain http") << std::optional<QString>() << Response::json(409, staleBody) << QByteArray()
+                                           << int(SyncError::Kind::http) + 2;
+    }
+    void fetchGallery()
+    {
+        QFETCH(std::optional<QString>, ifNoneMatch);
+        QFETCH(Response, answer);
+        QFETCH(QByteArray, sentHeader);
+        QFETCH(int, outcome);
+
+        server.on("GET", "/api/gallery", answer);
+        const auto result = attempt(client().fetchGallery(ifNoneMatch));
+        const auto sent = server.requests("GET", "/api/gallery");
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].hasHeader("If-None-Match"), !sentHeader.isEmpty());
+        QCOMPARE(sent[0].header("If-None-Match"), sentHeader);
+        QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer tok-123"));
+        if (outcome < 2) {
+            QVERIFY(result.value);
+            QCOMPARE(result.value->isNotModified(), outcome == 1);
+            if (outcome == 0)
+                QCOMPARE(result.value->modified->state.activePhotos().size(), 3);
+            return;
+        }
+        QVERIFY(result.syncError);
+        QCOMPARE(int(result.syncError->kind()), outcome - 2);
+        if (result.syncError->kind() == SyncError::Kind::http) {
+            QCOMPARE(result.syncError->failure().statusCode, 409);
+            QCOMPARE(result.syncError->failure().context, std::optional(QStringLiteral("fetch gallery")));
+            QCOMPARE(result.syncError->failure().method, QStringLiteral("GET"));
+        }
+    }
+
+    void fetchCurrentPhoto()
+    {
+        server.on("GET", "/api/gallery/current",
+                  Response::json(200, R"({"galleryVersion":"v2","currentPhotoId":"b","currentPhotoUpdatedBy":"cron",
+                                          "updatedAt":"t"})"));
+        const auto result = attempt(client().fetchCurrentPhoto());
+        QVERIFY(result.value);
+        QCOMPARE(result.value->currentPhotoId, std::optional(QStringLiteral("b")));
+        QCOMPARE(result.value->currentPhotoUpdatedBy, std::optional(CurrentPhotoUpdatedBy::cron));
+    }
+
+    void uploadBodyIsFramedExactly()
+    {
+        const QByteArray body = SyncClient::uploadBody("\xFF\xD8\xFFjpeg", QStringLiteral("Öland.jpg"),
+                                                       QStringLiteral("Ana"), QStringLiteral("v1"), QStringLiteral("B"));
+        const QByteArray expected = "--B\r\nContent-Disposition: form-data; name=\"uploadedBy\"\r\n\r\nAna\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"baseUpdatedAt\"\r\n\r\nv1\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n\xC3\x96land.jpg\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"\xC3\x96land.jpg\"\r\n"
+                                    "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFFjpeg\r\n--B--\r\n";
+        QCOMPARE(body, expected);
+    }
+
+    void uploadFilenameCannotBreakItsHeader()
+    {
+        const QString name = QStringLiteral("a\"b\r\nContent-Type: text/html\r\n\r\n--B\nc.jpg");
+        const QByteArray body = SyncClient::uploadBody("J", name, QStringLiteral("Ana"), QStringLiteral("v1"),
+                                                       QStringLiteral("B"));
+        QVERIFY(body.contains(
+            "name=\"image\"; filename=\"a%22b%0D%0AContent-Type: text/html%0D%0A%0D%0A--B%0Ac.jpg\"\r\nContent-Type: image/jpeg\r\n"));
+        // The plain field keeps the name as it is.
+        QVERIFY(body.contains("name=\"filename\"\r\n\r\n" + name.toUtf8() + "\r\n--B\r\n"));
+    }
+
+    void uploadRequest()
+    {
+        server.on("POST", "/api/gallery/photos", Response::json(500, ""));
+        const auto result = attempt(changeNamed(QStringLiteral("upload"))(client()));
+        QVERIFY(result.syncError);
+        const auto sent = server.requests("POST", "/api/gallery/photos");
+        QCOMPARE(sent.size(), 1);
+        const QRegularExpression contentType(QStringLiteral(
+            "^multipart/form-data; boundary=(lunvik-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})$"));
+        const auto match = contentType.match(QString::fromUtf8(sent[0].header("Content-Type")));
+        QVERIFY2(match.hasMatch(), sent[0].header("Content-Type").constData());
+        const QByteArray boundary = match.captured(1).toUtf8();
+        QVERIFY(sent[0].body.startsWith("--" + boundary + "\r\n"));
+        QVERIFY(sent[0].body.endsWith("\r\n--" + boundary + "--\r\n"));
+        QVERIFY(sent[0].body.size() > 1000);
+        QCOMPARE(result.syncError->failure().context,
+                 std::optional(QStringLiteral("upload: photo.jpg (JPEG %1 bytes)").arg(sent[0].body.size())));
+    }
+
+    void imageURL_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<std::optional<int>>("width");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("thumbnail") << "http://127.0.0.1:3000" << "p1" << std::optional<int>(320)
+                                   << "http://127.0.0.1:3000/api/gallery/photos/p1/image?w=320";
+        QTest::newRow("full size") << "http://127.0.0.1:3000" << "p1" << std::optional<int>()
+                                   << "http://127.0.0.1:3000/api/gallery/photos/p1/image";
+        QTest::newRow("base path, odd id") << "https://h/g/" << "a b#?" << std::optional<int>(8)
+                                           << "https://h/g/api/gallery/photos/a%20b%23%3F/image?w=8";
+    }
+    void imageURL()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, id);
+        QFETCH(std::optional<int>, width);
+        QFETCH(QString, expected);
+        QCOMPARE(SyncClient(settingsFor(base)).imageURL(photo(id), width).toString(QUrl::FullyEncoded), expected);
+    }
+
+    void cachingImages()
+    {
+        server.on("GET", "/api/gallery/photos/p1/image", Response::text(200, "JPEGBYTES", "image/jpeg"));
+        QVERIFY(attemptVoid(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
+        QFile cached(AppConfig::cacheURL(QStringLiteral("p1")));
+        QVERIFY(cached.open(QIODevice::ReadOnly));
+        QCOMPARE(cached.readAll(), QByteArray("JPEGBYTES"));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests()[0].header("Authorization"), QByteArray("Bearer tok-123"));
+        QVERIFY(server.requests()[0].query.isEmpty());
+
+        // A present file, even an empty one, counts as cached.
+        QFile empty(AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 240));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(attemptVoid(client().cacheThumbnailIfMissing(photo(QStringLiteral("p1")), 240)).value);
+        QVERIFY(attemptVoid(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
+        QCOMPARE(server.requests().size(), 1);
+
+        // A failed thumbnail leaves no file behind.
+        const auto failed = attemptVoid(client().cacheThumbnailIfMissing(photo(QStringLiteral("p2")), 240));
+        QVERIFY(failed.syncError);
+        QCOMPARE(failed.syncError->failure().context, std::optional(QStringLiteral("cache photo p2 w=240")));
+        QCOMPARE(failed.syncError->failure().shortSummary(), QStringLiteral("HTTP 404: image download failed"));
+        QCOMPARE(server.requests().last().query, QByteArray("w=240"));
+        QVERIFY(!QFile::exists(AppConfig::thumbnailCacheURL(QStringLiteral("p2"), 240)));
+    }
+
+    void downloadMissingLogsEachFailureAndGoesOn()
+    {
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "A"));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(500, "boom"));
+        server.on("GET", "/api/gallery/photos/c/image", Response::text(200, "C"));
+        const auto state = GalleryResponse::fromJsonBytes(manifest);
+        QVERIFY(state);
+        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
+
+        QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("a"))));
+        QVERIFY(!QFile::exists(AppConfig::cacheURL(QStringLiteral("b"))));
+        QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("c"))));
+        // The deleted photo d is never asked for.
+        QCOMPARE(server.requests().size(), 3);
+        const auto warnings = logged(QStringLiteral("Could not cache photo from server"));
+        QCOMPARE(warnings.size(), 1);
+        QCOMPARE(warnings[0].level, LogLevel::warning);
+        QCOMPARE(warnings[0].category, LogCategory::gallery);
+        QCOMPARE(warnings[0].detail, std::optional(QStringLiteral("b: HTTP 500: image download failed")));
+
+        // A second pass over a cached gallery sends only the failed one again.
+        server.clearRequests();
+        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
+        QCOMPARE(server.requests().size(), 1);
+    }
+
+    void deviceAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("statusBody");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("only the required fields") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true}]})")
+                                                  << true;
+        QTest::newRow("null optional") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":false,
+                                                         "lastPushError":null,"width":1600}]})")
+                                       << true;
+        QTest::newRow("no reachable") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall"}]})") << false;
+        QTest::newRow("width as text") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true},
+                                                         {"id":"g","displayName":"Den","reachable":true,"width":"1600"}]})")
+                                       << false;
+        QTest::newRow("empty list") << QByteArray(R"({"devices":[]})") << true;
+    }
+    void deviceAnswers()
+    {
+        QFETCH(QByteArray, statusBody);
+        QFETCH(bool, decodes);
+        server.on("GET", "/api/devices/status", Response::json(200, statusBody));
+        const auto result = attempt(client().fetchDeviceStatus());
+        QCOMPARE(bool(result.value), decodes);
+        if (!decodes) {
+            QCOMPARE(result.syncError->kind(), SyncError::Kind::decode);
+            return;
+        }
+        if (!result.value->isEmpty()) {
+            QCOMPARE(result.value->at(0).lastPushError, std::nullopt);
+            QCOMPARE(result.value->at(0).id, QStringLiteral("f"));
+        }
+    }
+
+    void deviceRequests()
+    {
+        const QByteArray device = R"({"id":"f1","displayName":"Hall","registeredBy":"Ana","registeredAt":"t"})";
+        server.on("POST", "/api/devices", Response::json(200, "{\"device\":" + device + "}"));
+        server.on("GET", "/api/devices", Response::json(200, "{\"devices\":[" + device + "]}"));
+        server.on("DELETE", "/api/devices/f%201", Response::text(204, ""));
+
+        const auto registered = attempt(client().registerDevice(QStringLiteral("Token: x"), std::nullopt,
+                                                                QStringLiteral("Ana")));
+        QVERIFY(registered.value);
+        QCOMPARE(registered.value->displayName, QStringLiteral("Hall"));
+        QCOMPARE(jsonOf(server.requests("POST", "/api/devices")[0].body),
+                 jsonOf(R"({"setupText":"Token: x","registeredBy":"Ana"})"));
+
+        const auto listed = attempt(client().listDevices());
+        QVERIFY(listed.value);
+        QCOMPARE(listed.value->size(), 1);
+
+        QVERIFY(attemptVoid(client().deleteDevice(QStringLiteral("f 1"))).value);
+        QCOMPARE(server.requests("DELETE", "/api/devices/f%201").size(), 1);
+
+        server.on("GET", "/api/devices", Response::json(403, R"({"message":"frames are admin-only"})"));
+        const auto refused = attempt(client().listDevices());
+        QVERIFY(refused.syncError);
+        QCOMPARE(*refused.syncError->errorDescription(), QStringLiteral("HTTP 403: frames are admin-only"));
+    }
+
+    void endpointAddresses_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("alternate"); // empty: none
+        QTest::addColumn<QString>("session");
+        QTest::newRow("numeric") << "http://127.0.0.1:3000/a" << "http://localhost:3000/a"
+                                 << "http://127.0.0.1:3000/api/auth/session";
+        QTest::newRow("name") << "http://localhost:3000/a?x=1" << "http://127.0.0.1:3000/a?x=1"
+                              << "http://localhost:3000/api/auth/session";
+        QTest::newRow("path, query and fragment dropped")
+            << "http://127.0.0.1:3000/prefix?x=1#f" << "http://localhost:3000/prefix?x=1#f"
+            << "http://127.0.0.1:3000/api/auth/session";
+        QTest::newRow("other host") << "https://u@photos.example:8443/x" << ""
+                                    << "https://u@photos.example:8443/api/auth/session";
+        QTest::newRow("no host") << "mailto:someone" << "" << "mailto:/api/auth/session";
+    }
+    void endpointAddresses()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, alternate);
+        QFETCH(QString, session);
+        const auto other = AuthVerifier::alternateLoopbackURL(QUrl(url));
+        QCOMPARE(other ? other->toString() : QString(), alternate);
+        QCOMPARE(AuthVerifier::endpointURL(QUrl(url), QStringLiteral("/api/auth/session"))->toString(), session);
+    }
+
+    void verify_data()
+    {
+        QTest::addColumn<QString>("address"); // "@" stands for the test server
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<AuthVerifyOutcome>("outcome");
+        QTest::addColumn<int>("requests");
+        const Response ok = Response::json(200, R"({"ok":true})");
+        QTest::newRow("accepted") << "@" << " tok \n" << ok << AuthVerifyOutcome::ok << 1;
+        QTest::newRow("no token") << "@" << "" << ok << AuthVerifyOutcome::unauthorized << 0;
+        QTest::newRow("no address") << "  " << "tok" << ok << AuthVerifyOutcome::unauthorized << 0;
+        QTest::newRow("not a URL") << "::not a url" << "tok" << ok << AuthVerifyOutcome::unreachable << 0;
+        QTest::newRow("401") << "@" << "tok" << Response::json(401, "{}") << AuthVerifyOutcome::unauthorized << 1;
+        QTest::newRow("204") << "@" << "tok" << Response::text(204, "") << AuthVerifyOutcome::unauthorized << 1;
+        QTest::newRow("200 without ok") << "@" << "tok" << Response::json(200, R"({"ok":"true"})")
+                                        << AuthVerifyOutcome::unauthorized << 1;
+        QTest::newRow("500") << "@" << "tok" << Response::json(500, R"({"ok":true})") << AuthVerifyOutcome::unreachable
+                             << 1;
+        QTest::newRow("403") << "@" << "tok" << Response::json(403, "{}") << AuthVerifyOutcome::unreachable << 1;
+    }
+    void verify()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, token);
+        QFETCH(Response, answer);
+        QFETCH(AuthVerifyOutcome, outcome);
+        QFETCH(int, requests);
+        server.on("GET", "/api/auth/verify", answer);
+        AppSettings settings = settingsFor(address == QLatin1StringView("@") ? server.baseUrl().toString() + "/base?q=1"
+                                                                              : address,
+                                           QString());
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, token)), outcome);
+        QCOMPARE(server.requests().size(), requests);
+        if (requests)
+            QCOMPARE(server.requests()[0].header("Authorization"), "Bearer " + token.trimmed().toUtf8());
+    }
+
+    void verifyUsesTheStoredToken()
+    {
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settingsFor(server.baseUrl().toString(), QStringLiteral("stored")))),
+                 AuthVerifyOutcome::ok);
+        QCOMPARE(server.requests()[0].header("Authorization"), QByteArray("Bearer stored"));
+    }
+
+    void createSession_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<AuthVerifier::CreateSessionOutcome>("outcome");
+        using Outcome = AuthVerifier::CreateSessionOutcome;
+        QTest::newRow("token") << "family pw\n" << Response::json(200, R"({"ok":true,"sessionToken":" s1 "})")
+                               << Outcome::success(QStringLiteral(" s1 "));
+        QTest::newRow("blank password") << "   " << Response::json(200, R"({"ok":true,"sessionToken":"s1"})")
+                                        << Outcome::unreachable();
+        QTest::newRow("wrong password") << "pw" << Response::json(401, "{}") << Outcome::wrongPassword();
+        QTest::newRow("no token") << "pw" << Response::json(200, R"({"ok":true})") << Outcome::unreachable();
+        QTest::newRow("empty token") << "pw" << Response::json(200, R"({"ok":true,"sessionToken":""})")
+                                     << Outcome::unreachable();
+        QTest::newRow("ok as text") << "pw" << Response::json(200, R"({"ok":"true","sessionToken":"s1"})")
+                                    << Outcome::unreachable();
+        QTest::newRow("not JSON") << "pw" << Response::text(200, "welcome") << Outcome::unreachable();
+        QTest::newRow("server error") << "pw" << Response::json(503, "{}") << Outcome::unreachable();
+    }
+    void createSession()
+    {
+        QFETCH(QString, password);
+        QFETCH(Response, answer);
+        QFETCH(AuthVerifier::CreateSessionOutcome, outcome);
+        server.on("POST", "/api/auth/session", answer);
+        const auto result = TaskWait::run(AuthVerifier::createSession(
+            password, settingsFor(server.baseUrl().toString() + "/prefix?x=1#f", QString())));
+        QCOMPARE(result, outcome);
+        const auto sent = server.requests("POST", "/api/auth/session");
+        // No usable answer from 127.0.0.1 is asked again as localhost.
+        const bool retried = outcome == AuthVerifier::CreateSessionOutcome::unreachable();
+        QCOMPARE(sent.size(), password.trimmed().isEmpty() ? 0 : retried ? 2 : 1);
+        if (!sent.isEmpty()) {
+            QCOMPARE(sent[0].header("Authorization"), "Bearer " + password.trimmed().toUtf8());
+            QVERIFY(sent[0].body.isEmpty());
+        }
+    }
+
+    // 127.0.0.1 gives no usable answer; the same server named localhost does.
+    void loopbackFallback()
+    {
+        server.refuseHost("127.0.0.1");
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"s6"})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        const QString numeric = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+
+        QCOMPARE(TaskWait::run(AuthVerifier::createSession(QStringLiteral("pw"), settingsFor(numeric, QString()))),
+                 AuthVerifier::CreateSessionOutcome::success(QStringLiteral("s6")));
+        QVERIFY(TaskWait::run(Reachability::pingServer(numeric)));
+        // A verification that fails in transport is final.
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settingsFor(numeric))), AuthVerifyOutcome::unreachable);
+        const auto verifies = server.requests("GET", "/api/auth/verify");
+        QVERIFY(!verifies.isEmpty());
+        for (const auto &request : verifies)
+            QVERIFY(request.header("Host").startsWith("127.0.0.1:"));
+    }
+
+    void health_data()
+    {
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<bool>("healthy");
+        QTest::newRow("ok") << Response::json(200, R"({"ok":true,"version":"1"})") << true;
+        QTest::newRow("ok false") << Response::json(200, R"({"ok":false})") << false;
+        QTest::newRow("ok as text") << Response::json(200, R"({"ok":"true"})") << false;
+        QTest::newRow("not JSON") << Response::text(200, "<html>up</html>", "text/html") << false;
+        QTest::newRow("503") << Response::json(503, R"({"ok":true})") << false;
+    }
+    void health()
+    {
+        QFETCH(Response, answer);
+        QFETCH(bool, healthy);
+        server.on("GET", "/api/health", answer);
+        QCOMPARE(TaskWait::run(Reachability::pingServer(" " + server.baseUrl().toString() + "/x?y=1 ")), healthy);
+        QVERIFY(!server.requests().isEmpty());
+        QCOMPARE(server.requests()[0].path, QByteArray("/api/health"));
+        QVERIFY(!server.requests()[0].hasHeader("Authorization"));
+        QVERIFY(!TaskWait::run(Reachability::pingServer(QStringLiteral("not a url"))));
+    }
+
+    // The short sessions end a silent or endless exchange as "no answer".
+    void timeLimits()
+    {
+        HttpSession quick(HttpSession::Limits{std::chrono::milliseconds(300), std::chrono::milliseconds(600)}, true);
+        AuthVerifier::setSessionForTesting(&quick);
+        Reachability::setSessionForTesting(&quick);
+        auto restore = qScopeGuard([] {
+            AuthVerifier::setSessionForTesting(nullptr);
+            Reachability::setSessionForTesting(nullptr);
+        });
+
+        Response hang;
+        hang.kind = Response::Kind::Hang;
+        server.setFallback(hang);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!TaskWait::run(Reachability::pingServer(server.baseUrl().toString())));
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settingsFor(server.baseUrl().toString()))),
+                 AuthVerifyOutcome::unreachable);
+
+        // Data keeps coming, but the whole exchange takes too long.
+        Response trickle = Response::json(200, R"({"ok":true,"sessionToken":"slow-token"})");
+        trickle.trickleMs = 150;
+        trickle.trickleChunks = 8;
+        server.on("POST", "/api/auth/session", trickle);
+        QCOMPARE(TaskWait::run(AuthVerifier::createSession(QStringLiteral("pw"),
+                                                           settingsFor(server.baseUrl().toString(), QString()))),
+                 AuthVerifier::CreateSessionOutcome::unreachable());
+        QVERIFY2(timer.elapsed() < 5000, QByteArray::number(timer.elapsed()).constData());
+    }
+};
+
+LUNVIK_TEST_MAIN(TestServerEndpoints)
+#include "tst_serverendpoints.moc"
