@@ -1,0 +1,184 @@
+// The setup-block parser, the frame screen geometry and the rotation timetable.
+
+#include "support/testenvironment.h"
+
+#include "rules/bloomin8.h"
+#include "rules/rotationschedule.h"
+
+#include <QTest>
+
+namespace {
+
+const QString hex8 = QStringLiteral("0123abcd");
+const QString hex32 = QStringLiteral("0123456789abcdefABCDEF0123456789");
+const QString token = hex8 + QLatin1Char('.') + hex32;
+
+QDateTime utc(const QString &iso)
+{
+    QDateTime t = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    t.setTimeZone(QTimeZone::utc());
+    return t;
+}
+
+} // namespace
+
+class TestRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void looksLikeToken_data()
+    {
+        QTest::addColumn<QString>("candidate");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("minimal") << token << true;
+        QTest::newRow("blank ends") << " \n" + token + "\t\n" << true;
+        QTest::newRow("7 before") << hex8.left(7) + "." + hex32 << false;
+        QTest::newRow("31 after") << hex8 + "." + hex32.left(31) << false;
+        QTest::newRow("a g") << hex8 + "." + hex32.left(31) + "g" << false;
+        QTest::newRow("inner space") << hex8 + ". " + hex32 << false;
+        QTest::newRow("second stop") << token + ".00" << false;
+        QTest::newRow("no stop") << hex8 + hex32 << false;
+        QTest::newRow("full-width digits") << QString::fromUtf8("０１２３４５６７.") + hex32 << false;
+    }
+    void looksLikeToken()
+    {
+        QFETCH(QString, candidate);
+        QFETCH(bool, expected);
+        QCOMPARE(Bloomin8TokenParser::looksLikeToken(candidate), expected);
+    }
+
+    void parseToken_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // empty: none
+        QTest::newRow("bare") << "  " + token + "\n" << token;
+        QTest::newRow("labelled, any case") << "Device: Hall\nTOKEN:   " + token + "\nInterval: 24h" << token;
+        QTest::newRow("windows line ends") << "Device: Hall\r\nToken: " + token + "\r\nInterval: 24h\r\n" << token;
+        QTest::newRow("bad label, then good") << "Token: nope\n\tToken:\t" + token << token;
+        QTest::newRow("split over lines") << "Bloomin8 API token\nDevice: Hall\n" + hex8 + ".\n" + hex32.left(16) + "\n"
+                                                 + hex32.mid(16)
+                                          << token;
+        QTest::newRow("title spoils the join") << "My frame\n" + token << "";
+        QTest::newRow("empty") << " \n\t " << "";
+        QTest::newRow("nothing like a token") << "Device: Hall\nToken: 1234" << "";
+    }
+    void parseToken()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(Bloomin8TokenParser::parseToken(text).value_or(QString()), expected);
+    }
+
+    void parseDeviceName_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // empty: none
+        QTest::newRow("with more after the bar") << "Device:   Living room | 13.3 inch" << "Living room";
+        QTest::newRow("only a bar") << "Device: | x\nDevice: Hall" << "";
+        QTest::newRow("empty, then named") << "device:\n  DEVICE:\tHall\t\nToken: x" << "Hall";
+        QTest::newRow("none") << "Token: " + token << "";
+    }
+    void parseDeviceName()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(Bloomin8TokenParser::parseDeviceName(text).value_or(QString()), expected);
+    }
+
+    void screenGeometry()
+    {
+        using namespace Bloomin8Screen;
+        QCOMPARE(aspectRatio(1600, 1200), 0.75);
+        QCOMPARE(aspectRatio(0, 5), 0.75);
+        QCOMPARE(aspectRatio(1000, 1000), 1.0);
+
+        QVERIFY(isLandscapeDevice(QStringLiteral("l"), std::nullopt, std::nullopt));
+        QVERIFY(!isLandscapeDevice(QStringLiteral("P"), 1600, 1200));
+        QVERIFY(isLandscapeDevice(std::nullopt, 1600, 1200));
+        QVERIFY(!isLandscapeDevice(QStringLiteral("x"), 1600, std::nullopt));
+        QVERIFY(isLandscapeDevice(QStringLiteral("x"), 1600, 1200));
+        QVERIFY(!isLandscapeDevice(std::nullopt, -1600, -1200));
+
+        QCOMPARE(displayAspectRatio(0, true), 1 / 0.75);
+        QCOMPARE(displayAspectRatio(1.5, false), 1.0);
+        QCOMPARE(displayAspectRatio(-2, false), 0.75);
+
+        QCOMPARE(portraitCanvasPixels(1600, 1200), (CanvasPixels{1200, 1600}));
+        QCOMPARE(portraitCanvasPixels(2000, std::nullopt), (CanvasPixels{1600, 2000}));
+        QCOMPARE(portraitCanvasPixels(0, 500), (CanvasPixels{1200, 1600}));
+        QCOMPARE(portraitCanvasPixels(std::nullopt, 900), (CanvasPixels{900, 1200}));
+    }
+
+    void kindAndInterval()
+    {
+        using namespace GalleryRotationSchedule;
+        QCOMPARE(kind(false, 10), GalleryRotationScheduleKind::productionDailyUTC());
+        QCOMPARE(kind(true, 10), GalleryRotationScheduleKind::debugInterval(60));
+        QCOMPARE(kind(true, 100000), GalleryRotationScheduleKind::debugInterval(86400));
+        QCOMPARE(kind(true, 90), GalleryRotationScheduleKind::debugInterval(90));
+        QCOMPARE(periodDuration(GalleryRotationScheduleKind::productionDailyUTC()), 86400.0);
+    }
+
+    void nextDailyBoundary_data()
+    {
+        QTest::addColumn<QDateTime>("after");
+        QTest::addColumn<QDateTime>("expected");
+        QTest::newRow("just before") << utc("2026-03-01T10:59:59.000") << utc("2026-03-01T11:00:00.000");
+        QTest::newRow("exactly at") << utc("2026-03-01T11:00:00.000") << utc("2026-03-02T11:00:00.000");
+        QTest::newRow("end of February") << utc("2026-02-28T23:30:00.000") << utc("2026-03-01T11:00:00.000");
+        QTest::newRow("leap day") << utc("2028-02-28T12:00:00.000") << utc("2028-02-29T11:00:00.000");
+        QTest::newRow("year end") << utc("2026-12-31T11:00:00.001") << utc("2027-01-01T11:00:00.000");
+        // An instant given in another zone is still measured in UTC.
+        QTest::newRow("other zone") << QDateTime(QDate(2026, 3, 1), QTime(12, 30), QTimeZone(3600))
+                                    << utc("2026-03-02T11:00:00.000");
+    }
+    void nextDailyBoundary()
+    {
+        QFETCH(QDateTime, after);
+        QFETCH(QDateTime, expected);
+        const QDateTime next = GalleryRotationSchedule::nextBoundary(
+            after, GalleryRotationScheduleKind::productionDailyUTC(), GalleryRotationSchedule::utcCalendar());
+        QCOMPARE(next, expected);
+    }
+
+    void plan()
+    {
+        using namespace GalleryRotationSchedule;
+        const auto calendar = utcCalendar();
+        const QDateTime now = utc("2026-03-01T09:30:00.000");
+        const QList<QString> abc{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+
+        QVERIFY(!GalleryRotationSchedule::plan({}, QStringLiteral("a"), now,
+                                               GalleryRotationScheduleKind::productionDailyUTC(), calendar));
+
+        const auto daily = GalleryRotationSchedule::plan(abc, QStringLiteral("b"), now,
+                                                         GalleryRotationScheduleKind::productionDailyUTC(), calendar);
+        QVERIFY(daily);
+        QCOMPARE(daily->nextCron, utc("2026-03-01T11:00:00.000"));
+        QCOMPARE(daily->currentShowingUntil, std::optional(utc("2026-03-01T11:00:00.000")));
+        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("b")), utc("2026-02-28T11:00:00.000"));
+        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("c")), utc("2026-03-01T11:00:00.000"));
+        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("a")), utc("2026-03-02T11:00:00.000"));
+
+        // Four photos, the third current, one minute each.
+        const QList<QString> four{QStringLiteral("p0"), QStringLiteral("p1"), QStringLiteral("p2"), QStringLiteral("p3")};
+        const auto debug =
+            GalleryRotationSchedule::plan(four, QStringLiteral("p2"), now, GalleryRotationScheduleKind::debugInterval(60),
+                                          calendar);
+        QVERIFY(debug);
+        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p2")), now);
+        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p3")), now.addSecs(60));
+        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p0")), now.addSecs(120));
+        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p1")), now.addSecs(180));
+
+        // A current photo outside the order: the first one counts as current.
+        const auto unknown = GalleryRotationSchedule::plan(abc, QStringLiteral("zz"), now,
+                                                           GalleryRotationScheduleKind::debugInterval(60), calendar);
+        QCOMPARE(unknown->showingStartByPhotoID.value(QStringLiteral("a")), now);
+        QCOMPARE(unknown->currentShowingUntil, std::optional(now.addSecs(60)));
+    }
+};
+
+LUNVIK_TEST_MAIN(TestRules)
+#include "tst_rules.moc"
