@@ -8,14 +8,6 @@
 
 namespace {
 
-template<typename T>
-std::optional<T> failWith(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return std::nullopt;
-}
-
 // Reads an optional "currentPhotoUpdatedBy": an unknown string fails.
 bool readUpdatedBy(JsonFields &fields, std::optional<CurrentPhotoUpdatedBy> &out)
 {
@@ -26,12 +18,6 @@ bool readUpdatedBy(JsonFields &fields, std::optional<CurrentPhotoUpdatedBy> &out
     if (!out)
         fields.fail(QStringLiteral("unknown currentPhotoUpdatedBy \"%1\"").arg(*raw));
     return fields.ok();
-}
-
-void writeOptional(QJsonObject &object, QLatin1StringView key, const std::optional<QString> &value)
-{
-    if (value)
-        object.insert(key, *value);
 }
 
 } // namespace

@@ -145,3 +145,12 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
         return std::nullopt;
     return text;
 }
+
+bool answerSaysOk(const QByteArray &bytes)
+{
+    const auto object = parseJsonObject(bytes);
+    if (!object)
+        return false;
+    const QJsonValue ok = object->value(QLatin1StringView("ok"));
+    return ok.isBool() && ok.toBool();
+}

@@ -38,6 +38,26 @@ private:
     QString m_error;
 };
 
+// Reports a decoding failure: sets *error (when asked for) and returns none.
+template<typename T>
+std::optional<T> failWith(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return std::nullopt;
+}
+
+// Writes an optional member only when it has a value.
+template<typename V>
+void writeOptional(QJsonObject &object, QLatin1StringView key, const std::optional<V> &value)
+{
+    if (value)
+        object.insert(key, *value);
+}
+
+// True when the bytes are a JSON object whose "ok" is the boolean true.
+bool answerSaysOk(const QByteArray &bytes);
+
 // Parses bytes as a JSON document whose top level is an object.
 std::optional<QJsonObject> parseJsonObject(const QByteArray &bytes, QString *error = nullptr);
 

@@ -3,14 +3,10 @@
 #include "model/jsonfields.h"
 #include "syncclient.h"
 
-#include <QCoreApplication>
 #include <QJsonValue>
 #include <QNetworkRequest>
-#include <QPointer>
 
 namespace {
-
-QPointer<HttpSession> testSession;
 
 std::optional<QUrl> sessionURL(const QUrl &base)
 {
@@ -20,12 +16,6 @@ std::optional<QUrl> sessionURL(const QUrl &base)
 std::optional<QUrl> verifyURL(const QUrl &base)
 {
     return AuthVerifier::endpointURL(base, QStringLiteral("/api/auth/verify"));
-}
-
-bool isOkTrue(const QJsonObject &object)
-{
-    const QJsonValue ok = object.value(QLatin1StringView("ok"));
-    return ok.isBool() && ok.toBool();
 }
 
 QNetworkRequest bearerRequest(const QUrl &url, const QString &credential)
@@ -53,10 +43,9 @@ QCoro::Task<AuthVerifier::CreateSessionOutcome> probeCreateSession(QUrl base, QS
         co_return Outcome::wrongPassword();
     if (response.statusCode != 200)
         co_return Outcome::unreachable();
-    const auto object = parseJsonObject(response.body);
-    if (!object || !isOkTrue(*object))
+    if (!answerSaysOk(response.body))
         co_return Outcome::unreachable();
-    const QJsonValue token = object->value(QLatin1StringView("sessionToken"));
+    const QJsonValue token = parseJsonObject(response.body).value_or(QJsonObject()).value(QLatin1StringView("sessionToken"));
     if (!token.isString() || token.toString().isEmpty())
         co_return Outcome::unreachable();
     co_return Outcome::success(token.toString());
@@ -78,11 +67,8 @@ QCoro::Task<std::optional<AuthVerifyOutcome>> probeVerify(QUrl base, QString bea
         co_return AuthVerifyOutcome::unreachable;
     if (response.statusCode == 401)
         co_return AuthVerifyOutcome::unauthorized;
-    if (response.statusCode == 200) {
-        const auto object = parseJsonObject(response.body);
-        if (object && isOkTrue(*object))
-            co_return AuthVerifyOutcome::ok;
-    }
+    if (response.statusCode == 200 && answerSaysOk(response.body))
+        co_return AuthVerifyOutcome::ok;
     if (response.statusCode >= 200 && response.statusCode <= 299)
         co_return AuthVerifyOutcome::unauthorized;
     co_return AuthVerifyOutcome::unreachable;
@@ -92,21 +78,20 @@ QCoro::Task<std::optional<AuthVerifyOutcome>> probeVerify(QUrl base, QString bea
 
 namespace AuthVerifier {
 
+SharedHttpSession &sharedSession()
+{
+    static SharedHttpSession session(HttpSession::Limits{std::chrono::seconds(8), std::chrono::seconds(12)}, true);
+    return session;
+}
+
 HttpSession &session()
 {
-    if (testSession)
-        return *testSession;
-    static QPointer<HttpSession> shared;
-    if (!shared) {
-        shared = new HttpSession(HttpSession::Limits{std::chrono::seconds(8), std::chrono::seconds(12)}, true,
-                                 QCoreApplication::instance());
-    }
-    return *shared;
+    return sharedSession().get();
 }
 
 void setSessionForTesting(HttpSession *session)
 {
-    testSession = session;
+    sharedSession().setForTesting(session);
 }
 
 std::optional<QUrl> endpointURL(const QUrl &base, const QString &path)

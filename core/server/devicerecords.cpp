@@ -7,21 +7,6 @@
 namespace {
 
 template<typename T>
-std::optional<T> failWith(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return std::nullopt;
-}
-
-template<typename V>
-void writeOptional(QJsonObject &object, QLatin1StringView key, const std::optional<V> &value)
-{
-    if (value)
-        object.insert(key, *value);
-}
-
-template<typename T>
 QJsonArray toJsonArray(const QList<T> &records)
 {
     QJsonArray array;

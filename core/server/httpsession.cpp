@@ -63,11 +63,17 @@ HttpSession::~HttpSession()
 
 HttpSession &HttpSession::shared()
 {
-    static QPointer<HttpSession> session;
-    if (!session) {
-        session = new HttpSession(Limits{}, false, QCoreApplication::instance());
-    }
-    return *session;
+    static SharedHttpSession session(Limits{}, false);
+    return session.get();
+}
+
+HttpSession &SharedHttpSession::get()
+{
+    if (m_override)
+        return *m_override;
+    if (!m_session)
+        m_session = new HttpSession(m_limits, m_ephemeral, QCoreApplication::instance());
+    return *m_session;
 }
 
 QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray method,

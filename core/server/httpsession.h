@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QNetworkReply>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QUrl>
 
@@ -85,4 +86,22 @@ private:
     Limits m_limits;
     QNetworkAccessManager *m_manager;
     QSet<QNetworkReply *> m_inFlight;
+};
+
+// A process-wide session made on first use (on the main thread, owned by the
+// application object), which a test may replace with one of its own.
+class SharedHttpSession
+{
+public:
+    SharedHttpSession(HttpSession::Limits limits, bool ephemeral) : m_limits(limits), m_ephemeral(ephemeral) {}
+
+    HttpSession &get();
+    // Null goes back to the process-wide session.
+    void setForTesting(HttpSession *session) { m_override = session; }
+
+private:
+    HttpSession::Limits m_limits;
+    bool m_ephemeral;
+    QPointer<HttpSession> m_session;
+    QPointer<HttpSession> m_override;
 };

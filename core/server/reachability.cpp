@@ -4,13 +4,9 @@
 #include "model/jsonfields.h"
 #include "syncclient.h"
 
-#include <QCoreApplication>
 #include <QNetworkRequest>
-#include <QPointer>
 
 namespace {
-
-QPointer<HttpSession> testSession;
 
 QCoro::Task<bool> probeHealth(QUrl base)
 {
@@ -23,34 +19,27 @@ QCoro::Task<bool> probeHealth(QUrl base)
     } catch (const TransportError &) {
         co_return false;
     }
-    if (!response.isHttp || response.statusCode != 200)
-        co_return false;
-    const auto object = parseJsonObject(response.body);
-    if (!object)
-        co_return false;
-    const QJsonValue ok = object->value(QLatin1StringView("ok"));
-    co_return ok.isBool() && ok.toBool();
+    co_return response.isHttp && response.statusCode == 200 && answerSaysOk(response.body);
 }
 
 } // namespace
 
 namespace Reachability {
 
+SharedHttpSession &sharedSession()
+{
+    static SharedHttpSession session(HttpSession::Limits{std::chrono::seconds(2), std::chrono::seconds(2)}, true);
+    return session;
+}
+
 HttpSession &session()
 {
-    if (testSession)
-        return *testSession;
-    static QPointer<HttpSession> shared;
-    if (!shared) {
-        shared = new HttpSession(HttpSession::Limits{std::chrono::seconds(2), std::chrono::seconds(2)}, true,
-                                 QCoreApplication::instance());
-    }
-    return *shared;
+    return sharedSession().get();
 }
 
 void setSessionForTesting(HttpSession *session)
 {
-    testSession = session;
+    sharedSession().setForTesting(session);
 }
 
 QCoro::Task<bool> pingServer(QString baseURL)
