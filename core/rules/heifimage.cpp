@@ -27,23 +27,15 @@ void initialiseLibheif()
     Q_UNUSED(initialised);
 }
 
-struct ContextFree {
-    void operator()(heif_context *context) const { heif_context_free(context); }
-};
-struct HandleRelease {
-    void operator()(const heif_image_handle *handle) const { heif_image_handle_release(handle); }
-};
-struct ImageRelease {
-    void operator()(const heif_image *image) const { heif_image_release(image); }
-};
-struct DecodingOptionsFree {
-    void operator()(heif_decoding_options *options) const { heif_decoding_options_free(options); }
+// Releases a libheif object through `release` when its owner goes.
+template<auto release> struct Released {
+    template<typename T> void operator()(T *p) const { release(p); }
 };
 
-using ContextPtr = std::unique_ptr<heif_context, ContextFree>;
-using HandlePtr = std::unique_ptr<const heif_image_handle, HandleRelease>;
-using ImagePtr = std::unique_ptr<const heif_image, ImageRelease>;
-using DecodingOptionsPtr = std::unique_ptr<heif_decoding_options, DecodingOptionsFree>;
+using ContextPtr = std::unique_ptr<heif_context, Released<heif_context_free>>;
+using HandlePtr = std::unique_ptr<const heif_image_handle, Released<heif_image_handle_release>>;
+using ImagePtr = std::unique_ptr<const heif_image, Released<heif_image_release>>;
+using DecodingOptionsPtr = std::unique_ptr<heif_decoding_options, Released<heif_decoding_options_free>>;
 
 bool ok(const heif_error &error)
 {
