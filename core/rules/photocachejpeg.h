@@ -1,0 +1,105 @@
+// Turning picked and downloaded image files into the JPEG the photo cache
+// keeps, and decoding reduced-size images for thumbnails.
+//
+// Every decode is bounded twice: by the size asked for (the longer side,
+// aspect kept, never enlarged) and by the size of the source. A source with
+// more than ImageDownsampler::maxSourcePixels pixels is refused from its
+// header, before any pixel memory is allocated, and counts as an
+// unsupported image: a decoder (or libjpeg's coefficient buffers for a
+// progressive JPEG) may have to hold the whole source, and a crafted header
+// can claim any size.
+//
+// Decoding goes through QImageReader for every format Qt reads (with the EXIF
+// orientation applied, and JPEGs decoded at a reduced DCT scale rather than
+// decoded whole and scaled), and through libheif for HEIF files (HEIC,
+// AVIF), recognised by their content whatever their name. Never from an
+// embedded thumbnail or preview.
+//
+// All of it is safe to call from any thread; none of it touches anything
+// that needs a QGuiApplication.
+#pragma once
+
+#include "../error.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+class PhotoCacheJPEGError : public Error
+{
+public:
+    enum class Kind { unsupportedImageFile };
+
+    // The file could not be turned into a JPEG. `fileName` is the last path
+    // component of the file, as shown to the user.
+    static PhotoCacheJPEGError unsupportedImageFile(QString fileName);
+
+    Kind kind() const { return m_kind; }
+    const QString &fileName() const { return m_fileName; }
+
+    // "Unsupported image: " followed by the file name.
+    std::optional<QString> errorDescription() const override;
+    // General domain, code 0, the same description.
+    Record record() const override;
+
+private:
+    PhotoCacheJPEGError(Kind kind, QString fileName);
+
+    Kind m_kind;
+    QString m_fileName;
+};
+
+namespace PhotoCacheJPEG {
+
+// Files that are not JPEG are re-encoded at most this many pixels on the
+// longer side.
+inline constexpr int fullSizeMaxPixelSize = 4096;
+// QImageWriter's quality for re-encoded files (0.88 on a 0..1 scale).
+inline constexpr int jpegQuality = 88;
+
+// True when `data` starts with the JPEG start-of-image marker and the first
+// byte of the next marker (FF D8 FF). Nothing else is checked.
+bool isJPEG(const QByteArray &data);
+
+// The bytes the photo cache keeps for the image file at `filePath`:
+// - a file that passes isJPEG() comes back unchanged (no re-encoding, no
+//   resizing, its metadata kept);
+// - anything else is decoded upright, bounded to fullSizeMaxPixelSize and
+//   encoded as a new JPEG that carries no metadata of the source (apart
+//   from its colour profile); transparent areas become white.
+// Throws PlatformError (domain "QFileDevice") when the file cannot be read,
+// and PhotoCacheJPEGError::unsupportedImageFile when it cannot be decoded.
+QByteArray normalizedJPEGData(const QString &filePath);
+
+} // namespace PhotoCacheJPEG
+
+namespace ImageDownsampler {
+
+// The most pixels a source image may have (stored width × height): 250
+// megapixels, above the largest phone sensors (200 MP) and well above
+// ordinary panoramas. At 4 bytes a pixel a decoder holds at most about
+// 1 GB for such an image.
+inline constexpr qint64 maxSourcePixels = 250'000'000;
+
+// The size an image of `source` size is decoded at: the longer side at most
+// `maxPixelSize`, the aspect ratio kept (no side below 1), never enlarged.
+// An invalid or empty `source`, or a `maxPixelSize` below 1, gives an
+// invalid size.
+QSize boundedSize(QSize source, int maxPixelSize);
+
+// The first image of the file at `path`, decoded upright at boundedSize().
+// None when there is no file there, when `maxPixelSize` is below 1, or when
+// the file cannot be decoded (unknown format, corrupt or truncated header,
+// zero or excessive dimensions).
+std::optional<QImage> loadThumbnail(const QString &path, int maxPixelSize);
+
+// loadThumbnail() on QtConcurrent's thread pool; the awaiting coroutine
+// resumes on its own thread.
+QCoro::Task<std::optional<QImage>> loadThumbnailAsync(QString path, int maxPixelSize);
+
+} // namespace ImageDownsampler
