@@ -1,5 +1,7 @@
 #include "galleryserver.h"
 
+#include "demogallery.h"
+
 #include "clock.h"
 #include "model/jsonfields.h"
 #include "rules/rotationschedule.h"
@@ -173,6 +175,13 @@ GalleryServer::GalleryServer(Options options)
         && (*m_options.advanceIntervalSeconds < 1 || *m_options.advanceIntervalSeconds > maxInterval))
         throw StartupError(QStringLiteral("the advance interval must be between 1 and %1 seconds").arg(maxInterval));
     m_passwordDigest = ServerUtil::sha256(m_options.password.toUtf8());
+    if (m_options.demo && m_store.startedWithoutManifest()) {
+        try {
+            DemoGallery::seed(m_store);
+        } catch (const ApiError &e) {
+            throw StartupError(QStringLiteral("could not create the demo gallery: %1").arg(e.message));
+        }
+    }
     installRoutes();
 }
 

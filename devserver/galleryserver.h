@@ -37,6 +37,8 @@ public:
         QString password;
         // Rotate every this many seconds instead of daily at 11:00 UTC.
         std::optional<int> advanceIntervalSeconds;
+        // Seed a demo gallery when the data folder has no manifest yet.
+        bool demo = false;
         GalleryStore::ClockFunction clock; // the real clock when empty
         std::size_t uploadLimitBytes = 64 * 1024 * 1024;
         std::size_t jsonLimitBytes = 1024 * 1024;

@@ -70,7 +70,9 @@ int main(int argc, char **argv)
                                       QStringLiteral("Rotate the current photo every SECONDS seconds instead of "
                                                      "daily at 11:00 UTC."),
                                       QStringLiteral("SECONDS"));
-    parser.addOptions({port, host, data, password, interval});
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Seed a demo gallery when the data folder has none."));
+    parser.addOptions({port, host, data, password, interval, demo});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -85,6 +87,7 @@ int main(int argc, char **argv)
 
     GalleryServer::Options options;
     options.logRequests = true;
+    options.demo = parser.isSet(demo);
     options.dataFolder = parser.value(data);
     if (options.dataFolder.isEmpty())
         return fail(exitUsage, QStringLiteral("--data DIR is required"));
