@@ -1,0 +1,77 @@
+#include "serverutil.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+
+namespace {
+
+QByteArray randomBytes(int byteCount)
+{
+    QByteArray bytes(((byteCount + 3) / 4) * 4, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+    bytes.truncate(byteCount);
+    return bytes;
+}
+
+} // namespace
+
+namespace ServerUtil {
+
+QString isoText(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QDateTime parseIsoText(const QString &text)
+{
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    return time.isValid() ? time.toUTC() : QDateTime();
+}
+
+QString randomHexId(int byteCount)
+{
+    return QString::fromLatin1(randomBytes(byteCount).toHex());
+}
+
+QString randomToken(int byteCount)
+{
+    return QString::fromLatin1(
+        randomBytes(byteCount).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QByteArray sha256(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+bool isSafeId(const QString &id)
+{
+    if (id.isEmpty() || id.size() > 64)
+        return false;
+    for (const QChar c : id) {
+        const bool ok
+            = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+              || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_') || c == QLatin1Char('-');
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+QByteArray jsonBytes(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace ServerUtil

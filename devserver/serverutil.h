@@ -1,0 +1,67 @@
+// Small pieces the development server shares: its error values, times in
+// the wire format, random identifiers and secret comparison.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+#include <stdexcept>
+
+#include "model/gallerystate.h"
+
+// A refusal answered to the client: an HTTP status and the text of its
+// "error" member; a 409 carries the manifest as it is on the server.
+struct ApiError {
+    int status = 400;
+    QString message;
+    std::optional<GalleryState> state;
+
+    static ApiError badRequest(const QString &message) { return {400, message, std::nullopt}; }
+    static ApiError notFound(const QString &message) { return {404, message, std::nullopt}; }
+    static ApiError tooLarge(const QString &message) { return {413, message, std::nullopt}; }
+    static ApiError stale(const GalleryState &state)
+    {
+        return {409, QStringLiteral("Gallery changed on server"), state};
+    }
+};
+
+// Something that keeps the server from starting: an unreadable data folder,
+// a corrupt file. The text is meant for the person who started it.
+class StartupError : public std::runtime_error
+{
+public:
+    explicit StartupError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
+    QString message() const { return QString::fromStdString(what()); }
+};
+
+namespace ServerUtil {
+
+// "2026-03-01T07:05:09.250Z": UTC with milliseconds.
+QString isoText(const QDateTime &time);
+// The time of such a text; invalid when it is not one.
+QDateTime parseIsoText(const QString &text);
+
+// `byteCount` bytes from the system's secure generator, as lowercase hex
+// (identifiers that are safe in URLs and file names).
+QString randomHexId(int byteCount = 16);
+// `byteCount` bytes from the system's secure generator, base64url without padding.
+QString randomToken(int byteCount = 32);
+
+QByteArray sha256(const QByteArray &bytes);
+// Compares in time that depends on the lengths only, never on where the
+// contents first differ.
+bool constantTimeEquals(const QByteArray &a, const QByteArray &b);
+
+// Identifiers this server hands out, and nothing that could leave a folder
+// when used in a file name: 1-64 of [A-Za-z0-9_-].
+bool isSafeId(const QString &id);
+
+QByteArray jsonBytes(const QJsonObject &object);
+
+} // namespace ServerUtil
