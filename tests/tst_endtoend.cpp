@@ -1,0 +1,198 @@
+// The server client against the real development server, started by the
+// test on a free port: sign-in, the gallery round trip, images into the
+// cache, and frames.
+
+#include "support/devserverprocess.h"
+#include "support/testenvironment.h"
+
+#include "model/appconfig.h"
+#include "rules/photocachejpeg.h"
+#include "server/authverifier.h"
+#include "server/reachability.h"
+#include "server/syncclient.h"
+#include "taskwait.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTest>
+
+namespace {
+
+QByteArray jpeg(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(200, 120, 40));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "jpeg").write(image);
+    return bytes;
+}
+
+template<typename T>
+std::optional<SyncError> syncErrorOf(QCoro::Task<T> task)
+{
+    try {
+        TaskWait::run(std::move(task));
+    } catch (const SyncError &e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+const QString setupBlock = QStringLiteral("Bloomin8 API token\nDevice: Kitchen | 13.3 inch\n"
+                                          "Token: 0123abcd.0123456789abcdef0123456789abcdef\nInterval: 24h\n");
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    DevServerProcess server;
+    AppSettings settings;
+
+    SyncClient client() const { return SyncClient(settings); }
+    QString version() const { return TaskWait::run(client().fetchGallery()).modified->state.updatedAt; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        settings.serverBaseURL = server.baseURL().toString();
+    }
+
+    void signIn()
+    {
+        using Outcome = AuthVerifier::CreateSessionOutcome;
+        QCOMPARE(TaskWait::run(AuthVerifier::createSession(QStringLiteral("guess"), settings)), Outcome::wrongPassword());
+        const Outcome created = TaskWait::run(AuthVerifier::createSession(server.password() + "\n", settings));
+        QCOMPARE(created.kind, Outcome::Kind::success);
+        settings.syncSessionToken = created.token;
+
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings)), AuthVerifyOutcome::ok);
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, QStringLiteral("not-a-token"))),
+                 AuthVerifyOutcome::unauthorized);
+        QVERIFY(TaskWait::run(Reachability::pingServer(settings.serverBaseURL)));
+
+        AppSettings stranger = settings;
+        stranger.syncSessionToken = QStringLiteral("not-a-token");
+        const auto refused = syncErrorOf(SyncClient(stranger).fetchGallery());
+        QVERIFY(refused);
+        QCOMPARE(refused->failure().statusCode, 401);
+    }
+
+    void galleryRoundTrip()
+    {
+        // A name that would break a naive multipart header arrives in one
+        // piece (the server drops control characters from names it keeps).
+        const QString awkward = QStringLiteral("sun \"rise\"\r\nover.jpg");
+        const GalleryResponse first =
+            TaskWait::run(client().uploadPhoto(jpeg(640, 480), awkward, QStringLiteral("Åsa"), version()));
+        QCOMPARE(first.state.activePhotos().size(), 1);
+        const PhotoEntry sunrise = first.state.activePhotos().first();
+        QCOMPARE(sunrise.filename, QStringLiteral("sun \"rise\"over.jpg"));
+        QCOMPARE(first.state.uploaders.value(sunrise.uploaderId), QStringLiteral("Åsa"));
+        QCOMPARE(sunrise.uploaderId, GalleryState::uploaderId(QStringLiteral("Åsa")));
+
+        const GalleryState two = TaskWait::run(client().uploadPhoto(jpeg(300, 500), QStringLiteral("tall.jpg"),
+                                                                    QStringLiteral("Kelvo"), first.state.updatedAt))
+                                     .state;
+        QCOMPARE(two.activePhotos().size(), 2);
+        const QString tall = two.order.last();
+
+        // The version gates every change and answers.
+        QVERIFY(TaskWait::run(client().fetchGallery(two.updatedAt)).isNotModified());
+        QCOMPARE(TaskWait::run(client().fetchCurrentPhoto()).galleryVersion, two.updatedAt);
+        const auto stale = syncErrorOf(client().reorder({tall, sunrise.id}, first.state.updatedAt));
+        QVERIFY(stale);
+        QCOMPARE(stale->kind(), SyncError::Kind::stale);
+        QCOMPARE(stale->staleResponse().state, two);
+
+        const GalleryState reordered = TaskWait::run(client().reorder({tall, sunrise.id}, two.updatedAt)).state;
+        QCOMPARE(reordered.order, (QList<QString>{tall, sunrise.id}));
+        QVERIFY(reordered.updatedAt > two.updatedAt);
+
+        const GalleryState chosen = TaskWait::run(client().setCurrentPhoto(tall, reordered.updatedAt)).state;
+        QCOMPARE(chosen.currentPhotoId, std::optional(tall));
+        QCOMPARE(chosen.currentPhotoUpdatedBy, std::optional(CurrentPhotoUpdatedBy::manual));
+        const CurrentPhotoResponse current = TaskWait::run(client().fetchCurrentPhoto());
+        QCOMPARE(current.galleryVersion, chosen.updatedAt);
+        QCOMPARE(current.currentPhotoId, std::optional(tall));
+
+        const GalleryState renamed = TaskWait::run(client().renameUploader(QStringLiteral("Kelvo"),
+                                                                           QStringLiteral("Kelvin"), chosen.updatedAt))
+                                         .state;
+        QCOMPARE(renamed.uploaders.value(renamed.photos.value(tall).uploaderId), QStringLiteral("Kelvin"));
+
+        const auto refused = syncErrorOf(client().deletePhoto(tall, renamed.updatedAt));
+        QVERIFY(refused);
+        QCOMPARE(*refused->errorDescription(),
+                 QStringLiteral("HTTP 400: Can't delete the current photo. Show another photo for today first."));
+        const GalleryState deleted = TaskWait::run(client().deletePhoto(sunrise.id, renamed.updatedAt)).state;
+        QVERIFY(deleted.photos.value(sunrise.id).isDeleted());
+        QCOMPARE(deleted.activePhotos().size(), 1);
+    }
+
+    void imagesIntoTheCache()
+    {
+        const GalleryState state = TaskWait::run(client().fetchGallery()).modified->state;
+        TaskWait::run(client().downloadMissing(state));
+        const PhotoEntry photo = state.activePhotos().first();
+        QFile full(AppConfig::cacheURL(photo.id));
+        QVERIFY(full.open(QIODevice::ReadOnly));
+        QVERIFY(PhotoCacheJPEG::isJPEG(full.peek(3)));
+        QCOMPARE(QImageReader(&full).size(), QSize(300, 500));
+
+        TaskWait::run(client().cacheThumbnailIfMissing(photo, 120));
+        QCOMPARE(QImageReader(AppConfig::thumbnailCacheURL(photo.id, 120)).size(), QSize(120, 200));
+
+        const auto missing = syncErrorOf(client().cachePhotoIfMissing(
+            PhotoEntry{QStringLiteral("no-such-photo"), {}, {}, 0, {}, std::nullopt, {}, std::nullopt}));
+        QVERIFY(missing);
+        QCOMPARE(missing->failure().statusCode, 404);
+    }
+
+    void frames()
+    {
+        const RegisteredDevicePublic kitchen =
+            TaskWait::run(client().registerDevice(setupBlock, std::nullopt, QStringLiteral("Åsa")));
+        QCOMPARE(kitchen.displayName, QStringLiteral("Kitchen"));
+        QCOMPARE(kitchen.registeredBy, QStringLiteral("Åsa"));
+        QCOMPARE(TaskWait::run(client().listDevices()), QList<RegisteredDevicePublic>{kitchen});
+
+        const QList<DeviceLiveStatus> status = TaskWait::run(client().fetchDeviceStatus());
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(status[0].id, kitchen.id);
+        QVERIFY(status[0].reachable);
+
+        const auto noToken = syncErrorOf(client().registerDevice(QStringLiteral("Device: Hall"), QStringLiteral("Hall"),
+                                                                 QStringLiteral("Åsa")));
+        QVERIFY(noToken);
+        QCOMPARE(*noToken->errorDescription(), QStringLiteral("HTTP 400: No frame token found in the setup text"));
+
+        TaskWait::run(client().deleteDevice(kitchen.id));
+        QVERIFY(TaskWait::run(client().listDevices()).isEmpty());
+    }
+
+    void serverGone()
+    {
+        QVERIFY2(server.stop(), qPrintable(server.errorText()));
+        QVERIFY(!TaskWait::run(Reachability::pingServer(settings.serverBaseURL)));
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings)), AuthVerifyOutcome::unreachable);
+        QCOMPARE(TaskWait::run(AuthVerifier::createSession(server.password(), settings)).kind,
+                 AuthVerifier::CreateSessionOutcome::Kind::unreachable);
+        bool transportFailed = false;
+        try {
+            TaskWait::run(client().fetchGallery());
+        } catch (const TransportError &) {
+            transportFailed = true;
+        }
+        QVERIFY(transportFailed);
+    }
+};
+
+LUNVIK_TEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
