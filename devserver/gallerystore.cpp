@@ -84,22 +84,16 @@ QString GalleryStore::scaledPath(const QString &photoId, int width) const
 
 void GalleryStore::loadManifest()
 {
-    QFile file(manifestPath());
-    if (!file.exists()) {
+    const QString hint = QStringLiteral("move it aside to start with an empty gallery");
+    const auto object = ServerUtil::readDataFile(manifestPath(), hint);
+    if (!object) {
         m_startedWithoutManifest = true;
         return;
     }
-    if (!file.open(QIODevice::ReadOnly))
-        throw StartupError(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
     QString error;
-    const auto object = parseJsonObject(file.readAll(), &error);
-    std::optional<GalleryState> state;
-    if (object)
-        state = GalleryState::fromJson(*object, &error);
+    auto state = GalleryState::fromJson(*object, &error);
     if (!state)
-        throw StartupError(QStringLiteral("%1 is not a valid gallery manifest (%2). Nothing was changed; move it "
-                                          "aside to start with an empty gallery.")
-                               .arg(file.fileName(), error));
+        ServerUtil::failCorruptDataFile(manifestPath(), error, hint);
     m_state = std::move(*state);
     const QJsonValue setAt = object->value(QLatin1StringView("currentPhotoSetAt"));
     m_currentPhotoSetAt = setAt.isString() ? setAt.toString() : QString();

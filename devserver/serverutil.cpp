@@ -1,6 +1,9 @@
 #include "serverutil.h"
 
+#include "model/jsonfields.h"
+
 #include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
@@ -72,6 +75,25 @@ bool isSafeId(const QString &id)
 QByteArray jsonBytes(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QJsonObject> readDataFile(const QString &path, const QString &hint)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly))
+        throw StartupError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    QString error;
+    auto object = parseJsonObject(file.readAll(), &error);
+    if (!object)
+        failCorruptDataFile(path, error, hint);
+    return object;
+}
+
+void failCorruptDataFile(const QString &path, const QString &reason, const QString &hint)
+{
+    throw StartupError(QStringLiteral("%1 is corrupt (%2). Nothing was changed; %3.").arg(path, reason, hint));
 }
 
 } // namespace ServerUtil

@@ -64,4 +64,11 @@ bool isSafeId(const QString &id);
 
 QByteArray jsonBytes(const QJsonObject &object);
 
+// A data file of the server as a JSON object; none when there is no such
+// file. Throws StartupError when it cannot be read or is not a JSON object.
+// `hint` tells the person who started the server what to do about it.
+std::optional<QJsonObject> readDataFile(const QString &path, const QString &hint);
+// Throws the StartupError for a data file whose contents do not decode.
+[[noreturn]] void failCorruptDataFile(const QString &path, const QString &reason, const QString &hint);
+
 } // namespace ServerUtil

@@ -15,40 +15,33 @@ SessionTokens::SessionTokens(QString path)
 
 void SessionTokens::load()
 {
-    QFile file(m_path);
-    if (!file.exists())
+    const QString hint = QStringLiteral("move it aside to sign every device out");
+    const auto object = ServerUtil::readDataFile(m_path, hint);
+    if (!object)
         return;
-    if (!file.open(QIODevice::ReadOnly))
-        throw StartupError(QStringLiteral("cannot read %1: %2").arg(m_path, file.errorString()));
-    QString error;
-    const auto object = parseJsonObject(file.readAll(), &error);
     QList<Entry> entries;
-    if (object) {
-        JsonFields fields(*object);
-        const QJsonValue list = fields.required(QLatin1StringView("sessions"));
-        if (fields.ok() && !list.isArray())
-            fields.fail(QStringLiteral("\"sessions\" is not a list"));
-        for (const QJsonValue &value : list.toArray()) {
-            if (!fields.ok())
-                break;
-            if (!value.isObject()) {
-                fields.fail(QStringLiteral("a session is not an object"));
-                break;
-            }
-            JsonFields entry(value.toObject());
-            const QByteArray digest = QByteArray::fromHex(entry.string(QLatin1StringView("tokenSha256")).toLatin1());
-            const QString createdAt = entry.string(QLatin1StringView("createdAt"));
-            if (entry.ok() && digest.size() != 32)
-                entry.fail(QStringLiteral("\"tokenSha256\" is not a SHA-256 digest"));
-            if (!entry.ok())
-                fields.fail(entry.error());
-            entries.append({digest, createdAt});
+    JsonFields fields(*object);
+    const QJsonValue list = fields.required(QLatin1StringView("sessions"));
+    if (fields.ok() && !list.isArray())
+        fields.fail(QStringLiteral("\"sessions\" is not a list"));
+    for (const QJsonValue &value : list.toArray()) {
+        if (!fields.ok())
+            break;
+        if (!value.isObject()) {
+            fields.fail(QStringLiteral("a session is not an object"));
+            break;
         }
-        error = fields.error();
+        JsonFields entry(value.toObject());
+        const QByteArray digest = QByteArray::fromHex(entry.string(QLatin1StringView("tokenSha256")).toLatin1());
+        const QString createdAt = entry.string(QLatin1StringView("createdAt"));
+        if (entry.ok() && digest.size() != 32)
+            entry.fail(QStringLiteral("\"tokenSha256\" is not a SHA-256 digest"));
+        if (!entry.ok())
+            fields.fail(entry.error());
+        entries.append({digest, createdAt});
     }
-    if (!error.isEmpty())
-        throw StartupError(
-            QStringLiteral("%1 is corrupt (%2); move it aside to sign every device out").arg(m_path, error));
+    if (!fields.ok())
+        ServerUtil::failCorruptDataFile(m_path, fields.error(), hint);
     m_entries = std::move(entries);
 }
 

@@ -122,27 +122,23 @@ SimulatedFrames::SimulatedFrames(QString path)
 
 void SimulatedFrames::load()
 {
-    QFile file(m_path);
-    if (!file.exists())
+    const QString hint = QStringLiteral("move it aside to start without registered frames");
+    const auto object = ServerUtil::readDataFile(m_path, hint);
+    if (!object)
         return;
-    if (!file.open(QIODevice::ReadOnly))
-        throw StartupError(QStringLiteral("cannot read %1: %2").arg(m_path, file.errorString()));
     QString error;
     QList<SimulatedFrame> frames;
-    if (const auto object = parseJsonObject(file.readAll(), &error)) {
-        const QJsonValue list = object->value(QLatin1StringView("devices"));
-        if (!list.isArray())
-            error = QStringLiteral("\"devices\" is not a list");
-        for (const QJsonValue &value : list.toArray()) {
-            auto frame = SimulatedFrame::fromJson(value, &error);
-            if (!frame)
-                break;
-            frames.append(std::move(*frame));
-        }
+    const QJsonValue list = object->value(QLatin1StringView("devices"));
+    if (!list.isArray())
+        error = QStringLiteral("\"devices\" is not a list");
+    for (const QJsonValue &value : list.toArray()) {
+        auto frame = SimulatedFrame::fromJson(value, &error);
+        if (!frame)
+            break;
+        frames.append(std::move(*frame));
     }
     if (!error.isEmpty())
-        throw StartupError(
-            QStringLiteral("%1 is corrupt (%2); move it aside to start without registered frames").arg(m_path, error));
+        ServerUtil::failCorruptDataFile(m_path, error, hint);
     m_frames = std::move(frames);
 }
 
