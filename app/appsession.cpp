@@ -7,7 +7,7 @@
 
 #include <QUrl>
 
-QString toString(SessionPhase phase)
+QString toRawValue(SessionPhase phase)
 {
     switch (phase) {
     case SessionPhase::checking:

@@ -16,7 +16,7 @@ class GalleryStore;
 
 enum class SessionPhase { checking, locked, unlocked };
 
-QString toString(SessionPhase phase);
+QString toRawValue(SessionPhase phase);
 
 class AppSession : public QObject
 {

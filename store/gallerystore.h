@@ -179,6 +179,9 @@ Q_SIGNALS:
     void backgroundTasksFinished();
 
 private:
+    // g++ 12 destroys an aggregate temporary (a lambda, a brace-initialised
+    // struct) inside a co_await expression twice. Bodies and calls are
+    // therefore always named before they are awaited.
     using Body = std::function<QCoro::Task<>()>;
     using GalleryCall = std::function<QCoro::Task<GalleryResponse>(QString baseUpdatedAt)>;
 

@@ -71,14 +71,15 @@ QCoro::Task<> GalleryStore::downloadPhotos(QSet<QString> ids)
         m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Downloading %1 photos").arg(n),
                   QStringLiteral("count=%1").arg(n));
     const QString label = n == 1 ? QStringLiteral("Download") : QStringLiteral("Download (%1)").arg(n);
-    co_await run(label, LogCategory::gallery, [this, photos]() -> QCoro::Task<> {
+    Body batch = [this, photos]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
         for (const PhotoEntry &photo : photos) {
             co_await writeFullSizeJPEGDownload(photo);
             if (!self)
                 co_return;
         }
-    });
+    };
+    co_await run(label, LogCategory::gallery, std::move(batch));
 }
 
 QCoro::Task<> GalleryStore::writeFullSizeJPEGDownload(PhotoEntry photo)

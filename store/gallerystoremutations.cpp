@@ -83,7 +83,7 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
     }
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Uploading %1 file(s)").arg(kept.size()));
 
-    co_await run(QStringLiteral("Upload"), LogCategory::gallery, [this, kept]() -> QCoro::Task<> {
+    Body batch = [this, kept]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
         const SyncClient client = makeClient();
         for (qsizetype i = 0; i < kept.size(); ++i) {
@@ -98,7 +98,8 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
                       + QString::number(m_state.activePhotos().size()));
         m_selection.clearSelection();
         co_await updateDeviceStatus(client);
-    });
+    };
+    co_await run(QStringLiteral("Upload"), LogCategory::gallery, std::move(batch));
 }
 
 // One file of a batch. The last file's commit downloads the images the
@@ -112,20 +113,27 @@ QCoro::Task<> GalleryStore::uploadOne(SyncClient client, QString path, bool isLa
     const QSet<QString> before = activeIds(m_state);
     const QString uploadedBy = m_settings.displayName;
 
+    // The uploaded bytes go into the cache under the new photo's id. When
+    // the answer shows more than one new photo (someone else uploaded at the
+    // same moment), only those carrying this file's name get them; the
+    // others are downloaded like any photo, so no cache file ever holds
+    // another photo's picture.
     QSet<QString> cached;
     const auto cacheNewPhotos = [&](const GalleryState &answer) {
-        for (const QString &id : activeIds(answer) - before) {
-            if (!cached.contains(id))
+        const QSet<QString> fresh = activeIds(answer) - before;
+        for (const QString &id : fresh) {
+            const bool ours = fresh.size() == 1 || answer.photos.value(id).filename == filename;
+            if (ours && !cached.contains(id)) {
                 AtomicFile::write(AppConfig::cacheURL(id), jpeg);
-            cached.insert(id);
+                cached.insert(id);
+            }
         }
     };
-    co_await mutateGallery(
-        client, isLast,
-        [client, jpeg, filename, uploadedBy](QString base) {
-            return client.uploadPhoto(jpeg, filename, uploadedBy, base);
-        },
-        cacheNewPhotos);
+    GalleryCall upload = [client, jpeg, filename, uploadedBy](QString base) {
+        return client.uploadPhoto(jpeg, filename, uploadedBy, base);
+    };
+    std::function<void(const GalleryState &)> beforeCommit = cacheNewPhotos;
+    co_await mutateGallery(client, isLast, std::move(upload), std::move(beforeCommit));
     if (!self)
         co_return;
 
@@ -153,13 +161,12 @@ QCoro::Task<> GalleryStore::deletePhotos(QSet<QString> ids)
     }
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Deleting %1 photo(s)").arg(ids.size()));
 
-    co_await run(QStringLiteral("Delete"), LogCategory::gallery, [this, ids]() -> QCoro::Task<> {
+    Body batch = [this, ids]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
         const SyncClient client = makeClient();
         for (const QString &id : orderedIds(ids)) {
-            co_await mutateGallery(client, false, [client, id](QString base) {
-                return client.deletePhoto(id, base);
-            });
+            GalleryCall remove = [client, id](QString base) { return client.deletePhoto(id, base); };
+            co_await mutateGallery(client, false, std::move(remove));
             if (!self)
                 co_return;
         }
@@ -168,7 +175,8 @@ QCoro::Task<> GalleryStore::deletePhotos(QSet<QString> ids)
         setServerLinkStatus(LinkStatus::up);
         m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Delete complete"));
         co_await updateDeviceStatus(client);
-    });
+    };
+    co_await run(QStringLiteral("Delete"), LogCategory::gallery, std::move(batch));
 }
 
 QCoro::Task<> GalleryStore::applyOrder(QList<QString> order)
@@ -177,7 +185,7 @@ QCoro::Task<> GalleryStore::applyOrder(QList<QString> order)
         m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Reorder skipped"), unlockFirst());
         co_return;
     }
-    co_await run(QStringLiteral("Reorder"), LogCategory::gallery, [this, order]() -> QCoro::Task<> {
+    Body body = [this, order]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
         const QList<PhotoEntry> active = m_state.activePhotos();
         const QSet<QString> requested(order.begin(), order.end());
@@ -189,12 +197,14 @@ QCoro::Task<> GalleryStore::applyOrder(QList<QString> order)
         const SyncClient client = makeClient();
         m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Reordering gallery"),
                   QStringLiteral("photos=") + QString::number(order.size()));
-        co_await mutateGallery(client, false, [client, order](QString base) { return client.reorder(order, base); });
+        GalleryCall call = [client, order](QString base) { return client.reorder(order, base); };
+        co_await mutateGallery(client, false, std::move(call));
         if (!self)
             co_return;
         m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Reorder saved"),
                   QStringLiteral("updatedAt=") + m_state.updatedAt);
-    });
+    };
+    co_await run(QStringLiteral("Reorder"), LogCategory::gallery, std::move(body));
 }
 
 QCoro::Task<> GalleryStore::setAsCurrent(QString photoID)
@@ -203,12 +213,11 @@ QCoro::Task<> GalleryStore::setAsCurrent(QString photoID)
         co_return;
     const QPointer<GalleryStore> self(this);
     m_setAsCurrentInFlight = photoID;
-    co_await run(QStringLiteral("Set current"), LogCategory::gallery, [this, photoID]() -> QCoro::Task<> {
+    Body body = [this, photoID]() -> QCoro::Task<> {
         const QPointer<GalleryStore> guard(this);
         const SyncClient client = makeClient();
-        co_await mutateGallery(client, true, [client, photoID](QString base) {
-            return client.setCurrentPhoto(photoID, base);
-        });
+        GalleryCall choose = [client, photoID](QString base) { return client.setCurrentPhoto(photoID, base); };
+        co_await mutateGallery(client, true, std::move(choose));
         if (!guard)
             co_return;
         m_lastServerOK = Clock::now();
@@ -216,7 +225,8 @@ QCoro::Task<> GalleryStore::setAsCurrent(QString photoID)
         m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Show for today"),
                   QStringLiteral("Server pushes the current JPEG to all registered frames."));
         co_await updateDeviceStatus(client);
-    });
+    };
+    co_await run(QStringLiteral("Set current"), LogCategory::gallery, std::move(body));
     if (self)
         m_setAsCurrentInFlight.reset();
 }
@@ -225,9 +235,8 @@ QCoro::Task<> GalleryStore::propagateDisplayNameChange(QString from, QString to)
 {
     const QPointer<GalleryStore> self(this);
     const SyncClient client = makeClient();
-    co_await mutateGallery(client, false, [client, from, to](QString base) {
-        return client.renameUploader(from, to, base);
-    });
+    GalleryCall rename = [client, from, to](QString base) { return client.renameUploader(from, to, base); };
+    co_await mutateGallery(client, false, std::move(rename));
     if (!self)
         co_return;
     m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Updated uploader name on server"),

@@ -82,10 +82,11 @@ QCoro::Task<> GalleryStore::pullFromServer(PullKind kind)
             co_return;
     }
     const QPointer<GalleryStore> self(this);
-    co_await m_galleryMutationSerial.submit([self, kind]() -> QCoro::Task<> {
+    std::function<QCoro::Task<>()> pull = [self, kind]() -> QCoro::Task<> {
         if (self)
             co_await self->executePullFromServer(kind);
-    });
+    };
+    co_await m_galleryMutationSerial.submit(std::move(pull));
 }
 
 QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)

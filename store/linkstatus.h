@@ -6,7 +6,7 @@
 
 enum class LinkStatus { up, down, checking, notApplicable };
 
-inline QString toString(LinkStatus status)
+inline QString toRawValue(LinkStatus status)
 {
     switch (status) {
     case LinkStatus::up:
