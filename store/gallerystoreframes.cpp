@@ -53,7 +53,11 @@ QCoro::Task<> GalleryStore::updateConnectionStatus(bool showCheckingUI)
         co_await m_session->revalidateIfUnlocked(*this);
         if (!self)
             co_return;
-        if (previous == LinkStatus::down)
+        // Only a server that is still up after the re-verification has come
+        // back. A verification that finds it unreachable marks it down again;
+        // catching up then would fail, start another check, and go round for
+        // ever.
+        if (previous == LinkStatus::down && m_serverLinkStatus == LinkStatus::up)
             startBackground([](GalleryStore &store) { return store.pullFromServer(PullKind::refresh); });
     }
     setCheckingConnection(false);

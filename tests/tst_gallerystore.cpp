@@ -546,6 +546,22 @@ private Q_SLOTS:
         QCOMPARE(store->state().updatedAt, QStringLiteral("v5"));
     }
 
+    // Health answers, but verification and the gallery fail without being
+    // "unreachable": the catch-up after the check must not start a round of
+    // checks and pulls that never ends.
+    void halfWorkingServerDoesNotLoop()
+    {
+        openStore();
+        store->setServerLinkStatus(LinkStatus::down);
+        server.on("GET", "/api/auth/verify", Response::json(500, "{}"));
+        server.on("GET", "/api/gallery", Response::json(500, "{}"));
+        TaskWait::run(store->updateConnectionStatus(false));
+        settle();
+        QCOMPARE(server.requests("GET", "/api/health").size(), 1);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QVERIFY(session->isUnlocked());
+    }
+
     void downloadFilename_data()
     {
         QTest::addColumn<QString>("filename");
