@@ -534,7 +534,9 @@ QCoro::Task<int> CommandRunner::download(QStringList ids)
     QSet<QString> known;
     bool unknown = false;
     for (const QString &id : std::as_const(ids)) {
-        if (m_store.state().photos.contains(id)) {
+        // A deleted photo keeps its entry, but its image is gone from the server.
+        const auto entry = m_store.state().photos.constFind(id);
+        if (entry != m_store.state().photos.cend() && !entry->isDeleted()) {
             known.insert(id);
         } else {
             Console::printError(QStringLiteral("No photo %1 in the gallery.").arg(id));

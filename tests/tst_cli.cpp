@@ -4,6 +4,7 @@
 // list, change, download, frames, settings, and locking again.
 
 #include "support/devserverprocess.h"
+#include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
 #include <QBuffer>
@@ -128,7 +129,7 @@ class TestCli : public QObject
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
 
-    CliRun cli(const QStringList &arguments, const QByteArray &input = {}) const
+    CliRun cli(const QStringList &arguments, const QByteArray &input = {}, const QUrl &serverURL = {}) const
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -136,7 +137,8 @@ class TestCli : public QObject
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
         environment.insert(QStringLiteral("XDG_DOWNLOAD_DIR"), downloads());
-        environment.insert(QStringLiteral("LUNVIK_LOCAL_SERVER_URL"), server.baseURL().toString());
+        environment.insert(QStringLiteral("LUNVIK_LOCAL_SERVER_URL"),
+                           (serverURL.isEmpty() ? server.baseURL() : serverURL).toString());
         const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"),
                            (asan.isEmpty() ? QString() : asan + QLatin1Char(':'))
@@ -454,9 +456,12 @@ private Q_SLOTS:
         EXPECT_EXIT(second, 0);
         QCOMPARE(second.lines(), QStringList{downloads() + QStringLiteral("/lake (1).jpg")});
 
-        const CliRun unknown = cli({QStringLiteral("download"), QStringLiteral("no-such-photo")});
+        // An unknown id, and a deleted photo (its entry stays in the manifest).
+        const QString deleted = idOf(QStringLiteral("sunset.png"));
+        const CliRun unknown = cli({QStringLiteral("download"), QStringLiteral("no-such-photo"), deleted});
         EXPECT_EXIT(unknown, 1);
         QVERIFY(unknown.out.isEmpty());
+        QVERIFY2(unknown.err.contains(QStringLiteral("No photo %1 in the gallery.").arg(deleted)), qPrintable(unknown.err));
     }
 
     void setName()
@@ -474,6 +479,22 @@ private Q_SLOTS:
     {
         EXPECT_EXIT(cli({QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("5")}), 0);
         QCOMPARE(settingsFile().value(QStringLiteral("debugAdvanceIntervalSeconds")).toInt(), 60);
+    }
+
+    void lockedDuringCommand()
+    {
+        // A server that still accepts the session at start-up, then refuses it.
+        ScriptableServer refusing;
+        QVERIFY(refusing.listen());
+        refusing.on("GET", "/api/auth/verify", ScriptableServer::Response::json(200, R"({"ok": true})"));
+        refusing.on("GET", "/api/gallery", ScriptableServer::Response::json(401, R"({"error": "Unauthorized"})"));
+        const CliRun run = cli({QStringLiteral("list")}, {}, refusing.baseUrl());
+        EXPECT_EXIT(run, 3);
+        QCOMPARE(refusing.requests("GET", "/api/gallery").size(), 1);
+        QVERIFY2(run.err.contains(lockedMessage), qPrintable(run.err));
+        // Nothing of the gallery is listed once the session is gone.
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
     }
 
     void lock()
