@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <functional>
 
 // The activity log records written while it lives, in the order they were
