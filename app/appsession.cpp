@@ -162,13 +162,15 @@ void AppSession::noteSettingsChanged(GalleryStore &store, const QString &previou
     if (!m_isUnlocked)
         return;
     m_unlockedServerBaseURL = canonicalServerBaseURL(store.settings().serverBaseURL);
-    [](QPointer<AppSession> self, QPointer<GalleryStore> storeGuard) -> QCoro::Task<> {
-        storeGuard->setLastServerOK(std::nullopt);
-        storeGuard->setServerLinkStatus(LinkStatus::down);
-        co_await storeGuard->updateConnectionStatus(false);
+    const QPointer<AppSession> self(this);
+    store.startBackground([self](GalleryStore &target) -> QCoro::Task<> {
+        const QPointer<GalleryStore> storeGuard(&target);
+        target.setLastServerOK(std::nullopt);
+        target.setServerLinkStatus(LinkStatus::down);
+        co_await target.updateConnectionStatus(false);
         if (self && storeGuard)
             co_await self->revalidateIfUnlocked(*storeGuard);
-    }(QPointer<AppSession>(this), QPointer<GalleryStore>(&store));
+    });
 }
 
 void AppSession::lock(GalleryStore &store)
@@ -242,6 +244,8 @@ bool UnlockForm::canSubmitUnlock() const
 
 QCoro::Task<> UnlockForm::attemptUnlock()
 {
+    if (!m_session || !m_store)
+        co_return;
     m_session->setUnlockError(std::nullopt);
     const QString name = m_displayName.trimmed();
     if (name.isEmpty()) {

@@ -162,6 +162,9 @@ public:
     // Waits for the tasks the store started on its own (connection checks,
     // frame status, catch-up pulls, the uploader rename) to end.
     QCoro::Task<> waitForBackgroundTasks();
+    // Starts a task that nobody waits for; it is counted until it ends, and
+    // it is not started once the store is gone.
+    void startBackground(std::function<QCoro::Task<>(GalleryStore &)> work);
     int backgroundTaskCount() const { return m_backgroundTasks; }
 
 Q_SIGNALS:
@@ -205,8 +208,6 @@ private:
     QCoro::Task<> mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call,
                                 std::function<void(const GalleryState &)> beforeCommit = {});
     QCoro::Task<> commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing);
-    // Starts a task the caller does not wait for; it is counted until it ends.
-    void startBackground(std::function<QCoro::Task<>(GalleryStore &)> work);
     void handleWrappedFailure(const std::exception_ptr &error);
 
     QCoro::Task<> executePullFromServer(PullKind kind);
