@@ -86,8 +86,7 @@ QCoro::Task<> AppSession::tryAutoUnlock(GalleryStore &store)
         break;
     case AuthVerifyOutcome::unreachable:
         open(store, base);
-        store.setLastServerOK(std::nullopt);
-        store.setServerLinkStatus(LinkStatus::down);
+        store.markServerDown();
         break;
     }
 }
@@ -149,8 +148,7 @@ QCoro::Task<> AppSession::revalidateIfUnlocked(GalleryStore &store)
         lock(store);
         break;
     case AuthVerifyOutcome::unreachable:
-        store.setLastServerOK(std::nullopt);
-        store.setServerLinkStatus(LinkStatus::down);
+        store.markServerDown();
         break;
     }
 }
@@ -165,8 +163,7 @@ void AppSession::noteSettingsChanged(GalleryStore &store, const QString &previou
     const QPointer<AppSession> self(this);
     store.startBackground([self](GalleryStore &target) -> QCoro::Task<> {
         const QPointer<GalleryStore> storeGuard(&target);
-        target.setLastServerOK(std::nullopt);
-        target.setServerLinkStatus(LinkStatus::down);
+        target.markServerDown();
         co_await target.updateConnectionStatus(false);
         if (self && storeGuard)
             co_await self->revalidateIfUnlocked(*storeGuard);

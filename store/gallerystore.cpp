@@ -257,8 +257,7 @@ void GalleryStore::clearLockedGalleryData()
     } catch (const Error &) {
     }
     AppConfig::clearPhotoCache();
-    m_lastServerOK.reset();
-    setServerLinkStatus(LinkStatus::down);
+    markServerDown();
     setDeviceLinkStatus(LinkStatus::down);
     m_pullRetryNotBefore.reset();
     m_pullFailureStreak = 0;
@@ -318,7 +317,7 @@ QCoro::Task<> GalleryStore::run(QString label, LogCategory category, Body body)
     setBusy(false);
 }
 
-void GalleryStore::handleWrappedFailure(const std::exception_ptr &error)
+bool GalleryStore::lockIfUnauthorized(const std::exception_ptr &error)
 {
     try {
         std::rethrow_exception(error);
@@ -326,14 +325,32 @@ void GalleryStore::handleWrappedFailure(const std::exception_ptr &error)
         if (e.kind() == SyncError::Kind::http && e.failure().statusCode == 401) {
             if (m_session)
                 m_session->lock(*this);
-            return;
+            return true;
         }
     } catch (...) {
     }
-    if (isTransientServerConnectionError(error)) {
-        m_lastServerOK.reset();
-        setServerLinkStatus(LinkStatus::down);
-    }
+    return false;
+}
+
+bool GalleryStore::markDownIfUnreachable(const std::exception_ptr &error)
+{
+    if (!isTransientServerConnectionError(error))
+        return false;
+    markServerDown();
+    return true;
+}
+
+void GalleryStore::markServerDown()
+{
+    m_lastServerOK.reset();
+    setServerLinkStatus(LinkStatus::down);
+}
+
+void GalleryStore::handleWrappedFailure(const std::exception_ptr &error)
+{
+    if (lockIfUnauthorized(error))
+        return;
+    markDownIfUnreachable(error);
     startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
 }
 

@@ -157,6 +157,8 @@ public:
     const std::optional<QDateTime> &lastServerOK() const { return m_lastServerOK; }
     void setLastServerOK(std::optional<QDateTime> time) { m_lastServerOK = std::move(time); }
     void setServerLinkStatus(LinkStatus status);
+    // The server is down and its last contact forgotten (no grace period).
+    void markServerDown();
     const std::optional<QDateTime> &pullRetryNotBefore() const { return m_pullRetryNotBefore; }
     qint64 pullFailureStreak() const { return m_pullFailureStreak; }
     // Waits for the tasks the store started on its own (connection checks,
@@ -209,6 +211,10 @@ private:
                                 std::function<void(const GalleryState &)> beforeCommit = {});
     QCoro::Task<> commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing);
     void handleWrappedFailure(const std::exception_ptr &error);
+    // HTTP 401: the session is locked. True when that was the error.
+    bool lockIfUnauthorized(const std::exception_ptr &error);
+    // An unreachable server is shown down (no grace period). True when it was.
+    bool markDownIfUnreachable(const std::exception_ptr &error);
 
     QCoro::Task<> executePullFromServer(PullKind kind);
     void applyCurrentPhoto(const CurrentPhotoResponse &answer);

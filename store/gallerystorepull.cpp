@@ -199,21 +199,8 @@ void GalleryStore::logPulledCurrentPhotoChange(const std::optional<CurrentPhotoP
 
 void GalleryStore::markServerUnreachableAfterSyncFailure(const std::exception_ptr &error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const SyncError &e) {
-        if (e.kind() == SyncError::Kind::http && e.failure().statusCode == 401) {
-            if (m_session)
-                m_session->lock(*this);
-            return;
-        }
-    } catch (...) {
-    }
-    if (isTransientServerConnectionError(error)) {
-        m_lastServerOK.reset();
-        setServerLinkStatus(LinkStatus::down);
+    if (lockIfUnauthorized(error) || markDownIfUnreachable(error))
         return;
-    }
     startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
 }
 
