@@ -1,0 +1,29 @@
+// The application's look: the Fusion style with the brand colours (the
+// accent green as the selection and link colour, a window background tinted
+// like the glass of the brand), in the light or dark scheme of the desktop.
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+
+class QApplication;
+
+namespace AppStyle {
+
+// Applies the style and palette to the whole application. A style the user
+// chose (QT_STYLE_OVERRIDE, or -style on the command line as reported by
+// `styleChosen`) is kept; only the palette changes.
+void apply(QApplication &app, bool styleChosen = false);
+// Whether the command line names a style (-style NAME, -style=NAME);
+// QApplication consumes the option, so look before it is created.
+bool commandLineChoosesStyle(int argc, char **argv);
+// `base` with the brand colours.
+QPalette brandPalette(const QPalette &base);
+bool isDark(const QPalette &palette);
+
+// Text that matters less (subtitles, captions).
+QColor secondaryText(const QPalette &palette);
+// Error messages shown in red.
+QColor errorText(const QPalette &palette);
+
+} // namespace AppStyle

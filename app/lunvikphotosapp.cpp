@@ -1,0 +1,77 @@
+#include "lunvikphotosapp.h"
+
+#include "mainwindow.h"
+
+#include "log/activitylogstore.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QTimer>
+
+GalleryStore::Environment LunvikPhotosApp::desktopEnvironment()
+{
+    GalleryStore::Environment environment;
+    environment.isApplicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+    return environment;
+}
+
+LunvikPhotosApp::LunvikPhotosApp(GalleryStore::Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_store(std::move(environment))
+    , m_unlockForm(m_session, m_store)
+    , m_log(ActivityLogStore::shared())
+{
+    m_store.setSession(&m_session);
+    m_window = std::make_unique<MainWindow>(m_chrome, m_session, m_store, m_log, m_unlockForm);
+    connect(&m_session, &AppSession::unlockErrorChanged, this, &LunvikPhotosApp::noteUnlockErrorWhileUnlocked);
+}
+
+LunvikPhotosApp::~LunvikPhotosApp()
+{
+    shutdown();
+    // The window's screens refer to the store and the session.
+    m_window.reset();
+}
+
+void LunvikPhotosApp::launch(bool verifySession)
+{
+    m_window->show();
+    if (verifySession)
+        m_session.tryAutoUnlock(m_store);
+    QTimer::singleShot(0, this, [this] {
+        m_log.reload();
+        m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Lunvik Photos started"));
+        m_log.startLiveReload(logLiveReloadSeconds);
+    });
+}
+
+void LunvikPhotosApp::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_log.stopLiveReload();
+    m_store.cancelPeriodicPull();
+    // Idle keep-alive connections live on Qt's HTTP thread; closing them
+    // while an event loop still turns ends them cleanly.
+    if (QCoreApplication *application = QCoreApplication::instance()) {
+        for (auto *manager : application->findChildren<QNetworkAccessManager *>())
+            manager->clearConnectionCache();
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+void LunvikPhotosApp::noteUnlockErrorWhileUnlocked()
+{
+    // A frame registration that fails right after a successful sign-in sets
+    // the form's message, but the gallery has replaced the form by then.
+    // The activity log is where failures outside the forms are shown.
+    const std::optional<QString> &error = m_session.unlockError();
+    if (!m_session.isUnlocked() || !error || error->isEmpty())
+        return;
+    m_log.log(LogCategory::device, LogLevel::error, *error);
+}

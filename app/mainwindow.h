@@ -1,0 +1,68 @@
+// The one main window: the root container of the session's screens and the
+// menu bar (File, Edit, View, Debug, Help).
+#pragma once
+
+#include <QMainWindow>
+
+class AboutDialog;
+class ActivityLogStore;
+class AppChromeState;
+class AppRootContainer;
+class AppSession;
+class GalleryStore;
+class QActionGroup;
+class UnlockForm;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore &store, ActivityLogStore &log,
+               UnlockForm &unlockForm, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    static constexpr int defaultWidth = 900;
+    static constexpr int defaultHeight = 600;
+
+    AppRootContainer *rootContainer() const { return m_root; }
+
+    // Brings the window to the front, restoring it when minimised (a second
+    // launch of the program asks for this).
+    void bringToFront();
+    void showAbout();
+
+    QAction *quitAction() const { return m_quit; }
+    QAction *syncAction() const { return m_sync; }
+    QAction *activityAction() const { return m_activity; }
+    QAction *debugModeAction() const { return m_debugMode; }
+    // The "Advance interval" submenu's entry in the Debug menu.
+    QAction *advanceIntervalMenuAction() const { return m_advanceIntervalMenu; }
+    QList<QAction *> advanceIntervalActions() const;
+    QAction *aboutAction() const { return m_about; }
+    QAction *checkForUpdatesAction() const { return m_checkForUpdates; }
+
+    // The interval choices of the Debug menu: title and seconds.
+    static QList<std::pair<QString, int>> advanceIntervalChoices();
+
+private:
+    void buildMenus();
+    QAction *addEditCommand(QMenu *menu, const QString &text, QKeySequence::StandardKey key);
+    void updateSyncEnabled();
+    void updateActivityAction();
+    void updateDebugMenu();
+
+    AppChromeState &m_chrome;
+    AppSession &m_session;
+    GalleryStore &m_store;
+    AppRootContainer *m_root;
+    QAction *m_quit = nullptr;
+    QAction *m_sync = nullptr;
+    QAction *m_activity = nullptr;
+    QAction *m_debugMode = nullptr;
+    QAction *m_debugSeparator = nullptr;
+    QAction *m_advanceIntervalMenu = nullptr;
+    QActionGroup *m_advanceIntervals = nullptr;
+    QAction *m_about = nullptr;
+    QAction *m_checkForUpdates = nullptr;
+    AboutDialog *m_aboutDialog = nullptr;
+};

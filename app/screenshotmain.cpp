@@ -1,0 +1,190 @@
+// lunvik-photos-screenshot: renders one state of the desktop app to a PNG,
+// for the README. Run on the offscreen platform by scripts/screenshots,
+// against a development server named by LUNVIK_LOCAL_SERVER_URL, with a data
+// folder of its own (XDG_DATA_HOME).
+//
+//   lunvik-photos-screenshot STATE OUT.png [--password PW] [--name NAME] [--size WxH] [--dark]
+//
+// States: launch (the session check), unlock (the form; with --password it
+// is submitted and the answer shown), loading (the first pull of an empty
+// gallery from a server that does not answer), gallery (signed in, after the
+// first pull), activity (the gallery with the activity pane).
+
+#include "appui/appicons.h"
+#include "appui/appstyle.h"
+#include "lunvikphotosapp.h"
+#include "mainwindow.h"
+#include "unlockpasswordfield.h"
+#include "unlockview.h"
+#include "approotcontainer.h"
+
+#include "model/appconfig.h"
+#include "taskwait.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(25, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+int fail(const char *message)
+{
+    std::fprintf(stderr, "lunvik-photos-screenshot: %s\n", message);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lunvik-photos"));
+    QApplication::setApplicationVersion(QStringLiteral(LUNVIK_VERSION));
+    QApplication::setWindowIcon(AppIcons::applicationIcon());
+
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery or activity"));
+    parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
+    parser.addOption({QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
+                      QStringLiteral("password")});
+    parser.addOption({QStringLiteral("name"), QStringLiteral("The display name."), QStringLiteral("name"),
+                      QStringLiteral("Åsa")});
+    parser.addOption({QStringLiteral("size"), QStringLiteral("The window size."), QStringLiteral("WxH"),
+                      QStringLiteral("1000x660")});
+    parser.addOption({QStringLiteral("dark"), QStringLiteral("Render in the dark colour scheme.")});
+    parser.addHelpOption();
+    parser.process(app);
+    if (parser.isSet(QStringLiteral("dark"))) {
+        // A dark desktop palette, as a dark desktop theme would give.
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+        dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x28));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x38));
+        dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
+        dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x38));
+        dark.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xee));
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7e));
+        QGuiApplication::setPalette(dark);
+    }
+    AppStyle::apply(app);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2)
+        parser.showHelp(2);
+    const QString state = positional.at(0);
+    const QString out = positional.at(1);
+    const QString password = parser.value(QStringLiteral("password"));
+    const QStringList size = parser.value(QStringLiteral("size")).split(QLatin1Char('x'));
+    const QSize windowSize(size.value(0).toInt(), size.value(1).toInt());
+
+    // Loading: a server that takes connections and never answers keeps the
+    // first pull running. A stored token makes the start-up check open the
+    // session offline once it gives up on the server.
+    QTcpServer silent;
+    QList<QTcpSocket *> held;
+    AppSettings settings;
+    settings.debugMode = true;
+    settings.displayName = parser.value(QStringLiteral("name"));
+    if (state == QLatin1StringView("loading")) {
+        if (!silent.listen(QHostAddress::LocalHost))
+            return fail("cannot listen on 127.0.0.1");
+        QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket *socket = silent.nextPendingConnection())
+                held.append(socket);
+        });
+        qputenv("LUNVIK_LOCAL_SERVER_URL", QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()).toUtf8());
+        settings.syncSessionToken = QStringLiteral("offline");
+    }
+    settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
+    AppConfig::saveSettings(settings);
+
+    int status = 0;
+    {
+        LunvikPhotosApp lunvik;
+        MainWindow &window = lunvik.window();
+        window.resize(windowSize.expandedTo(window.minimumSize()));
+        const bool verify = state != QLatin1StringView("launch");
+        lunvik.launch(verify);
+        AppSession &session = lunvik.session();
+        GalleryStore &store = lunvik.store();
+
+        if (state == QLatin1StringView("launch")) {
+            settle(400);
+        } else if (state == QLatin1StringView("unlock")) {
+            if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
+                return fail("the unlock form did not appear");
+            settle(200);
+            auto *view = qobject_cast<UnlockView *>(window.rootContainer()->currentScreen());
+            if (!view)
+                return fail("no unlock form");
+            if (!password.isEmpty()) {
+                view->passwordField()->setText(password);
+                view->unlockButton()->click();
+                if (!waitUntil([&] { return !lunvik.unlockForm().isUnlocking(); }, 20000))
+                    return fail("the sign-in did not end");
+            }
+            settle(300);
+        } else if (state == QLatin1StringView("loading")) {
+            if (!waitUntil([&] { return session.isUnlocked(); }, 30000))
+                return fail("the session did not open");
+            settle(1200);
+        } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")) {
+            if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
+                return fail("the unlock form did not appear");
+            lunvik.unlockForm().setPassword(password);
+            TaskWait::run(lunvik.unlockForm().attemptUnlock());
+            if (!session.isUnlocked())
+                return fail("cannot sign in");
+            if (!waitUntil([&] { return !store.isAwaitingInitialGalleryPull() && !store.isBusy()
+                                        && store.backgroundTaskCount() == 0; },
+                           30000))
+                return fail("the first pull did not end");
+            if (state == QLatin1StringView("activity"))
+                lunvik.chrome().setShowActivityInspector(true);
+            // Thumbnails are decoded off the main thread.
+            settle(3000);
+        } else {
+            return fail("unknown state");
+        }
+        if (!window.grab().save(out, "PNG"))
+            status = fail("cannot write the PNG");
+        // Requests still waiting on the silent server end before the program does.
+        qDeleteAll(held);
+        held.clear();
+        silent.close();
+        waitUntil([&] { return store.backgroundTaskCount() == 0 && !store.isBusy(); }, 5000);
+        lunvik.shutdown();
+    }
+    return status;
+}

@@ -1,0 +1,632 @@
+// The desktop shell on the offscreen platform: the screen of each session
+// phase, the unlock form (texts, refusals, enablement, the password field
+// and the help popovers), the menu commands, start-up and shutdown, and the
+// single running instance.
+//
+// Set LUNVIK_SHELL_GRABS to a folder to keep a PNG of the screens shown.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "app/approotcontainer.h"
+#include "app/launchcheckview.h"
+#include "app/lunvikphotosapp.h"
+#include "app/mainwindow.h"
+#include "app/singleinstance.h"
+#include "app/unlockpasswordfield.h"
+#include "app/unlockview.h"
+#include "app/unlockwelcomephotopanel.h"
+#include "app/appui/appicons.h"
+#include "app/appui/appstyle.h"
+#include "app/appui/helppopovers.h"
+#include "model/appconfig.h"
+#include "server/synchttpfailure.h"
+#include "taskwait.h"
+#include "ui/galleryscreen.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextDocumentFragment>
+#include <QToolButton>
+
+#include <algorithm>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+QByteArray emptyGallery()
+{
+    GalleryState state = GalleryState::empty();
+    state.updatedAt = QStringLiteral("2024-06-01T10:00:00.000Z");
+    const GalleryResponse response{state};
+    return QJsonDocument(response.toJson()).toJson(QJsonDocument::Compact);
+}
+
+// JSON answers of the test server.
+const QByteArray sessionCreated = R"({"ok":true,"sessionToken":"tok"})";
+const QByteArray ok = R"({"ok":true})";
+const QByteArray noFrames = R"({"devices":[]})";
+const QByteArray noCurrentPhoto = R"({"galleryVersion":"v","updatedAt":"v"})";
+const QByteArray frameRefused = R"({"error":"No frame token"})";
+
+} // namespace
+
+class TestAppShell : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<LunvikPhotosApp> app;
+
+    // Settings on disk in debug mode, so the store talks to the test server.
+    void start(const QString &token = QString(), const QString &displayName = QString())
+    {
+        AppSettings settings;
+        settings.debugMode = true;
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
+        settings.syncSessionToken = token;
+        if (!displayName.isEmpty())
+            settings.displayName = displayName;
+        AppConfig::saveSettings(settings);
+        GalleryStore::Environment environment;
+        environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
+            co_return false;
+        };
+        app = std::make_unique<LunvikPhotosApp>(environment);
+    }
+
+    void startLocked(const QString &displayName = QString())
+    {
+        start(QString(), displayName);
+        app->launch();
+        QTRY_VERIFY(unlockView());
+        QTest::qWait(0); // the first show of the form
+    }
+
+    MainWindow &window() { return app->window(); }
+    QWidget *screen() { return window().rootContainer()->currentScreen(); }
+    UnlockView *unlockView() { return qobject_cast<UnlockView *>(screen()); }
+
+    void keep(const QString &name, QWidget *widget = nullptr)
+    {
+        const QString folder = qEnvironmentVariable("LUNVIK_SHELL_GRABS");
+        if (!folder.isEmpty())
+            (widget ? widget : &window())->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+
+    static QStringList labelTexts(QWidget *root)
+    {
+        QStringList texts;
+        for (const QLabel *label : root->findChildren<QLabel *>())
+            texts.append(QTextDocumentFragment::fromHtml(label->text()).toPlainText());
+        return texts;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+        AppStyle::apply(*qApp);
+    }
+    void init()
+    {
+        server.reset();
+        server.on("GET", "/api/health", Response::json(200, ok));
+        server.on("GET", "/api/auth/verify", Response::json(200, ok));
+        server.on("GET", "/api/devices", Response::json(200, noFrames));
+        server.on("GET", "/api/devices/status", Response::json(200, noFrames));
+        server.on("GET", "/api/gallery", Response::json(200, emptyGallery()));
+        server.on("GET", "/api/gallery/current", Response::json(200, noCurrentPhoto));
+        TestEnvironment::clearSupportFolder();
+        ActivityLogStore::shared().clear();
+    }
+    void cleanup()
+    {
+        if (app) {
+            TaskWait::run(app->store().waitForBackgroundTasks());
+            app->shutdown();
+        }
+        app.reset();
+    }
+
+    // ---- Start-up and the screen of each phase ---------------------------
+
+    void startUpAndShutdown()
+    {
+        server.on("GET", "/api/auth/verify", [] {
+            Response slow = Response::json(200, ok);
+            slow.delayMs = 300;
+            return slow;
+        }());
+        start(QStringLiteral("tok"));
+        QCOMPARE(window().windowTitle(), QStringLiteral("Lunvik Photos"));
+        QCOMPARE(window().minimumSize(), QSize(900, 600));
+        app->launch();
+        QVERIFY(window().isVisible());
+        // Checking: the spinner until the verification answers.
+        QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
+        keep(QStringLiteral("checking"));
+        QTRY_VERIFY(ActivityLogStore::shared().isLiveReloadRunning());
+        QCOMPARE(ActivityLogStore::shared().entries().value(0).message, QStringLiteral("Lunvik Photos started"));
+        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        app->shutdown();
+        QVERIFY(!ActivityLogStore::shared().isLiveReloadRunning());
+        QVERIFY(!app->store().isPeriodicPullRunning());
+    }
+
+    void screenPerPhase_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<Response>("verify");
+        QTest::addColumn<bool>("unlocked");
+        QTest::newRow("no stored session") << "" << Response::json(200, ok) << false;
+        QTest::newRow("accepted") << "tok" << Response::json(200, ok) << true;
+        QTest::newRow("rejected") << "tok" << Response::json(401, "{}") << false;
+        QTest::newRow("server unreachable") << "tok" << Response::json(503, "{}") << true;
+    }
+    void screenPerPhase()
+    {
+        QFETCH(QString, token);
+        QFETCH(Response, verify);
+        QFETCH(bool, unlocked);
+        server.on("GET", "/api/auth/verify", verify);
+        start(token);
+        app->launch();
+        QTRY_VERIFY(window().rootContainer()->shownPhase() != SessionPhase::checking);
+        QCOMPARE(app->session().isUnlocked(), unlocked);
+        if (!unlocked) {
+            QVERIFY(unlockView());
+            QVERIFY(unlockView()->errorLabel()->isHidden());
+            return;
+        }
+        QVERIFY(qobject_cast<GalleryScreen *>(screen()));
+        // A lock (a 401, "Log out") brings the form back without a message.
+        QPointer<QWidget> gallery = screen();
+        app->session().lock(app->store());
+        QVERIFY(unlockView());
+        QVERIFY(unlockView()->errorLabel()->isHidden());
+        QTRY_VERIFY(!gallery); // the old screen is gone once control is back in the loop
+    }
+
+    // ---- The unlock form ---------------------------------------------------
+
+    void formTexts()
+    {
+        startLocked();
+        UnlockView *view = unlockView();
+        const QStringList labels = labelTexts(view);
+        for (const QString &text :
+             {QStringLiteral("Welcome to Lunvik Photos"),
+              QStringLiteral("Enter your name and the family password to open the gallery. Register frames in "
+                             "Settings after you sign in."),
+              QStringLiteral("Your name"), QStringLiteral("Frame setup (optional)"), QStringLiteral("Family password")})
+            QVERIFY2(labels.contains(text), qPrintable(text));
+        QCOMPARE(view->nameField()->placeholderText(), QStringLiteral("Name shown on uploads"));
+        QCOMPARE(view->setupField()->placeholderText(), QStringLiteral("Paste Bloomin8 setup block"));
+        QCOMPARE(view->setupHelpButton()->toolTip(), QStringLiteral("How to get the Bloomin8 setup block"));
+        QCOMPARE(view->passwordHelpButton()->toolTip(), QStringLiteral("Where to find the family password"));
+        QCOMPARE(view->unlockButton()->text(), QStringLiteral("Unlock"));
+        // The default name until one is saved.
+        QCOMPARE(view->nameField()->text(), QStringLiteral("Kelvo"));
+
+        QVERIFY(labelTexts(view->passwordHelp()).contains(QStringLiteral("Family password")));
+        QCOMPARE(QTextDocumentFragment::fromHtml(view->passwordHelp()->paragraphLabel()->text()).toPlainText(),
+                 QStringLiteral("Look up Lunvik Photos Key in 1Password (website URL should be ")
+                     + AppSettings::productionServerBaseURL()
+                     + QStringLiteral(" for AutoFill suggestions) or use the password key in the field. It is the "
+                                      "shared password that unlocks the gallery for everyone in the family."));
+        QVERIFY(labelTexts(view->setupHelp()).contains(QStringLiteral("Device setup")));
+        QCOMPARE(view->setupHelp()->shownSteps(), Bloomin8TokenHelpPopover::steps());
+        QCOMPARE(view->setupHelp()->shownSteps().value(3),
+                 QStringLiteral("Scroll to API token. If you already created a key for this frame, open Bloomin8 on "
+                                "another signed-in device and copy that token’s value—you cannot generate a second "
+                                "key here. Otherwise tap the token row and Generate, then copy the block."));
+        const QStringList numbers = labelTexts(view->setupHelp());
+        for (int n = 1; n <= 5; ++n)
+            QVERIFY(numbers.contains(QString::number(n) + QLatin1Char('.')));
+
+        // The welcome photo beside the form: a frame-shaped portrait as tall as the form.
+        QVERIFY(!UnlockWelcomePhotoPanel::welcomeImage().isNull());
+        const QRect panel = view->welcomePanel()->geometry();
+        QVERIFY(view->welcomePanel()->isVisible());
+        QCOMPARE(panel.height(), view->formColumn()->height());
+        QVERIFY(qAbs(panel.width() - panel.height() * 0.75) <= 1);
+        QVERIFY(!panel.intersects(view->formColumn()->geometry()));
+        QVERIFY(view->formColumn()->width() <= UnlockForm::formWidth);
+        keep(QStringLiteral("unlock"));
+    }
+
+    void savedNameAndFocus()
+    {
+        startLocked(QStringLiteral("Åsa"));
+        QCOMPARE(unlockView()->nameField()->text(), QStringLiteral("Åsa"));
+        // With the name known, typing goes straight to the password.
+        QTRY_VERIFY(unlockView()->passwordField()->hasFocus());
+    }
+
+    void unlockEnablement_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("no password") << "Åsa" << "" << false;
+        QTest::newRow("no name") << "" << "pw" << false;
+        QTest::newRow("blank name") << "   " << "pw" << false;
+        QTest::newRow("blank password") << "Åsa" << "   " << true;
+        QTest::newRow("both") << "Åsa" << "pw" << true;
+    }
+    void unlockEnablement()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(bool, enabled);
+        startLocked();
+        UnlockView *view = unlockView();
+        view->nameField()->selectAll();
+        QTest::keyClick(view->nameField(), Qt::Key_Backspace);
+        QTest::keyClicks(view->nameField(), name);
+        QTest::keyClicks(view->passwordField(), password);
+        QCOMPARE(app->unlockForm().displayName(), name);
+        QCOMPARE(app->unlockForm().password(), password);
+        QCOMPARE(view->unlockButton()->isEnabled(), enabled);
+    }
+
+    void unlockWhileSigningIn()
+    {
+        Response slow = Response::json(200, sessionCreated);
+        slow.delayMs = 400;
+        server.on("POST", "/api/auth/session", slow);
+        startLocked();
+        UnlockView *view = unlockView();
+        QTest::keyClicks(view->passwordField(), QStringLiteral("pw"));
+        QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
+        QVERIFY(app->unlockForm().isUnlocking());
+        QVERIFY(!view->unlockButton()->isEnabled());
+        QVERIFY(!view->unlockButton()->icon().isNull()); // the small spinner
+        // A second Return while signing in sends nothing more.
+        QTest::keyClick(view->passwordField(), Qt::Key_Return);
+        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        QCOMPARE(server.requests("POST", "/api/auth/session").size(), 1);
+        QTRY_VERIFY(!app->unlockForm().isUnlocking());
+        QVERIFY(app->unlockForm().password().isEmpty());
+    }
+
+    void unlockRefusals_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<bool>("pressReturn");
+        QTest::addColumn<QString>("error"); // "@": the server-down text; empty: signed in
+        QTest::newRow("blank name, Return") << "  " << "pw" << Response::json(200, sessionCreated) << true
+                                            << "Enter your name so uploads can be attributed to you.";
+        QTest::newRow("blank password") << "Åsa" << " \t" << Response::json(200, sessionCreated) << false
+                                        << "Enter the password.";
+        QTest::newRow("wrong password") << "Åsa" << "pw" << Response::json(401, "{}") << false
+                                        << "Wrong password. Grab the latest from 1Password.";
+        QTest::newRow("server down") << "Åsa" << "pw" << Response::json(503, "{}") << true << "@";
+        QTest::newRow("right password, Return") << " Åsa " << "pw" << Response::json(200, sessionCreated) << true
+                                                << "";
+    }
+    void unlockRefusals()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(Response, answer);
+        QFETCH(bool, pressReturn);
+        QFETCH(QString, error);
+        server.on("POST", "/api/auth/session", answer);
+        startLocked();
+        UnlockView *view = unlockView();
+        view->nameField()->setText(name);
+        view->passwordField()->setText(password);
+        if (pressReturn)
+            QTest::keyClick(view->nameField(), Qt::Key_Return);
+        else
+            QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
+        QTRY_VERIFY(!app->unlockForm().isUnlocking());
+        const int requests = server.requests("POST", "/api/auth/session").size();
+        if (error.isEmpty()) {
+            QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+            QCOMPARE(requests, 1);
+            const AppSettings saved = AppConfig::loadSettings();
+            QCOMPARE(saved.displayName, name.trimmed());
+            QCOMPARE(saved.syncSessionToken, QStringLiteral("tok"));
+            return;
+        }
+        if (error == QLatin1StringView("@"))
+            error = ServerConnectivityCopy::serverDown(app->store().settings().serverBaseURL);
+        // Refused before sending, or answered by the server.
+        QCOMPARE(requests > 0, !error.startsWith(QLatin1StringView("Enter")));
+        QCOMPARE(view->errorLabel()->text(), error);
+        QVERIFY(view->errorLabel()->isVisible());
+        QCOMPARE(view->errorLabel()->palette().color(QPalette::WindowText), AppStyle::errorText(view->palette()));
+        // The typed password stays for another try.
+        QCOMPARE(view->passwordField()->text(), password);
+        keep(QStringLiteral("unlock-error"));
+    }
+
+    // A frame that cannot be registered right after signing in: the gallery
+    // has replaced the form, so the failure goes to the activity log.
+    void frameRegistrationFailure()
+    {
+        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
+        server.on("POST", "/api/devices", Response::json(400, frameRefused));
+        startLocked();
+        UnlockView *view = unlockView();
+        view->setupField()->setPlainText(QStringLiteral("Device: Hall\nToken: nonsense"));
+        view->passwordField()->setText(QStringLiteral("pw"));
+        QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
+        QTRY_VERIFY(app->session().isUnlocked());
+        QTRY_COMPARE(server.requests("POST", "/api/devices").size(), 1);
+        QTRY_VERIFY(!app->unlockForm().isUnlocking());
+        const QString expected = QStringLiteral("Signed in, but frame registration failed: HTTP 400: No frame token");
+        QCOMPARE(app->session().unlockError().value_or(QString()), expected);
+        const QList<LogEntry> entries = ActivityLogStore::shared().entries();
+        const auto logged = std::find_if(entries.begin(), entries.end(),
+                                         [&](const LogEntry &entry) { return entry.message == expected; });
+        QVERIFY(logged != entries.end());
+        QCOMPARE(logged->level, LogLevel::error);
+        QVERIFY(app->unlockForm().bloomin8SetupText().isEmpty());
+    }
+
+    void passwordShowHide()
+    {
+        startLocked();
+        UnlockPasswordField *field = unlockView()->passwordField();
+        field->setFocus();
+        QTest::keyClicks(field, QStringLiteral("s3cret"));
+        field->setCursorPosition(2);
+        QAction *eye = field->visibilityAction();
+        const struct {
+            QLineEdit::EchoMode echo;
+            const char *tip;
+        } expected[] = {{QLineEdit::Normal, "Hide password"}, {QLineEdit::Password, "Show password"}};
+        QCOMPARE(eye->toolTip(), QStringLiteral("Show password"));
+        for (const auto &step : expected) {
+            eye->trigger();
+            QCOMPARE(field->echoMode(), step.echo);
+            QCOMPARE(eye->toolTip(), QString::fromUtf8(step.tip));
+            QCOMPARE(field->text(), QStringLiteral("s3cret"));
+            QCOMPARE(field->cursorPosition(), 2);
+            QVERIFY(field->hasFocus());
+            // Typing goes on where the caret was.
+            QTest::keyClicks(field, QStringLiteral("x"));
+            QCOMPARE(app->unlockForm().password(), QStringLiteral("s3cret").insert(2, QLatin1Char('x')));
+            QTest::keyClick(field, Qt::Key_Backspace);
+        }
+    }
+
+    void helpPopovers_data()
+    {
+        QTest::addColumn<bool>("password");
+        QTest::newRow("family password") << true;
+        QTest::newRow("frame setup") << false;
+    }
+    void helpPopovers()
+    {
+        QFETCH(bool, password);
+        startLocked();
+        UnlockView *view = unlockView();
+        QToolButton *button = password ? view->passwordHelpButton() : view->setupHelpButton();
+        HelpPopover *popover = password ? static_cast<HelpPopover *>(view->passwordHelp()) : view->setupHelp();
+        HelpPopover *other = password ? static_cast<HelpPopover *>(view->setupHelp()) : view->passwordHelp();
+        button->click();
+        QVERIFY(popover->isVisible());
+        QVERIFY(!other->isVisible());
+        QCOMPARE(password ? view->showPasswordHelp() : view->showBloomin8Help(), true);
+        keep(QString::fromUtf8(QTest::currentDataTag()), popover);
+        // Beside the button: not over it, and level with it where the screen allows.
+        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
+        const QRect shown = popover->geometry();
+        QVERIFY(shown.left() > anchor.right() || shown.right() < anchor.left());
+        const QRect room = button->screen()->availableGeometry();
+        if (shown.top() > room.top() && shown.bottom() < room.bottom())
+            QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
+        button->click();
+        QVERIFY(!popover->isVisible());
+        QCOMPARE(password ? view->showPasswordHelp() : view->showBloomin8Help(), false);
+    }
+
+    // ---- Menus ---------------------------------------------------------------
+
+    void syncCommand()
+    {
+        Response slow = Response::json(200, emptyGallery());
+        slow.delayMs = 300;
+        server.on("GET", "/api/gallery", slow);
+        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
+        startLocked();
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+        QAction *sync = window().syncAction();
+        QCOMPARE(sync->text(), QStringLiteral("Sync"));
+        QCOMPARE(sync->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+        QVERIFY(!sync->isEnabled()); // locked
+
+        TaskWait::run(app->session().unlock(QStringLiteral("pw"), app->store()));
+        QVERIFY(app->session().isUnlocked());
+        QTRY_VERIFY(sync->isEnabled());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        server.clearRequests();
+
+        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(app->store().isSyncing());
+        QVERIFY(!sync->isEnabled());
+        QTRY_VERIFY(sync->isEnabled());
+        QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
+    }
+
+    void activityCommand()
+    {
+        start();
+        QAction *activity = window().activityAction();
+        window().show();
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+        QCOMPARE(activity->shortcut(), QKeySequence(QStringLiteral("Ctrl+B")));
+        QVERIFY(!activity->icon().isNull());
+        for (const bool shown : {true, false}) {
+            QTest::keyClick(&window(), Qt::Key_B, Qt::ControlModifier);
+            QCOMPARE(app->chrome().showActivityInspector(), shown);
+            QCOMPARE(activity->text(), shown ? QStringLiteral("Hide Activity") : QStringLiteral("Show Activity"));
+        }
+        // The pane's own button changes the same state.
+        app->chrome().setShowActivityInspector(true);
+        QCOMPARE(activity->text(), QStringLiteral("Hide Activity"));
+    }
+
+    // The clipboard commands of the Edit menu act on the focused widget.
+    void editCommands()
+    {
+        startLocked();
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+        QLineEdit *name = unlockView()->nameField();
+        name->setFocus();
+        QAction *selectAll = nullptr;
+        QAction *paste = nullptr;
+        for (QAction *action : window().menuBar()->actions().at(1)->menu()->actions()) {
+            if (action->text() == QLatin1StringView("Select &All"))
+                selectAll = action;
+            if (action->text() == QLatin1StringView("&Paste"))
+                paste = action;
+        }
+        QVERIFY(selectAll && paste);
+        QGuiApplication::clipboard()->setText(QStringLiteral("Åsa"));
+        selectAll->trigger();
+        paste->trigger();
+        QCOMPARE(name->text(), QStringLiteral("Åsa"));
+        QCOMPARE(app->unlockForm().displayName(), QStringLiteral("Åsa"));
+    }
+
+    void debugMenu()
+    {
+        start();
+        QAction *debugMode = window().debugModeAction();
+        QAction *intervals = window().advanceIntervalMenuAction();
+        QCOMPARE(debugMode->text(), QStringLiteral("Toggle Debug Mode"));
+        QCOMPARE(intervals->text(), QStringLiteral("Advance interval"));
+        QStringList titles;
+        for (QAction *choice : window().advanceIntervalActions())
+            titles.append(choice->text());
+        QCOMPARE(titles, (QStringList{"1 min", "5 min", "30 min", "1 hour", "6 hours"}));
+
+        // Started in debug mode: the picker shows the stored interval.
+        QVERIFY(debugMode->isChecked());
+        QVERIFY(intervals->isVisible());
+        QVERIFY(window().advanceIntervalActions().at(2)->isChecked()); // 1800 s by default
+        window().advanceIntervalActions().at(1)->trigger();
+        QCOMPARE(app->store().settings().debugAdvanceIntervalSeconds, 300);
+        QCOMPARE(AppConfig::loadSettings().debugAdvanceIntervalSeconds, 300);
+        QVERIFY(window().advanceIntervalActions().at(1)->isChecked());
+        QVERIFY(!window().advanceIntervalActions().at(2)->isChecked());
+
+        debugMode->trigger();
+        QVERIFY(!app->store().settings().debugMode);
+        QVERIFY(!intervals->isVisible());
+        debugMode->trigger();
+        QVERIFY(app->store().settings().debugMode);
+        QVERIFY(intervals->isVisible());
+
+        // An interval set elsewhere that is none of the choices checks none.
+        app->store().setDebugAdvanceIntervalSeconds(120);
+        for (QAction *choice : window().advanceIntervalActions())
+            QVERIFY(!choice->isChecked());
+    }
+
+    void helpMenu()
+    {
+        start();
+        QCOMPARE(window().aboutAction()->text(), QStringLiteral("About Lunvik Photos"));
+        QCOMPARE(window().checkForUpdatesAction()->text(), QStringLiteral("Check for Updates…"));
+        QVERIFY(!window().checkForUpdatesAction()->isEnabled());
+        window().aboutAction()->trigger();
+        QDialog *about = window().findChild<QDialog *>();
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Lunvik Photos"));
+        keep(QStringLiteral("about"), about);
+        about->close();
+    }
+
+    // ---- One running program -----------------------------------------------
+
+    void singleInstance()
+    {
+        const QString key = TestEnvironment::home() + QStringLiteral("/data/LunvikPhotos");
+        auto first = std::make_unique<SingleInstance>(key);
+        QVERIFY(first->isPrimary());
+        QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
+        {
+            SingleInstance second(key);
+            QVERIFY(!second.isPrimary());
+            QVERIFY(second.askPrimaryToRaise(2000));
+        }
+        QTRY_COMPARE(raised.size(), 1);
+        // Another data folder is another program.
+        QVERIFY(SingleInstance(key + QStringLiteral("-demo")).isPrimary());
+        // Once the first has ended, the next launch runs.
+        first.reset();
+        SingleInstance third(key);
+        QVERIFY(third.isPrimary());
+        // Nobody listens on a key never launched.
+        SingleInstance lone(key + QStringLiteral("-lone"));
+        QVERIFY(lone.isPrimary());
+    }
+
+    void bringToFront()
+    {
+        start();
+        window().showMinimized();
+        QVERIFY(window().isMinimized());
+        window().bringToFront();
+        QVERIFY(!window().isMinimized());
+        QVERIFY(window().isVisible());
+    }
+
+    void icons_data()
+    {
+        QTest::addColumn<QString>("symbol");
+        for (const QString &symbol : AppIcons::symbolNames())
+            QTest::newRow(qPrintable(symbol)) << symbol;
+    }
+    // Every symbol the screens may ask for has a drawing that renders.
+    void icons()
+    {
+        QFETCH(QString, symbol);
+        const QImage image = AppIcons::bundledIcon(symbol).pixmap(QSize(24, 24)).toImage();
+        QVERIFY(!image.isNull());
+        int painted = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                painted += qAlpha(image.pixel(x, y)) > 0;
+        QVERIFY2(painted > 20, qPrintable(QString::number(painted)));
+        QVERIFY(!AppIcons::icon(symbol).isNull());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestAppShell test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_appshell.moc"
