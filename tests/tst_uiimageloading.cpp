@@ -1,0 +1,309 @@
+// Loading photos from the cache for the screens: the model's states, the
+// fetch through the store when a file is missing, the warning of a failed
+// load, no repeat of an identical request, superseded loads, and the
+// in-memory cache of decoded images.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "cachedphotoimage.h"
+#include "decodedimagecache.h"
+#include "photoimagemodel.h"
+
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTest>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+QByteArray jpegBytes(int width, int height, QColor color = Qt::darkCyan)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QList<LogEntry> warnings()
+{
+    QList<LogEntry> found;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == QLatin1StringView("Could not load cached image"))
+            found.append(entry);
+    return found;
+}
+
+GalleryState galleryOf(const QStringList &ids)
+{
+    GalleryState state;
+    state.updatedAt = QStringLiteral("v1");
+    state.order = ids;
+    for (const QString &id : ids)
+        state.photos.insert(id,
+            PhotoEntry { id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
+                GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt });
+    return state.withResolvedCurrentPhoto();
+}
+
+} // namespace
+
+class TestUiImageLoading : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+
+    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+
+    void init()
+    {
+        TestEnvironment::clearSupportFolder();
+        DecodedImageCache::shared().clear();
+        DecodedImageCache::shared().setCapacityBytes(DecodedImageCache::defaultCapacityBytes);
+        server.reset();
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
+        AppConfig::saveLocalState(galleryOf({ "a", "b" }));
+        store = std::make_unique<GalleryStore>();
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        store->setDebugMode(true);
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        settle();
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+    }
+
+    void cleanup()
+    {
+        settle();
+        store->cancelPeriodicPull();
+        QTest::qWait(1);
+        store.reset();
+        session.reset();
+    }
+
+    void cleanupTestCase() { QCOMPARE(ThumbnailDecoder::mainThreadDecodeCount(), 0); }
+
+    // A missing file is fetched through the store once and read again; a
+    // file that still cannot be read ends in one warning.
+    void loadOutcomes_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
+        QTest::addColumn<int>("serverStatus");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<QString>("warningDetail");
+        QTest::newRow("cached") << "jpeg" << 404 << true << 0 << "";
+        QTest::newRow("missing, fetched") << "" << 200 << true << 1 << "";
+        QTest::newRow("missing, fetch fails") << "" << 404 << false << 1 << "a maxPx=300 fileExists=false";
+        QTest::newRow("undecodable, not fetched again")
+            << "corrupt" << 200 << false << 0 << "a maxPx=300 fileExists=true";
+    }
+    void loadOutcomes()
+    {
+        QFETCH(QString, onDisk);
+        QFETCH(int, serverStatus);
+        QFETCH(bool, shown);
+        QFETCH(int, fetches);
+        QFETCH(QString, warningDetail);
+        const QString file = AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512);
+        if (onDisk == QLatin1StringView("jpeg"))
+            writeFile(file, jpegBytes(600, 800));
+        else if (onDisk == QLatin1StringView("corrupt"))
+            writeFile(file, "not a jpeg");
+        Response image
+            = Response::text(serverStatus, serverStatus == 200 ? jpegBytes(480, 640) : QByteArray(), "image/jpeg");
+        server.on("GET", "/api/gallery/photos/a/image", image);
+
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 300, 512, PhotoImageModel::storeEnsureCached(*store, QStringLiteral("a"), 512));
+        QTRY_VERIFY(!model.isLoading());
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(model.loadFailed(), !shown);
+        if (shown)
+            QCOMPARE(std::max(model.image().width(), model.image().height()), 300);
+        const auto requests = server.requests("GET", "/api/gallery/photos/a/image");
+        QCOMPARE(requests.size(), fetches);
+        if (fetches)
+            QCOMPARE(requests.first().query, QByteArray("w=512"));
+        QCOMPARE(warnings().size(), warningDetail.isEmpty() ? 0 : 1);
+        if (!warningDetail.isEmpty()) {
+            QCOMPARE(warnings().first().detail, std::optional(warningDetail));
+            QCOMPARE(warnings().first().level, LogLevel::warning);
+            QCOMPARE(warnings().first().category, LogCategory::gallery);
+        }
+
+        // The same request again costs nothing, failed or not.
+        model.load(QStringLiteral("a"), 300, 512, PhotoImageModel::storeEnsureCached(*store, QStringLiteral("a"), 512));
+        QTest::qWait(50);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), fetches);
+        QCOMPARE(warnings().size(), warningDetail.isEmpty() ? 0 : 1);
+    }
+
+    void identicalRequestWhileRunningStartsOneLoad()
+    {
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 150;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        PhotoImageModel model;
+        for (int i = 0; i < 3; ++i)
+            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        QVERIFY(model.isLoading());
+        QTRY_VERIFY(model.hasImage());
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
+    }
+
+    void anotherPhotoClearsAnotherSizeKeeps()
+    {
+        writeFile(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        writeFile(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 400, std::nullopt);
+        QTRY_VERIFY(model.hasImage());
+        QCOMPARE(model.image().height(), 400);
+
+        model.load(QStringLiteral("a"), 1600, std::nullopt);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.isLoading());
+        QCOMPARE(model.image().height(), 400);
+        QTRY_COMPARE(model.image().height(), 1600);
+
+        model.load(QStringLiteral("b"), 400, std::nullopt);
+        QVERIFY(!model.hasImage());
+        QVERIFY(model.isLoading());
+        QTRY_VERIFY(model.hasImage());
+    }
+
+    // A superseded load changes nothing and logs nothing, even when it fails.
+    void supersededLoadIsDropped()
+    {
+        writeFile(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(300, 400));
+        Response slowFailure = Response::text(404, "");
+        slowFailure.delayMs = 200;
+        server.on("GET", "/api/gallery/photos/a/image", slowFailure);
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        QTest::qWait(50);
+        model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
+        QTRY_VERIFY(model.hasImage());
+        settle();
+        QTest::qWait(50);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.loadFailed());
+        QCOMPARE(model.loadedPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QVERIFY(warnings().isEmpty());
+    }
+
+    void modelDestroyedWhileLoading()
+    {
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 100;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        auto model = std::make_unique<PhotoImageModel>();
+        model->load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        model.reset();
+        settle();
+        QTest::qWait(50);
+        QVERIFY(warnings().isEmpty());
+    }
+
+    // A photo decoded once is shown again at once, without a second decode.
+    void decodedImagesAreKept()
+    {
+        writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
+        PhotoImageModel first;
+        first.load(QStringLiteral("a"), 320, 512);
+        QTRY_VERIFY(first.hasImage());
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+
+        PhotoImageModel second;
+        second.load(QStringLiteral("a"), 320, 512);
+        QVERIFY(second.hasImage());
+        QVERIFY(!second.isLoading());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+    }
+
+    void cacheKeepsTheMostRecentWithinItsBytes()
+    {
+        QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
+        DecodedImageCache cache(1000);
+        cache.insert(QStringLiteral("a"), image);
+        cache.insert(QStringLiteral("b"), image);
+        QVERIFY(cache.find(QStringLiteral("a"))); // a is now the most recent
+        cache.insert(QStringLiteral("c"), image);
+        QVERIFY(cache.find(QStringLiteral("a")));
+        QVERIFY(!cache.find(QStringLiteral("b")));
+        QVERIFY(cache.find(QStringLiteral("c")));
+        QCOMPARE(cache.sizeBytes(), 800);
+        cache.insert(QStringLiteral("huge"), QImage(100, 100, QImage::Format_RGB32));
+        QVERIFY(!cache.find(QStringLiteral("huge")));
+        QCOMPARE(cache.count(), 2);
+        cache.setCapacityBytes(400);
+        QCOMPARE(cache.count(), 1);
+        QVERIFY(cache.find(QStringLiteral("c")));
+    }
+
+    // The view loads when it appears and again when its size changes.
+    void cachedPhotoImageFollowsItsPhoto()
+    {
+        writeFile(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        CachedPhotoImage view(*store);
+        view.setPhotoID(QStringLiteral("a"));
+        view.setMaxPixelSize(400);
+        QCOMPARE(view.model().loadsStarted(), 0);
+        view.resize(300, 400);
+        view.show();
+        QTRY_VERIFY(view.model().hasImage());
+        view.setMaxPixelSize(800);
+        QTRY_COMPARE(view.model().image().height(), 800);
+        view.setPhotoID(QStringLiteral("missing"));
+        QTRY_VERIFY(view.model().loadFailed());
+        QCOMPARE(view.model().loadsStarted(), 3);
+        view.grab(); // draws the "not in cache" notice
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestUiImageLoading test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uiimageloading.moc"

@@ -1,0 +1,137 @@
+#include "decodedimagecache.h"
+
+#include "rules/photocachejpeg.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <QtConcurrent/qtconcurrenttask.h>
+
+#include <qcoro/qcorofuture.h>
+
+#include <algorithm>
+
+DecodedImageCache::DecodedImageCache(qint64 capacityBytes)
+    : m_capacity(std::max<qint64>(capacityBytes, 0))
+{
+}
+
+DecodedImageCache &DecodedImageCache::shared()
+{
+    static DecodedImageCache cache;
+    return cache;
+}
+
+QString DecodedImageCache::key(const QString &file, int maxPixelSize)
+{
+    return file + QLatin1Char('\n') + QString::number(maxPixelSize);
+}
+
+std::optional<QImage> DecodedImageCache::find(const QString &key)
+{
+    const auto found = m_index.constFind(key);
+    if (found == m_index.constEnd())
+        return std::nullopt;
+    m_items.splice(m_items.begin(), m_items, *found);
+    return m_items.front().image;
+}
+
+void DecodedImageCache::insert(const QString &key, const QImage &image)
+{
+    const qint64 bytes = image.sizeInBytes();
+    if (const auto found = m_index.constFind(key); found != m_index.constEnd()) {
+        m_size -= (*found)->bytes;
+        m_items.erase(*found);
+        m_index.remove(key);
+    }
+    if (image.isNull() || bytes > m_capacity)
+        return;
+    m_items.push_front(Item { key, image, bytes });
+    m_index.insert(key, m_items.begin());
+    m_size += bytes;
+    trim();
+}
+
+void DecodedImageCache::clear()
+{
+    m_items.clear();
+    m_index.clear();
+    m_size = 0;
+}
+
+void DecodedImageCache::setCapacityBytes(qint64 bytes)
+{
+    m_capacity = std::max<qint64>(bytes, 0);
+    trim();
+}
+
+void DecodedImageCache::trim()
+{
+    while (m_size > m_capacity && !m_items.empty()) {
+        const Item &last = m_items.back();
+        m_size -= last.bytes;
+        m_index.remove(last.key);
+        m_items.pop_back();
+    }
+}
+
+namespace ThumbnailDecoder {
+
+namespace {
+
+std::atomic<qint64> decodes { 0 };
+std::atomic<qint64> mainThreadDecodes { 0 };
+// Higher priorities run first; every request outranks the earlier ones.
+std::atomic<int> nextPriority { 0 };
+
+std::optional<QImage> decodeNow(const QString &file, int maxPixelSize, const std::shared_ptr<DecodeTicket> &ticket)
+{
+    if (ticket && ticket->cancelled.load())
+        return std::nullopt;
+    ++decodes;
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        ++mainThreadDecodes;
+    std::optional<QImage> image = ImageDownsampler::loadThumbnail(file, maxPixelSize);
+    if (!image)
+        return std::nullopt;
+    // Drawn as is: a format the raster painter blits without converting.
+    const QImage::Format format = image->hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image->format() != format)
+        image->convertTo(format);
+    return image;
+}
+
+} // namespace
+
+QThreadPool &pool()
+{
+    static QThreadPool *threads = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(std::max(QThread::idealThreadCount(), 1));
+        created->setExpiryTimeout(10000);
+        return created;
+    }();
+    return *threads;
+}
+
+QCoro::Task<std::optional<QImage>> decode(QString file, int maxPixelSize, std::shared_ptr<DecodeTicket> ticket)
+{
+    const int priority = nextPriority.fetch_add(1) & 0x3fffffff;
+    QFuture<std::optional<QImage>> future
+        = QtConcurrent::task([file, maxPixelSize, ticket] { return decodeNow(file, maxPixelSize, ticket); })
+              .onThreadPool(pool())
+              .withPriority(priority)
+              .spawn();
+    co_return co_await future;
+}
+
+qint64 decodeCount()
+{
+    return decodes.load();
+}
+
+qint64 mainThreadDecodeCount()
+{
+    return mainThreadDecodes.load();
+}
+
+} // namespace ThumbnailDecoder

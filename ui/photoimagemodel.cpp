@@ -1,0 +1,139 @@
+#include "photoimagemodel.h"
+
+#include "log/activitylogstore.h"
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QCoro::Task<> ensureThumbnail(QPointer<GalleryStore> store, QString photoID, int width)
+{
+    if (store)
+        co_await store->ensureThumbnailCached(std::move(photoID), width);
+}
+
+QCoro::Task<> ensurePhoto(QPointer<GalleryStore> store, QString photoID)
+{
+    if (store)
+        co_await store->ensurePhotoCached(std::move(photoID));
+}
+
+} // namespace
+
+PhotoImageModel::PhotoImageModel(QObject *parent)
+    : QObject(parent)
+{
+}
+
+PhotoImageModel::~PhotoImageModel()
+{
+    cancelLoad();
+}
+
+PhotoImageModel::EnsureCached PhotoImageModel::storeEnsureCached(
+    GalleryStore &store, const QString &photoID, std::optional<int> thumbnailWidth)
+{
+    const QPointer<GalleryStore> guarded(&store);
+    if (thumbnailWidth) {
+        const int width = *thumbnailWidth;
+        return [guarded, photoID, width] { return ensureThumbnail(guarded, photoID, width); };
+    }
+    return [guarded, photoID] { return ensurePhoto(guarded, photoID); };
+}
+
+void PhotoImageModel::cancelLoad()
+{
+    if (m_ticket)
+        m_ticket->cancelled = true;
+}
+
+void PhotoImageModel::load(
+    const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth, EnsureCached ensureCached)
+{
+    if (m_loadedPhotoID == photoID && m_loadedMaxPixelSize == maxPixelSize && (hasImage() || m_loadTask))
+        return;
+    const bool samePhoto = m_loadedPhotoID == photoID;
+    m_loadedPhotoID = photoID;
+    m_loadedMaxPixelSize = maxPixelSize;
+    cancelLoad();
+
+    const bool hadImage = hasImage();
+    const bool wasLoading = m_isLoading;
+    const bool hadFailed = m_loadFailed;
+    if (!samePhoto) {
+        m_image = QImage();
+        m_loadFailed = false;
+    }
+    m_isLoading = !hasImage();
+    if (hadImage != hasImage() || wasLoading != m_isLoading || hadFailed != m_loadFailed)
+        Q_EMIT changed();
+
+    Request request;
+    request.photoID = photoID;
+    request.maxPixelSize = maxPixelSize;
+    request.file
+        = thumbnailWidth ? AppConfig::thumbnailCacheURL(photoID, *thumbnailWidth) : AppConfig::cacheURL(photoID);
+    request.ticket = std::make_shared<DecodeTicket>();
+    m_ticket = request.ticket;
+    ++m_loadsStarted;
+    // The task runs at once up to its first wait; an image already decoded
+    // in memory is shown before load() returns.
+    m_loadTask = runLoad(std::move(request), std::move(ensureCached));
+}
+
+QCoro::Task<std::optional<QImage>> PhotoImageModel::readThumbnail(
+    QString file, int maxPixelSize, std::shared_ptr<DecodeTicket> ticket)
+{
+    const QString key = DecodedImageCache::key(file, maxPixelSize);
+    if (std::optional<QImage> cached = DecodedImageCache::shared().find(key))
+        co_return cached;
+    std::optional<QImage> decoded = co_await ThumbnailDecoder::decode(std::move(file), maxPixelSize, ticket);
+    if (decoded)
+        DecodedImageCache::shared().insert(key, *decoded);
+    co_return decoded;
+}
+
+bool PhotoImageModel::isCurrent(const Request &request) const
+{
+    return !request.ticket->cancelled.load() && m_loadedPhotoID == request.photoID
+        && m_loadedMaxPixelSize == request.maxPixelSize;
+}
+
+QCoro::Task<> PhotoImageModel::runLoad(Request request, EnsureCached ensureCached)
+{
+    // The model may be destroyed while this waits; the request's ticket is
+    // cancelled then, and `self` tells.
+    const QPointer<PhotoImageModel> self(this);
+    std::optional<QImage> image = co_await readThumbnail(request.file, request.maxPixelSize, request.ticket);
+    if (!self || !isCurrent(request))
+        co_return;
+    if (!image && ensureCached) {
+        co_await ensureCached();
+        if (!self || !isCurrent(request))
+            co_return;
+        image = co_await readThumbnail(request.file, request.maxPixelSize, request.ticket);
+    }
+    if (!self || !isCurrent(request))
+        co_return;
+    finish(request, std::move(image));
+}
+
+void PhotoImageModel::finish(const Request &request, std::optional<QImage> image)
+{
+    m_isLoading = false;
+    if (image) {
+        m_image = std::move(*image);
+        m_loadFailed = false;
+    } else {
+        m_image = QImage();
+        m_loadFailed = true;
+        const bool exists = QFileInfo::exists(request.file);
+        ActivityLogStore::shared().log(LogCategory::gallery, LogLevel::warning,
+            QStringLiteral("Could not load cached image"),
+            request.photoID + QStringLiteral(" maxPx=") + QString::number(request.maxPixelSize)
+                + QStringLiteral(" fileExists=") + (exists ? QStringLiteral("true") : QStringLiteral("false")));
+    }
+    Q_EMIT changed();
+}
