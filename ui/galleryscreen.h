@@ -1,20 +1,101 @@
 // The screen of an open gallery: the photo grid with its toolbar, and the
 // activity log pane beside it. It reads the store's published state and
 // starts its operations; it never talks to the server or the files.
+//
+// When it appears it refreshes the gallery from the server, checks the
+// connection and reloads the frame list; while the first refresh of an
+// empty gallery runs it shows a loading state rather than the empty one.
+// Image files dropped anywhere on it are uploaded. When the application
+// becomes active again it asks for a scheduled pull, and checks the
+// connection too after an absence of five seconds or more.
 #pragma once
 
+#include <QDateTime>
+#include <QPointer>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
+class ActivityLogPane;
 class ActivityLogStore;
 class AppChromeState;
 class AppSession;
+class EmptyStatePanel;
+class GalleryPhotoGrid;
 class GalleryStore;
+class GalleryToolbar;
+class LoadingStatePanel;
+class QSplitter;
+class QStackedWidget;
 
 class GalleryScreen : public QWidget
 {
     Q_OBJECT
 public:
+    enum class Content { loading, empty, grid };
+
+    // Asks the user for image files and hands the chosen paths to `done`
+    // (not called when the user cancels).
+    using FilePicker = std::function<void(QWidget *parent, std::function<void(QStringList)> done)>;
+
+    inline static const QString loadingText = QStringLiteral("Loading photos from server\u2026");
+    inline static const QString emptyTitle = QStringLiteral("Drop photos to upload");
+    inline static const QString emptyDescription
+        = QStringLiteral("JPEG images from your file manager, or use Add in the toolbar.");
+
     GalleryScreen(GalleryStore &store, AppSession &session, AppChromeState &chrome, ActivityLogStore &log,
-                  QWidget *parent = nullptr);
+        QWidget *parent = nullptr);
     ~GalleryScreen() override;
+
+    Content content() const;
+    GalleryPhotoGrid *grid() const { return m_grid; }
+    GalleryToolbar *toolbar() const { return m_toolbar; }
+    ActivityLogPane *activityPane() const { return m_activityPane; }
+    EmptyStatePanel *emptyState() const { return m_empty; }
+    LoadingStatePanel *loadingState() const { return m_loading; }
+    bool isFileDropTargeted() const { return m_screenDropTargeted || m_gridDropTargeted; }
+
+    // Places a pane (the device preview) on the left of the gallery.
+    void setLeadingPane(QWidget *pane);
+    // The file dialog of the Add button; tests replace it.
+    void setFilePicker(FilePicker picker);
+    // Add: the file dialog, then an upload of the chosen files.
+    void addPhotos();
+
+    // Follows the application's state (connected to QGuiApplication's).
+    void applicationStateChanged(Qt::ApplicationState state);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void startAppearanceTasks();
+    void updateContent();
+    void updateActivityPane();
+    void updateDropOutline();
+    void setScreenDropTargeted(bool targeted);
+
+    QPointer<GalleryStore> m_store;
+    QPointer<AppSession> m_session;
+    QPointer<AppChromeState> m_chrome;
+    QSplitter *m_splitter;
+    QWidget *m_leadingPane = nullptr;
+    GalleryToolbar *m_toolbar;
+    QStackedWidget *m_pages;
+    LoadingStatePanel *m_loading;
+    EmptyStatePanel *m_empty;
+    GalleryPhotoGrid *m_grid;
+    QWidget *m_dropOutline;
+    ActivityLogPane *m_activityPane;
+    FilePicker m_filePicker;
+    Qt::ApplicationState m_applicationState = Qt::ApplicationActive;
+    std::optional<QDateTime> m_resignedActiveAt;
+    bool m_hasResignedActive = false;
+    bool m_screenDropTargeted = false;
+    bool m_gridDropTargeted = false;
 };

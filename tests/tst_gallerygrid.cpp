@@ -1,0 +1,839 @@
+// The gallery screen against a scripted server: its loading, empty and grid
+// states, selection with the mouse and the keyboard, reordering by a drag,
+// uploads from drops, paste and the Add button, the toolbar, the tags and
+// borders of the thumbnails, and scrolling a large gallery.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "activitylogpane.h"
+#include "decodedimagecache.h"
+#include "galleryfilepasteboard.h"
+#include "galleryphotogrid.h"
+#include "galleryscreen.h"
+#include "gallerythumbsizing.h"
+#include "gallerytoolbar.h"
+#include "statepanels.h"
+
+#include "app/appchromestate.h"
+#include "app/appui/appstyle.h"
+#include "clock.h"
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QDir>
+#include <QDrag>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+GalleryState galleryOf(const QStringList &ids, const QString &version = QStringLiteral("v1"))
+{
+    GalleryState state;
+    state.updatedAt = version;
+    state.order = ids;
+    for (const QString &id : ids)
+        state.photos.insert(id,
+            PhotoEntry { id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
+                GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt });
+    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+    return state.withResolvedCurrentPhoto();
+}
+
+QByteArray answer(const GalleryState &state)
+{
+    return QJsonDocument(GalleryResponse { state }.toJson()).toJson(QJsonDocument::Compact);
+}
+
+QByteArray imageBytes(QColor color, const char *format = "JPEG", QSize size = { 60, 80 })
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QString writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = TestEnvironment::home() + QStringLiteral("/") + name;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return path;
+}
+
+QStringList uploadedNames(const ScriptableServer &server)
+{
+    static const QRegularExpression name(QStringLiteral("filename=\"([^\"]+)\""));
+    QStringList names;
+    for (const auto &request : server.requests("POST", "/api/gallery/photos"))
+        names.append(name.match(QString::fromUtf8(request.body)).captured(1));
+    return names;
+}
+
+void sendDrag(QWidget *target, const QMimeData *mime, QPoint position, bool drop)
+{
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(position, actions, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(position, actions, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (drop) {
+        QDropEvent dropped(QPointF(position), actions, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &dropped);
+    }
+}
+
+// A made-up photo: sky, sun and hills in colours of its own.
+QByteArray scenery(int seed, QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int hue = (seed * 47) % 360;
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor::fromHsv(hue, 90, 235));
+    sky.setColorAt(1, QColor::fromHsv((hue + 40) % 360, 60, 250));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv((hue + 180) % 360, 80, 255));
+    painter.drawEllipse(QPointF(size.width() * (0.2 + (seed % 7) / 10.0), size.height() * 0.28), size.width() * 0.09,
+        size.width() * 0.09);
+    for (int layer = 0; layer < 3; ++layer) {
+        QPainterPath hills;
+        const double base = size.height() * (0.55 + layer * 0.14);
+        hills.moveTo(0, size.height());
+        for (int x = 0; x <= size.width(); x += size.width() / 8)
+            hills.lineTo(x, base - std::sin((x + seed * 31 + layer * 70) / 60.0) * size.height() * 0.06);
+        hills.lineTo(size.width(), size.height());
+        painter.setBrush(QColor::fromHsv((hue + 90 + layer * 12) % 360, 110 + layer * 40, 170 - layer * 45));
+        painter.drawPath(hills);
+    }
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 85);
+    return bytes;
+}
+
+} // namespace
+
+class TestGalleryGrid : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+    std::unique_ptr<AppChromeState> chrome;
+    std::unique_ptr<GalleryScreen> screen;
+
+    GalleryPhotoGrid *grid() const { return screen->grid(); }
+    QWidget *viewport() const { return screen->grid()->viewport(); }
+    QSet<QString> selected() const { return store->selection().selectedIDs(); }
+
+    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
+
+    // The server's gallery; none answers "not modified".
+    void serve(const std::optional<GalleryState> &state, int delayMs = 0)
+    {
+        Response gallery = state ? Response::json(200, answer(*state)) : Response::text(304, "");
+        gallery.delayMs = delayMs;
+        server.on("GET", "/api/gallery", gallery);
+        const GalleryState &shown = state ? *state : store->state();
+        const CurrentPhotoResponse current { shown.updatedAt, shown.currentPhotoId, std::nullopt, shown.updatedAt };
+        server.on("GET", "/api/gallery/current",
+            Response::json(200, QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact)));
+    }
+
+    // An unlocked store holding `local`, with thumbnails in the cache, and
+    // the screen shown once its first refresh (answered with `remote`, or
+    // "not modified") ran.
+    void open(const GalleryState &local, std::optional<GalleryState> remote = std::nullopt, bool waitForRefresh = true,
+        int refreshDelayMs = 0)
+    {
+        AppConfig::saveLocalState(local);
+        const QByteArray thumbnail = imageBytes(QColor(0x88, 0x99, 0xaa));
+        for (const QString &id : local.order) {
+            QFile file(AppConfig::thumbnailCacheURL(id, 512));
+            if (file.exists())
+                continue;
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(thumbnail);
+        }
+        store = std::make_unique<GalleryStore>();
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        store->setDebugMode(true);
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        settle();
+        serve(remote, refreshDelayMs);
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
+        screen->resize(1000, 700);
+        screen->show();
+        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        if (waitForRefresh) {
+            settle();
+            server.clearRequests();
+        }
+    }
+
+    QPoint cellPoint(int index, double fraction = 0.5) const
+    {
+        const QRect cell = grid()->visualRect(index);
+        return { cell.left() + int(cell.width() * fraction), cell.center().y() };
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+
+    void init()
+    {
+        TestEnvironment::clearSupportFolder();
+        QDir().mkpath(AppConfig::cacheFolder());
+        DecodedImageCache::shared().clear();
+        server.reset();
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
+        chrome = std::make_unique<AppChromeState>();
+    }
+
+    void cleanup()
+    {
+        screen.reset();
+        if (store) {
+            settle();
+            store->cancelPeriodicPull();
+            QTest::qWait(1);
+        }
+        store.reset();
+        session.reset();
+    }
+
+    void thumbSizing_data()
+    {
+        QTest::addColumn<double>("cellWidth");
+        QTest::addColumn<double>("cellHeight");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<int>("maxPixelSize");
+        QTest::addColumn<int>("downloadWidth");
+        QTest::newRow("150 points on 2x") << 150.0 << 200.0 << 2.0 << 420 << 512;
+        QTest::newRow("small cell") << 40.0 << 53.0 << 1.0 << 280 << 512;
+        QTest::newRow("huge cell") << 3000.0 << 4000.0 << 2.0 << 4096 << 1024;
+        QTest::newRow("just above the least") << 200.0 << 267.0 << 1.0 << 281 << 512;
+        QTest::newRow("rounded up to 1024") << 600.0 << 800.0 << 1.0 << 840 << 1024;
+    }
+    void thumbSizing()
+    {
+        QFETCH(double, cellWidth);
+        QFETCH(double, cellHeight);
+        QFETCH(double, scale);
+        QFETCH(int, maxPixelSize);
+        QFETCH(int, downloadWidth);
+        QCOMPARE(GalleryThumbSizing::maxPixelSize(cellWidth, cellHeight, scale), maxPixelSize);
+        QCOMPARE(GalleryThumbSizing::thumbnailDownloadWidth(maxPixelSize), downloadWidth);
+        // Thumbnails keep the frame's portrait shape, at most square.
+        QCOMPARE(GalleryThumbSizing::thumbAspectRatio(1600.0 / 1200.0), 1.0);
+        QCOMPARE(GalleryThumbSizing::thumbAspectRatio(0), 0.75);
+    }
+
+    // While the first refresh of an empty gallery runs the screen shows the
+    // loading state, then the photos or the empty state.
+    void contentStates_data()
+    {
+        QTest::addColumn<QStringList>("local");
+        QTest::addColumn<QStringList>("remote");
+        QTest::addColumn<int>("during");
+        QTest::addColumn<QString>("titleDuring");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<QString>("titleAfter");
+        const int loading = int(GalleryScreen::Content::loading);
+        const int empty = int(GalleryScreen::Content::empty);
+        const int grid = int(GalleryScreen::Content::grid);
+        QTest::newRow("empty everywhere")
+            << QStringList {} << QStringList {} << loading << "Loading photos\u2026" << empty << "0 photos";
+        QTest::newRow("first photos arrive") << QStringList {} << QStringList { "a", "b", "c" } << loading
+                                             << "Loading photos\u2026" << grid << "3 photos";
+        QTest::newRow("one photo here") << QStringList { "a" } << QStringList { "a" } << grid << "1 photo" << grid
+                                        << "1 photo";
+    }
+    void contentStates()
+    {
+        QFETCH(QStringList, local);
+        QFETCH(QStringList, remote);
+        QFETCH(int, during);
+        QFETCH(QString, titleDuring);
+        QFETCH(int, after);
+        QFETCH(QString, titleAfter);
+        open(galleryOf(local), galleryOf(remote, QStringLiteral("v2")), false, 300);
+        QCOMPARE(int(screen->content()), during);
+        QCOMPARE(screen->toolbar()->title(), titleDuring);
+        QCOMPARE(screen->loadingState()->text(), QStringLiteral("Loading photos from server\u2026"));
+        settle();
+        QCOMPARE(int(screen->content()), after);
+        QCOMPARE(screen->toolbar()->title(), titleAfter);
+        QVERIFY(!store->isAwaitingInitialGalleryPull());
+        QCOMPARE(screen->emptyState()->title(), QStringLiteral("Drop photos to upload"));
+        QCOMPARE(screen->emptyState()->description(),
+            QStringLiteral("JPEG images from your file manager, or use Add in the toolbar."));
+        // Appearing refreshed the gallery, checked the server and reloaded the frames.
+        QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
+        QVERIFY(!server.requests("GET", "/api/health").isEmpty());
+        QVERIFY(!server.requests("GET", "/api/devices").isEmpty());
+    }
+
+    // Clicks: plain selects one, Ctrl toggles, Shift selects a range from the
+    // anchor, the background clears.
+    void clickSelection_data()
+    {
+        QTest::addColumn<QStringList>("clicks"); // "<modifier><index>" or "bg"
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("plain") << QStringList { "2" } << QStringList { "p2" };
+        QTest::newRow("range back and forth") << QStringList { "2", "s0" } << QStringList { "p0", "p1", "p2" };
+        QTest::newRow("range keeps the anchor") << QStringList { "2", "s0", "s4" } << QStringList { "p2", "p3", "p4" };
+        QTest::newRow("ctrl toggles") << QStringList { "1", "c3", "c1" } << QStringList { "p3" };
+        QTest::newRow("background clears") << QStringList { "1", "c3", "bg" } << QStringList {};
+    }
+    void clickSelection()
+    {
+        QFETCH(QStringList, clicks);
+        QFETCH(QStringList, expected);
+        open(galleryOf({ "p0", "p1", "p2", "p3", "p4", "p5" }));
+        for (const QString &click : clicks) {
+            if (click == QLatin1StringView("bg")) {
+                QTest::mouseClick(viewport(), Qt::LeftButton, {}, QPoint(viewport()->width() / 2, 650));
+                continue;
+            }
+            Qt::KeyboardModifiers modifiers;
+            QString index = click;
+            if (click.startsWith(QLatin1Char('c')))
+                modifiers = Qt::ControlModifier;
+            if (click.startsWith(QLatin1Char('s')))
+                modifiers = Qt::ShiftModifier;
+            if (modifiers)
+                index = click.mid(1);
+            QTest::mouseClick(viewport(), Qt::LeftButton, modifiers, cellPoint(index.toInt()));
+        }
+        QCOMPARE(selected(), QSet<QString>(expected.begin(), expected.end()));
+        QTRY_VERIFY(grid()->hasFocus());
+    }
+
+    void rightClickOpensTheMenuHookOnly()
+    {
+        open(galleryOf({ "p0", "p1", "p2" }));
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, cellPoint(0));
+        QString menuFor;
+        grid()->setContextMenuProvider([&](QMenu &, const QString &id) { menuFor = id; });
+        QTest::mouseClick(viewport(), Qt::RightButton, {}, cellPoint(2));
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, cellPoint(2), viewport()->mapToGlobal(cellPoint(2)));
+        QApplication::sendEvent(viewport(), &menu);
+        QCOMPARE(menuFor, QStringLiteral("p2"));
+        QCOMPARE(selected(), QSet<QString> { "p0" });
+    }
+
+    // A press selects at once; moving 4 pixels with the button held starts
+    // a drag of that photo, less does not.
+    void pressSelectsAndDragsAfterFourPixels()
+    {
+        open(galleryOf({ "a", "b", "c" }));
+        const QPoint start = cellPoint(1);
+        QTest::mousePress(viewport(), Qt::LeftButton, {}, start);
+        QCOMPARE(selected(), QSet<QString> { "b" });
+        QMouseEvent near(QEvent::MouseMove, QPointF(start + QPoint(2, 2)), viewport()->mapToGlobal(QPointF(start)),
+            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport(), &near);
+        QVERIFY(!grid()->findChild<QDrag *>());
+        QMouseEvent far(QEvent::MouseMove, QPointF(start + QPoint(4, 0)), viewport()->mapToGlobal(QPointF(start)),
+            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport(), &far);
+        // Qt deletes a finished drag later; it is still there now.
+        QDrag *drag = grid()->findChild<QDrag *>();
+        QVERIFY(drag);
+        QCOMPARE(PhotoDragPasteboard::photoID(drag->mimeData()), std::optional<QString>(QStringLiteral("b")));
+        QTest::mouseRelease(viewport(), Qt::LeftButton, {}, start + QPoint(4, 0));
+        QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
+    }
+
+    void doubleClickOpensTheLightbox()
+    {
+        open(galleryOf({ "p0", "p1", "p2" }));
+        QTest::mouseDClick(viewport(), Qt::LeftButton, {}, cellPoint(1));
+        QCOMPARE(store->selection().lightboxNavigationPhotoID(), std::optional<QString>(QStringLiteral("p1")));
+        QCOMPARE(selected(), QSet<QString> { "p1" });
+    }
+
+    // Keys act on the selection through the gallery's handlers; the column
+    // count of the settings gives the rows; moves wrap around.
+    void keyboard_data()
+    {
+        QTest::addColumn<QStringList>("initial");
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("lightbox");
+        using Keys = QList<int>;
+        QTest::newRow("right from nothing") << QStringList {} << Keys { Qt::Key_Right } << QStringList { "p0" } << "";
+        QTest::newRow("left from nothing") << QStringList {} << Keys { Qt::Key_Left } << QStringList { "p6" } << "";
+        QTest::newRow("down a row of five")
+            << QStringList { "p1" } << Keys { Qt::Key_Down } << QStringList { "p6" } << "";
+        QTest::newRow("up wraps") << QStringList { "p0" } << Keys { Qt::Key_Up } << QStringList { "p2" } << "";
+        QTest::newRow("right wraps") << QStringList { "p6" } << Keys { Qt::Key_Right } << QStringList { "p0" } << "";
+        QTest::newRow("escape clears") << QStringList { "p2", "p3" } << Keys { Qt::Key_Escape } << QStringList {} << "";
+        QTest::newRow("return opens") << QStringList { "p4" } << Keys { Qt::Key_Return } << QStringList { "p4" }
+                                      << "p4";
+        QTest::newRow("return with nothing") << QStringList {} << Keys { Qt::Key_Return } << QStringList {} << "";
+        QTest::newRow("arrows step the lightbox")
+            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Left } << QStringList { "p6" } << "p6";
+        QTest::newRow("down is ignored in the lightbox")
+            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Down } << QStringList { "p0" } << "p0";
+        QTest::newRow("escape closes the lightbox")
+            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Escape } << QStringList { "p0" } << "";
+    }
+    void keyboard()
+    {
+        QFETCH(QStringList, initial);
+        QFETCH(QList<int>, keys);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, lightbox);
+        open(galleryOf({ "p0", "p1", "p2", "p3", "p4", "p5", "p6" }));
+        store->selection().setSelectedIDs(QSet<QString>(initial.begin(), initial.end()));
+        if (!initial.isEmpty())
+            store->selection().setSelectionAnchor(initial.first());
+        grid()->setFocus();
+        for (int key : keys)
+            QTest::keyClick(grid(), Qt::Key(key));
+        QCOMPARE(selected(), QSet<QString>(expected.begin(), expected.end()));
+        QCOMPARE(store->selection().lightboxNavigationPhotoID().value_or(QString()), lightbox);
+    }
+
+    // A thumbnail dragged over another shows where it would go; dropping it
+    // sends the new order, or nothing when the order stays.
+    void reorderByDrag_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<int>("insertion");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("left half of c") << 2 << 0.25 << 2 << QStringList {};
+        QTest::newRow("right half of c") << 2 << 0.75 << 3 << QStringList { "a", "c", "b", "d" };
+        QTest::newRow("before a") << 0 << 0.1 << 0 << QStringList { "b", "a", "c", "d" };
+        QTest::newRow("past the last") << 3 << 1.4 << 4 << QStringList { "a", "c", "d", "b" };
+    }
+    void reorderByDrag()
+    {
+        QFETCH(int, target);
+        QFETCH(double, fraction);
+        QFETCH(int, insertion);
+        QFETCH(QStringList, sent);
+        open(galleryOf({ "a", "b", "c", "d" }));
+        server.on("PUT", "/api/gallery/order", Response::json(200, answer(galleryOf(sent, QStringLiteral("v2")))));
+        std::unique_ptr<QMimeData> mime(PhotoDragPasteboard::mimeData(QStringLiteral("b")));
+        const QPoint position = cellPoint(target, fraction);
+        sendDrag(viewport(), mime.get(), position, false);
+        QCOMPARE(grid()->dropInsertionIndex(), std::optional<int>(insertion));
+        QVERIFY(!screen->isFileDropTargeted());
+        QDropEvent drop(QPointF(position), Qt::MoveAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport(), &drop);
+        QCOMPARE(drop.isAccepted(), !sent.isEmpty());
+        QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
+        settle();
+        const auto requests = server.requests("PUT", "/api/gallery/order");
+        QCOMPARE(requests.size(), sent.isEmpty() ? 0 : 1);
+        if (!sent.isEmpty()) {
+            const QJsonObject body = QJsonDocument::fromJson(requests.first().body).object();
+            QCOMPARE(body.value(QLatin1StringView("order")).toVariant().toStringList(), sent);
+            QCOMPARE(grid()->photoOrder(), QList<QString>(sent.begin(), sent.end()));
+        }
+    }
+
+    // What each kind of drop uploads, and whether it is outlined on hover.
+    void fileDrops_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("outlined");
+        QTest::addColumn<QString>("uploaded"); // a pattern of the sent file names
+        QTest::newRow("file locations") << "uri-list" << true << "^one\\.jpg,two\\.png$";
+        QTest::newRow("paths as text") << "text" << true << "^one\\.jpg,two\\.png$";
+        QTest::newRow("PNG data") << "image/png" << true << "^gallery-drop-[0-9a-f-]{36}\\.png$";
+        QTest::newRow("JPEG data") << "image/jpeg" << true << "^gallery-drop-[0-9a-f-]{36}\\.jpg$";
+        QTest::newRow("Qt image") << "qt-image" << true << "^gallery-drop-[0-9a-f-]{36}\\.png$";
+        QTest::newRow("unreadable PNG data") << "bad-png" << true << "^$";
+        QTest::newRow("a folder") << "folder" << false << "^$";
+        QTest::newRow("a text file") << "txt" << false << "^$";
+    }
+    void fileDrops()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, outlined);
+        QFETCH(QString, uploaded);
+        open(galleryOf({ "a", "b" }));
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "a", "b", "n" }, "v2"))));
+        const QString jpeg = writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red));
+        const QString png = writeFile(QStringLiteral("two.png"), imageBytes(Qt::blue, "PNG"));
+        const QString text = writeFile(QStringLiteral("notes.txt"), "hello");
+        QMimeData mime;
+        if (kind == QLatin1StringView("uri-list"))
+            mime.setUrls({ QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png) });
+        else if (kind == QLatin1StringView("text"))
+            mime.setText(QStringLiteral(" ") + jpeg + QStringLiteral("\n\n") + png + QStringLiteral("\n"));
+        else if (kind == QLatin1StringView("image/png"))
+            mime.setData(kind, imageBytes(Qt::green, "PNG"));
+        else if (kind == QLatin1StringView("image/jpeg"))
+            mime.setData(kind, imageBytes(Qt::green));
+        else if (kind == QLatin1StringView("qt-image"))
+            mime.setImageData(QImage::fromData(imageBytes(Qt::green)));
+        else if (kind == QLatin1StringView("bad-png"))
+            mime.setData(QStringLiteral("image/png"), "not an image");
+        else if (kind == QLatin1StringView("folder"))
+            mime.setUrls({ QUrl::fromLocalFile(TestEnvironment::home()) });
+        else
+            mime.setUrls({ QUrl::fromLocalFile(text) });
+
+        sendDrag(viewport(), &mime, cellPoint(1), false);
+        QCOMPARE(screen->isFileDropTargeted(), outlined);
+        QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
+        QDropEvent drop(QPointF(cellPoint(1)), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport(), &drop);
+        QVERIFY(!screen->isFileDropTargeted());
+        settle();
+        const QString names = uploadedNames(server).join(QLatin1Char(','));
+        QVERIFY2(QRegularExpression(uploaded).match(names).hasMatch(), qPrintable(names));
+    }
+
+    // The empty state takes dropped files too.
+    void dropOnTheEmptyState()
+    {
+        open(galleryOf({}));
+        QCOMPARE(screen->content(), GalleryScreen::Content::empty);
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "n" }, "v2"))));
+        QMimeData mime;
+        mime.setText(writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red)));
+        const QPoint centre = screen->rect().center();
+        sendDrag(screen.get(), &mime, centre, false);
+        QVERIFY(screen->isFileDropTargeted());
+        QDropEvent drop(QPointF(centre), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(screen.get(), &drop);
+        QVERIFY(!screen->isFileDropTargeted());
+        settle();
+        QCOMPARE(uploadedNames(server), QStringList { "one.jpg" });
+        QCOMPARE(screen->content(), GalleryScreen::Content::grid);
+    }
+
+    void pastedAndPickedFilesAreUploaded()
+    {
+        open(galleryOf({ "a" }));
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "a", "n" }, "v2"))));
+        auto *mime = new QMimeData;
+        mime->setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("pasted.jpg"), imageBytes(Qt::red))) });
+        QApplication::clipboard()->setMimeData(mime);
+        grid()->setFocus();
+        QTest::keyClick(grid(), Qt::Key_V, Qt::ControlModifier);
+        settle();
+        QCOMPARE(uploadedNames(server), QStringList { "pasted.jpg" });
+
+        const QString picked = writeFile(QStringLiteral("picked.png"), imageBytes(Qt::blue, "PNG"));
+        screen->setFilePicker([picked](QWidget *, std::function<void(QStringList)> done) { done({ picked }); });
+        screen->toolbar()->addPhotosAction()->trigger();
+        settle();
+        QCOMPARE(uploadedNames(server), (QStringList { "pasted.jpg", "picked.png" }));
+    }
+
+    // The slider's right end gives 2 columns, its left end 8; the count is
+    // saved and the grid follows at once.
+    void sliderSetsTheColumnCount_data()
+    {
+        QTest::addColumn<int>("sliderValue");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("right end") << 8 << 2;
+        QTest::newRow("left end") << 2 << 8;
+        QTest::newRow("middle") << 6 << 4;
+    }
+    void sliderSetsTheColumnCount()
+    {
+        QFETCH(int, sliderValue);
+        QFETCH(int, columns);
+        open(galleryOf({ "a", "b", "c" }));
+        QSlider *slider = screen->toolbar()->sizeControl()->slider();
+        QCOMPARE(slider->value(), 5);
+        slider->setValue(sliderValue);
+        QCOMPARE(store->settings().galleryGridColumnCount, columns);
+        QCOMPARE(AppConfig::loadSettings().galleryGridColumnCount, columns);
+        QCOMPARE(grid()->layoutGeometry().columns, columns);
+        QCOMPARE(grid()->settledGridWidth(), double(viewport()->width()));
+        QCOMPARE(slider->accessibleDescription(), QStringLiteral("%1 columns").arg(columns));
+    }
+
+    // Thumbnails are decoded at a new width only once resizing pauses.
+    void widthSettlesBeforeDecoding()
+    {
+        open(galleryOf({ "a", "b", "c" }));
+        const int before = grid()->thumbMaxPixelSize();
+        screen->resize(1600, 700);
+        QCOMPARE(grid()->thumbMaxPixelSize(), before);
+        QCOMPARE(grid()->layoutGeometry().cellWidth, (1600 - 2 * 14 - 4 * 10) / 5.0);
+        QTRY_VERIFY(grid()->thumbMaxPixelSize() > before);
+        QTRY_COMPARE(grid()->imageModel(QStringLiteral("a"))->loadedMaxPixelSize(),
+            std::optional<int>(grid()->thumbMaxPixelSize()));
+    }
+
+    // Changing the cell size keeps the row at the top of the view in place.
+    void topRowStaysWhenCellsResize()
+    {
+        QStringList ids;
+        for (int i = 0; i < 600; ++i)
+            ids.append(QStringLiteral("p%1").arg(i));
+        open(galleryOf(ids));
+        grid()->verticalScrollBar()->setValue(int(std::ceil(grid()->layoutGeometry().cellRect(300).top())));
+        const QPoint topLeft(GalleryGridGeometry::padding + 2, GalleryGridGeometry::padding + 2);
+        QCOMPARE(grid()->indexAt(topLeft), 300);
+        screen->toolbar()->sizeControl()->slider()->setValue(GalleryThumbnailSizeControl::sliderValue(3));
+        QCOMPARE(grid()->indexAt(topLeft), 300);
+        screen->resize(700, 700);
+        QCOMPARE(grid()->indexAt(topLeft), 300);
+    }
+
+    // Back in front after a short absence: a scheduled pull; after five
+    // seconds or more, a connection check as well.
+    void returningToTheApplication_data()
+    {
+        QTest::addColumn<int>("awaySeconds");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("3 s") << 3 << false;
+        QTest::newRow("10 s") << 10 << true;
+    }
+    void returningToTheApplication()
+    {
+        QFETCH(int, awaySeconds);
+        QFETCH(bool, checked);
+        open(galleryOf({ "a" }));
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        Clock::setForTesting([&now] { return now; });
+        screen->applicationStateChanged(Qt::ApplicationInactive);
+        now = now.addSecs(awaySeconds);
+        screen->applicationStateChanged(Qt::ApplicationActive);
+        settle();
+        Clock::setForTesting({});
+        QCOMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+        QCOMPARE(server.requests("GET", "/api/health").size(), checked ? 1 : 0);
+    }
+
+    void toolbarButtons()
+    {
+        open(galleryOf({ "a", "b" }));
+        GalleryToolbar *toolbar = screen->toolbar();
+        QVERIFY(!screen->activityPane()->isVisible());
+        toolbar->activityAction()->trigger();
+        QVERIFY(chrome->showActivityInspector());
+        QVERIFY(screen->activityPane()->isVisible());
+        QCOMPARE(toolbar->activityAction()->toolTip(), QStringLiteral("Hide activity log"));
+
+        serve(std::nullopt, 200);
+        toolbar->syncAction()->trigger();
+        QVERIFY(store->isSyncing());
+        QVERIFY(!toolbar->syncAction()->isEnabled());
+        QVERIFY(!toolbar->addPhotosAction()->isEnabled());
+        settle();
+        QVERIFY(toolbar->syncAction()->isEnabled());
+        QVERIFY(toolbar->addPhotosAction()->isEnabled());
+        QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
+    }
+
+    // Tags follow the store's showing tags; borders mark the selection and
+    // the photo on the frames.
+    void tagsAndBorders()
+    {
+        GalleryState state = galleryOf({ "a", "b", "c", "d" });
+        state.currentPhotoId = QStringLiteral("b");
+        open(state);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(grid()->cornerTag(i), store->showingTag(grid()->photoOrder().at(i)));
+        QCOMPARE(grid()->cornerTag(1), std::optional<QString>(QStringLiteral("Showing for today")));
+
+        store->selection().setSelectedIDs({ "b", "c" });
+        QTRY_VERIFY(grid()->imageModel(QStringLiteral("a")) && grid()->imageModel(QStringLiteral("a"))->hasImage());
+        // Pixels at the middle of a cell's left edge: `inside` pixels in, or
+        // the first pixel past a border `width` wide.
+        const auto border = [&](const QImage &image, int index, int inside) {
+            const double left = grid()->layoutGeometry().cellRect(index).left();
+            return image.pixelColor(int(std::floor(left)) + inside, grid()->visualRect(index).center().y());
+        };
+        const auto past = [&](const QImage &image, int index, int width) {
+            const double left = grid()->layoutGeometry().cellRect(index).left();
+            return image.pixelColor(int(std::ceil(left + width)) + 1, grid()->visualRect(index).center().y());
+        };
+        const QColor accent = AppBrandColor::accentGreen();
+        const QColor photo(0x88, 0x99, 0xaa);
+        const auto near = [](QColor a, QColor b) {
+            return std::abs(a.red() - b.red()) < 16 && std::abs(a.green() - b.green()) < 16
+                && std::abs(a.blue() - b.blue()) < 16;
+        };
+        const QImage shot = viewport()->grab().toImage();
+        QVERIFY(near(border(shot, 0, 1), photo)); // neither selected nor current
+        QVERIFY(near(border(shot, 1, 1), accent)); // selected and current: 2 points
+        QVERIFY(near(past(shot, 1, 2), photo));
+        QVERIFY(near(border(shot, 2, 2), accent)); // selected: 3 points
+        QVERIFY(near(past(shot, 2, 3), photo));
+        store->selection().clearSelection();
+        const QImage unselected = viewport()->grab().toImage();
+        QVERIFY(near(border(unselected, 1, 1), Qt::black)); // current: black, 2 points
+        QVERIFY(near(past(unselected, 1, 2), photo));
+    }
+
+    // Scrolling through thousands of photos keeps a bounded number of image
+    // models, never decodes on the main thread, and scrolling back decodes
+    // nothing again.
+    void scrollingAThousandsPhotoGallery()
+    {
+        QStringList ids;
+        for (int i = 0; i < 5000; ++i)
+            ids.append(QStringLiteral("p%1").arg(i));
+        open(galleryOf(ids));
+        QCOMPARE(grid()->photoOrder().size(), 5000);
+        QScrollBar *bar = grid()->verticalScrollBar();
+        QTRY_VERIFY(grid()->imageModel(QStringLiteral("p0")) && grid()->imageModel(QStringLiteral("p0"))->hasImage());
+
+        QElapsedTimer timer;
+        timer.start();
+        qint64 slowestPaint = 0;
+        qint64 allPaints = 0;
+        int paints = 0;
+        for (int value = 0; value <= bar->maximum(); value += bar->pageStep()) {
+            bar->setValue(value);
+            QElapsedTimer paint;
+            paint.start();
+            viewport()->repaint();
+            slowestPaint = std::max(slowestPaint, paint.elapsed());
+            allPaints += paint.nsecsElapsed();
+            ++paints;
+            QVERIFY(grid()->imageModelCount() <= 8 * 5 * 4);
+            QCoreApplication::processEvents();
+        }
+        qInfo("scrolled 5000 photos in %lld ms, %d frames, %.2f ms on average, slowest %lld ms", timer.elapsed(),
+            paints, allPaints / 1e6 / std::max(paints, 1), slowestPaint);
+        QVERIFY(slowestPaint < 100);
+
+        QTest::qWait(200);
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+        bar->setValue(0);
+        QVERIFY(grid()->imageModel(QStringLiteral("p0"))->hasImage());
+        QTRY_VERIFY(grid()->imageModel(QStringLiteral("p0")) && grid()->imageModel(QStringLiteral("p0"))->hasImage());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+        QCOMPARE(ThumbnailDecoder::mainThreadDecodeCount(), 0);
+    }
+
+    // Renders the screen's states to PNG files in LUNVIK_UI_SCREENSHOTS, for
+    // looking at them; skipped otherwise.
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("LUNVIK_UI_SCREENSHOTS");
+        if (folder.isEmpty())
+            QSKIP("Set LUNVIK_UI_SCREENSHOTS to a folder to render the screens");
+        QDir().mkpath(folder);
+        if (QIcon::themeName().isEmpty())
+            QIcon::setThemeName(QStringLiteral("Adwaita"));
+        AppStyle::apply(*qApp);
+        const auto save = [&](QWidget *widget, const QString &name) {
+            QCoreApplication::processEvents();
+            QTest::qWait(150);
+            QVERIFY(widget->grab().save(folder + QStringLiteral("/") + name + QStringLiteral(".png")));
+        };
+
+        open(galleryOf({}), galleryOf({}), false, 400);
+        save(screen.get(), QStringLiteral("gallery-loading"));
+        settle();
+        save(screen.get(), QStringLiteral("gallery-empty"));
+        cleanup();
+        init();
+
+        QStringList ids;
+        for (int i = 0; i < 300; ++i)
+            ids.append(QStringLiteral("photo-%1").arg(i, 3, 10, QLatin1Char('0')));
+        GalleryState state = galleryOf(ids);
+        state.currentPhotoId = ids.at(2);
+        for (int i = 0; i < ids.size(); ++i) {
+            const QByteArray bytes = scenery(i, i % 5 == 3 ? QSize(640, 480) : QSize(480, 640));
+            for (int width : { 512, 1024 }) {
+                QFile file(AppConfig::thumbnailCacheURL(ids.at(i), width));
+                // Photo 8 has a file that cannot be read.
+                if (file.open(QIODevice::WriteOnly))
+                    file.write(i == 8 ? QByteArray("broken") : bytes);
+            }
+        }
+        open(state);
+        screen->resize(1280, 820);
+        QTRY_VERIFY(grid()->imageModel(ids.at(8)) && grid()->imageModel(ids.at(8))->loadFailed());
+        store->selection().setSelectedIDs({ ids.at(5), ids.at(6) });
+        save(screen.get(), QStringLiteral("gallery-grid"));
+
+        ActivityLogStore::shared().log(LogCategory::sync, LogLevel::info, QStringLiteral("Sync started"));
+        ActivityLogStore::shared().log(LogCategory::sync, LogLevel::success, QStringLiteral("Sync complete"),
+            QStringLiteral("updatedAt=2026-03-01T09:30:00.000Z photos=300"));
+        ActivityLogStore::shared().log(LogCategory::server, LogLevel::error, QStringLiteral("Upload failed"),
+            QStringLiteral("HTTP 500 POST /api/gallery/photos\nThe server could not store "
+                           "the photo.\nResponse: {\"error\":\"disk full\"}"));
+        ActivityLogStore::shared().log(
+            LogCategory::gallery, LogLevel::info, QStringLiteral("Reordering gallery"), QStringLiteral("photos=300"));
+        chrome->setShowActivityInspector(true);
+        save(screen.get(), QStringLiteral("gallery-grid-activity"));
+
+        std::unique_ptr<QMimeData> mime(PhotoDragPasteboard::mimeData(ids.at(1)));
+        sendDrag(viewport(), mime.get(), cellPoint(3, 0.8), false);
+        save(screen.get(), QStringLiteral("gallery-reorder"));
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(viewport(), &leave);
+
+        QMimeData files;
+        files.setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("drop.jpg"), imageBytes(Qt::red))) });
+        sendDrag(viewport(), &files, cellPoint(7), false);
+        save(screen.get(), QStringLiteral("gallery-drop"));
+        QApplication::sendEvent(viewport(), &leave);
+
+        store->selection().clearSelection();
+        QSlider *slider = screen->toolbar()->sizeControl()->slider();
+        slider->setValue(GalleryThumbnailSizeControl::sliderValue(8));
+        QTest::qWait(300);
+        save(screen.get(), QStringLiteral("gallery-eight-columns"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestGalleryGrid test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_gallerygrid.moc"

@@ -1,0 +1,190 @@
+// The activity pane: folding of long details, the empty state, Clear,
+// records that stay unfolded while the list refreshes, red errors and
+// copying rows.
+
+#include "support/testenvironment.h"
+
+#include "activitylogpane.h"
+#include "statepanels.h"
+
+#include "app/appchromestate.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+ActivityLogStore &logStore()
+{
+    return ActivityLogStore::shared();
+}
+
+bool hasReddishPixel(const QImage &image, const QRect &area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 150 && c.green() < 110 && c.blue() < 110)
+                return true;
+        }
+    return false;
+}
+
+} // namespace
+
+class TestUiActivityPane : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<AppChromeState> chrome;
+    std::unique_ptr<ActivityLogPane> pane;
+
+    QRect rowRect(int row) const { return pane->listView()->visualRect(pane->model()->index(row)); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        logStore().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+
+    void init()
+    {
+        logStore().clear();
+        chrome = std::make_unique<AppChromeState>();
+        chrome->setShowActivityInspector(true);
+        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
+        pane->resize(340, 600);
+        pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
+    }
+
+    void cleanup()
+    {
+        pane.reset();
+        chrome.reset();
+    }
+
+    // Details up to 160 user-perceived characters on one line are inline;
+    // longer or multi-line ones fold to their first line, cut at 160.
+    void folding_data()
+    {
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("inlineShown");
+        QTest::addColumn<QString>("preview");
+        const QString a160(160, QLatin1Char('a'));
+        const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"); // one character, four UTF-16 units
+        QTest::newRow("160 on one line") << a160 << true << a160;
+        QTest::newRow("161") << a160 + QLatin1Char('b') << false << a160 + QChar(0x2026);
+        QTest::newRow("two short lines") << QStringLiteral("first\nsecond") << false << QStringLiteral("first");
+        QTest::newRow("160 emoji") << thumb.repeated(160) << true << thumb.repeated(160);
+        QTest::newRow("161 emoji") << thumb.repeated(161) << false << thumb.repeated(160) + QChar(0x2026);
+    }
+    void folding()
+    {
+        QFETCH(QString, detail);
+        QFETCH(bool, inlineShown);
+        QFETCH(QString, preview);
+        QCOMPARE(ActivityLogText::isInline(detail), inlineShown);
+        QCOMPARE(ActivityLogText::collapsedPreview(detail), preview);
+    }
+
+    void emptyStateRowsAndClear()
+    {
+        QVERIFY(pane->isShowingEmptyState());
+        QCOMPARE(pane->emptyState()->title(), QStringLiteral("No activity yet"));
+        QCOMPARE(pane->emptyState()->description(), QStringLiteral("Sync, uploads, and server events appear here."));
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Sync started"));
+        QVERIFY(!pane->isShowingEmptyState());
+        QCOMPARE(pane->model()->rowCount(), 1);
+        logStore().log(LogCategory::sync, LogLevel::success, QStringLiteral("Sync complete"));
+        QCOMPARE(pane->model()->index(0).data().toString(), QStringLiteral("Sync complete"));
+
+        QVERIFY(pane->clearButton()->isVisible());
+        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
+        QVERIFY(logStore().entries().isEmpty());
+        QCOMPARE(pane->model()->rowCount(), 0);
+        QVERIFY(pane->isShowingEmptyState());
+
+        chrome->setShowActivityInspector(false);
+        QVERIFY(!pane->clearButton()->isVisible());
+    }
+
+    // An unfolded record stays open while new records arrive; hiding the
+    // pane folds everything again.
+    void unfoldedRecordsStayOpen()
+    {
+        logStore().log(LogCategory::gallery, LogLevel::info, QStringLiteral("Long one"),
+            QStringLiteral("line one\nline two\nline three"));
+        QTRY_VERIFY(rowRect(0).height() > 0);
+        const int folded = rowRect(0).height();
+        const QUuid id = logStore().entries().first().id;
+        const ActivityLogDelegate::RowLayout layout = ActivityLogDelegate::layout(
+            [&] {
+                QStyleOptionViewItem option;
+                option.initFrom(pane->listView()->viewport());
+                option.rect = rowRect(0);
+                return option;
+            }(),
+            logStore().entries().first(), false);
+        QTest::mouseClick(pane->listView()->viewport(), Qt::LeftButton, {}, layout.detail.center().toPoint());
+        QVERIFY(pane->model()->isExpanded(id));
+        QTRY_VERIFY(rowRect(0).height() > folded);
+
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Newer"));
+        QCOMPARE(pane->model()->rowCount(), 2);
+        QVERIFY(pane->model()->isExpanded(id));
+        QTRY_VERIFY(rowRect(1).height() > folded);
+
+        pane->hide();
+        pane->show();
+        QVERIFY(!pane->model()->isExpanded(id));
+    }
+
+    void onlyErrorsAreRed_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("red");
+        QTest::newRow("error") << int(LogLevel::error) << true;
+        QTest::newRow("warning") << int(LogLevel::warning) << false;
+        QTest::newRow("success") << int(LogLevel::success) << false;
+        QTest::newRow("info") << int(LogLevel::info) << false;
+    }
+    void onlyErrorsAreRed()
+    {
+        QFETCH(int, level);
+        QFETCH(bool, red);
+        logStore().log(LogCategory::sync, LogLevel(level), QStringLiteral("MMMMMMMM WWWWWWWW"));
+        QTRY_VERIFY(rowRect(0).height() > 0);
+        const QImage shot = pane->listView()->viewport()->grab().toImage();
+        QCOMPARE(hasReddishPixel(shot, rowRect(0)), red);
+    }
+
+    void selectedRowsAreCopied()
+    {
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("First"));
+        logStore().log(LogCategory::sync, LogLevel::error, QStringLiteral("Second"), QStringLiteral("why it failed"));
+        pane->listView()->selectAll();
+        pane->listView()->setFocus();
+        QTest::keyClick(pane->listView(), Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("  Second")));
+        QCOMPARE(lines.at(1), QStringLiteral("why it failed"));
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("  First")));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestUiActivityPane test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uiactivitypane.moc"
