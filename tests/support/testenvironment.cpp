@@ -27,6 +27,10 @@ void setUp()
     qputenv("XDG_CONFIG_HOME", path + "/config");
     qputenv("XDG_DOWNLOAD_DIR", path + "/Downloads");
     QDir().mkpath(QString::fromUtf8(path + "/Downloads"));
+    // Temporary files the code under test makes (dropped image data, for
+    // one) go away with the temporary home instead of piling up in /tmp.
+    qputenv("TMPDIR", path + "/tmp");
+    QDir().mkpath(QString::fromUtf8(path + "/tmp"));
 }
 
 QString home()
