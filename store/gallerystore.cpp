@@ -41,7 +41,12 @@ GalleryStore::GalleryStore(Environment environment, QObject *parent)
         m_isAwaitingInitialGalleryPull = true;
 }
 
-GalleryStore::~GalleryStore() = default;
+GalleryStore::~GalleryStore()
+{
+    // The loop holds the store weakly and would end at its next round; ending
+    // its pause now lets it finish instead of waiting half an hour.
+    cancelPeriodicPull();
+}
 
 // ---- Observed fields ----------------------------------------------------
 
