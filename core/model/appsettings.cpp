@@ -16,6 +16,12 @@ QString SyncServerURLs::productionBaseURL()
     return QStringLiteral(LUNVIK_PRODUCTION_SERVER_URL);
 }
 
+QString SyncServerURLs::localDevBaseURL()
+{
+    const QString overridden = qEnvironmentVariable("LUNVIK_LOCAL_SERVER_URL").trimmed();
+    return overridden.isEmpty() ? QStringLiteral("http://127.0.0.1:3000") : overridden;
+}
+
 AppSettings::AppSettings(QString serverBaseURL_, bool debugMode_, QString syncSessionToken_,
                          QString galleryName_, QString displayName_, double previewPaneSplitFraction_,
                          qint64 galleryGridColumnCount_, qint64 debugAdvanceIntervalSeconds_)
@@ -32,7 +38,7 @@ AppSettings::AppSettings(QString serverBaseURL_, bool debugMode_, QString syncSe
 
 QString AppSettings::syncServerBaseURL(bool debugMode)
 {
-    return debugMode ? SyncServerURLs::localDevBaseURL : SyncServerURLs::productionBaseURL();
+    return debugMode ? SyncServerURLs::localDevBaseURL() : SyncServerURLs::productionBaseURL();
 }
 
 std::optional<QString> AppSettings::syncBearer() const

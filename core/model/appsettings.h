@@ -10,7 +10,10 @@
 namespace SyncServerURLs {
 // Fixed at build time (CMake cache variable LUNVIK_PRODUCTION_SERVER_URL).
 QString productionBaseURL();
-inline const QString localDevBaseURL = QStringLiteral("http://127.0.0.1:3000");
+// The development server of ./scripts/dev.sh. The environment variable
+// LUNVIK_LOCAL_SERVER_URL names another one (a second server on another
+// port, the end-to-end tests' server on a free port).
+QString localDevBaseURL();
 } // namespace SyncServerURLs
 
 struct AppSettings {

@@ -2,7 +2,14 @@
 
 #include "../error.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace AtomicFile {
 
@@ -28,6 +35,45 @@ void write(const QString &path, const QByteArray &bytes, std::optional<QFileDevi
     }
     if (!file.commit())
         throw fileError(file.error(), file.errorString());
+}
+
+bool writeNew(const QString &path, const QByteArray &bytes)
+{
+    if (QFileInfo::exists(path))
+        return false;
+    // The bytes go to a temporary file beside the target, which is then
+    // hard-linked under the final name: link() fails instead of replacing a
+    // file that appeared meanwhile, and a reader never sees a partial file.
+    QTemporaryFile temporary(QFileInfo(path).absolutePath() + QStringLiteral("/.lunvik-XXXXXX"));
+    if (!temporary.open())
+        throw fileError(temporary.error(), temporary.errorString());
+    if (temporary.write(bytes) != bytes.size() || !temporary.flush())
+        throw fileError(temporary.error(), temporary.errorString());
+    ::fsync(temporary.handle());
+    const QByteArray from = QFile::encodeName(temporary.fileName());
+    const QByteArray to = QFile::encodeName(path);
+    if (::link(from.constData(), to.constData()) == 0)
+        return true;
+    const int linkError = errno;
+    if (linkError == EEXIST)
+        return false;
+    if (linkError != EPERM && linkError != EOPNOTSUPP && linkError != EXDEV)
+        throw PlatformError(QStringLiteral("POSIX"), linkError, QString::fromLocal8Bit(std::strerror(linkError)));
+    // A file system without hard links (FAT on a memory stick): create the
+    // target exclusively and write it in place.
+    QFile target(path);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (QFileInfo::exists(path))
+            return false;
+        throw fileError(target.error(), target.errorString());
+    }
+    if (target.write(bytes) != bytes.size() || !target.flush()) {
+        const auto error = fileError(target.error(), target.errorString());
+        target.close();
+        target.remove();
+        throw error;
+    }
+    return true;
 }
 
 } // namespace AtomicFile

@@ -17,4 +17,9 @@ namespace AtomicFile {
 void write(const QString &path, const QByteArray &bytes,
            std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
+// Like write(), but never replaces anything: false (and nothing written)
+// when a file already exists at `path`, also one created while the bytes
+// were being written. Throws PlatformError for any other failure.
+bool writeNew(const QString &path, const QByteArray &bytes);
+
 } // namespace AtomicFile

@@ -1,0 +1,403 @@
+// The store's state, settings and the three building blocks of every
+// operation: the run wrapper, the optimistic-concurrency mutation and the
+// adoption of a server answer.
+#include "gallerystore.h"
+
+#include "photoformatters.h"
+
+#include "app/appsession.h"
+#include "clock.h"
+#include "model/appconfig.h"
+#include "rules/bloomin8.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <qcoro/qcorosignal.h>
+
+GalleryStore::GalleryStore(QObject *parent) : GalleryStore(Environment{}, parent) {}
+
+GalleryStore::GalleryStore(Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_environment(std::move(environment))
+    , m_settings(AppConfig::loadSettings())
+    , m_deviceScreenAspectRatio(
+          Bloomin8Screen::aspectRatio(Bloomin8Screen::default13Width, Bloomin8Screen::default13Height))
+    , m_log(ActivityLogStore::shared())
+{
+    if (!m_environment.isApplicationActive)
+        m_environment.isApplicationActive = [] { return true; };
+    if (!m_environment.pause)
+        m_environment.pause = timerPause;
+    if (!m_environment.downloadsFolder) {
+        m_environment.downloadsFolder = []() -> std::optional<QString> {
+            const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+            return folder.isEmpty() ? std::nullopt : std::optional(folder);
+        };
+    }
+    const AppConfig::LocalStateLoad local = AppConfig::loadLocalState();
+    m_state = local.state.withResolvedCurrentPhoto();
+    if (local.needsServerPull)
+        m_isAwaitingInitialGalleryPull = true;
+}
+
+GalleryStore::~GalleryStore()
+{
+    // The loop holds the store weakly and would end at its next round; ending
+    // its pause now lets it finish instead of waiting half an hour.
+    cancelPeriodicPull();
+}
+
+// ---- Observed fields ----------------------------------------------------
+
+void GalleryStore::setSettings(const AppSettings &settings)
+{
+    m_settings = settings;
+    Q_EMIT settingsChanged();
+}
+
+void GalleryStore::setState(GalleryState state)
+{
+    m_state = std::move(state);
+    Q_EMIT stateChanged();
+}
+
+void GalleryStore::setServerLinkStatus(LinkStatus status)
+{
+    m_serverLinkStatus = status;
+    Q_EMIT serverLinkStatusChanged();
+}
+
+void GalleryStore::setDeviceLinkStatus(LinkStatus status)
+{
+    m_deviceLinkStatus = status;
+    Q_EMIT deviceLinkStatusChanged();
+}
+
+void GalleryStore::setCheckingConnection(bool checking)
+{
+    m_isCheckingConnection = checking;
+    Q_EMIT isCheckingConnectionChanged();
+}
+
+void GalleryStore::setRegisteredFrames(QList<RegisteredDevicePublic> frames)
+{
+    m_registeredFrames = std::move(frames);
+    Q_EMIT registeredFramesChanged();
+}
+
+void GalleryStore::setDeviceScreenAspectRatio(double ratio)
+{
+    m_deviceScreenAspectRatio = ratio;
+    Q_EMIT deviceScreenAspectRatioChanged();
+}
+
+void GalleryStore::setDeviceScreenIsLandscape(bool landscape)
+{
+    m_deviceScreenIsLandscape = landscape;
+    Q_EMIT deviceScreenIsLandscapeChanged();
+}
+
+void GalleryStore::setBusy(bool busy)
+{
+    m_isBusy = busy;
+    Q_EMIT isBusyChanged();
+}
+
+void GalleryStore::setSyncing(bool syncing)
+{
+    m_isSyncing = syncing;
+    Q_EMIT isSyncingChanged();
+}
+
+void GalleryStore::setAwaitingInitialGalleryPull(bool awaiting)
+{
+    m_isAwaitingInitialGalleryPull = awaiting;
+    Q_EMIT isAwaitingInitialGalleryPullChanged();
+}
+
+// ---- Derived values -----------------------------------------------------
+
+bool GalleryStore::isBootstrappingGallery() const
+{
+    if (m_isBusy && m_state.activePhotos().isEmpty())
+        return true;
+    return m_isAwaitingInitialGalleryPull;
+}
+
+std::optional<GalleryRotationPlan> GalleryStore::rotationPlan() const
+{
+    const QList<PhotoEntry> active = m_state.activePhotos();
+    if (active.isEmpty())
+        return std::nullopt;
+    QList<QString> order;
+    order.reserve(active.size());
+    for (const PhotoEntry &photo : active)
+        order.append(photo.id);
+    const auto kind = m_settings.debugMode
+        ? GalleryRotationScheduleKind::debugInterval(m_settings.debugAdvanceIntervalSeconds)
+        : GalleryRotationScheduleKind::productionDailyUTC();
+    return GalleryRotationSchedule::plan(order, m_state.currentPhotoId, Clock::now(), kind,
+                                         GalleryRotationSchedule::utcCalendar());
+}
+
+QString GalleryStore::devicePreviewCaption(const PhotoEntry &photo) const
+{
+    const QString addedBy = PhotoFormatters::addedBy(photo, m_state.uploaders);
+    if (m_state.currentPhotoId != photo.id)
+        return addedBy;
+    const auto plan = rotationPlan();
+    if (!plan || !plan->currentShowingUntil)
+        return addedBy;
+    return addedBy + QStringLiteral(" / ") + PhotoFormatters::untilFriendlyPhrase(*plan->currentShowingUntil);
+}
+
+std::optional<QString> GalleryStore::showingTag(const QString &photoID) const
+{
+    if (m_state.currentPhotoId == photoID)
+        return QStringLiteral("Showing for today");
+    const auto plan = rotationPlan();
+    if (!plan)
+        return std::nullopt;
+    const auto start = plan->showingStartByPhotoID.constFind(photoID);
+    if (start == plan->showingStartByPhotoID.constEnd())
+        return std::nullopt;
+    return PhotoFormatters::showingShort(*start);
+}
+
+std::optional<QString> GalleryStore::lightboxShowingUntilCaption(const PhotoEntry &photo) const
+{
+    if (m_state.currentPhotoId != photo.id)
+        return std::nullopt;
+    const auto plan = rotationPlan();
+    if (!plan || !plan->currentShowingUntil)
+        return std::nullopt;
+    return PhotoFormatters::showingUntil(*plan->currentShowingUntil);
+}
+
+// ---- Settings -------------------------------------------------------------
+
+void GalleryStore::saveSettings()
+{
+    std::optional<QString> previousName;
+    QFile onDisk(AppConfig::settingsURL());
+    if (onDisk.open(QIODevice::ReadOnly)) {
+        if (const auto saved = AppSettings::fromJsonBytes(onDisk.readAll())) {
+            const QString name = saved->displayName.trimmed();
+            if (!name.isEmpty())
+                previousName = name;
+        }
+    }
+    const QString previousServerURL = m_settings.serverBaseURL;
+
+    AppSettings normalized = m_settings;
+    normalized.serverBaseURL = AppSettings::syncServerBaseURL(normalized.debugMode);
+    normalized.galleryName = QStringLiteral("default");
+    setSettings(normalized);
+    const QString newName = m_settings.displayName.trimmed();
+    try {
+        AppConfig::saveSettings(m_settings);
+    } catch (const Error &) {
+        // The in-memory settings stay changed; the next save tries again.
+    }
+
+    if (m_session)
+        m_session->noteSettingsChanged(*this, previousServerURL);
+    m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Settings saved"), m_settings.serverBaseURL);
+
+    if (previousName && *previousName != newName && !newName.isEmpty() && m_session && m_session->isUnlocked()) {
+        const QString from = *previousName;
+        startBackground([from, newName](GalleryStore &store) {
+            return store.run(QStringLiteral("Rename uploader"), LogCategory::gallery,
+                             [&store, from, newName] { return store.propagateDisplayNameChange(from, newName); });
+        });
+    }
+    startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
+}
+
+void GalleryStore::setDebugMode(bool on)
+{
+    if (on == m_settings.debugMode)
+        return;
+    const QString previousServerURL = m_settings.serverBaseURL;
+    AppSettings changed = m_settings;
+    changed.debugMode = on;
+    changed.serverBaseURL = AppSettings::syncServerBaseURL(on);
+    setSettings(changed);
+    try {
+        AppConfig::saveSettings(m_settings);
+    } catch (const Error &) {
+    }
+    if (m_session)
+        m_session->noteSettingsChanged(*this, previousServerURL);
+    m_log.log(LogCategory::system, LogLevel::info, on ? QStringLiteral("Debug mode on") : QStringLiteral("Debug mode off"),
+              m_settings.serverBaseURL);
+    startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
+}
+
+void GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
+{
+    const int clamped = GalleryRotationSchedule::clampedDebugInterval(seconds);
+    if (clamped == m_settings.debugAdvanceIntervalSeconds)
+        return;
+    AppSettings changed = m_settings;
+    changed.debugAdvanceIntervalSeconds = clamped;
+    setSettings(changed);
+    try {
+        AppConfig::saveSettings(m_settings);
+    } catch (const Error &) {
+    }
+    m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Debug advance interval"),
+              QString::number(clamped) + QLatin1Char('s'));
+}
+
+void GalleryStore::clearLockedGalleryData()
+{
+    setState(GalleryState::empty());
+    m_selection.clearSelection();
+    m_selection.setLightboxPhotoID(std::nullopt);
+    m_selection.setLightboxNavigationPhotoID(std::nullopt);
+    try {
+        AppConfig::saveLocalState(GalleryState::empty());
+    } catch (const Error &) {
+    }
+    AppConfig::clearPhotoCache();
+    markServerDown();
+    setDeviceLinkStatus(LinkStatus::down);
+    m_pullRetryNotBefore.reset();
+    m_pullFailureStreak = 0;
+}
+
+// ---- Building blocks ------------------------------------------------------
+
+bool GalleryStore::isSessionUnlocked() const
+{
+    return m_session && m_session->isUnlocked();
+}
+
+SyncClient GalleryStore::makeClient() const
+{
+    return SyncClient(m_settings, HttpSession::shared());
+}
+
+void GalleryStore::adoptAndSave(const GalleryState &state)
+{
+    setState(state.withResolvedCurrentPhoto());
+    AppConfig::saveLocalState(m_state);
+}
+
+void GalleryStore::startBackground(std::function<QCoro::Task<>(GalleryStore &)> work)
+{
+    ++m_backgroundTasks;
+    [](QPointer<GalleryStore> self, std::function<QCoro::Task<>(GalleryStore &)> task) -> QCoro::Task<> {
+        co_await task(*self);
+        if (self && --self->m_backgroundTasks == 0)
+            Q_EMIT self->backgroundTasksFinished();
+    }(QPointer<GalleryStore>(this), std::move(work));
+}
+
+QCoro::Task<> GalleryStore::waitForBackgroundTasks()
+{
+    const QPointer<GalleryStore> self(this);
+    while (self && self->m_backgroundTasks > 0)
+        co_await qCoro(this, &GalleryStore::backgroundTasksFinished);
+}
+
+QCoro::Task<> GalleryStore::run(QString label, LogCategory category, Body body)
+{
+    const QPointer<GalleryStore> self(this);
+    setBusy(true);
+    std::exception_ptr failure;
+    try {
+        co_await body();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        m_log.log(failure, category, label + QStringLiteral(" failed"));
+        handleWrappedFailure(failure);
+    }
+    setBusy(false);
+}
+
+bool GalleryStore::lockIfUnauthorized(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const SyncError &e) {
+        if (e.kind() == SyncError::Kind::http && e.failure().statusCode == 401) {
+            if (m_session)
+                m_session->lock(*this);
+            return true;
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+bool GalleryStore::markDownIfUnreachable(const std::exception_ptr &error)
+{
+    if (!isTransientServerConnectionError(error))
+        return false;
+    markServerDown();
+    return true;
+}
+
+void GalleryStore::markServerDown()
+{
+    m_lastServerOK.reset();
+    setServerLinkStatus(LinkStatus::down);
+}
+
+void GalleryStore::handleWrappedFailure(const std::exception_ptr &error)
+{
+    if (lockIfUnauthorized(error))
+        return;
+    markDownIfUnreachable(error);
+    startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
+}
+
+QCoro::Task<> GalleryStore::mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call,
+                                          std::function<void(const GalleryState &)> beforeCommit)
+{
+    const QPointer<GalleryStore> self(this);
+    int retries = 0;
+    QString base = m_state.updatedAt;
+    for (;;) {
+        std::optional<SyncError> stale;
+        try {
+            GalleryResponse response = co_await call(base);
+            if (!self)
+                co_return;
+            if (beforeCommit)
+                beforeCommit(response.state);
+            co_await commit(std::move(response), client, downloadMissing);
+            co_return;
+        } catch (const SyncError &e) {
+            if (e.kind() != SyncError::Kind::stale)
+                throw;
+            stale = e;
+        }
+        if (!self)
+            co_return;
+        adoptAndSave(stale->staleResponse().state);
+        if (retries == 2)
+            throw *stale;
+        ++retries;
+        base = m_state.updatedAt;
+    }
+}
+
+QCoro::Task<> GalleryStore::commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing)
+{
+    const QPointer<GalleryStore> self(this);
+    if (downloadMissing) {
+        const SyncClient downloader = client ? *client : makeClient();
+        co_await downloader.downloadMissing(response.state);
+        if (!self)
+            co_return;
+    }
+    adoptAndSave(response.state);
+}

@@ -1,0 +1,266 @@
+// The one observable store behind every front-end: the settings, the gallery
+// manifest as last adopted, the link statuses of the server and the frames,
+// the registered frames and the busy flags. Everything lives on the main
+// thread; network work runs as coroutines that resume there.
+//
+// Every observed field is a property whose change signal is emitted on every
+// assignment. Operations that a front-end starts are coroutines it may await
+// or leave running; tasks the store starts on its own (connection checks,
+// the uploader rename, the periodic pull loop) hold it weakly and stop once
+// it is gone.
+#pragma once
+
+#include "app/appsession.h"
+#include "galleryselectionstore.h"
+#include "linkstatus.h"
+#include "periodictask.h"
+
+#include "log/activitylogstore.h"
+#include "log/currentphotoactivity.h"
+#include "model/appsettings.h"
+#include "model/gallerystate.h"
+#include "rules/rotationschedule.h"
+#include "server/devicerecords.h"
+#include "server/syncclient.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+
+enum class PullKind { refresh, sync, scheduled };
+
+// Pulls are submitted through this executor. It keeps no state and is not
+// held across a pull's waits, so pulls and mutations may interleave at their
+// requests; the optimistic-concurrency retry keeps them consistent.
+class GalleryMutationSerial
+{
+public:
+    QCoro::Task<> submit(std::function<QCoro::Task<>()> body) { co_await body(); }
+};
+
+class GalleryStore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(AppSettings settings READ settings WRITE setSettings NOTIFY settingsChanged)
+    Q_PROPERTY(GalleryState state READ state NOTIFY stateChanged)
+    Q_PROPERTY(LinkStatus serverLinkStatus READ serverLinkStatus NOTIFY serverLinkStatusChanged)
+    Q_PROPERTY(LinkStatus deviceLinkStatus READ deviceLinkStatus NOTIFY deviceLinkStatusChanged)
+    Q_PROPERTY(bool isCheckingConnection READ isCheckingConnection NOTIFY isCheckingConnectionChanged)
+    Q_PROPERTY(QList<RegisteredDevicePublic> registeredFrames READ registeredFrames NOTIFY registeredFramesChanged)
+    Q_PROPERTY(double deviceScreenAspectRatio READ deviceScreenAspectRatio NOTIFY deviceScreenAspectRatioChanged)
+    Q_PROPERTY(bool deviceScreenIsLandscape READ deviceScreenIsLandscape NOTIFY deviceScreenIsLandscapeChanged)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
+    Q_PROPERTY(bool isAwaitingInitialGalleryPull READ isAwaitingInitialGalleryPull WRITE
+                   setAwaitingInitialGalleryPull NOTIFY isAwaitingInitialGalleryPullChanged)
+
+public:
+    // What the store asks of the platform, replaceable in tests.
+    struct Environment {
+        // Whether the application is the active one of the desktop; scheduled
+        // pulls are skipped while it is not.
+        std::function<bool()> isApplicationActive = [] { return true; };
+        // The pause of the periodic pull loop.
+        PauseFunction pause = timerPause;
+        // The user's Downloads folder; none when there is none.
+        std::function<std::optional<QString>()> downloadsFolder;
+    };
+
+    static constexpr std::chrono::seconds periodicPullInterval{1800};
+    static constexpr qint64 pullBackoffCapSeconds = 300;
+    static constexpr qint64 serverStatusGraceSeconds = 600;
+
+    // Loads the settings and the local state; starts nothing and sends nothing.
+    explicit GalleryStore(QObject *parent = nullptr);
+    explicit GalleryStore(Environment environment, QObject *parent = nullptr);
+    ~GalleryStore() override;
+
+    // ---- Observed state -------------------------------------------------
+    const AppSettings &settings() const { return m_settings; }
+    void setSettings(const AppSettings &settings);
+    const GalleryState &state() const { return m_state; }
+    LinkStatus serverLinkStatus() const { return m_serverLinkStatus; }
+    LinkStatus deviceLinkStatus() const { return m_deviceLinkStatus; }
+    bool isCheckingConnection() const { return m_isCheckingConnection; }
+    const QList<RegisteredDevicePublic> &registeredFrames() const { return m_registeredFrames; }
+    double deviceScreenAspectRatio() const { return m_deviceScreenAspectRatio; }
+    bool deviceScreenIsLandscape() const { return m_deviceScreenIsLandscape; }
+    bool isBusy() const { return m_isBusy; }
+    bool isSyncing() const { return m_isSyncing; }
+    bool isAwaitingInitialGalleryPull() const { return m_isAwaitingInitialGalleryPull; }
+    void setAwaitingInitialGalleryPull(bool awaiting);
+
+    GallerySelectionStore &selection() { return m_selection; }
+
+    // The session; the store holds it weakly and does nothing with it once gone.
+    AppSession *session() const { return m_session; }
+    void setSession(AppSession *session) { m_session = session; }
+
+    // ---- Derived values ---------------------------------------------------
+    bool isBootstrappingGallery() const;
+    std::optional<GalleryRotationPlan> rotationPlan() const;
+    QString devicePreviewCaption(const PhotoEntry &photo) const;
+    std::optional<QString> showingTag(const QString &photoID) const;
+    std::optional<QString> lightboxShowingUntilCaption(const PhotoEntry &photo) const;
+
+    // ---- Settings ---------------------------------------------------------
+    void saveSettings();
+    void setDebugMode(bool on);
+    void setDebugAdvanceIntervalSeconds(int seconds);
+    void clearLockedGalleryData();
+
+    // ---- Pulls ------------------------------------------------------------
+    QCoro::Task<> pullFromServer(PullKind kind);
+    QCoro::Task<> syncAll() { return pullFromServer(PullKind::sync); }
+    void startPeriodicPullWhileUnlocked();
+    void cancelPeriodicPull();
+    bool isPeriodicPullRunning() const { return m_periodicPull && !m_periodicPull->isCancelled(); }
+
+    static bool isTransientServerConnectionError(const std::exception_ptr &error);
+    static bool isCancellation(const std::exception_ptr &error);
+
+    // ---- Mutations --------------------------------------------------------
+    // File paths; the front-end resolves drops and the file dialog to paths.
+    QCoro::Task<> uploadFiles(QList<QString> paths);
+    QCoro::Task<> deletePhotos(QSet<QString> ids);
+    QCoro::Task<> applyOrder(QList<QString> order);
+    QCoro::Task<> setAsCurrent(QString photoID);
+
+    // ---- Frames and connection status ----------------------------------
+    QCoro::Task<> updateConnectionStatus(bool showCheckingUI);
+    QCoro::Task<> updateDeviceStatus(std::optional<SyncClient> client = std::nullopt);
+    QCoro::Task<> reloadRegisteredFrames();
+    // Throws the server client's error.
+    QCoro::Task<> registerFrame(QString setupText);
+    QCoro::Task<> unregisterFrame(QString id);
+
+    // ---- Cache and downloads ---------------------------------------------
+    QCoro::Task<> ensureThumbnailCached(QString photoID, int width);
+    QCoro::Task<> ensurePhotoCached(QString photoID);
+    QCoro::Task<> downloadPhotos(QSet<QString> ids);
+    static QString downloadFilename(const PhotoEntry &photo);
+    // The first free name: "name.ext", "name (1).ext", "name (2).ext", …
+    static QString uniqueFileURL(const QString &folder, const QString &filename);
+
+    // ---- Bookkeeping, read by tests and the command-line client ---------
+    const std::optional<QDateTime> &lastServerOK() const { return m_lastServerOK; }
+    void setLastServerOK(std::optional<QDateTime> time) { m_lastServerOK = std::move(time); }
+    void setServerLinkStatus(LinkStatus status);
+    // The server is down and its last contact forgotten (no grace period).
+    void markServerDown();
+    const std::optional<QDateTime> &pullRetryNotBefore() const { return m_pullRetryNotBefore; }
+    qint64 pullFailureStreak() const { return m_pullFailureStreak; }
+    // Waits for the tasks the store started on its own (connection checks,
+    // frame status, catch-up pulls, the uploader rename) to end.
+    QCoro::Task<> waitForBackgroundTasks();
+    // Starts a task that nobody waits for; it is counted until it ends, and
+    // it is not started once the store is gone.
+    void startBackground(std::function<QCoro::Task<>(GalleryStore &)> work);
+    int backgroundTaskCount() const { return m_backgroundTasks; }
+
+Q_SIGNALS:
+    void settingsChanged();
+    void stateChanged();
+    void serverLinkStatusChanged();
+    void deviceLinkStatusChanged();
+    void isCheckingConnectionChanged();
+    void registeredFramesChanged();
+    void deviceScreenAspectRatioChanged();
+    void deviceScreenIsLandscapeChanged();
+    void isBusyChanged();
+    void isSyncingChanged();
+    void isAwaitingInitialGalleryPullChanged();
+    void backgroundTasksFinished();
+
+private:
+    // g++ 12 destroys an aggregate temporary (a lambda, a brace-initialised
+    // struct) inside a co_await expression twice. Bodies and calls are
+    // therefore always named before they are awaited.
+    using Body = std::function<QCoro::Task<>()>;
+    using GalleryCall = std::function<QCoro::Task<GalleryResponse>(QString baseUpdatedAt)>;
+
+    // Setters of the observed fields: each assignment is announced.
+    void setState(GalleryState state);
+    void setDeviceLinkStatus(LinkStatus status);
+    void setCheckingConnection(bool checking);
+    void setRegisteredFrames(QList<RegisteredDevicePublic> frames);
+    void setDeviceScreenAspectRatio(double ratio);
+    void setDeviceScreenIsLandscape(bool landscape);
+    void setBusy(bool busy);
+    void setSyncing(bool syncing);
+
+    bool isSessionUnlocked() const;
+    SyncClient makeClient() const;
+    // Adopts a manifest (current photo resolved) and saves it; throws the save error.
+    void adoptAndSave(const GalleryState &state);
+
+    QCoro::Task<> run(QString label, LogCategory category, Body body);
+    // `beforeCommit` sees each accepted answer before it is adopted.
+    QCoro::Task<> mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call,
+                                std::function<void(const GalleryState &)> beforeCommit = {});
+    QCoro::Task<> commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing);
+    void handleWrappedFailure(const std::exception_ptr &error);
+    // HTTP 401: the session is locked. True when that was the error.
+    bool lockIfUnauthorized(const std::exception_ptr &error);
+    // An unreachable server is shown down (no grace period). True when it was.
+    bool markDownIfUnreachable(const std::exception_ptr &error);
+
+    QCoro::Task<> executePullFromServer(PullKind kind);
+    void applyCurrentPhoto(const CurrentPhotoResponse &answer);
+    void logPulledCurrentPhotoChange(const std::optional<CurrentPhotoPullDelta> &delta);
+    void markServerUnreachableAfterSyncFailure(const std::exception_ptr &error);
+    static QCoro::Task<> periodicPullLoop(QPointer<GalleryStore> store, std::shared_ptr<CancellationFlag> flag,
+                                          PauseFunction pause);
+
+    QCoro::Task<> uploadOne(SyncClient client, QString path, bool isLast);
+    QCoro::Task<> propagateDisplayNameChange(QString from, QString to);
+
+    void applyServerStatus(bool pingSucceeded);
+    void applyDeviceScreenGeometry(const DeviceLiveStatus &status);
+    void applyDeviceScreenGeometryIfReachable(const QList<DeviceLiveStatus> &statuses);
+    void upsertRegisteredFrame(const RegisteredDevicePublic &frame);
+
+    QCoro::Task<> ensureCached(QString photoID, std::optional<int> width);
+    QCoro::Task<> writeFullSizeJPEGDownload(PhotoEntry photo);
+    // Ids of `ids` in manifest order, then the rest sorted.
+    QList<QString> orderedIds(const QSet<QString> &ids) const;
+
+    Environment m_environment;
+    QPointer<AppSession> m_session;
+    GallerySelectionStore m_selection;
+    AppSettings m_settings;
+    GalleryState m_state;
+    LinkStatus m_serverLinkStatus = LinkStatus::down;
+    LinkStatus m_deviceLinkStatus = LinkStatus::down;
+    bool m_isCheckingConnection = false;
+    QList<RegisteredDevicePublic> m_registeredFrames;
+    double m_deviceScreenAspectRatio;
+    bool m_deviceScreenIsLandscape = false;
+    bool m_isBusy = false;
+    bool m_isSyncing = false;
+    ActivityLogStore &m_log;
+    std::optional<QDateTime> m_lastServerOK;
+    std::optional<QString> m_setAsCurrentInFlight;
+    std::shared_ptr<CancellationFlag> m_periodicPull;
+    GalleryMutationSerial m_galleryMutationSerial;
+    std::optional<QDateTime> m_pullRetryNotBefore;
+    qint64 m_pullFailureStreak = 0;
+    bool m_isAwaitingInitialGalleryPull = false;
+    int m_backgroundTasks = 0;
+};
+
+Q_DECLARE_METATYPE(AppSettings)
+Q_DECLARE_METATYPE(GalleryState)
+Q_DECLARE_METATYPE(LinkStatus)
+Q_DECLARE_METATYPE(RegisteredDevicePublic)

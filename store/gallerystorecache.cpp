@@ -1,0 +1,148 @@
+// Making sure images are in the local cache, and copies in the user's
+// Downloads folder.
+#include "gallerystore.h"
+
+#include "app/appsession.h"
+#include "model/appconfig.h"
+#include "model/atomicfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+QCoro::Task<> GalleryStore::ensureThumbnailCached(QString photoID, int width)
+{
+    return ensureCached(std::move(photoID), width);
+}
+
+QCoro::Task<> GalleryStore::ensurePhotoCached(QString photoID)
+{
+    return ensureCached(std::move(photoID), std::nullopt);
+}
+
+QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> width)
+{
+    if (!isSessionUnlocked())
+        co_return;
+    const auto entry = m_state.photos.constFind(photoID);
+    if (entry == m_state.photos.constEnd() || entry->isDeleted())
+        co_return;
+    const QString file = width ? AppConfig::thumbnailCacheURL(photoID, *width) : AppConfig::cacheURL(photoID);
+    if (QFileInfo::exists(file))
+        co_return;
+    const PhotoEntry photo = *entry;
+    const QPointer<GalleryStore> self(this);
+    std::exception_ptr failure;
+    try {
+        const SyncClient client = makeClient();
+        if (width)
+            co_await client.cacheThumbnailIfMissing(photo, *width);
+        else
+            co_await client.cachePhotoIfMissing(photo);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure || isCancellation(failure))
+        co_return;
+    m_log.log(failure, LogCategory::gallery,
+              (width ? QStringLiteral("Cache thumbnail ") : QStringLiteral("Cache photo ")) + photoID);
+}
+
+QCoro::Task<> GalleryStore::downloadPhotos(QSet<QString> ids)
+{
+    if (!isSessionUnlocked() || ids.isEmpty())
+        co_return;
+    QList<PhotoEntry> photos;
+    for (const QString &id : orderedIds(ids)) {
+        const auto entry = m_state.photos.constFind(id);
+        if (entry != m_state.photos.constEnd())
+            photos.append(*entry);
+    }
+    if (photos.isEmpty())
+        co_return;
+    const qsizetype n = photos.size();
+    if (n == 1)
+        m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Download photo"), photos.first().filename);
+    else
+        m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Downloading %1 photos").arg(n),
+                  QStringLiteral("count=%1").arg(n));
+    const QString label = n == 1 ? QStringLiteral("Download") : QStringLiteral("Download (%1)").arg(n);
+    Body batch = [this, photos]() -> QCoro::Task<> {
+        const QPointer<GalleryStore> self(this);
+        for (const PhotoEntry &photo : photos) {
+            co_await writeFullSizeJPEGDownload(photo);
+            if (!self)
+                co_return;
+        }
+    };
+    co_await run(label, LogCategory::gallery, std::move(batch));
+}
+
+QCoro::Task<> GalleryStore::writeFullSizeJPEGDownload(PhotoEntry photo)
+{
+    const QPointer<GalleryStore> self(this);
+    const QString cached = AppConfig::cacheURL(photo.id);
+    if (!QFileInfo::exists(cached)) {
+        co_await makeClient().cachePhotoIfMissing(photo);
+        if (!self)
+            co_return;
+    }
+    QFile file(cached);
+    if (!file.open(QIODevice::ReadOnly))
+        throw fileError(file.error(), file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw fileError(file.error(), file.errorString());
+
+    const QString name = downloadFilename(photo);
+    const std::optional<QString> folder =
+        m_environment.downloadsFolder ? m_environment.downloadsFolder() : std::optional<QString>();
+    if (!folder || !QDir().mkpath(*folder))
+        throw PlatformError(Error::generalDomain, 1, QStringLiteral("Downloads folder unavailable"));
+    // The first free name wins; a file that appears under it meanwhile is
+    // never replaced: the next name is taken instead.
+    QString target;
+    do {
+        target = uniqueFileURL(*folder, name);
+    } while (!AtomicFile::writeNew(target, bytes));
+    m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Saved to Downloads"), QFileInfo(target).fileName());
+}
+
+QString GalleryStore::downloadFilename(const PhotoEntry &photo)
+{
+    // Only the last path component of the server's name is used, so a name
+    // like "../x.jpg" or "a/b.jpg" cannot leave the Downloads folder; a name
+    // made of dots only names no file.
+    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
+    QString name = photo.filename.trimmed().section(separators, -1).trimmed();
+    static const QRegularExpression dotsOnly(QStringLiteral("^\\.+$"));
+    if (name.isEmpty() || dotsOnly.match(name).hasMatch())
+        return photo.id.section(separators, -1) + QStringLiteral(".jpg");
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? name.mid(dot + 1).toLower() : QString();
+    if (extension == QLatin1StringView("jpg") || extension == QLatin1StringView("jpeg"))
+        return name;
+    return (dot >= 0 ? name.left(dot) : name) + QStringLiteral(".jpg");
+}
+
+QString GalleryStore::uniqueFileURL(const QString &folder, const QString &filename)
+{
+    const QDir dir(folder);
+    const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot >= 0 ? filename.left(dot) : filename;
+    const QString extension = dot >= 0 ? filename.mid(dot + 1) : QString();
+    // A dangling link occupies its name too.
+    const auto taken = [](const QString &path) {
+        const QFileInfo info(path);
+        return info.exists() || info.isSymLink();
+    };
+    QString candidate = dir.filePath(filename);
+    for (qint64 n = 1; taken(candidate); ++n)
+        candidate = dir.filePath(stem + QStringLiteral(" (%1)").arg(n)
+                                 + (extension.isEmpty() ? QString() : QLatin1Char('.') + extension));
+    return candidate;
+}

@@ -1,0 +1,191 @@
+// The server and frame link statuses, the connection check, and the frames
+// registered on the server.
+#include "gallerystore.h"
+
+#include "app/appsession.h"
+#include "clock.h"
+#include "rules/bloomin8.h"
+#include "server/reachability.h"
+
+void GalleryStore::applyServerStatus(bool pingSucceeded)
+{
+    if (pingSucceeded) {
+        m_lastServerOK = Clock::now();
+        setServerLinkStatus(LinkStatus::up);
+        return;
+    }
+    const bool withinGrace =
+        m_lastServerOK && m_lastServerOK->secsTo(Clock::now()) < serverStatusGraceSeconds;
+    setServerLinkStatus(withinGrace ? LinkStatus::up : LinkStatus::down);
+}
+
+QCoro::Task<> GalleryStore::updateConnectionStatus(bool showCheckingUI)
+{
+    const QPointer<GalleryStore> self(this);
+    const LinkStatus previous = m_serverLinkStatus;
+    setCheckingConnection(true);
+    if (showCheckingUI) {
+        setServerLinkStatus(LinkStatus::checking);
+        setDeviceLinkStatus(LinkStatus::checking);
+    }
+    m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Checking server and frames"));
+    const QString healthAddress = m_settings.serverBaseURL + QStringLiteral("/api/health");
+    const bool ok = co_await Reachability::pingServer(m_settings.serverBaseURL);
+    if (!self)
+        co_return;
+    applyServerStatus(ok);
+    if (!ok) {
+        setDeviceLinkStatus(LinkStatus::down);
+        m_log.log(LogCategory::server, LogLevel::error, QStringLiteral("Server unreachable"), healthAddress);
+        setCheckingConnection(false);
+        co_return;
+    }
+    if (isSessionUnlocked()) {
+        co_await reloadRegisteredFrames();
+        if (!self)
+            co_return;
+        co_await updateDeviceStatus();
+        if (!self)
+            co_return;
+    }
+    m_log.log(LogCategory::server, LogLevel::success, QStringLiteral("Server reachable"), healthAddress);
+    if (isSessionUnlocked()) {
+        co_await m_session->revalidateIfUnlocked(*this);
+        if (!self)
+            co_return;
+        // Only a server that is still up after the re-verification has come
+        // back. A verification that finds it unreachable marks it down again;
+        // catching up then would fail, start another check, and go round for
+        // ever.
+        if (previous == LinkStatus::down && m_serverLinkStatus == LinkStatus::up)
+            startBackground([](GalleryStore &store) { return store.pullFromServer(PullKind::refresh); });
+    }
+    setCheckingConnection(false);
+}
+
+QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
+{
+    if (!isSessionUnlocked()) {
+        setDeviceLinkStatus(LinkStatus::down);
+        co_return;
+    }
+    if (!client) {
+        try {
+            client = makeClient();
+        } catch (const Error &) {
+            setDeviceLinkStatus(LinkStatus::down);
+            co_return;
+        }
+    }
+    const QPointer<GalleryStore> self(this);
+    QList<DeviceLiveStatus> statuses;
+    bool failed = false;
+    try {
+        statuses = co_await client->fetchDeviceStatus();
+    } catch (...) {
+        failed = true;
+    }
+    if (!self)
+        co_return;
+    if (failed) {
+        setDeviceLinkStatus(LinkStatus::down);
+        co_return;
+    }
+    applyDeviceScreenGeometryIfReachable(statuses);
+    const bool anyReachable =
+        std::any_of(statuses.begin(), statuses.end(), [](const DeviceLiveStatus &s) { return s.reachable; });
+    setDeviceLinkStatus(anyReachable ? LinkStatus::up : LinkStatus::down);
+    if (!statuses.isEmpty() && !anyReachable) {
+        for (const DeviceLiveStatus &status : std::as_const(statuses))
+            m_log.log(LogCategory::device, LogLevel::warning, QStringLiteral("Frame offline"),
+                      status.displayName + QStringLiteral(": ")
+                          + status.lastPushError.value_or(QStringLiteral("unreachable")));
+    }
+}
+
+void GalleryStore::applyDeviceScreenGeometryIfReachable(const QList<DeviceLiveStatus> &statuses)
+{
+    for (const DeviceLiveStatus &status : statuses) {
+        if (status.reachable) {
+            applyDeviceScreenGeometry(status);
+            return;
+        }
+    }
+}
+
+void GalleryStore::applyDeviceScreenGeometry(const DeviceLiveStatus &status)
+{
+    // Frames report plain integers; anything beyond int is no real screen.
+    const auto side = [](const std::optional<qint64> &value) -> std::optional<int> {
+        if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max())
+            return std::nullopt;
+        return int(*value);
+    };
+    const std::optional<int> width = side(status.width);
+    const std::optional<int> height = side(status.height);
+    if (width && height && *width >= 1 && *height >= 1)
+        setDeviceScreenAspectRatio(Bloomin8Screen::aspectRatio(*width, *height));
+    setDeviceScreenIsLandscape(Bloomin8Screen::isLandscapeDevice(status.orientation, width, height));
+}
+
+QCoro::Task<> GalleryStore::reloadRegisteredFrames()
+{
+    if (!isSessionUnlocked())
+        co_return;
+    const QPointer<GalleryStore> self(this);
+    QList<RegisteredDevicePublic> frames;
+    try {
+        const SyncClient client = makeClient();
+        frames = co_await client.listDevices();
+    } catch (...) {
+        frames.clear();
+    }
+    if (self)
+        setRegisteredFrames(frames);
+}
+
+void GalleryStore::upsertRegisteredFrame(const RegisteredDevicePublic &frame)
+{
+    QList<RegisteredDevicePublic> frames = m_registeredFrames;
+    const auto existing = std::find_if(frames.begin(), frames.end(),
+                                       [&](const RegisteredDevicePublic &f) { return f.id == frame.id; });
+    if (existing != frames.end())
+        *existing = frame;
+    else
+        frames.append(frame);
+    setRegisteredFrames(frames);
+}
+
+QCoro::Task<> GalleryStore::registerFrame(QString setupText)
+{
+    const QPointer<GalleryStore> self(this);
+    const SyncClient client = makeClient();
+    const std::optional<QString> name = Bloomin8TokenParser::parseDeviceName(setupText);
+    const RegisteredDevicePublic frame = co_await client.registerDevice(setupText, name, m_settings.displayName);
+    if (!self)
+        co_return;
+    upsertRegisteredFrame(frame);
+    m_log.log(LogCategory::device, LogLevel::success, QStringLiteral("Frame registered"), frame.displayName);
+    startBackground([client](GalleryStore &store) { return store.updateDeviceStatus(client); });
+}
+
+QCoro::Task<> GalleryStore::unregisterFrame(QString id)
+{
+    const QPointer<GalleryStore> self(this);
+    const SyncClient client = makeClient();
+    const QList<RegisteredDevicePublic> remembered = m_registeredFrames;
+    QList<RegisteredDevicePublic> remaining = remembered;
+    remaining.removeIf([&](const RegisteredDevicePublic &f) { return f.id == id; });
+    setRegisteredFrames(remaining);
+    try {
+        co_await client.deleteDevice(id);
+    } catch (...) {
+        if (self)
+            setRegisteredFrames(remembered);
+        throw;
+    }
+    if (!self)
+        co_return;
+    m_log.log(LogCategory::device, LogLevel::info, QStringLiteral("Frame removed"));
+    startBackground([client](GalleryStore &store) { return store.updateDeviceStatus(client); });
+}

@@ -1,0 +1,216 @@
+// Session phases: start-up verification, sign-in, the unlock form's submit,
+// re-verification after a settings change, and locking.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QTest>
+
+using Response = ScriptableServer::Response;
+
+class TestAppSession : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<GalleryStore> store;
+    std::unique_ptr<AppSession> session;
+
+    // Settings on disk in debug mode, so the address is the test server's.
+    void start(const QString &token)
+    {
+        AppSettings settings;
+        settings.debugMode = true;
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
+        settings.syncSessionToken = token;
+        AppConfig::saveSettings(settings);
+        GalleryStore::Environment environment;
+        environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
+            co_return false;
+        };
+        store = std::make_unique<GalleryStore>(environment);
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+    void init()
+    {
+        server.reset();
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
+        TestEnvironment::clearSupportFolder();
+    }
+    void cleanup()
+    {
+        if (store)
+            TaskWait::run(store->waitForBackgroundTasks());
+        store.reset();
+        session.reset();
+    }
+
+    void canonicalServerBaseURL_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("canonical");
+        QTest::newRow("localhost, any case") << "  http://LOCALHOST:3000/ \n" << "http://127.0.0.1:3000/";
+        QTest::newRow("IPv6 loopback") << "http://[::1]:3000/api" << "http://127.0.0.1:3000/api";
+        QTest::newRow("no port") << " http://localhost/ " << "http://localhost/";
+        QTest::newRow("other port") << "http://localhost:3001" << "http://localhost:3001";
+        QTest::newRow("other host") << "https://photos.example:3000" << "https://photos.example:3000";
+        QTest::newRow("not a URL") << "::not a url::" << "::not a url::";
+    }
+    void canonicalServerBaseURL()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, canonical);
+        QCOMPARE(AppSession::canonicalServerBaseURL(raw), canonical);
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<Response>("verify");
+        QTest::addColumn<SessionPhase>("phase");
+        QTest::addColumn<bool>("tokenKept");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("fresh installation") << "" << Response::json(200, R"({"ok":true})") << SessionPhase::locked << false
+                                            << 0;
+        QTest::newRow("accepted") << "tok" << Response::json(200, R"({"ok":true})") << SessionPhase::unlocked << true << 1;
+        QTest::newRow("rejected") << "tok" << Response::json(401, "{}") << SessionPhase::locked << false << 1;
+        QTest::newRow("server unreachable") << "tok" << Response::json(503, "{}") << SessionPhase::unlocked << true << 1;
+    }
+    void startUp()
+    {
+        QFETCH(QString, token);
+        QFETCH(Response, verify);
+        QFETCH(SessionPhase, phase);
+        QFETCH(bool, tokenKept);
+        QFETCH(int, requests);
+        server.on("GET", "/api/auth/verify", verify);
+        start(token);
+        QCOMPARE(session->sessionPhase(), SessionPhase::checking);
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QCOMPARE(session->sessionPhase(), phase);
+        QCOMPARE(session->isUnlocked(), phase == SessionPhase::unlocked);
+        QCOMPARE(bool(AppConfig::loadSettings().syncBearer()), tokenKept);
+        QCOMPARE(server.requests().size(), requests);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QCOMPARE(store->isPeriodicPullRunning(), phase == SessionPhase::unlocked);
+        // A second start-up call changes nothing.
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QCOMPARE(server.requests().size(), requests);
+    }
+
+    void unlockOutcomes_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<QString>("error"); // empty: unlocked
+        QTest::newRow("blank") << " \t" << Response::json(200, "{}") << "Enter the password.";
+        QTest::newRow("wrong") << "pw" << Response::json(401, "{}") << "Wrong password. Grab the latest from 1Password.";
+        QTest::newRow("server down") << "pw" << Response::json(503, "{}") << "@";
+        QTest::newRow("right") << "pw\n" << Response::json(200, R"({"ok":true,"sessionToken":"new"})") << "";
+    }
+    void unlockOutcomes()
+    {
+        QFETCH(QString, password);
+        QFETCH(Response, answer);
+        QFETCH(QString, error);
+        server.on("POST", "/api/auth/session", answer);
+        start(QString());
+        TaskWait::run(session->tryAutoUnlock(*store));
+        const bool ok = TaskWait::run(session->unlock(password, *store));
+        QCOMPARE(ok, error.isEmpty());
+        if (error == QLatin1StringView("@"))
+            error = ServerConnectivityCopy::serverDown(store->settings().serverBaseURL);
+        QCOMPARE(session->unlockError().value_or(QString()), error);
+        if (ok)
+            QCOMPARE(AppConfig::loadSettings().syncSessionToken, QStringLiteral("new"));
+    }
+
+    void unlockForm_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<Response>("registration");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("frameRequests");
+        const Response registered =
+            Response::json(200, R"({"device":{"id":"f","displayName":"Hall","registeredBy":"Åsa","registeredAt":"t"}})");
+        QTest::newRow("blank name") << "  " << "" << registered << "Enter your name so uploads can be attributed to you."
+                                    << 0;
+        QTest::newRow("blank setup") << " Åsa " << " \n " << registered << "" << 0;
+        QTest::newRow("with a frame") << "Åsa" << "Device: Hall\nToken: x" << registered << "" << 1;
+        QTest::newRow("frame refused") << "Åsa" << "Token: x" << Response::json(400, R"({"error":"No frame token"})")
+                                       << "Signed in, but frame registration failed: HTTP 400: No frame token" << 1;
+    }
+    void unlockForm()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, setup);
+        QFETCH(Response, registration);
+        QFETCH(QString, error);
+        QFETCH(int, frameRequests);
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"new"})"));
+        server.on("POST", "/api/devices", registration);
+        start(QString());
+        TaskWait::run(session->tryAutoUnlock(*store));
+        UnlockForm form(*session, *store);
+        form.setDisplayName(name);
+        form.setPassword(QStringLiteral("pw"));
+        form.setBloomin8SetupText(setup);
+        QCOMPARE(form.canSubmitUnlock(), !name.trimmed().isEmpty());
+        TaskWait::run(form.attemptUnlock());
+        QCOMPARE(session->unlockError().value_or(QString()), error);
+        QCOMPARE(server.requests("POST", "/api/devices").size(), frameRequests);
+        QVERIFY(!form.isUnlocking());
+        if (name.trimmed().isEmpty()) {
+            QVERIFY(server.requests().isEmpty());
+            return;
+        }
+        // Signed in either way; the name was saved before the frame was sent.
+        QVERIFY(session->isUnlocked());
+        QCOMPARE(AppConfig::loadSettings().displayName, name.trimmed());
+        QVERIFY(form.password().isEmpty());
+        QVERIFY(form.bloomin8SetupText().isEmpty());
+    }
+
+    void settingsChangeRevalidates()
+    {
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        start(QStringLiteral("tok"));
+        TaskWait::run(session->tryAutoUnlock(*store));
+        server.clearRequests();
+
+        // The same address, blanks aside: nothing to re-check.
+        session->noteSettingsChanged(*store, QStringLiteral("  ") + store->settings().serverBaseURL + QStringLiteral(" "));
+        QVERIFY(server.requests().isEmpty());
+
+        // Another address: checked and re-verified; a rejected token locks.
+        server.on("GET", "/api/auth/verify", Response::json(401, "{}"));
+        session->noteSettingsChanged(*store, QStringLiteral("https://old.example"));
+        QTRY_COMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(!AppConfig::loadSettings().syncBearer());
+
+        // While locked, a change re-checks nothing.
+        server.clearRequests();
+        session->noteSettingsChanged(*store, QStringLiteral("https://older.example"));
+        QTest::qWait(20);
+        QVERIFY(server.requests("GET", "/api/auth/verify").isEmpty());
+    }
+};
+
+LUNVIK_TEST_MAIN(TestAppSession)
+#include "tst_appsession.moc"

@@ -1,0 +1,632 @@
+// The gallery store against a scripted loopback server: stale retries,
+// locking on 401, link statuses, the pull back-off, current-photo records,
+// upload batches, deletes, reorders, frames, downloads and the periodic loop.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "clock.h"
+#include "model/appconfig.h"
+#include "rules/photocachejpeg.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+
+#include <qcoro/qcorosignal.h>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+// A pause of the periodic loop that ends when the test says so.
+class ManualPause : public QObject
+{
+    Q_OBJECT
+public:
+    QList<std::chrono::milliseconds> requested;
+
+    PauseFunction function()
+    {
+        return [this](std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag) {
+            return pause(duration, std::move(flag));
+        };
+    }
+    void release() { Q_EMIT released(); }
+
+Q_SIGNALS:
+    void released();
+
+private:
+    QCoro::Task<bool> pause(std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag)
+    {
+        requested.append(duration);
+        flag->setWaker([this] { release(); });
+        co_await qCoro(this, &ManualPause::released);
+        flag->setWaker(nullptr);
+        co_return !flag->isCancelled();
+    }
+};
+
+PhotoEntry photo(const QString &id)
+{
+    return PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
+                      GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt};
+}
+
+GalleryState gallery(const QString &version, const QStringList &order, const QString &current = QString(),
+                     std::optional<CurrentPhotoUpdatedBy> by = std::nullopt)
+{
+    GalleryState state;
+    state.updatedAt = version;
+    state.order = order;
+    for (const QString &id : order)
+        state.photos.insert(id, photo(id));
+    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+    if (!current.isEmpty())
+        state.currentPhotoId = current;
+    state.currentPhotoUpdatedBy = by;
+    return state;
+}
+
+QByteArray answer(const GalleryState &state)
+{
+    return QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact);
+}
+
+QByteArray staleAnswer(const GalleryState &state)
+{
+    QJsonObject body{{QLatin1StringView("error"), QStringLiteral("stale")},
+                     {QLatin1StringView("state"), state.toJson()}};
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+QByteArray currentAnswer(const GalleryState &state)
+{
+    return QJsonDocument(
+               CurrentPhotoResponse{state.updatedAt, state.currentPhotoId, state.currentPhotoUpdatedBy, state.updatedAt}
+                   .toJson())
+        .toJson(QJsonDocument::Compact);
+}
+
+QStringList messages()
+{
+    QStringList result;
+    const auto entries = ActivityLogStore::shared().entries();
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        result.append(it->message);
+    return result;
+}
+
+std::optional<LogEntry> lastLogged(const QString &message)
+{
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == message)
+            return entry;
+    return std::nullopt;
+}
+
+QString imageFile(const QString &name)
+{
+    const QString path = TestEnvironment::home() + QStringLiteral("/") + name;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    image.save(path, "PNG");
+    return path;
+}
+
+} // namespace
+
+class TestGalleryStore : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    ManualPause pause;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+
+    // A store whose session is open against the test server, holding `state`.
+    void openStore(const GalleryState &state = GalleryState::empty())
+    {
+        AppConfig::saveLocalState(state);
+        GalleryStore::Environment environment;
+        environment.pause = pause.function();
+        environment.downloadsFolder = [] { return std::optional(TestEnvironment::home() + QStringLiteral("/Downloads")); };
+        store = std::make_unique<GalleryStore>(environment);
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        AppSettings settings = store->settings();
+        settings.debugMode = true;
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
+        store->setSettings(settings);
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+    }
+
+    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+    void init()
+    {
+        server.reset();
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
+        TestEnvironment::clearSupportFolder();
+        pause.requested.clear();
+        Clock::setForTesting({});
+    }
+    void cleanup()
+    {
+        if (store)
+            settle();
+        store.reset();
+        session.reset();
+        Clock::setForTesting({});
+    }
+
+    void staleAnswersAreAdoptedAndRetried_data()
+    {
+        QTest::addColumn<int>("staleCount");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("stale, then accepted") << 1 << 2 << "Reorder saved";
+        QTest::newRow("stale three times") << 3 << 3 << "Reorder failed";
+    }
+    void staleAnswersAreAdoptedAndRetried()
+    {
+        QFETCH(int, staleCount);
+        QFETCH(int, requests);
+        QFETCH(QString, outcome);
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        QList<Response> answers;
+        for (int i = 0; i < staleCount; ++i)
+            answers.append(Response::json(409, staleAnswer(gallery(QStringLiteral("s%1").arg(i), {"a", "b"}, "a"))));
+        answers.append(Response::json(200, answer(gallery(QStringLiteral("v9"), {"b", "a"}, "a"))));
+        server.onSequence("PUT", "/api/gallery/order", answers);
+
+        TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
+        const auto sent = server.requests("PUT", "/api/gallery/order");
+        QCOMPARE(sent.size(), requests);
+        QCOMPARE(QJsonDocument::fromJson(sent[0].body)[QLatin1StringView("baseUpdatedAt")].toString(), "v1");
+        for (int i = 1; i < sent.size(); ++i)
+            QCOMPARE(QJsonDocument::fromJson(sent[i].body)[QLatin1StringView("baseUpdatedAt")].toString(),
+                     QStringLiteral("s%1").arg(i - 1));
+        QVERIFY(lastLogged(outcome));
+        // Whatever the outcome, what was adopted last is also on disk.
+        QCOMPARE(AppConfig::loadLocalState().state, store->state());
+        QVERIFY(!store->isBusy());
+    }
+
+    void unauthorizedLocksEverythingDown()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        QFile cached(AppConfig::cacheURL(QStringLiteral("a")));
+        QVERIFY(cached.open(QIODevice::WriteOnly));
+        cached.close();
+        server.on("PUT", "/api/gallery/order", Response::json(401, R"({"error":"expired"})"));
+
+        TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
+        settle();
+        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(!AppConfig::loadSettings().syncBearer());
+        QVERIFY(store->state().activePhotos().isEmpty());
+        QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QVERIFY(lastLogged(QStringLiteral("Reorder failed")));
+        // A 401 starts no connection check.
+        QVERIFY(server.requests("GET", "/api/health").isEmpty());
+    }
+
+    void failedPullsMarkTheServer_data()
+    {
+        QTest::addColumn<Response>("failure");
+        QTest::addColumn<LinkStatus>("status");
+        QTest::addColumn<bool>("checks");
+        Response dropped;
+        dropped.kind = Response::Kind::CloseWithoutAnswer;
+        QTest::newRow("503") << Response::json(503, "{}") << LinkStatus::down << false;
+        QTest::newRow("408") << Response::json(408, "{}") << LinkStatus::down << false;
+        QTest::newRow("no answer") << dropped << LinkStatus::down << false;
+        QTest::newRow("500") << Response::json(500, "{}") << LinkStatus::up << true;
+        QTest::newRow("not a manifest") << Response::json(200, "{}") << LinkStatus::up << true;
+    }
+    void failedPullsMarkTheServer()
+    {
+        QFETCH(Response, failure);
+        QFETCH(LinkStatus, status);
+        QFETCH(bool, checks);
+        openStore();
+        store->setServerLinkStatus(LinkStatus::up);
+        server.on("GET", "/api/gallery", failure);
+        TaskWait::run(store->syncAll());
+        QCOMPARE(store->serverLinkStatus(), status);
+        QVERIFY(lastLogged(QStringLiteral("Server sync failed")));
+        settle();
+        QCOMPARE(!server.requests("GET", "/api/health").isEmpty(), checks);
+        QVERIFY(!store->isBusy());
+        QVERIFY(!store->isSyncing());
+    }
+
+    void backOffOfScheduledPulls()
+    {
+        openStore();
+        const QDateTime start = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, QTimeZone::utc());
+        QDateTime now = start;
+        Clock::setForTesting([&now] { return now; });
+        server.on("GET", "/api/gallery", Response::json(503, "{}"));
+        const QList<qint64> delays{2, 4, 8, 16, 32, 64, 128, 256, 300, 300};
+        for (qint64 delay : delays) {
+            TaskWait::run(store->syncAll());
+            QCOMPARE(store->pullRetryNotBefore(), std::optional(now.addSecs(delay)));
+        }
+        // While the back-off lasts a scheduled pull sends and logs nothing;
+        // a sync still runs.
+        settle();
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+        now = now.addSecs(299);
+        TaskWait::run(store->pullFromServer(PullKind::scheduled));
+        QVERIFY(server.requests().isEmpty());
+        QVERIFY(messages().isEmpty());
+
+        // A success resets the streak.
+        const GalleryState served = gallery(QStringLiteral("v2"), {"a"}, "a");
+        server.on("GET", "/api/gallery", Response::json(200, answer(served)));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(served)));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
+        TaskWait::run(store->syncAll());
+        QCOMPARE(store->pullFailureStreak(), 0);
+        QCOMPARE(store->pullRetryNotBefore(), std::nullopt);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::up);
+        QCOMPARE(lastLogged(QStringLiteral("Server sync OK"))->detail, std::optional(QStringLiteral("updatedAt=v2 photos=1")));
+    }
+
+    void scheduledPullOfAnUnchangedGallery()
+    {
+        const GalleryState local = gallery(QStringLiteral("v1"), {"a", "b"}, "a");
+        openStore(local);
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
+        TaskWait::run(store->pullFromServer(PullKind::scheduled));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(messages(), (QStringList{"Scheduled sync started", "Scheduled sync OK"}));
+    }
+
+    void currentPhotoMovedByTheServerIsRecorded()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        const GalleryState rotated = gallery(QStringLiteral("v2"), {"a", "b"}, "b", CurrentPhotoUpdatedBy::cron);
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(rotated)));
+        server.on("GET", "/api/gallery", Response::json(200, answer(rotated)));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, "jpeg"));
+        TaskWait::run(store->pullFromServer(PullKind::scheduled));
+        QCOMPARE(store->state().currentPhotoId, std::optional(QStringLiteral("b")));
+        const QStringList logged = messages();
+        QCOMPARE(logged.first(), QStringLiteral("Scheduled sync started"));
+        QCOMPARE(logged.last(), QStringLiteral("Scheduled sync OK"));
+        QCOMPARE(logged.size(), 3); // the change record between them
+        QCOMPARE(AppConfig::loadLocalState().state.currentPhotoId, std::optional(QStringLiteral("b")));
+    }
+
+    void ownShowForTodayIsNotRecordedAsAServerChange()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        const GalleryState chosen = gallery(QStringLiteral("v2"), {"a", "b"}, "b", CurrentPhotoUpdatedBy::manual);
+        Response slow = Response::json(200, answer(chosen));
+        slow.delayMs = 300;
+        server.on("PUT", "/api/gallery/current", slow);
+        server.on("GET", "/api/gallery", Response::json(200, answer(chosen)));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(chosen)));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, "jpeg"));
+
+        auto choosing = store->setAsCurrent(QStringLiteral("b"));
+        TaskWait::run(store->pullFromServer(PullKind::refresh));
+        TaskWait::run(std::move(choosing));
+        QCOMPARE(messages().count(QStringLiteral("Show for today")), 1);
+        QCOMPARE(messages(), (QStringList{"Refreshing gallery from server", "Gallery refreshed", "Show for today"}));
+    }
+
+    void uploadBatch()
+    {
+        // The server names each photo after the file it was sent as.
+        const auto served = [](const QString &version, const QStringList &order) {
+            GalleryState state = gallery(version, order, QStringLiteral("x"));
+            const QStringList names{"p1", "one.png", "p2", "two.png", "p3", "three.png"};
+            for (qsizetype i = 0; i < names.size(); i += 2)
+                if (state.photos.contains(names[i]))
+                    state.photos[names[i]].filename = names[i + 1];
+            return answer(state);
+        };
+        openStore(gallery(QStringLiteral("v0"), {"x"}, "x"));
+        QFile x(AppConfig::cacheURL(QStringLiteral("x")));
+        QVERIFY(x.open(QIODevice::WriteOnly));
+        x.close();
+        server.onSequence("POST", "/api/gallery/photos",
+                          {Response::json(200, served(QStringLiteral("v1"), {"x", "p1"})),
+                           Response::json(200, served(QStringLiteral("v2"), {"x", "p1", "p2"})),
+                           // y arrived from another client at the same moment.
+                           Response::json(200, served(QStringLiteral("v3"), {"x", "p1", "p2", "p3", "y"}))});
+        server.on("GET", "/api/gallery/photos/y/image", Response::text(200, "y"));
+        const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
+        QDir().mkpath(folder);
+
+        TaskWait::run(store->uploadFiles({imageFile("one.png"), folder, imageFile("two.png"), imageFile("three.png")}));
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 3);
+        // Only the photo that nobody uploaded here is downloaded.
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);
+        QCOMPARE(server.requests().size(), 5); // three uploads, y, and the frame status
+        QStringList uploaded;
+        for (const LogEntry &entry : ActivityLogStore::shared().entries())
+            if (entry.message == QLatin1StringView("Uploaded to server"))
+                uploaded.prepend(*entry.detail);
+        QCOMPARE(uploaded, (QStringList{QString::fromUtf8("one.png \u2192 p1"), QString::fromUtf8("two.png \u2192 p2"),
+                                        QString::fromUtf8("three.png \u2192 p3, y")}));
+        QCOMPARE(messages().first(), QStringLiteral("Uploading 3 file(s)"));
+        QCOMPARE(lastLogged(QStringLiteral("Upload complete"))->detail,
+                 std::optional(QStringLiteral("updatedAt=v3 photos=5")));
+        QFile p3(AppConfig::cacheURL(QStringLiteral("p3")));
+        QVERIFY(p3.open(QIODevice::ReadOnly));
+        QVERIFY(PhotoCacheJPEG::isJPEG(p3.readAll()));
+    }
+
+    void uploadAnswerWithoutTheNewPhoto()
+    {
+        openStore(gallery(QStringLiteral("v0"), {"x"}, "x"));
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(gallery(QStringLiteral("v1"), {"x"}, "x"))));
+        TaskWait::run(store->uploadFiles({imageFile("one.png"), imageFile("two.png")}));
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 1);
+        QCOMPARE(lastLogged(QStringLiteral("Upload response missing new photo"))->detail,
+                 std::optional(QStringLiteral("one.png updatedAt=v1")));
+        QVERIFY(lastLogged(QStringLiteral("Upload failed")));
+        QVERIFY(!lastLogged(QStringLiteral("Upload complete")));
+    }
+
+    void uploadsThatSendNothing_data()
+    {
+        QTest::addColumn<bool>("unlocked");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("locked") << false << "Unlock the gallery first";
+        QTest::newRow("nothing usable") << true << "No supported image files in drop";
+    }
+    void uploadsThatSendNothing()
+    {
+        QFETCH(bool, unlocked);
+        QFETCH(QString, detail);
+        openStore();
+        if (!unlocked)
+            session->lock(*store);
+        QFile text(TestEnvironment::home() + QStringLiteral("/notes.txt"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.close();
+        ActivityLogStore::shared().clear();
+        TaskWait::run(store->uploadFiles({text.fileName(), TestEnvironment::home()}));
+        QCOMPARE(messages(), QStringList{QStringLiteral("Upload skipped")});
+        QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->detail, std::optional(detail));
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    void deletes()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b", "c"}, "a"));
+        TaskWait::run(store->deletePhotos({QStringLiteral("a")}));
+        QCOMPARE(lastLogged(QStringLiteral("Delete blocked"))->detail, std::optional(QStringLiteral("includesCurrentPhoto")));
+        QVERIFY(server.requests().isEmpty());
+
+        store->selection().selectPhoto(QStringLiteral("b"), false, false, {});
+        server.on("DELETE", "/api/gallery/photos/b", Response::json(200, answer(gallery(QStringLiteral("v2"), {"a", "c"}, "a"))));
+        server.on("DELETE", "/api/gallery/photos/zz", Response::json(200, answer(gallery(QStringLiteral("v3"), {"a", "c"}, "a"))));
+        TaskWait::run(store->deletePhotos({QStringLiteral("zz"), QStringLiteral("b")}));
+        const auto sent = server.requests();
+        QCOMPARE(sent[0].path, QByteArray("/api/gallery/photos/b"));
+        QCOMPARE(sent[1].path, QByteArray("/api/gallery/photos/zz"));
+        QCOMPARE(QJsonDocument::fromJson(sent[1].body)[QLatin1StringView("baseUpdatedAt")].toString(), "v2");
+        QVERIFY(store->selection().selectedIDs().isEmpty());
+        QVERIFY(lastLogged(QStringLiteral("Delete complete")));
+    }
+
+    void reorderOfAStaleSet()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b", "c", "d", "e"}, "a"));
+        TaskWait::run(store->applyOrder({"e", "d", "c", "b"}));
+        QCOMPARE(lastLogged(QStringLiteral("Reorder skipped"))->detail,
+                 std::optional(QStringLiteral("stale order (active=5 requested=4)")));
+        QVERIFY(!lastLogged(QStringLiteral("Reorder failed")));
+        QVERIFY(server.requests().isEmpty());
+    }
+
+    void frames()
+    {
+        openStore();
+        const QByteArray hall = R"({"id":"f1","displayName":"Hall","registeredBy":"Ana","registeredAt":"t"})";
+        const QByteArray den = R"({"id":"f2","displayName":"Den","registeredBy":"Ana","registeredAt":"t"})";
+        server.on("GET", "/api/devices", Response::json(200, "{\"devices\":[" + hall + "," + den + "]}"));
+        TaskWait::run(store->reloadRegisteredFrames());
+        QCOMPARE(store->registeredFrames().size(), 2);
+
+        server.on("POST", "/api/devices",
+                  Response::json(200, R"({"device":{"id":"f1","displayName":"Hall 2","registeredBy":"Ana","registeredAt":"t"}})"));
+        TaskWait::run(store->registerFrame(QStringLiteral("Device: Hall 2\nToken: x")));
+        QCOMPARE(store->registeredFrames().at(0).displayName, QStringLiteral("Hall 2"));
+        QCOMPARE(store->registeredFrames().size(), 2);
+        QCOMPARE(QJsonDocument::fromJson(server.requests("POST", "/api/devices")[0].body)[QLatin1StringView("displayName")]
+                     .toString(),
+                 QStringLiteral("Hall 2"));
+
+        server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"busy"})"));
+        bool thrown = false;
+        try {
+            TaskWait::run(store->unregisterFrame(QStringLiteral("f2")));
+        } catch (const SyncError &) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+        QCOMPARE(store->registeredFrames().size(), 2);
+        QCOMPARE(store->registeredFrames().at(1).id, QStringLiteral("f2"));
+    }
+
+    void frameStatus_data()
+    {
+        QTest::addColumn<QByteArray>("statuses");
+        QTest::addColumn<LinkStatus>("link");
+        QTest::addColumn<QStringList>("offline");
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<bool>("landscape");
+        QTest::newRow("one reachable, sized") << QByteArray(R"({"devices":[{"id":"a","displayName":"A","reachable":false},
+            {"id":"b","displayName":"B","reachable":true,"width":1600,"height":1200}]})")
+                                              << LinkStatus::up << QStringList() << 0.75 << true;
+        QTest::newRow("none reachable") << QByteArray(R"({"devices":[{"id":"a","displayName":"A","reachable":false,
+            "lastPushError":"timeout"},{"id":"b","displayName":"B","reachable":false}]})")
+                                        << LinkStatus::down << QStringList{"A: timeout", "B: unreachable"} << 0.75 << false;
+        QTest::newRow("no frames") << QByteArray(R"({"devices":[]})") << LinkStatus::down << QStringList() << 0.75 << false;
+    }
+    void frameStatus()
+    {
+        QFETCH(QByteArray, statuses);
+        QFETCH(LinkStatus, link);
+        QFETCH(QStringList, offline);
+        QFETCH(double, ratio);
+        QFETCH(bool, landscape);
+        openStore();
+        server.on("GET", "/api/devices/status", Response::json(200, statuses));
+        TaskWait::run(store->updateDeviceStatus());
+        QCOMPARE(store->deviceLinkStatus(), link);
+        QStringList details;
+        for (const LogEntry &entry : ActivityLogStore::shared().entries())
+            if (entry.message == QLatin1StringView("Frame offline"))
+                details.prepend(*entry.detail);
+        QCOMPARE(details, offline);
+        QCOMPARE(store->deviceScreenAspectRatio(), ratio);
+        QCOMPARE(store->deviceScreenIsLandscape(), landscape);
+    }
+
+    void serverStatusGracePeriod()
+    {
+        openStore();
+        QDateTime now = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, QTimeZone::utc());
+        Clock::setForTesting([&now] { return now; });
+        TaskWait::run(store->updateConnectionStatus(false));
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::up);
+
+        server.on("GET", "/api/health", Response::json(503, "{}"));
+        now = now.addSecs(5 * 60);
+        TaskWait::run(store->updateConnectionStatus(false));
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::up);
+        QCOMPARE(lastLogged(QStringLiteral("Server unreachable"))->detail,
+                 std::optional(server.baseUrl().toString() + QStringLiteral("/api/health")));
+        now = now.addSecs(6 * 60);
+        TaskWait::run(store->updateConnectionStatus(false));
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QCOMPARE(store->deviceLinkStatus(), LinkStatus::down);
+
+        // The server is back: the session is re-verified and the gallery caught up.
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/gallery", Response::json(200, answer(gallery(QStringLiteral("v5"), {}))));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(gallery(QStringLiteral("v5"), {}))));
+        server.clearRequests();
+        TaskWait::run(store->updateConnectionStatus(false));
+        settle();
+        QCOMPARE(server.requests("GET", "/api/auth/verify").size(), 1);
+        QCOMPARE(store->state().updatedAt, QStringLiteral("v5"));
+    }
+
+    // Health answers, but verification and the gallery fail without being
+    // "unreachable": the catch-up after the check must not start a round of
+    // checks and pulls that never ends.
+    void halfWorkingServerDoesNotLoop()
+    {
+        openStore();
+        store->setServerLinkStatus(LinkStatus::down);
+        server.on("GET", "/api/auth/verify", Response::json(500, "{}"));
+        server.on("GET", "/api/gallery", Response::json(500, "{}"));
+        TaskWait::run(store->updateConnectionStatus(false));
+        settle();
+        QCOMPARE(server.requests("GET", "/api/health").size(), 1);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QVERIFY(session->isUnlocked());
+    }
+
+    void downloadFilename_data()
+    {
+        QTest::addColumn<QString>("filename");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("jpeg kept") << "Holiday.JPG" << "Holiday.JPG";
+        QTest::newRow("png") << "scan.png" << "scan.jpg";
+        QTest::newRow("no extension") << "notes" << "notes.jpg";
+        QTest::newRow("blank") << "  " << "p7.jpg";
+        QTest::newRow("two extensions") << "archive.tar.gz" << "archive.tar.jpg";
+        QTest::newRow("path") << "../../etc/passwd" << "passwd.jpg";
+        QTest::newRow("backslashes") << "..\\..\\x.jpeg" << "x.jpeg";
+        QTest::newRow("dots") << ".." << "p7.jpg";
+    }
+    void downloadFilename()
+    {
+        QFETCH(QString, filename);
+        QFETCH(QString, expected);
+        PhotoEntry entry = photo(QStringLiteral("p7"));
+        entry.filename = filename;
+        QCOMPARE(GalleryStore::downloadFilename(entry), expected);
+    }
+
+    void downloads()
+    {
+        GalleryState state = gallery(QStringLiteral("v1"), {"x", "y", "z"}, "x");
+        state.photos[QStringLiteral("x")].filename = QStringLiteral("a.jpg");
+        state.photos[QStringLiteral("z")].filename = QStringLiteral("a");
+        openStore(state);
+        const QString downloads = TestEnvironment::home() + QStringLiteral("/Downloads");
+        QDir(downloads).removeRecursively();
+        QDir().mkpath(downloads);
+        for (const char *name : {"a.jpg", "a (1).jpg", "a.jpg.tmp"})
+            QFile(downloads + QLatin1Char('/') + QLatin1StringView(name)).open(QIODevice::WriteOnly);
+        server.on("GET", "/api/gallery/photos/x/image", Response::text(200, "X"));
+        server.on("GET", "/api/gallery/photos/z/image", Response::text(200, "Z"));
+
+        TaskWait::run(store->downloadPhotos({QStringLiteral("z"), QStringLiteral("b"), QStringLiteral("x")}));
+        QCOMPARE(lastLogged(QStringLiteral("Downloading 2 photos"))->detail, std::optional(QStringLiteral("count=2")));
+        QStringList saved;
+        for (const LogEntry &entry : ActivityLogStore::shared().entries())
+            if (entry.message == QLatin1StringView("Saved to Downloads"))
+                saved.prepend(*entry.detail);
+        QCOMPARE(saved, (QStringList{"a (2).jpg", "a (3).jpg"}));
+        QFile second(downloads + QStringLiteral("/a (3).jpg"));
+        QVERIFY(second.open(QIODevice::ReadOnly));
+        QCOMPARE(second.readAll(), QByteArray("Z"));
+    }
+
+    void periodicLoop()
+    {
+        const GalleryState local = gallery(QStringLiteral("v1"), {"a"}, "a");
+        openStore(local);
+        QCOMPARE(pause.requested, QList<std::chrono::milliseconds>{std::chrono::seconds(1800)});
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
+        pause.release();
+        QTRY_COMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+        QTRY_COMPARE(pause.requested.size(), 2);
+
+        session->lock(*store);
+        QVERIFY(!store->isPeriodicPullRunning());
+        QTest::qWait(20);
+        QCOMPARE(pause.requested.size(), 2);
+        QCOMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+    }
+};
+
+LUNVIK_TEST_MAIN(TestGalleryStore)
+#include "tst_gallerystore.moc"
