@@ -8,9 +8,10 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
+AboutDialog::AboutDialog(QWidget *parent)
+    : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("About Lunvik Photos"));
+    setWindowTitle(tr("About Lunvik Photos"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(32, 28, 32, 20);
     layout->setSpacing(6);
@@ -21,7 +22,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     layout->addWidget(icon);
     layout->addSpacing(6);
 
-    auto *name = new QLabel(QStringLiteral("Lunvik Photos"), this);
+    auto *name = new QLabel(tr("Lunvik Photos"), this);
     QFont nameFont = name->font();
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.5);
     nameFont.setWeight(QFont::Bold);
@@ -29,7 +30,7 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
 
-    auto *version = new QLabel(QStringLiteral("Version ") + QCoreApplication::applicationVersion(), this);
+    auto *version = new QLabel(tr("Version ") + QCoreApplication::applicationVersion(), this);
     version->setAlignment(Qt::AlignCenter);
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette secondary = version->palette();
@@ -38,9 +39,9 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     layout->addWidget(version);
     layout->addSpacing(10);
 
-    auto *about = new QLabel(QStringLiteral("The family's shared photo gallery, shown on the photo frames at "
-                                            "home. Add photos, put them in order and choose the one to show today."),
-                             this);
+    auto *about = new QLabel(tr("The family's shared photo gallery, shown on the photo frames at "
+                                "home. Add photos, put them in order and choose the one to show today."),
+        this);
     about->setWordWrap(true);
     about->setAlignment(Qt::AlignCenter);
     about->setFixedWidth(320);

@@ -14,10 +14,13 @@
 #include <QMenuBar>
 
 MainWindow::MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore &store, ActivityLogStore &log,
-                       UnlockForm &unlockForm, QWidget *parent)
-    : QMainWindow(parent), m_chrome(chrome), m_session(session), m_store(store)
+    UnlockForm &unlockForm, QWidget *parent)
+    : QMainWindow(parent)
+    , m_chrome(chrome)
+    , m_session(session)
+    , m_store(store)
 {
-    setWindowTitle(QStringLiteral("Lunvik Photos"));
+    setWindowTitle(tr("Lunvik Photos"));
     setObjectName(QStringLiteral("main"));
     setMinimumSize(defaultWidth, defaultHeight);
     resize(defaultWidth, defaultHeight);
@@ -30,18 +33,15 @@ MainWindow::~MainWindow() = default;
 
 QList<std::pair<QString, int>> MainWindow::advanceIntervalChoices()
 {
-    return {{QStringLiteral("1 min"), 60},
-            {QStringLiteral("5 min"), 300},
-            {QStringLiteral("30 min"), 1800},
-            {QStringLiteral("1 hour"), 3600},
-            {QStringLiteral("6 hours"), 21600}};
+    return { { QStringLiteral("1 min"), 60 }, { QStringLiteral("5 min"), 300 }, { QStringLiteral("30 min"), 1800 },
+        { QStringLiteral("1 hour"), 3600 }, { QStringLiteral("6 hours"), 21600 } };
 }
 
 void MainWindow::buildMenus()
 {
     // File: the program has one window, so no command opens another.
-    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    m_quit = file->addAction(QStringLiteral("&Quit"));
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    m_quit = file->addAction(tr("&Quit"));
     m_quit->setShortcut(QKeySequence::Quit);
     m_quit->setShortcutContext(Qt::ApplicationShortcut);
     m_quit->setMenuRole(QAction::QuitRole);
@@ -49,7 +49,7 @@ void MainWindow::buildMenus()
 
     // Edit: the clipboard commands act on whatever has the keyboard focus,
     // then Sync.
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
     addEditCommand(edit, QStringLiteral("&Undo"), QKeySequence::Undo);
     addEditCommand(edit, QStringLiteral("&Redo"), QKeySequence::Redo);
     edit->addSeparator();
@@ -58,7 +58,7 @@ void MainWindow::buildMenus()
     addEditCommand(edit, QStringLiteral("&Paste"), QKeySequence::Paste);
     addEditCommand(edit, QStringLiteral("Select &All"), QKeySequence::SelectAll);
     edit->addSeparator();
-    m_sync = edit->addAction(QStringLiteral("Sync"));
+    m_sync = edit->addAction(tr("Sync"));
     m_sync->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_sync->setIcon(AppIcons::icon(QStringLiteral("arrow.clockwise")));
     connect(m_sync, &QAction::triggered, this, [this] {
@@ -71,25 +71,25 @@ void MainWindow::buildMenus()
     updateSyncEnabled();
 
     // View.
-    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
+    QMenu *view = menuBar()->addMenu(tr("&View"));
     m_activity = view->addAction(QString());
     m_activity->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     m_activity->setIcon(AppIcons::icon(AppChromeState::activityInspectorSymbolName));
     connect(m_activity, &QAction::triggered, this,
-            [this] { m_chrome.setShowActivityInspector(!m_chrome.showActivityInspector()); });
+        [this] { m_chrome.setShowActivityInspector(!m_chrome.showActivityInspector()); });
     connect(&m_chrome, &AppChromeState::showActivityInspectorChanged, this, &MainWindow::updateActivityAction);
     updateActivityAction();
 
     // Debug.
-    QMenu *debug = menuBar()->addMenu(QStringLiteral("&Debug"));
-    m_debugMode = debug->addAction(QStringLiteral("Toggle Debug Mode"));
+    QMenu *debug = menuBar()->addMenu(tr("&Debug"));
+    m_debugMode = debug->addAction(tr("Toggle Debug Mode"));
     m_debugMode->setCheckable(true);
     connect(m_debugMode, &QAction::toggled, this, [this](bool on) {
         if (on != m_store.settings().debugMode)
             m_store.setDebugMode(on);
     });
     m_debugSeparator = debug->addSeparator();
-    QMenu *intervals = debug->addMenu(QStringLiteral("Advance interval"));
+    QMenu *intervals = debug->addMenu(tr("Advance interval"));
     m_advanceIntervalMenu = intervals->menuAction();
     m_advanceIntervals = new QActionGroup(this);
     m_advanceIntervals->setExclusive(true);
@@ -99,19 +99,19 @@ void MainWindow::buildMenus()
         choice->setData(seconds);
         m_advanceIntervals->addAction(choice);
         connect(choice, &QAction::triggered, this,
-                [this, seconds = seconds] { m_store.setDebugAdvanceIntervalSeconds(seconds); });
+            [this, seconds = seconds] { m_store.setDebugAdvanceIntervalSeconds(seconds); });
     }
     connect(&m_store, &GalleryStore::settingsChanged, this, &MainWindow::updateDebugMenu);
     updateDebugMenu();
 
     // Help.
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    m_about = help->addAction(QStringLiteral("About Lunvik Photos"));
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    m_about = help->addAction(tr("About Lunvik Photos"));
     m_about->setMenuRole(QAction::AboutRole);
     connect(m_about, &QAction::triggered, this, &MainWindow::showAbout);
     // Updates come with their own mechanism; until then the command is shown
     // but cannot be chosen.
-    m_checkForUpdates = help->addAction(QStringLiteral("Check for Updates…"));
+    m_checkForUpdates = help->addAction(tr("Check for Updates…"));
     m_checkForUpdates->setEnabled(false);
 }
 
@@ -150,8 +150,7 @@ void MainWindow::updateSyncEnabled()
 
 void MainWindow::updateActivityAction()
 {
-    m_activity->setText(m_chrome.showActivityInspector() ? QStringLiteral("Hide Activity")
-                                                         : QStringLiteral("Show Activity"));
+    m_activity->setText(m_chrome.showActivityInspector() ? tr("Hide Activity") : tr("Show Activity"));
 }
 
 void MainWindow::updateDebugMenu()

@@ -4,12 +4,12 @@
 
 #include <QAction>
 
-UnlockPasswordField::UnlockPasswordField(QWidget *parent) : QLineEdit(parent)
+UnlockPasswordField::UnlockPasswordField(QWidget *parent)
+    : QLineEdit(parent)
 {
     setEchoMode(QLineEdit::Password);
     // No prediction, no learning: input methods treat it as a secret.
-    setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText
-                        | Qt::ImhNoAutoUppercase);
+    setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
     m_visibilityAction = addAction(QIcon(), QLineEdit::TrailingPosition);
     connect(m_visibilityAction, &QAction::triggered, this, [this] { setShowsPlaintext(!m_showsPlaintext); });
     updateVisibilityAction();
@@ -30,7 +30,7 @@ void UnlockPasswordField::setShowsPlaintext(bool shows)
 void UnlockPasswordField::updateVisibilityAction()
 {
     m_visibilityAction->setIcon(AppIcons::icon(m_showsPlaintext ? QStringLiteral("eye.slash") : QStringLiteral("eye")));
-    const QString tip = m_showsPlaintext ? QStringLiteral("Hide password") : QStringLiteral("Show password");
+    const QString tip = m_showsPlaintext ? tr("Hide password") : tr("Show password");
     m_visibilityAction->setToolTip(tip);
     m_visibilityAction->setText(tip);
 }

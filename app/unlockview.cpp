@@ -78,13 +78,15 @@ QString unlockButtonStyle()
                           "QPushButton:focus { border: 2px solid %4; }"
                           "QPushButton:disabled { background-color: %5; color: rgba(255, 255, 255, 0.85); }")
         .arg(rgba(accent), rgba(accent.lighter(112)), rgba(accent.darker(115)), rgba(accent.darker(160)),
-             rgba(disabled));
+            rgba(disabled));
 }
 
 } // namespace
 
 UnlockView::UnlockView(AppSession &session, UnlockForm &form, QWidget *parent)
-    : QWidget(parent), m_session(session), m_form(form)
+    : QWidget(parent)
+    , m_session(session)
+    , m_form(form)
 {
     m_scrollArea = new QScrollArea(this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
@@ -121,7 +123,7 @@ void UnlockView::buildForm()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    auto *title = new QLabel(QStringLiteral("Welcome to Lunvik Photos"), m_formColumn);
+    auto *title = new QLabel(tr("Welcome to Lunvik Photos"), m_formColumn);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.75);
     titleFont.setWeight(QFont::Bold);
@@ -130,9 +132,9 @@ void UnlockView::buildForm()
     column->addWidget(title);
     column->addSpacing(6);
 
-    auto *subtitle = new QLabel(QStringLiteral("Enter your name and the family password to open the gallery. "
-                                               "Register frames in Settings after you sign in."),
-                                m_formColumn);
+    auto *subtitle = new QLabel(tr("Enter your name and the family password to open the gallery. "
+                                   "Register frames in Settings after you sign in."),
+        m_formColumn);
     subtitle->setWordWrap(true);
     QPalette subtitlePalette = subtitle->palette();
     subtitlePalette.setColor(QPalette::WindowText, AppStyle::secondaryText(subtitlePalette));
@@ -140,22 +142,22 @@ void UnlockView::buildForm()
     column->addWidget(subtitle);
     column->addSpacing(24);
 
-    column->addWidget(fieldLabel(QStringLiteral("Your name"), m_formColumn));
+    column->addWidget(fieldLabel(tr("Your name"), m_formColumn));
     column->addSpacing(6);
     m_nameField = new QLineEdit(m_formColumn);
-    m_nameField->setPlaceholderText(QStringLiteral("Name shown on uploads"));
+    m_nameField->setPlaceholderText(tr("Name shown on uploads"));
     m_nameField->setInputMethodHints(Qt::ImhNoPredictiveText);
     m_nameField->setMinimumHeight(fieldHeight);
     m_nameField->setClearButtonEnabled(false);
     column->addWidget(m_nameField);
     column->addSpacing(16);
 
-    m_setupHelpButton = helpButton(QStringLiteral("How to get the Bloomin8 setup block"), m_formColumn);
-    column->addWidget(labelRow(fieldLabel(QStringLiteral("Frame setup (optional)"), m_formColumn), m_setupHelpButton,
-                               m_formColumn));
+    m_setupHelpButton = helpButton(tr("How to get the Bloomin8 setup block"), m_formColumn);
+    column->addWidget(
+        labelRow(fieldLabel(tr("Frame setup (optional)"), m_formColumn), m_setupHelpButton, m_formColumn));
     column->addSpacing(4);
     m_setupField = new QPlainTextEdit(m_formColumn);
-    m_setupField->setPlaceholderText(QStringLiteral("Paste Bloomin8 setup block"));
+    m_setupField->setPlaceholderText(tr("Paste Bloomin8 setup block"));
     m_setupField->setTabChangesFocus(true);
     m_setupField->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
     m_setupField->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -163,9 +165,8 @@ void UnlockView::buildForm()
     column->addWidget(m_setupField);
     column->addSpacing(16);
 
-    m_passwordHelpButton = helpButton(QStringLiteral("Where to find the family password"), m_formColumn);
-    column->addWidget(labelRow(fieldLabel(QStringLiteral("Family password"), m_formColumn), m_passwordHelpButton,
-                               m_formColumn));
+    m_passwordHelpButton = helpButton(tr("Where to find the family password"), m_formColumn);
+    column->addWidget(labelRow(fieldLabel(tr("Family password"), m_formColumn), m_passwordHelpButton, m_formColumn));
     column->addSpacing(4);
     m_passwordField = new UnlockPasswordField(m_formColumn);
     m_passwordField->setMinimumHeight(fieldHeight);
@@ -183,7 +184,7 @@ void UnlockView::buildForm()
     m_errorLabel->hide();
     column->addWidget(m_errorLabel);
 
-    m_unlockButton = new QPushButton(QStringLiteral("Unlock"), m_formColumn);
+    m_unlockButton = new QPushButton(tr("Unlock"), m_formColumn);
     m_unlockButton->setObjectName(QStringLiteral("unlockButton"));
     m_unlockButton->setMinimumHeight(40);
     m_unlockButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -200,7 +201,7 @@ void UnlockView::buildForm()
     m_passwordHelp = new PasswordHelpPopover(true, this);
     connect(m_setupHelpButton, &QToolButton::clicked, this, [this] { m_setupHelp->toggleBeside(m_setupHelpButton); });
     connect(m_passwordHelpButton, &QToolButton::clicked, this,
-            [this] { m_passwordHelp->toggleBeside(m_passwordHelpButton); });
+        [this] { m_passwordHelp->toggleBeside(m_passwordHelpButton); });
 }
 
 void UnlockView::bindForm()
@@ -209,7 +210,7 @@ void UnlockView::bindForm()
     connect(m_nameField, &QLineEdit::textChanged, &m_form, &UnlockForm::setDisplayName);
     connect(m_passwordField, &QLineEdit::textChanged, &m_form, &UnlockForm::setPassword);
     connect(m_setupField, &QPlainTextEdit::textChanged, this,
-            [this] { m_form.setBloomin8SetupText(m_setupField->toPlainText()); });
+        [this] { m_form.setBloomin8SetupText(m_setupField->toPlainText()); });
     // Form → field, only on a real difference so the caret stays put.
     connect(&m_form, &UnlockForm::displayNameChanged, this, [this] {
         if (m_nameField->text() != m_form.displayName())
@@ -242,7 +243,7 @@ void UnlockView::bindForm()
     connect(m_nameField, &QLineEdit::returnPressed, this, &UnlockView::submit);
     connect(m_passwordField, &QLineEdit::returnPressed, this, &UnlockView::submit);
     connect(m_setupField->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
-            &UnlockView::fitSetupFieldHeight);
+        &UnlockView::fitSetupFieldHeight);
 
     m_nameField->setText(m_form.displayName());
     m_passwordField->setText(m_form.password());
@@ -292,8 +293,7 @@ void UnlockView::fitSetupFieldHeight()
 {
     // A plain text document's height is counted in lines, wrapped ones included.
     const int lines = qBound(setupFieldMinLines,
-                             qCeil(m_setupField->document()->documentLayout()->documentSize().height()),
-                             setupFieldMaxLines);
+        qCeil(m_setupField->document()->documentLayout()->documentSize().height()), setupFieldMaxLines);
     const int margins = int(2 * m_setupField->document()->documentMargin()) + 2 * m_setupField->frameWidth()
         + m_setupField->contentsMargins().top() + m_setupField->contentsMargins().bottom();
     const int height = lines * m_setupField->fontMetrics().lineSpacing() + margins;

@@ -147,7 +147,7 @@ private Q_SLOTS:
 
         PhotoImageModel model;
         model.load(QStringLiteral("a"), 300, 512, PhotoImageModel::storeEnsureCached(*store, QStringLiteral("a"), 512));
-        QTRY_VERIFY(!model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
         QCOMPARE(model.hasImage(), shown);
         QCOMPARE(model.loadFailed(), !shown);
         if (shown)
@@ -180,7 +180,7 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
         QVERIFY(model.isLoading());
-        QTRY_VERIFY(model.hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
         QCOMPARE(model.loadsStarted(), 1);
         QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
     }
@@ -191,19 +191,19 @@ private Q_SLOTS:
         writeFile(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
         PhotoImageModel model;
         model.load(QStringLiteral("a"), 400, std::nullopt);
-        QTRY_VERIFY(model.hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
         QCOMPARE(model.image().height(), 400);
 
         model.load(QStringLiteral("a"), 1600, std::nullopt);
         QVERIFY(model.hasImage());
         QVERIFY(!model.isLoading());
         QCOMPARE(model.image().height(), 400);
-        QTRY_COMPARE(model.image().height(), 1600);
+        QTRY_COMPARE_WITH_TIMEOUT(model.image().height(), 1600, 30000);
 
         model.load(QStringLiteral("b"), 400, std::nullopt);
         QVERIFY(!model.hasImage());
         QVERIFY(model.isLoading());
-        QTRY_VERIFY(model.hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
     }
 
     // A superseded load changes nothing and logs nothing, even when it fails.
@@ -217,7 +217,7 @@ private Q_SLOTS:
         model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
         QTest::qWait(50);
         model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
-        QTRY_VERIFY(model.hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
         settle();
         QTest::qWait(50);
         QVERIFY(model.hasImage());
@@ -245,7 +245,7 @@ private Q_SLOTS:
         writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
         PhotoImageModel first;
         first.load(QStringLiteral("a"), 320, 512);
-        QTRY_VERIFY(first.hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
         const qint64 decodes = ThumbnailDecoder::decodeCount();
 
         PhotoImageModel second;

@@ -380,7 +380,7 @@ void ActivityLogListView::contextMenuEvent(QContextMenuEvent *event)
     if (selectedText().isEmpty())
         return;
     QMenu menu(this);
-    QAction *copy = menu.addAction(QStringLiteral("Copy"), this, &ActivityLogListView::copySelection);
+    QAction *copy = menu.addAction(tr("Copy"), this, &ActivityLogListView::copySelection);
     copy->setShortcut(QKeySequence::Copy);
     menu.exec(event->globalPos());
 }
@@ -415,10 +415,10 @@ ActivityLogPane::ActivityLogPane(ActivityLogStore &log, AppChromeState &chrome, 
     headerLayout->addWidget(heading);
     headerLayout->addStretch();
     m_clear = new QToolButton(header);
-    m_clear->setText(QStringLiteral("Clear"));
+    m_clear->setText(tr("Clear"));
     m_clear->setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_clear->setAutoRaise(true);
-    m_clear->setToolTip(QStringLiteral("Clear the activity log"));
+    m_clear->setToolTip(tr("Clear the activity log"));
     QPalette destructive = m_clear->palette();
     destructive.setColor(QPalette::ButtonText, UiColors::errorText(destructive));
     m_clear->setPalette(destructive);
@@ -440,8 +440,8 @@ ActivityLogPane::ActivityLogPane(ActivityLogStore &log, AppChromeState &chrome, 
     m_model = new ActivityLogListModel(log, this);
     m_list = new ActivityLogListView(m_stack);
     m_list->setModel(m_model);
-    m_empty = new EmptyStatePanel(QStringLiteral("text.badge.clock"), QStringLiteral("No activity yet"),
-        QStringLiteral("Sync, uploads, and server events appear here."), m_stack);
+    m_empty = new EmptyStatePanel(QStringLiteral("text.badge.clock"), tr("No activity yet"),
+        tr("Sync, uploads, and server events appear here."), m_stack);
     m_stack->addWidget(m_list);
     m_stack->addWidget(m_empty);
     layout->addWidget(m_stack, 1);

@@ -85,14 +85,15 @@ private:
 
 void openImageFileDialog(QWidget *parent, std::function<void(QStringList)> done)
 {
-    auto *dialog = new QFileDialog(
-        parent, QStringLiteral("Add Photos"), QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    auto *dialog = new QFileDialog(parent, QCoreApplication::translate("GalleryScreen", "Add Photos"),
+        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setNameFilters({ QStringLiteral("Images (*.jpg *.jpeg *.png *.heic *.heif *.tif *.tiff *.gif *.webp "
-                                            "*.JPG *.JPEG *.PNG *.HEIC *.HEIF *.TIF *.TIFF *.GIF *.WEBP)"),
-        QStringLiteral("All files (*)") });
-    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
+    dialog->setNameFilters({ QCoreApplication::translate("GalleryScreen",
+                                 "Images (*.jpg *.jpeg *.png *.heic *.heif *.tif *.tiff *.gif *.webp "
+                                 "*.JPG *.JPEG *.PNG *.HEIC *.HEIF *.TIF *.TIFF *.GIF *.WEBP)"),
+        QCoreApplication::translate("GalleryScreen", "All files (*)") });
+    dialog->setLabelText(QFileDialog::Accept, QCoreApplication::translate("GalleryScreen", "Add"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QFileDialog::filesSelected, dialog, [done](const QStringList &files) {
         if (!files.isEmpty())

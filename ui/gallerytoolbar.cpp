@@ -44,10 +44,10 @@ GalleryThumbnailSizeControl::GalleryThumbnailSizeControl(GalleryStore &store, QW
     m_slider->setPageStep(1);
     m_slider->setFixedWidth(sliderWidth);
     m_slider->setFocusPolicy(Qt::NoFocus);
-    m_slider->setAccessibleName(QStringLiteral("Photos per row"));
+    m_slider->setAccessibleName(tr("Photos per row"));
     layout->addWidget(m_slider);
     layout->addWidget(symbolLabel(QStringLiteral("square.grid.2x2"), 20, this));
-    setToolTip(QStringLiteral("Photos per row"));
+    setToolTip(tr("Photos per row"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     follow();
@@ -98,8 +98,7 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     setContextMenuPolicy(Qt::PreventContextMenu);
     setFixedHeight(barHeight);
 
-    m_devicePreview
-        = addAction(AppIcons::icon(AppChromeState::devicePreviewToggleSymbolName), QStringLiteral("Device preview"));
+    m_devicePreview = addAction(AppIcons::icon(AppChromeState::devicePreviewToggleSymbolName), tr("Device preview"));
     m_devicePreview->setCheckable(true);
     // Shown once the device preview pane is placed beside the gallery.
     m_devicePreview->setVisible(false);
@@ -125,12 +124,12 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     addWidget(m_size);
     addSeparator();
 
-    m_add = addAction(AppIcons::icon(QStringLiteral("plus")), QStringLiteral("Add"));
-    m_add->setToolTip(QStringLiteral("Add photos"));
+    m_add = addAction(AppIcons::icon(QStringLiteral("plus")), tr("Add"));
+    m_add->setToolTip(tr("Add photos"));
     connect(m_add, &QAction::triggered, this, &GalleryToolbar::addPhotosRequested);
 
-    m_sync = addAction(AppIcons::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("Sync"));
-    m_sync->setToolTip(QStringLiteral("Sync with the server"));
+    m_sync = addAction(AppIcons::icon(QStringLiteral("arrow.clockwise")), tr("Sync"));
+    m_sync->setToolTip(tr("Sync with the server"));
     connect(m_sync, &QAction::triggered, this, [this] {
         if (m_store)
             m_store->startBackground([](GalleryStore &s) { return s.pullFromServer(PullKind::sync); });
@@ -141,14 +140,14 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
         updateSyncIcon();
     });
 
-    m_activity = addAction(AppIcons::icon(AppChromeState::activityInspectorSymbolName), QStringLiteral("Activity"));
+    m_activity = addAction(AppIcons::icon(AppChromeState::activityInspectorSymbolName), tr("Activity"));
     m_activity->setCheckable(true);
     connect(m_activity, &QAction::toggled, this, [this](bool on) {
         if (m_chrome)
             m_chrome->setShowActivityInspector(on);
     });
 
-    m_settings = addAction(AppIcons::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
+    m_settings = addAction(AppIcons::icon(QStringLiteral("gearshape")), tr("Settings"));
     m_settings->setCheckable(true);
     // Shown once the settings popover hangs from it.
     m_settings->setVisible(false);
@@ -168,7 +167,7 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
 QString GalleryToolbar::titleText(int activePhotoCount, bool isBootstrapping)
 {
     if (isBootstrapping && activePhotoCount == 0)
-        return QStringLiteral("Loading photos\u2026");
+        return tr("Loading photos\u2026");
     if (activePhotoCount == 1)
         return QStringLiteral("1 photo");
     return QString::number(activePhotoCount) + QStringLiteral(" photos");
@@ -224,12 +223,11 @@ void GalleryToolbar::updateChrome()
         const QSignalBlocker quiet(m_activity);
         m_activity->setChecked(activity);
     }
-    m_activity->setToolTip(activity ? QStringLiteral("Hide activity log") : QStringLiteral("Show activity log"));
+    m_activity->setToolTip(activity ? tr("Hide activity log") : tr("Show activity log"));
     const bool preview = m_chrome->showDevicePreview();
     {
         const QSignalBlocker quiet(m_devicePreview);
         m_devicePreview->setChecked(preview);
     }
-    m_devicePreview->setToolTip(
-        preview ? QStringLiteral("Hide device preview") : QStringLiteral("Show device preview"));
+    m_devicePreview->setToolTip(preview ? tr("Hide device preview") : tr("Show device preview"));
 }

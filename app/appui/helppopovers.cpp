@@ -34,7 +34,8 @@ QLabel *makeWrappingLabel(QWidget *parent)
 
 // ---- HelpPopover ------------------------------------------------------------
 
-HelpPopover::HelpPopover(QWidget *parent) : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint)
+HelpPopover::HelpPopover(QWidget *parent)
+    : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint)
 {
     // A click on the button that opened the panel only closes it; it is not
     // passed on to the button, which would open the panel again.
@@ -110,19 +111,20 @@ const QString autoFillTail = QStringLiteral(
     "gallery for everyone in the family.");
 } // namespace
 
-PasswordHelpPopover::PasswordHelpPopover(bool showsInlineTitle, QWidget *parent) : HelpPopover(parent)
+PasswordHelpPopover::PasswordHelpPopover(bool showsInlineTitle, QWidget *parent)
+    : HelpPopover(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
     layout->setSpacing(8);
     if (showsInlineTitle)
-        layout->addWidget(makeHeadline(QStringLiteral("Family password"), this));
+        layout->addWidget(makeHeadline(tr("Family password"), this));
     m_paragraph = makeWrappingLabel(this);
     m_paragraph->setTextFormat(Qt::RichText);
     const QString url = AppSettings::productionServerBaseURL();
     m_paragraph->setText(lookUp.toHtmlEscaped() + QStringLiteral("<b>") + keyName.toHtmlEscaped()
-                         + QStringLiteral("</b>") + inOnePassword.toHtmlEscaped() + QStringLiteral("<b>")
-                         + url.toHtmlEscaped() + QStringLiteral("</b>") + autoFillTail.toHtmlEscaped());
+        + QStringLiteral("</b>") + inOnePassword.toHtmlEscaped() + QStringLiteral("<b>") + url.toHtmlEscaped()
+        + QStringLiteral("</b>") + autoFillTail.toHtmlEscaped());
     layout->addWidget(m_paragraph);
     setFixedWidth(popoverWidth);
 }
@@ -137,25 +139,26 @@ QString PasswordHelpPopover::paragraphText()
 QStringList Bloomin8TokenHelpPopover::steps()
 {
     return {
-        QStringLiteral("Download the Bloomin8 app and set up your device."),
-        QStringLiteral("Open the Devices tab and click the gear icon for settings."),
-        QStringLiteral("Turn on Remote Image Push and set the interval to every 1 hour—do this while you're in device "
-                       "settings so photos can sync as soon as you're ready."),
-        QStringLiteral("Scroll to API token. If you already created a key for this frame, open Bloomin8 on another "
-                       "signed-in device and copy that token’s value—you cannot generate a second key here. "
-                       "Otherwise tap the token row and Generate, then copy the block."),
-        QStringLiteral("Paste the full setup block (device name + token) into Frame setup on sign-in or into "
-                       "Settings → Frames."),
+        tr("Download the Bloomin8 app and set up your device."),
+        tr("Open the Devices tab and click the gear icon for settings."),
+        tr("Turn on Remote Image Push and set the interval to every 1 hour—do this while you're in device "
+           "settings so photos can sync as soon as you're ready."),
+        tr("Scroll to API token. If you already created a key for this frame, open Bloomin8 on another "
+           "signed-in device and copy that token’s value—you cannot generate a second key here. "
+           "Otherwise tap the token row and Generate, then copy the block."),
+        tr("Paste the full setup block (device name + token) into Frame setup on sign-in or into "
+           "Settings → Frames."),
     };
 }
 
-Bloomin8TokenHelpPopover::Bloomin8TokenHelpPopover(bool showsInlineTitle, QWidget *parent) : HelpPopover(parent)
+Bloomin8TokenHelpPopover::Bloomin8TokenHelpPopover(bool showsInlineTitle, QWidget *parent)
+    : HelpPopover(parent)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, padding);
     layout->setSpacing(10);
     if (showsInlineTitle)
-        layout->addWidget(makeHeadline(QStringLiteral("Device setup"), this));
+        layout->addWidget(makeHeadline(tr("Device setup"), this));
     auto *grid = new QGridLayout;
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(10);
