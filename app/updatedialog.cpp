@@ -80,6 +80,8 @@ UpdateDialog::UpdateDialog(QWidget *parent)
     layout->addWidget(m_notesTitle);
     layout->addWidget(m_notes, 1);
     layout->addWidget(m_progress);
+    // Room the stages without notes leave goes below the text.
+    layout->addStretch(0);
     layout->addLayout(buttons);
 }
 

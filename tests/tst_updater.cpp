@@ -3,6 +3,8 @@
 // count that keeps the program alive, feed failures, and the whole path
 // against the development server's signed feed (a verified update saved to
 // Downloads; a bad signature or length never offered, deleted and logged).
+//
+// Set LUNVIK_UPDATER_GRABS to a folder to keep a PNG of each update window shown.
 
 #include "support/devserverprocess.h"
 #include "support/scriptableserver.h"
@@ -154,6 +156,13 @@ class TestUpdater : public QObject
     }
 
     UpdateDialog *dialog() const { return app ? app->window().findChild<UpdateDialog *>() : nullptr; }
+
+    void keep(const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("LUNVIK_UPDATER_GRABS");
+        if (!folder.isEmpty() && dialog())
+            dialog()->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
 
     static QString publicKeyOf(const DevServerProcess &devServer)
     {
@@ -485,9 +494,11 @@ private Q_SLOTS:
         QVERIFY(dialog()->notesView()->toPlainText().contains(QStringLiteral("test update")));
         QCOMPARE(dialog()->primaryButton()->text(), QStringLiteral("Download Update"));
         QCOMPARE(nesting(), 1);
+        keep(QStringLiteral("update-found"));
 
         dialog()->primaryButton()->click();
         QCOMPARE(dialog()->stage(), UpdateDialog::Stage::downloading);
+        keep(QStringLiteral("update-downloading"));
         QTRY_VERIFY(dialog()->stage() != UpdateDialog::Stage::downloading);
         const QString saved = QDir(folders.downloads).filePath(QStringLiteral("lunvik-photos-0.1.1-test-update.bin"));
         // Nothing is left where the download was checked.
@@ -514,6 +525,7 @@ private Q_SLOTS:
             QVERIFY2(logLine->detail.contains(failure), qPrintable(logLine->detail));
             QCOMPARE(nesting(), 0);
         }
+        keep(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         dialog()->primaryButton()->click(); // Done, or OK
         QCOMPARE(nesting(), 0);
         QVERIFY(check->isEnabled());
