@@ -1,6 +1,8 @@
 #include "lunvikphotosapp.h"
 
 #include "mainwindow.h"
+#include "updatedialog.h"
+#include "updates/appupdatermodel.h"
 
 #include "log/activitylogstore.h"
 
@@ -17,7 +19,8 @@ GalleryStore::Environment LunvikPhotosApp::desktopEnvironment()
     return environment;
 }
 
-LunvikPhotosApp::LunvikPhotosApp(GalleryStore::Environment environment, QObject *parent)
+LunvikPhotosApp::LunvikPhotosApp(GalleryStore::Environment environment, UpdaterConfiguration updates,
+                                 QObject *parent)
     : QObject(parent)
     , m_store(std::move(environment))
     , m_unlockForm(m_session, m_store)
@@ -25,19 +28,41 @@ LunvikPhotosApp::LunvikPhotosApp(GalleryStore::Environment environment, QObject 
 {
     m_store.setSession(&m_session);
     m_window = std::make_unique<MainWindow>(m_chrome, m_session, m_store, m_log, m_unlockForm);
+    m_updater = std::make_unique<AppUpdaterModel>(std::move(updates),
+                                                  std::make_unique<StandardUpdateUserDriver>(m_window.get()));
+    m_window->attachUpdater(*m_updater);
     connect(&m_session, &AppSession::unlockErrorChanged, this, &LunvikPhotosApp::noteUnlockErrorWhileUnlocked);
+    connect(&UpdateSession::shared(), &UpdateSession::nestingChanged, this,
+            &LunvikPhotosApp::holdEventLoopDuringUpdateSession);
+    holdEventLoopDuringUpdateSession();
 }
 
 LunvikPhotosApp::~LunvikPhotosApp()
 {
     shutdown();
+    // The update window is a child of the main window.
+    m_updater.reset();
     // The window's screens refer to the store and the session.
     m_window.reset();
+}
+
+bool LunvikPhotosApp::applicationShouldTerminateAfterLastWindowClosed()
+{
+    return UpdateSession::shared().nesting() < 1;
+}
+
+void LunvikPhotosApp::holdEventLoopDuringUpdateSession()
+{
+    if (applicationShouldTerminateAfterLastWindowClosed())
+        m_updateSessionLock.reset();
+    else if (!m_updateSessionLock)
+        m_updateSessionLock.emplace();
 }
 
 void LunvikPhotosApp::launch(bool verifySession)
 {
     m_window->show();
+    m_updater->mainWindowDidAppear();
     if (verifySession)
         m_session.tryAutoUnlock(m_store);
     QTimer::singleShot(0, this, [this] {

@@ -1,17 +1,22 @@
 // The desktop application: the long-lived objects (chrome state, session,
-// gallery store, unlock form), the main window, start-up and shutdown.
+// gallery store, unlock form, updater), the main window, start-up and
+// shutdown.
 #pragma once
 
 #include "appchromestate.h"
 #include "appsession.h"
 
 #include "store/gallerystore.h"
+#include "updates/updatercontroller.h"
 
+#include <QEventLoopLocker>
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 class ActivityLogStore;
+class AppUpdaterModel;
 class MainWindow;
 
 class LunvikPhotosApp : public QObject
@@ -22,11 +27,15 @@ public:
     // active one of the desktop.
     static GalleryStore::Environment desktopEnvironment();
 
-    explicit LunvikPhotosApp(GalleryStore::Environment environment = desktopEnvironment(), QObject *parent = nullptr);
+    // `updates` is the build's own update configuration unless a test
+    // gives one.
+    explicit LunvikPhotosApp(GalleryStore::Environment environment = desktopEnvironment(),
+                             UpdaterConfiguration updates = UpdaterConfiguration::fromBuild(),
+                             QObject *parent = nullptr);
     ~LunvikPhotosApp() override;
 
-    // Shows the main window and starts the start-up check of the stored
-    // session; on the next turn of the event loop the activity log is read,
+    // Shows the main window, lets the updater run its launch probe and
+    // starts the start-up check of the stored session; on the next turn of the event loop the activity log is read,
     // "Lunvik Photos started" is recorded and the log's live reload starts.
     // Without `verifySession` the session stays in its checking phase.
     void launch(bool verifySession = true);
@@ -40,12 +49,19 @@ public:
     GalleryStore &store() { return m_store; }
     UnlockForm &unlockForm() { return m_unlockForm; }
     ActivityLogStore &activityLog() { return m_log; }
+    AppUpdaterModel &updater() { return *m_updater; }
     MainWindow &window() { return *m_window; }
+
+    // Closing the last window ends the program, except while an update
+    // session is open: then it ends when that session does (unless a window
+    // has been shown again meanwhile).
+    static bool applicationShouldTerminateAfterLastWindowClosed();
 
     static constexpr double logLiveReloadSeconds = 4;
 
 private:
     void noteUnlockErrorWhileUnlocked();
+    void holdEventLoopDuringUpdateSession();
 
     AppChromeState m_chrome;
     AppSession m_session;
@@ -53,5 +69,9 @@ private:
     UnlockForm m_unlockForm;
     ActivityLogStore &m_log;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<AppUpdaterModel> m_updater;
+    // Held while an update session is open: Qt's quit on the last window
+    // closed waits for it to be released.
+    std::optional<QEventLoopLocker> m_updateSessionLock;
     bool m_shutDown = false;
 };

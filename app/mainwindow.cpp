@@ -5,6 +5,7 @@
 #include "approotcontainer.h"
 #include "appsession.h"
 #include "appui/appicons.h"
+#include "updates/appupdatermodel.h"
 
 #include "store/gallerystore.h"
 
@@ -109,10 +110,20 @@ void MainWindow::buildMenus()
     m_about = help->addAction(tr("About Lunvik Photos"));
     m_about->setMenuRole(QAction::AboutRole);
     connect(m_about, &QAction::triggered, this, &MainWindow::showAbout);
-    // Updates come with their own mechanism; until then the command is shown
-    // but cannot be chosen.
+    // Enabled only while the updater may start a check (see attachUpdater);
+    // a build without an update feed never enables it.
     m_checkForUpdates = help->addAction(tr("Check for Updates…"));
     m_checkForUpdates->setEnabled(false);
+}
+
+void MainWindow::attachUpdater(AppUpdaterModel &updater)
+{
+    m_checkForUpdates->setEnabled(updater.canCheckForUpdates());
+    connect(&updater, &AppUpdaterModel::canCheckForUpdatesChanged, m_checkForUpdates, &QAction::setEnabled);
+    connect(m_checkForUpdates, &QAction::triggered, &updater, [&updater] {
+        if (updater.canCheckForUpdates())
+            updater.checkForUpdates();
+    });
 }
 
 QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequence::StandardKey key)

@@ -9,6 +9,7 @@ class ActivityLogStore;
 class AppChromeState;
 class AppRootContainer;
 class AppSession;
+class AppUpdaterModel;
 class GalleryStore;
 class QActionGroup;
 class UnlockForm;
@@ -30,6 +31,8 @@ public:
     // launch of the program asks for this).
     void bringToFront();
     void showAbout();
+    // "Check for Updates…" follows the updater from now on.
+    void attachUpdater(AppUpdaterModel &updater);
 
     QAction *quitAction() const { return m_quit; }
     QAction *syncAction() const { return m_sync; }

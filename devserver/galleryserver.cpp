@@ -9,6 +9,7 @@
 #include <httplib.h>
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <chrono>
@@ -166,6 +167,7 @@ GalleryServer::GalleryServer(Options options)
         return std::move(options);
     }())
     , m_store(m_options.dataFolder, m_options.clock)
+    , m_updates(m_store.dataFolder() + QStringLiteral("/update-signing-key"), m_options.updateVersion)
     , m_http(std::make_unique<httplib::Server>())
 {
     if (m_options.password.isEmpty())
@@ -461,4 +463,42 @@ void GalleryServer::installRoutes()
 
     http.Post("/api/dev/rotate",
               route(true, [this](const Request &, Response &res) { sendState(res, m_store.advanceRotation()); }));
+
+    // The software-update feed, public like a real one.
+    http.Get("/api/dev/appcast.xml", route(false, [this](const Request &req, Response &res) {
+                 UpdateFeed::Fault fault = UpdateFeed::Fault::none;
+                 const std::string corrupt = req.has_param("corrupt") ? req.get_param_value("corrupt") : "";
+                 if (corrupt == "signature")
+                     fault = UpdateFeed::Fault::signature;
+                 else if (corrupt == "length")
+                     fault = UpdateFeed::Fault::length;
+                 else if (req.has_param("corrupt"))
+                     throw ApiError::badRequest(QStringLiteral("\"corrupt\" is \"signature\" or \"length\""));
+                 res.set_content(stdBytes(m_updates.appcast(updateFileURL(req), fault)), "application/rss+xml");
+             }));
+
+    http.Get(R"(/api/dev/updates/([^/]+))", route(false, [this](const Request &req, Response &res) {
+                 if (m_updates.fileName().isEmpty() || pathId(req) != m_updates.fileName())
+                     throw ApiError::notFound(QStringLiteral("No such update"));
+                 res.set_content(stdBytes(m_updates.file()), "application/octet-stream");
+             }));
+
+    http.Get("/api/dev/update-key", route(false, [this](const Request &, Response &res) {
+                 sendJson(res, 200,
+                          {{QLatin1StringView("publicKey"), m_updates.publicKey()},
+                           {QLatin1StringView("version"), m_updates.version()}});
+             }));
+}
+
+QString GalleryServer::updateFileURL(const Request &req) const
+{
+    // The address the client used, so the link works however it reached
+    // the server; a Host header that is not a plain host[:port] gives a
+    // path of this server instead.
+    const QString path = QStringLiteral("/api/dev/updates/") + m_updates.fileName();
+    static const QRegularExpression plainHost(QStringLiteral("^[A-Za-z0-9.\\-]+(:[0-9]{1,5})?$|^\\[[0-9A-Fa-f:.]+\\](:[0-9]{1,5})?$"));
+    const QString host = QString::fromStdString(req.get_header_value("Host"));
+    if (!plainHost.match(host).hasMatch())
+        return path;
+    return QStringLiteral("http://") + host + path;
 }

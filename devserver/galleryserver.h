@@ -12,6 +12,7 @@
 #pragma once
 
 #include "gallerystore.h"
+#include "updatefeed.h"
 
 #include <QByteArray>
 #include <QString>
@@ -43,6 +44,8 @@ public:
         std::size_t uploadLimitBytes = 64 * 1024 * 1024;
         std::size_t jsonLimitBytes = 1024 * 1024;
         bool logRequests = false; // one line per request on stderr
+        // The release the update feed offers; empty: the feed lists none.
+        QString updateVersion;
     };
 
     // Loads (or seeds) the data folder; throws StartupError.
@@ -61,14 +64,17 @@ public:
     void stop();
 
     GalleryStore &store() { return m_store; }
+    const UpdateFeed &updateFeed() const { return m_updates; }
 
 private:
     void installRoutes();
+    QString updateFileURL(const httplib::Request &req) const;
     void rotationLoop();
     void advanceRotation();
 
     Options m_options;
     GalleryStore m_store;
+    UpdateFeed m_updates;
     QByteArray m_passwordDigest;
     std::unique_ptr<httplib::Server> m_http;
 

@@ -29,6 +29,20 @@ int fail(int status, const QString &message)
     return status;
 }
 
+// The version the update feed offers unless told otherwise: this build's
+// version with its last number raised by one ("0.1.0" -> "0.1.1"), so a
+// client of the same build always sees it as newer.
+QString nextVersion(const QString &version)
+{
+    QStringList parts = version.split(QLatin1Char('.'));
+    bool ok = false;
+    const int last = parts.isEmpty() ? 0 : parts.last().toInt(&ok);
+    if (!ok)
+        return version + QStringLiteral(".1");
+    parts.last() = QString::number(last + 1);
+    return parts.join(QLatin1Char('.'));
+}
+
 std::optional<int> wholeNumber(const QString &text, int min, int max)
 {
     bool ok = false;
@@ -72,7 +86,11 @@ int main(int argc, char **argv)
                                       QStringLiteral("SECONDS"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Seed a demo gallery when the data folder has none."));
-    parser.addOptions({port, host, data, password, interval, demo});
+    const QCommandLineOption updateVersion(
+        QStringLiteral("update-version"),
+        QStringLiteral("The version that the update feed (/api/dev/appcast.xml) offers; empty offers none."),
+        QStringLiteral("VERSION"), nextVersion(QStringLiteral(LUNVIK_VERSION)));
+    parser.addOptions({port, host, data, password, interval, demo, updateVersion});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -105,6 +123,7 @@ int main(int argc, char **argv)
             return fail(exitUsage,
                         QStringLiteral("--advance-interval needs a number of seconds from 1 to %1").arg(maxInterval));
     }
+    options.updateVersion = parser.value(updateVersion);
     const QString hostName = parser.value(host);
 
     try {
@@ -113,6 +132,10 @@ int main(int argc, char **argv)
         const QString shownHost = hostName.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(hostName) : hostName;
         std::printf("Listening on http://%s:%u\n", qPrintable(shownHost), unsigned(boundPort));
         std::fflush(stdout);
+        const UpdateFeed &feed = server.updateFeed();
+        std::fprintf(stderr, "lunvik-gallery-server: the update feed offers %s, signed with the public key %s\n",
+                     feed.version().isEmpty() ? "no release" : qPrintable(feed.version()),
+                     qPrintable(feed.publicKey()));
 
         std::atomic<bool> finished{false};
         std::thread signalWaiter([&] {

@@ -759,6 +759,8 @@ private Q_SLOTS:
         QTest::newRow("corrupt sessions") << ready << QByteArray("sessions.json=[]") << 1 << "sessions.json";
         QTest::newRow("corrupt devices") << ready << QByteArray(R"(devices.json={"devices":[{"id":1}]})") << 1
                                          << "devices.json";
+        QTest::newRow("corrupt update key") << ready << QByteArray("update-signing-key=not a key") << 1
+                                            << "update-signing-key";
     }
 
     void programRefusesToStart()

@@ -77,7 +77,7 @@ HttpSession &SharedHttpSession::get()
 }
 
 QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray method,
-                                            std::optional<QByteArray> body)
+                                            std::optional<QByteArray> body, qint64 maxResponseBytes)
 {
     const QUrl url = request.url();
     // Credentials are always given explicitly in headers; never let Qt pop
@@ -118,6 +118,18 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         });
     }
 
+    // The size limit: what the headers announce, then what arrives.
+    auto tooLarge = std::make_shared<bool>(false);
+    if (maxResponseBytes > 0) {
+        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+                         [raw, tooLarge, maxResponseBytes](qint64 received, qint64 total) {
+                             if (received > maxResponseBytes || total > maxResponseBytes) {
+                                 *tooLarge = true;
+                                 raw->abort();
+                             }
+                         });
+    }
+
     co_await raw;
     if (self)
         self->m_inFlight.remove(raw);
@@ -125,6 +137,9 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (*timedOut)
         throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), url);
+    if (*tooLarge)
+        throw TransportError(QNetworkReply::UnknownContentError,
+                             QStringLiteral("The answer is longer than %1 bytes.").arg(maxResponseBytes), url);
     if (status.isValid()) {
         co_return HttpResponse{true, status.toInt(), raw->readAll(), raw->rawHeaderPairs()};
     }

@@ -38,6 +38,8 @@ public:
     // The request was cancelled by its caller (not aborted by a time limit).
     bool isCancellation() const { return m_code == QNetworkReply::OperationCanceledError; }
     bool isTimeout() const { return m_code == QNetworkReply::TimeoutError; }
+    // The answer was longer than the caller allowed.
+    bool isTooLarge() const { return m_code == QNetworkReply::UnknownContentError; }
 
     Record record() const override;
 
@@ -79,8 +81,10 @@ public:
 
     // Sends one request and waits for the whole answer. Throws TransportError
     // when the transport fails; any HTTP status is returned, not thrown.
+    // With `maxResponseBytes` > 0 a longer answer (announced or received) is
+    // aborted and thrown as a TransportError for which isTooLarge() holds.
     QCoro::Task<HttpResponse> send(QNetworkRequest request, QByteArray method,
-                                   std::optional<QByteArray> body = std::nullopt);
+                                   std::optional<QByteArray> body = std::nullopt, qint64 maxResponseBytes = 0);
 
 private:
     Limits m_limits;
