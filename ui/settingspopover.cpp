@@ -137,6 +137,12 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     followServerStatus();
 }
 
+SettingsPopover::~SettingsPopover()
+{
+    if (isVisible() && m_store)
+        m_store->saveSettings();
+}
+
 SettingsPopover *SettingsPopover::attach(GalleryScreen &screen, GalleryStore &store, AppSession &session)
 {
     auto *popover = new SettingsPopover(store, session, &screen);
