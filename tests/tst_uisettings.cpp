@@ -362,15 +362,27 @@ private Q_SLOTS:
         QVERIFY(!frames()->showBloomin8Help());
     }
 
-    void logOutLocksTheSession()
+    // Log out locks the session; a lock from elsewhere closes the popover
+    // too, which saves the settings as every closing does.
+    void lockingClosesThePopover_data()
     {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("Log out") << true;
+        QTest::newRow("locked elsewhere") << false;
+    }
+    void lockingClosesThePopover()
+    {
+        QFETCH(bool, byButton);
         open();
         openPopover();
         QCOMPARE(popover->logOutButton()->text(), QStringLiteral("Log out"));
-        popover->logOutButton()->click();
-        QVERIFY(!session->isUnlocked());
+        if (byButton)
+            popover->logOutButton()->click();
+        else
+            session->lock(*store);
         QCOMPARE(session->sessionPhase(), SessionPhase::locked);
         QVERIFY(!popover->isVisible());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
         QVERIFY(AppConfig::loadSettings().syncSessionToken.isEmpty());
     }
 };

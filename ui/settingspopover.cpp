@@ -133,14 +133,14 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     connect(m_frames, &FramesSettingsSection::contentResized, this, &SettingsPopover::fitHeight);
     connect(&store, &GalleryStore::settingsChanged, this, &SettingsPopover::followSettings);
     connect(&store, &GalleryStore::serverLinkStatusChanged, this, &SettingsPopover::followServerStatus);
+    // A lock from anywhere (a refused session, a failed re-verification)
+    // replaces the gallery: the popover closes first, and saves as it does.
+    connect(&session, &AppSession::isUnlockedChanged, this, [this] {
+        if (m_session && !m_session->isUnlocked() && isVisible())
+            hide();
+    });
     followSettings();
     followServerStatus();
-}
-
-SettingsPopover::~SettingsPopover()
-{
-    if (isVisible() && m_store)
-        m_store->saveSettings();
 }
 
 SettingsPopover *SettingsPopover::attach(GalleryScreen &screen, GalleryStore &store, AppSession &session)

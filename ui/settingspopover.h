@@ -24,8 +24,6 @@ public:
     static constexpr int popoverWidth = 340;
 
     SettingsPopover(GalleryStore &store, AppSession &session, QWidget *parent = nullptr);
-    // Going away while open (the gallery screen is replaced) counts as a closing.
-    ~SettingsPopover() override;
 
     // Hangs a popover from the Settings button of the screen's toolbar,
     // which opens and closes it; the grid leaves the keyboard alone while
