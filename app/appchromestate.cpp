@@ -12,28 +12,31 @@ void AppChromeState::setShowDevicePreview(bool show)
     Q_EMIT showDevicePreviewChanged();
 }
 
-void AppChromeState::setDevicePreviewHoverTiltAngles(DevicePreviewHoverTiltAngles angles)
+void AppChromeState::setDevicePreviewHoverTiltAngles(DevicePreviewHoverTiltAngles angles,
+                                                     DevicePreviewTiltMotion motion)
 {
     if (angles == m_tilt)
         return;
     m_tilt = angles;
+    m_tiltMotion = motion;
     Q_EMIT devicePreviewHoverTiltChanged();
 }
 
 void AppChromeState::setDevicePreviewHoverTilt(QPointF pointer, QSizeF size)
 {
     if (size.width() <= 0 || size.height() <= 0) {
-        setDevicePreviewHoverTiltAngles({});
+        setDevicePreviewHoverTiltAngles({}, DevicePreviewTiltMotion::interactive);
         return;
     }
     setDevicePreviewHoverTiltAngles({(pointer.x() / size.width() - 0.5) * 2 * 3.0,
-                                     (pointer.y() / size.height() - 0.5) * -2 * 2.5});
+                                     (pointer.y() / size.height() - 0.5) * -2 * 2.5},
+                                    DevicePreviewTiltMotion::interactive);
 }
 
-void AppChromeState::resetDevicePreviewHoverTilt(bool)
+void AppChromeState::resetDevicePreviewHoverTilt(bool animated)
 {
-    // The preview animates towards whatever angles are published.
-    setDevicePreviewHoverTiltAngles({});
+    setDevicePreviewHoverTiltAngles({}, animated ? DevicePreviewTiltMotion::settle
+                                                 : DevicePreviewTiltMotion::immediate);
 }
 
 namespace AppBrandColor {

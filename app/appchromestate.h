@@ -13,6 +13,11 @@ struct DevicePreviewHoverTiltAngles {
     bool operator==(const DevicePreviewHoverTiltAngles &) const = default;
 };
 
+// How the preview moves to newly published tilt angles: following the
+// pointer (a quick spring), settling back when the pointer left (a softer
+// spring), or at once.
+enum class DevicePreviewTiltMotion { interactive, settle, immediate };
+
 class AppChromeState : public QObject
 {
     Q_OBJECT
@@ -31,8 +36,11 @@ public:
     bool showDevicePreview() const { return m_showDevicePreview; }
     void setShowDevicePreview(bool show);
     const DevicePreviewHoverTiltAngles &devicePreviewHoverTilt() const { return m_tilt; }
+    // How the angles last published should be reached.
+    DevicePreviewTiltMotion devicePreviewHoverTiltMotion() const { return m_tiltMotion; }
     // Publishes only a real change.
-    void setDevicePreviewHoverTiltAngles(DevicePreviewHoverTiltAngles angles);
+    void setDevicePreviewHoverTiltAngles(DevicePreviewHoverTiltAngles angles,
+                                         DevicePreviewTiltMotion motion = DevicePreviewTiltMotion::immediate);
     // yaw in [-3, 3] and pitch in [-2.5, 2.5] degrees from the pointer's place
     // in the preview (pitch positive in the upper half); 0 for an empty size.
     void setDevicePreviewHoverTilt(QPointF pointer, QSizeF size);
@@ -47,6 +55,7 @@ private:
     bool m_showActivityInspector = false;
     bool m_showDevicePreview = true;
     DevicePreviewHoverTiltAngles m_tilt;
+    DevicePreviewTiltMotion m_tiltMotion = DevicePreviewTiltMotion::immediate;
 };
 
 // Interface colours.

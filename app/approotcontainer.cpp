@@ -4,6 +4,8 @@
 #include "unlockview.h"
 
 #include "ui/galleryscreen.h"
+#include "ui/previewgallerysplit.h"
+#include "ui/settingspopover.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -33,9 +35,14 @@ void AppRootContainer::showScreenForPhase()
     case SessionPhase::locked:
         next = new UnlockView(m_session, m_unlockForm, this);
         break;
-    case SessionPhase::unlocked:
-        next = new GalleryScreen(m_store, m_session, m_chrome, m_log, this);
+    case SessionPhase::unlocked: {
+        auto *gallery = new GalleryScreen(m_store, m_session, m_chrome, m_log, this);
+        // The device preview on the left, the settings under the toolbar's button.
+        new PreviewGallerySplit(*gallery, m_store, m_chrome);
+        SettingsPopover::attach(*gallery, m_store, m_session);
+        next = gallery;
         break;
+    }
     }
     // The old screen may be the sender of what changed the phase (the
     // Unlock button's click), so it goes once control is back in the loop.

@@ -20,11 +20,16 @@
 
 #include "model/appconfig.h"
 #include "taskwait.h"
+#include "ui/devicepreview.h"
+#include "ui/gallerytoolbar.h"
+#include "ui/settingspopover.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -60,6 +65,24 @@ int fail(const char *message)
     return 1;
 }
 
+// The window, with a popup window of it drawn where it stands, on a soft shadow.
+QPixmap grabWithPopup(QWidget &window, QWidget *popup)
+{
+    QPixmap shot = window.grab();
+    if (!popup || !popup->isVisible())
+        return shot;
+    const QPoint at = popup->mapToGlobal(QPoint()) - window.mapToGlobal(QPoint());
+    QPainter painter(&shot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    for (int i = 12; i >= 1; --i) {
+        painter.setBrush(QColor(0, 0, 0, int(10 * (1 - i / 13.0))));
+        painter.drawRoundedRect(QRectF(QRect(at, popup->size())).adjusted(-i, -i + 4, i, i + 4), 4 + i, 4 + i);
+    }
+    painter.drawPixmap(at, popup->grab());
+    return shot;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -70,7 +93,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(AppIcons::applicationIcon());
 
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery or activity"));
+    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery, activity, preview or settings"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
     parser.addOption({QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
                       QStringLiteral("password")});
@@ -130,6 +153,7 @@ int main(int argc, char *argv[])
     AppConfig::saveSettings(settings);
 
     int status = 0;
+    QWidget *popup = nullptr;
     {
         LunvikPhotosApp lunvik;
         MainWindow &window = lunvik.window();
@@ -159,7 +183,8 @@ int main(int argc, char *argv[])
             if (!waitUntil([&] { return session.isUnlocked(); }, 30000))
                 return fail("the session did not open");
             settle(1200);
-        } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")) {
+        } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")
+                   || state == QLatin1StringView("preview") || state == QLatin1StringView("settings")) {
             if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
                 return fail("the unlock form did not appear");
             lunvik.unlockForm().setPassword(password);
@@ -174,10 +199,44 @@ int main(int argc, char *argv[])
                 lunvik.chrome().setShowActivityInspector(true);
             // Thumbnails are decoded off the main thread.
             settle(3000);
+            if (state == QLatin1StringView("preview")) {
+                auto *preview = window.findChild<DeviceCurrentPreview *>();
+                if (!preview || !waitUntil([&] { return preview->imageModel().hasImage(); }, 15000))
+                    return fail("the device preview shows no photo");
+                // The pointer rests on the upper right of the device.
+                const QRectF frame = preview->frameRect();
+                const QPointF pointer(frame.right() - frame.width() * 0.15, frame.top() + frame.height() * 0.2);
+                QEnterEvent enter(pointer, pointer, preview->mapToGlobal(pointer));
+                QApplication::sendEvent(preview, &enter);
+                QMouseEvent move(QEvent::MouseMove, pointer, preview->mapToGlobal(pointer), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(preview, &move);
+                settle(900);
+            } else if (state == QLatin1StringView("settings")) {
+                auto *popover = window.findChild<SettingsPopover *>();
+                if (!popover)
+                    return fail("no settings popover");
+                auto *toolbar = window.findChild<GalleryToolbar *>();
+                if (!toolbar)
+                    return fail("no toolbar");
+                toolbar->settingsAction()->trigger();
+                // The offscreen screen is smaller than the window: place the
+                // popover under its button as a desktop would, inside the window.
+                if (const QWidget *button = toolbar->widgetForAction(toolbar->settingsAction())) {
+                    const QPoint under = button->mapTo(&window, QPoint(button->width() / 2, button->height() + 4));
+                    const int x = std::min(under.x() - popover->width() / 2, window.width() - popover->width() - 8);
+                    popover->move(window.mapToGlobal(QPoint(x, under.y())));
+                }
+                if (!waitUntil([&] { return store.backgroundTaskCount() == 0 && !store.isCheckingConnection(); },
+                               15000))
+                    return fail("the connection check did not end");
+                settle(600);
+                popup = popover;
+            }
         } else {
             return fail("unknown state");
         }
-        if (!window.grab().save(out, "PNG"))
+        if (!grabWithPopup(window, popup).save(out, "PNG"))
             status = fail("cannot write the PNG");
         // Requests still waiting on the silent server end before the program does.
         qDeleteAll(held);

@@ -55,6 +55,8 @@ public:
     EmptyStatePanel *emptyState() const { return m_empty; }
     LoadingStatePanel *loadingState() const { return m_loading; }
     bool isFileDropTargeted() const { return m_screenDropTargeted || m_gridDropTargeted; }
+    // The splitter of the panes: the leading pane, the gallery, the activity log.
+    QSplitter *splitter() const { return m_splitter; }
 
     // Places a pane (the device preview) on the left of the gallery.
     void setLeadingPane(QWidget *pane);

@@ -1,0 +1,417 @@
+// The device preview beside the gallery, against a scripted server: the
+// pane width and screen geometry rules, the connection pills, the hover tilt
+// from the pointer to the projection, drops of thumbnails and image files,
+// the placeholder and the badge, and the pane sliding in and out.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "connectionpill.h"
+#include "decodedimagecache.h"
+#include "devicepreview.h"
+#include "galleryfilepasteboard.h"
+#include "galleryphotogrid.h"
+#include "galleryscreen.h"
+#include "gallerytoolbar.h"
+#include "previewgallerysplit.h"
+
+#include "app/appchromestate.h"
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QSplitter>
+#include <QTest>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+const QByteArray landscapeFrameStatus
+    = R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true,"width":1600,"height":1200}]})";
+
+GalleryState galleryOf(const QStringList &ids, const std::optional<QString> &current)
+{
+    GalleryState state;
+    state.updatedAt = QStringLiteral("v1");
+    state.order = ids;
+    for (const QString &id : ids)
+        state.photos.insert(id, PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"),
+                                           std::nullopt, GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt});
+    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+    state.currentPhotoId = current;
+    return state.withResolvedCurrentPhoto();
+}
+
+QByteArray jpeg(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(0x33, 0x88, 0xcc));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
+// Heights of the projected left and right edges, widths of the top and bottom.
+struct EdgeLengths {
+    double left, right, top, bottom;
+};
+
+EdgeLengths projected(const QTransform &transform, const QRectF &rect)
+{
+    const QPointF tl = transform.map(rect.topLeft());
+    const QPointF tr = transform.map(rect.topRight());
+    const QPointF bl = transform.map(rect.bottomLeft());
+    const QPointF br = transform.map(rect.bottomRight());
+    return {QLineF(tl, bl).length(), QLineF(tr, br).length(), QLineF(tl, tr).length(), QLineF(bl, br).length()};
+}
+
+} // namespace
+
+class TestUiPreview : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+    std::unique_ptr<AppChromeState> chrome;
+    std::unique_ptr<GalleryScreen> screen;
+    PreviewGallerySplit *split = nullptr;
+
+    DeviceCurrentPreview *preview() const { return split->preview(); }
+    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
+
+    // An unlocked store holding `local` (full-size files cached), and the
+    // gallery with its preview pane shown at `size`.
+    void open(const GalleryState &local, QSize size = {1400, 1000})
+    {
+        AppConfig::saveLocalState(local);
+        for (const QString &id : local.order) {
+            QFile file(AppConfig::cacheURL(id));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(jpeg({300, 400}));
+        }
+        const QByteArray gallery = QJsonDocument(GalleryResponse{local}.toJson()).toJson(QJsonDocument::Compact);
+        server.on("GET", "/api/gallery", Response::json(200, gallery));
+        server.on("PUT", "/api/gallery/current", Response::json(200, gallery));
+        server.on("POST", "/api/gallery/photos", Response::json(200, gallery));
+        const CurrentPhotoResponse current{local.updatedAt, local.currentPhotoId, std::nullopt, local.updatedAt};
+        server.on("GET", "/api/gallery/current",
+                  Response::json(200, QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact)));
+        store = std::make_unique<GalleryStore>();
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        store->setDebugMode(true);
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
+        split = new PreviewGallerySplit(*screen, *store, *chrome);
+        screen->resize(size);
+        screen->show();
+        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        settle();
+        server.clearRequests();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+
+    void init()
+    {
+        TestEnvironment::clearSupportFolder();
+        QDir().mkpath(AppConfig::cacheFolder());
+        DecodedImageCache::shared().clear();
+        server.reset();
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
+        chrome = std::make_unique<AppChromeState>();
+    }
+
+    void cleanup()
+    {
+        screen.reset();
+        if (store) {
+            settle();
+            store->cancelPeriodicPull();
+            QTest::qWait(1);
+        }
+        store.reset();
+        session.reset();
+    }
+
+    void paneWidthRule_data()
+    {
+        QTest::addColumn<double>("contentHeight");
+        QTest::addColumn<double>("aspect");
+        QTest::addColumn<double>("totalWidth");
+        QTest::addColumn<double>("width");
+        QTest::newRow("portrait frame") << 1000.0 << 0.75 << 1400.0 << 720.5;
+        QTest::newRow("capped at 72 % of 600") << 1000.0 << 0.75 << 600.0 << 432.0;
+        QTest::newRow("short window keeps 80 points of screen") << 150.0 << 0.75 << 1400.0 << 184.0;
+        QTest::newRow("landscape frame") << 1000.0 << 1 / 0.75 << 3000.0 << 1200.0;
+        QTest::newRow("no width yet") << 1000.0 << 0.75 << 0.0 << 0.72;
+    }
+    void paneWidthRule()
+    {
+        QFETCH(double, contentHeight);
+        QFETCH(double, aspect);
+        QFETCH(double, totalWidth);
+        QFETCH(double, width);
+        QCOMPARE(PreviewPaneLayout::leftPaneWidth(contentHeight, aspect, totalWidth), width);
+    }
+
+    void screenGeometry_data()
+    {
+        QTest::addColumn<double>("deviceAspect");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QSizeF>("area");
+        QTest::addColumn<double>("aspect");
+        QTest::addColumn<double>("screenWidth");
+        QTest::newRow("no geometry known") << 0.0 << false << QSizeF(300, 900) << 0.75 << 196.0;
+        QTest::newRow("landscape frame drawn 4:3 wide")
+            << 0.75 << true << QSizeF(1000, 400) << 1 / 0.75 << 296 / 0.75;
+        QTest::newRow("a narrow pane keeps 80 points") << 0.75 << false << QSizeF(60, 900) << 0.75 << 80.0;
+        QTest::newRow("no height: the width binds") << 0.75 << false << QSizeF(500, 0) << 0.75 << 396.0;
+        QTest::newRow("portrait never wider than square") << 1.25 << false << QSizeF(300, 300) << 1.0 << 196.0;
+    }
+    void screenGeometry()
+    {
+        QFETCH(double, deviceAspect);
+        QFETCH(bool, landscape);
+        QFETCH(QSizeF, area);
+        QFETCH(double, aspect);
+        QFETCH(double, screenWidth);
+        QCOMPARE(DeviceCurrentPreview::screenAspectRatio(deviceAspect, landscape), aspect);
+        QCOMPARE(DeviceCurrentPreview::screenWidth(area, aspect), screenWidth);
+    }
+
+    void pills_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<QColor>("light");
+        QTest::addColumn<QColor>("dark");
+        QTest::newRow("up") << int(LinkStatus::up) << "Connected" << "checkmark.circle.fill"
+                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f) << QColor::fromRgbF(0.12f, 0.28f, 0.16f);
+        QTest::newRow("down") << int(LinkStatus::down) << "Disconnected" << "xmark.circle.fill"
+                              << QColor::fromRgbF(1.0f, 0.9f, 0.9f) << QColor::fromRgbF(0.32f, 0.14f, 0.14f);
+        QTest::newRow("checking") << int(LinkStatus::checking) << "Connecting" << "ellipsis.circle.fill"
+                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f) << QColor::fromRgbF(0.32f, 0.22f, 0.1f);
+        QTest::newRow("not applicable") << int(LinkStatus::notApplicable) << "N/A" << "minus.circle"
+                                        << QColor::fromRgbF(0.94f, 0.94f, 0.95f)
+                                        << QColor::fromRgbF(0.22f, 0.22f, 0.24f);
+    }
+    void pills()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        QFETCH(QString, symbol);
+        QFETCH(QColor, light);
+        QFETCH(QColor, dark);
+        ConnectionPill pill(QStringLiteral("Server"));
+        pill.setSubtitle(QStringLiteral("http://127.0.0.1:3000"));
+        pill.setStatus(LinkStatus(status));
+        pill.show();
+        QCOMPARE(pill.statusText(), text);
+        QCOMPARE(pill.shownSymbolName(), symbol);
+        // A spinner turns in place of the symbol only while checking.
+        QCOMPARE(pill.isSpinnerShown(), LinkStatus(status) == LinkStatus::checking);
+        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), false), light);
+        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), true), dark);
+        // The pill is drawn in its fill.
+        const QImage shot = pill.grab().toImage();
+        QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), light.rgb());
+    }
+
+    // The pointer over the pane sets the chrome's tilt; the preview springs
+    // to it and projects the device so that the side under the pointer moves away.
+    void hoverTilt_data()
+    {
+        QTest::addColumn<QPointF>("fraction");
+        QTest::addColumn<double>("yaw");
+        QTest::addColumn<double>("pitch");
+        QTest::newRow("centre") << QPointF(0.5, 0.5) << 0.0 << 0.0;
+        QTest::newRow("top left") << QPointF(0, 0) << -3.0 << 2.5;
+        QTest::newRow("bottom right") << QPointF(1, 1) << 3.0 << -2.5;
+    }
+    void hoverTilt()
+    {
+        QFETCH(QPointF, fraction);
+        QFETCH(double, yaw);
+        QFETCH(double, pitch);
+        open(galleryOf({"a"}, QStringLiteral("a")));
+        const QPointF pointer(preview()->width() * fraction.x(), preview()->height() * fraction.y());
+        QMouseEvent move(QEvent::MouseMove, pointer, preview()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(preview(), &move);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
+        QTRY_COMPARE(preview()->shownTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
+
+        const EdgeLengths edges = projected(preview()->deviceTransform(), preview()->frameRect());
+        QCOMPARE(edges.left > edges.right + 0.5, yaw > 0);
+        QCOMPARE(edges.right > edges.left + 0.5, yaw < 0);
+        QCOMPARE(edges.bottom > edges.top + 0.5, pitch > 0);
+        QCOMPARE(edges.top > edges.bottom + 0.5, pitch < 0);
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
+        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
+    }
+
+    // A thumbnail makes its photo the one for today (the store refuses the
+    // current one); image files are uploaded; other text is left alone.
+    void drops_data()
+    {
+        QTest::addColumn<QString>("kind"); // "thumbnail", "text", "file"
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QByteArray>("request"); // "PUT" current, "POST" upload, "" none
+        QTest::newRow("another thumbnail") << "thumbnail" << "b" << true << QByteArray("PUT");
+        QTest::newRow("the current thumbnail") << "thumbnail" << "a" << true << QByteArray();
+        QTest::newRow("text naming a photo") << "text" << "c" << true << QByteArray("PUT");
+        QTest::newRow("unrelated text") << "text" << "hello" << false << QByteArray();
+        QTest::newRow("an image file") << "file" << "drop.jpg" << true << QByteArray("POST");
+    }
+    void drops()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, payload);
+        QFETCH(bool, accepted);
+        QFETCH(QByteArray, request);
+        open(galleryOf({"a", "b", "c"}, QStringLiteral("a")));
+        std::unique_ptr<QMimeData> mime;
+        Qt::DropActions actions = Qt::CopyAction;
+        if (kind == QLatin1String("thumbnail")) {
+            mime.reset(PhotoDragPasteboard::mimeData(payload));
+            actions = Qt::MoveAction; // as the grid drags
+        } else if (kind == QLatin1String("text")) {
+            mime = std::make_unique<QMimeData>();
+            mime->setText(payload);
+        } else {
+            const QString path = TestEnvironment::home() + QStringLiteral("/") + payload;
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(jpeg({40, 30}));
+            file.close();
+            mime = std::make_unique<QMimeData>();
+            mime->setUrls({QUrl::fromLocalFile(path)});
+        }
+        const QPoint centre = preview()->rect().center();
+        QDragEnterEvent enter(centre, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(preview(), &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QCOMPARE(preview()->isDropTargeted(), accepted);
+        if (accepted) {
+            QDropEvent dropped(QPointF(centre), actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(preview(), &dropped);
+            QVERIFY(dropped.isAccepted());
+            QVERIFY(!preview()->isDropTargeted());
+        }
+        settle();
+        const auto puts = server.requests("PUT", "/api/gallery/current");
+        QCOMPARE(puts.size(), request == "PUT" ? 1 : 0);
+        if (!puts.isEmpty())
+            QCOMPARE(QJsonDocument::fromJson(puts.first().body).object().value("photoId").toString(), payload);
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), request == "POST" ? 1 : 0);
+    }
+
+    // Without a current photo the screen shows how to choose one and no
+    // badge; with one, the photo and, under the pointer, the store's caption.
+    void placeholderAndBadge()
+    {
+        open(galleryOf({}, std::nullopt));
+        QVERIFY(!store->state().currentPhoto());
+        QVERIFY(preview()->showsPlaceholder());
+        QCOMPARE(DeviceCurrentPreview::placeholderTitle(), QStringLiteral("No current photo"));
+        QCOMPARE(DeviceCurrentPreview::placeholderDescription(),
+                 QStringLiteral("Select a photo and choose Show for today, or drag a thumbnail or image file here."));
+        QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+        QApplication::sendEvent(preview(), &enter);
+        QVERIFY(preview()->isPreviewHovered());
+        QVERIFY(!preview()->hoverBadgeText());
+        cleanup();
+        init();
+
+        open(galleryOf({"a", "b"}, QStringLiteral("b")));
+        QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QTRY_VERIFY(preview()->imageModel().hasImage());
+        QCOMPARE(preview()->imageModel().loadedMaxPixelSize(), std::optional<int>(1200));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QVERIFY(!preview()->hoverBadgeText());
+        QApplication::sendEvent(preview(), &enter);
+        const PhotoEntry photo = *store->state().currentPhoto();
+        QCOMPARE(preview()->hoverBadgeText(), std::optional<QString>(store->devicePreviewCaption(photo)));
+        QVERIFY(preview()->hoverBadgeText()->startsWith(QStringLiteral("Added by Ana / until ")));
+        QApplication::sendEvent(preview(), &leave);
+        QVERIFY(!preview()->hoverBadgeText());
+        // The photo is letterboxed in black: the 3:4 photo on the frame's
+        // 3:4 screen fills it, the screen's centre is the photo's colour.
+        const QImage shot = preview()->grab().toImage();
+        const QColor centre = shot.pixelColor(preview()->screenRect().center().toPoint());
+        QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
+    }
+
+    // The pane takes the rule's width in the splitter, slides out and back
+    // with the toolbar's toggle, and follows the frame's shape.
+    void splitFollowsChromeAndFrame()
+    {
+        open(galleryOf({"a"}, QStringLiteral("a")));
+        QCOMPARE(screen->splitter()->height(), 1000);
+        QCOMPARE(split->targetPaneWidth(), 721); // 720.5, rounded
+        QTRY_COMPARE(preview()->width(), 721);
+        QVERIFY(screen->toolbar()->devicePreviewAction()->isVisible());
+
+        screen->toolbar()->devicePreviewAction()->trigger();
+        QVERIFY(!chrome->showDevicePreview());
+        QVERIFY(split->isAnimating());
+        QTRY_VERIFY(preview()->isHidden());
+        QVERIFY(screen->grid()->width() > 1300);
+
+        screen->toolbar()->devicePreviewAction()->trigger();
+        QVERIFY(chrome->showDevicePreview());
+        QVERIFY(preview()->isVisible());
+        QTRY_VERIFY(!split->isAnimating());
+        QCOMPARE(preview()->width(), 721);
+
+        // A landscape frame reports in: the pane widens up to 72 % of the window.
+        server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
+        TaskWait::run(store->updateDeviceStatus());
+        QVERIFY(store->deviceScreenIsLandscape());
+        QTRY_COMPARE(preview()->width(), 1008);
+        screen->resize(1400, 500);
+        QTRY_COMPARE(preview()->width(), int(std::lround((500 - 178) / 0.75 + 104)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestUiPreview test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uipreview.moc"

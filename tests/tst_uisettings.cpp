@@ -1,0 +1,401 @@
+// The settings popover under the toolbar's Settings button, against a
+// scripted server: a refresh of the pills per opening and a save per
+// closing, the display name, the local-server caption, registering frames
+// from pasted setup blocks, removing them, the help, and logging out.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "connectionpill.h"
+#include "framessettingssection.h"
+#include "galleryphotogrid.h"
+#include "galleryscreen.h"
+#include "gallerytoolbar.h"
+#include "settingspopover.h"
+
+#include "app/appchromestate.h"
+#include "app/appui/helppopovers.h"
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "store/photoformatters.h"
+#include "taskwait.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+const QString token = QStringLiteral("0123abcd.0123456789abcdef0123456789abcdef");
+
+QByteArray frameJson(const QString &id, const QString &name, bool pushed = true)
+{
+    QJsonObject frame{{"id", id},
+                      {"displayName", name},
+                      {"registeredBy", "Ana"},
+                      {"registeredAt", "2026-03-01T09:30:00.000Z"}};
+    if (pushed)
+        frame.insert("lastPushAt", "2026-03-02T11:00:00.000Z");
+    return QJsonDocument(frame).toJson(QJsonDocument::Compact);
+}
+
+QByteArray frameList(const QList<QByteArray> &frames)
+{
+    QByteArray list = "{\"devices\":[";
+    for (int i = 0; i < frames.size(); ++i)
+        list += (i ? "," : "") + frames.at(i);
+    return list + "]}";
+}
+
+int logged(const QString &message)
+{
+    int count = 0;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        count += entry.message == message ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+class TestUiSettings : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+    std::unique_ptr<AppChromeState> chrome;
+    std::unique_ptr<GalleryScreen> screen;
+    SettingsPopover *popover = nullptr;
+
+    FramesSettingsSection *frames() const { return popover->framesSection(); }
+    QAction *settingsAction() const { return screen->toolbar()->settingsAction(); }
+    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
+
+    // The gallery with its settings popover, the server listing `frameList`.
+    void open(const QByteArray &listed = frameList({}))
+    {
+        server.on("GET", "/api/devices", Response::json(200, listed));
+        store = std::make_unique<GalleryStore>();
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        store->setDebugMode(true);
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
+        popover = SettingsPopover::attach(*screen, *store, *session);
+        screen->resize(1000, 700);
+        screen->show();
+        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        settle();
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+    }
+
+    void openPopover()
+    {
+        settingsAction()->trigger();
+        QVERIFY(popover->isVisible());
+        settle();
+    }
+
+    void paste(const QString &text)
+    {
+        frames()->pasteField()->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(frames()->isPasteFieldFocused());
+        frames()->setSetupPasteText(text);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+
+    void init()
+    {
+        TestEnvironment::clearSupportFolder();
+        QDir().mkpath(AppConfig::cacheFolder());
+        server.reset();
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/gallery", Response::text(304, ""));
+        server.on("GET", "/api/devices/status",
+                  Response::json(200, R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true}]})"));
+        chrome = std::make_unique<AppChromeState>();
+    }
+
+    void cleanup()
+    {
+        if (popover && popover->isVisible())
+            popover->hide();
+        screen.reset();
+        popover = nullptr;
+        if (store) {
+            settle();
+            store->cancelPeriodicPull();
+            QTest::qWait(1);
+        }
+        store.reset();
+        session.reset();
+    }
+
+    // Each opening shows the pills checking once, then the fresh result;
+    // each closing saves the settings, also when nothing was edited.
+    void refreshPerOpeningAndSavePerClosing()
+    {
+        open();
+        int checkingShown = 0;
+        connect(store.get(), &GalleryStore::deviceLinkStatusChanged, this, [&] {
+            checkingShown += store->deviceLinkStatus() == LinkStatus::checking ? 1 : 0;
+        });
+        QVERIFY(settingsAction()->isVisible());
+        settingsAction()->trigger();
+        QVERIFY(popover->isVisible());
+        QVERIFY(settingsAction()->isChecked());
+        QVERIFY(!screen->grid()->isKeyboardHandlingEnabled());
+        QCOMPARE(popover->width(), 340);
+        QCOMPARE(checkingShown, 1);
+        QCOMPARE(popover->serverPill()->statusText(), QStringLiteral("Connecting"));
+        QVERIFY(frames()->framesPill()->isSpinnerShown());
+        settle();
+        QCOMPARE(popover->serverPill()->title(), QStringLiteral("Server"));
+        QCOMPARE(popover->serverPill()->statusText(), QStringLiteral("Connected"));
+        QCOMPARE(frames()->framesPill()->title(), QStringLiteral("All frames"));
+        QCOMPARE(frames()->framesPill()->statusText(), QStringLiteral("Connected"));
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 0);
+
+        popover->hide();
+        QVERIFY(!popover->didRefreshConnectionsOnOpen());
+        QVERIFY(!settingsAction()->isChecked());
+        QVERIFY(screen->grid()->isKeyboardHandlingEnabled());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+        settle();
+        QCOMPARE(checkingShown, 1); // the save's own check shows no "Connecting"
+
+        openPopover();
+        QCOMPARE(checkingShown, 2);
+        popover->hide();
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 2);
+    }
+
+    // Return in the name field drops the focus and saves the name, once.
+    void displayName()
+    {
+        open();
+        openPopover();
+        QCOMPARE(popover->nameField()->text(), store->settings().displayName);
+        popover->nameField()->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(popover->nameField()->hasFocus());
+        popover->nameField()->selectAll();
+        QTest::keyClicks(popover->nameField(), QStringLiteral("Bodil"));
+        QCOMPARE(store->settings().displayName, QStringLiteral("Bodil"));
+        QTest::keyClick(popover->nameField(), Qt::Key_Return);
+        QVERIFY(!popover->nameField()->hasFocus());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+        QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Bodil"));
+    }
+
+    void localServerCaption()
+    {
+        open();
+        openPopover();
+        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
+        QVERIFY(popover->localServerCaptionLabel()->isVisible());
+        QCOMPARE(popover->localServerCaptionLabel()->text(),
+                 QStringLiteral("Run ./scripts/dev.sh in the repo to start the local API."));
+        AppSettings settings = store->settings();
+        settings.debugMode = false;
+        store->setSettings(settings);
+        QVERIFY(!popover->localServerCaptionLabel()->isVisible());
+    }
+
+    // Return in the paste field registers a frame when it finds a token; a
+    // failure shows the server's error and keeps the text.
+    void registration_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<int>("status"); // the server's answer
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("only white space") << "  \n\t " << 200 << "" << false;
+        QTest::newRow("a sentence") << "Please add the frame in the hall" << 200
+                                    << "Could not find a Bloomin8 API token. Paste the setup block or token only."
+                                    << false;
+        QTest::newRow("a setup block") << "\n  Device: Hall | 13.3 inch\nToken: " + token + "\nInterval: 1h\n" << 200
+                                       << "" << true;
+        QTest::newRow("the server refuses") << "Token: " + token << 400 << "HTTP 400: Frame token rejected" << true;
+    }
+    void registration()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        QFETCH(bool, sent);
+        server.on("POST", "/api/devices",
+                  status == 200 ? Response::json(200, "{\"device\":" + frameJson("f9", "Hall", false) + "}")
+                                : Response::json(status, R"({"error":"Frame token rejected"})"));
+        open();
+        openPopover();
+        // No frame yet: the form is open.
+        QVERIFY(frames()->isAddingDeviceExpanded());
+        QCOMPARE(frames()->pasteField()->placeholderText(), QStringLiteral("Paste Bloomin8 setup block or API key"));
+        paste(pasted);
+        QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
+        QTRY_VERIFY(!frames()->isRegistering());
+        settle();
+
+        const auto requests = server.requests("POST", "/api/devices");
+        QCOMPARE(requests.size(), sent ? 1 : 0);
+        if (sent) {
+            const QJsonObject body = QJsonDocument::fromJson(requests.first().body).object();
+            QCOMPARE(body.value("setupText").toString(), pasted.trimmed());
+            QCOMPARE(body.value("registeredBy").toString(), store->settings().displayName);
+        }
+        QCOMPARE(frames()->registerError().value_or(QString()), error);
+        QCOMPARE(frames()->errorLabel()->isVisible(), !error.isEmpty());
+        QCOMPARE(frames()->errorLabel()->text(), error);
+        const bool registered = sent && status == 200;
+        QCOMPARE(frames()->isAddingDeviceExpanded(), !registered);
+        QCOMPARE(frames()->setupPasteText(), registered ? QString() : pasted);
+        QCOMPARE(frames()->rowFrameIDs(), registered ? QStringList{"f9"} : QStringList{});
+        if (registered)
+            QCOMPARE(frames()->rowTexts("f9").last(), QStringLiteral("Last push unknown"));
+    }
+
+    // Clicking elsewhere in the popover submits as Return would; the
+    // popover closing does not send what was pasted.
+    void leavingThePasteField()
+    {
+        server.on("POST", "/api/devices", Response::json(200, "{\"device\":" + frameJson("f9", "Hall") + "}"));
+        open();
+        openPopover();
+        paste("Token: " + token);
+        popover->hide();
+        settle();
+        QCOMPARE(server.requests("POST", "/api/devices").size(), 0);
+        QCOMPARE(frames()->setupPasteText(), "Token: " + token);
+
+        openPopover();
+        paste("Token: " + token);
+        popover->nameField()->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(!frames()->isRegistering());
+        settle();
+        QCOMPARE(server.requests("POST", "/api/devices").size(), 1);
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+    }
+
+    // A removal drops the row at once; a second one waits for nothing and is
+    // ignored while the first runs; a failed one brings the row back and
+    // shows the error, also with the form closed.
+    void removal()
+    {
+        server.on("DELETE", "/api/devices/f1", [] {
+            Response answer = Response::text(204, "");
+            answer.delayMs = 300;
+            return answer;
+        }());
+        server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"Frame busy"})"));
+        open(frameList({frameJson("f1", "Hall"), frameJson("f2", "Kitchen", false)}));
+        openPopover();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        QCOMPARE(frames()->rowFrameIDs(), (QStringList{"f1", "f2"}));
+        QCOMPARE(frames()->rowTexts("f1"),
+                 (QStringList{"Hall", PhotoFormatters::deviceRegisteredAt("2026-03-01T09:30:00.000Z"),
+                              PhotoFormatters::deviceLastPushAt("2026-03-02T11:00:00.000Z")}));
+        QCOMPARE(frames()->rowTexts("f2").last(), QStringLiteral("Last push unknown"));
+        QCOMPARE(frames()->removeButton("f1")->toolTip(), QStringLiteral("Remove frame from server"));
+
+        frames()->removeButton("f1")->click();
+        QCOMPARE(frames()->deletingFrameID(), std::optional<QString>(QStringLiteral("f1")));
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{"f2"});
+        frames()->removeButton("f2")->click();
+        QTRY_VERIFY(!frames()->deletingFrameID());
+        settle();
+        QCOMPARE(server.requests("DELETE", "/api/devices/f1").size(), 1);
+        QCOMPARE(server.requests("DELETE", "/api/devices/f2").size(), 0);
+        QCOMPARE(logged(QStringLiteral("Frame removed")), 1);
+        QVERIFY(!frames()->errorLabel()->isVisible());
+
+        frames()->removeButton("f2")->click();
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{});
+        QTRY_VERIFY(!frames()->deletingFrameID());
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{"f2"});
+        QVERIFY(!frames()->isRowDimmed("f2"));
+        QVERIFY(frames()->errorLabel()->isVisible());
+        QCOMPARE(frames()->errorLabel()->text(), QStringLiteral("HTTP 500: Frame busy"));
+    }
+
+    // The form opens by itself only without frames; closing it clears its
+    // error. The help button shows how to get a setup block.
+    void formAndHelp()
+    {
+        open(frameList({frameJson("f1", "Hall")}));
+        openPopover();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        frames()->addDeviceButton()->click();
+        QVERIFY(frames()->isAddingDeviceExpanded());
+        paste(QStringLiteral("no token here"));
+        QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
+        QVERIFY(frames()->registerError());
+        frames()->addDeviceButton()->click();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        QVERIFY(!frames()->registerError());
+        QVERIFY(!frames()->errorLabel()->isVisible());
+
+        QCOMPARE(frames()->helpButton()->toolTip(), QStringLiteral("How to register a Bloomin8 frame"));
+        frames()->helpButton()->click();
+        QVERIFY(frames()->showBloomin8Help());
+        QCOMPARE(frames()->helpPopover()->shownSteps(), Bloomin8TokenHelpPopover::steps());
+        frames()->helpPopover()->hide();
+        QVERIFY(!frames()->showBloomin8Help());
+    }
+
+    // Log out locks the session; a lock from elsewhere closes the popover
+    // too, which saves the settings as every closing does.
+    void lockingClosesThePopover_data()
+    {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("Log out") << true;
+        QTest::newRow("locked elsewhere") << false;
+    }
+    void lockingClosesThePopover()
+    {
+        QFETCH(bool, byButton);
+        open();
+        openPopover();
+        QCOMPARE(popover->logOutButton()->text(), QStringLiteral("Log out"));
+        if (byButton)
+            popover->logOutButton()->click();
+        else
+            session->lock(*store);
+        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(!popover->isVisible());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+        QVERIFY(AppConfig::loadSettings().syncSessionToken.isEmpty());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnvironment::setUp();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestUiSettings test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_uisettings.moc"
