@@ -56,6 +56,9 @@ void MainWindow::buildMenus()
     addEditCommand(edit, QStringLiteral("Cu&t"), QKeySequence::Cut);
     addEditCommand(edit, QStringLiteral("&Copy"), QKeySequence::Copy);
     addEditCommand(edit, QStringLiteral("&Paste"), QKeySequence::Paste);
+    // Delete removes the selected photos in the gallery (after asking), and
+    // the next character in a text field.
+    m_delete = addEditCommand(edit, tr("&Delete"), QKeySequence::Delete);
     addEditCommand(edit, QStringLiteral("Select &All"), QKeySequence::SelectAll);
     edit->addSeparator();
     m_sync = edit->addAction(QStringLiteral("Sync"));
