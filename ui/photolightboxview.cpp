@@ -290,8 +290,9 @@ void PhotoLightboxView::resizeEvent(QResizeEvent *event)
 void PhotoLightboxView::applyLayout()
 {
     const bool wide = width() >= wideLayoutMinimumWidth;
-    if (wide == m_wide && m_body->direction() == (wide ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom))
+    if (m_layoutApplied && wide == m_wide)
         return;
+    m_layoutApplied = true;
     m_wide = wide;
     if (wide) {
         m_body->setDirection(QBoxLayout::LeftToRight);

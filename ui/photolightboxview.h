@@ -98,6 +98,7 @@ private:
     QString m_photoID;
     bool m_appeared = false;
     bool m_wide = true;
+    bool m_layoutApplied = false;
 
     QToolButton *m_back;
     QStackedWidget *m_content;
