@@ -626,6 +626,9 @@ private Q_SLOTS:
             QVERIFY(details.left() >= hero.right());
         else
             QVERIFY(details.top() >= hero.bottom());
+        // Back in the grid, resized meanwhile, the bar sits over its photos.
+        selection().closeLightbox();
+        QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
     }
 };
 

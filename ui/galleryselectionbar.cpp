@@ -77,7 +77,9 @@ GallerySelectionBar::GallerySelectionBar(GalleryStore &store, QWidget *area)
         part->setEasingCurve(QEasingCurve::OutCubic);
     }
     connect(m_animation, &QAbstractAnimation::finished, this, [this] {
-        if (!m_presented)
+        if (m_presented)
+            place();
+        else
             hide();
     });
 
@@ -87,6 +89,9 @@ GallerySelectionBar::GallerySelectionBar(GalleryStore &store, QWidget *area)
     connect(&store, &GalleryStore::isBusyChanged, this, &GallerySelectionBar::follow);
     connect(&store, &GalleryStore::stateChanged, this, &GallerySelectionBar::follow);
     area->installEventFilter(this);
+    // A scroll area lays out its viewport after its own resize is filtered.
+    if (auto *scrollArea = qobject_cast<QAbstractScrollArea *>(area))
+        scrollArea->viewport()->installEventFilter(this);
     hide();
     follow();
 }
@@ -154,7 +159,10 @@ void GallerySelectionBar::place()
 {
     const QRect resting = restingGeometry();
     resize(resting.size());
-    if (m_animation->state() != QAbstractAnimation::Running)
+    // A bar on its way in heads for the new place.
+    if (m_animation->state() == QAbstractAnimation::Running)
+        static_cast<QPropertyAnimation *>(m_animation->animationAt(1))->setEndValue(resting.topLeft());
+    else
         move(resting.topLeft());
 }
 
@@ -184,7 +192,9 @@ void GallerySelectionBar::present(bool show)
 
 bool GallerySelectionBar::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_area && event->type() == QEvent::Resize && m_presented)
+    // The grid takes its size when it is shown again (after the lightbox).
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Show) && m_presented
+        && (watched == m_area || watched->parent() == m_area))
         place();
     return QWidget::eventFilter(watched, event);
 }
