@@ -1,11 +1,23 @@
 #include "gallerydeletehandling.h"
 
+#include "uipainting.h"
+
+#include "app/appui/appicons.h"
 #include "clock.h"
 #include "store/gallerystore.h"
 
 #include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
+
+namespace {
+
+constexpr int dialogMinimumWidth = 380;
+
+} // namespace
 
 QString GalleryDeleteAlert::id() const
 {
@@ -196,15 +208,19 @@ void GalleryDeleteHandling::presentAlert()
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setTextFormat(Qt::PlainText);
+    // Like the alerts of the desktops that name the program asking.
+    box->setIconPixmap(AppIcons::applicationIcon().pixmap(QSize(64, 64), box->devicePixelRatioF()));
     m_dialogDeleteButton = nullptr;
     if (m_alert->kind == GalleryDeleteAlert::Kind::confirm) {
         const QString title = GalleryDeleteText::alertConfirmTitle(m_alert, int(photoIDs().size()));
-        box->setIcon(QMessageBox::Warning);
         box->setWindowTitle(title);
         box->setText(title);
         box->setInformativeText(GalleryDeleteText::confirmMessage(m_alert->count));
         QPushButton *remove = box->addButton(GalleryDeleteText::deleteButton(), QMessageBox::DestructiveRole);
         remove->setObjectName(QStringLiteral("deleteButton"));
+        QPalette destructive = remove->palette();
+        destructive.setColor(QPalette::ButtonText, UiColors::errorText(destructive));
+        remove->setPalette(destructive);
         QPushButton *cancel = box->addButton(GalleryDeleteText::cancelButton(), QMessageBox::RejectRole);
         cancel->setObjectName(QStringLiteral("cancelButton"));
         // Return keeps the photos; deleting takes a deliberate click.
@@ -212,7 +228,6 @@ void GalleryDeleteHandling::presentAlert()
         box->setEscapeButton(cancel);
         m_dialogDeleteButton = remove;
     } else {
-        box->setIcon(QMessageBox::Information);
         box->setWindowTitle(GalleryDeleteText::blockedTitle());
         box->setText(GalleryDeleteText::blockedTitle());
         box->setInformativeText(GalleryDeleteText::blockedMessage(m_alert->reason));
@@ -221,6 +236,16 @@ void GalleryDeleteHandling::presentAlert()
         box->setDefaultButton(ok);
         box->setEscapeButton(ok);
     }
+    // The title stands out above the message, and the message keeps to a
+    // few lines rather than a narrow column.
+    if (auto *title = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+    }
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(dialogMinimumWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+            grid->rowCount(), 0, 1, grid->columnCount());
     connect(box, &QMessageBox::finished, this, [this, box] { dialogFinished(box); });
     m_dialog = box;
     box->open();
