@@ -8,7 +8,9 @@
 // States: launch (the session check), unlock (the form; with --password it
 // is submitted and the answer shown), loading (the first pull of an empty
 // gallery from a server that does not answer), gallery (signed in, after the
-// first pull), activity (the gallery with the activity pane).
+// first pull), activity (the gallery with the activity pane), lightbox (the
+// second photo large), delete-confirm (two photos selected and the Delete
+// key pressed) and delete-blocked (a delete of the photo showing today).
 
 #include "appui/appicons.h"
 #include "appui/appstyle.h"
@@ -20,11 +22,17 @@
 
 #include "model/appconfig.h"
 #include "taskwait.h"
+#include "ui/gallerydeletehandling.h"
+#include "ui/galleryphotogrid.h"
+#include "ui/galleryscreen.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -60,6 +68,31 @@ int fail(const char *message)
     return 1;
 }
 
+// The window with its open dialog drawn over it, where a window manager
+// would centre a window-modal dialog, for the offscreen platform has no
+// window manager to compose them.
+QPixmap windowWithDialog(QWidget &window, QWidget *dialog)
+{
+    QPixmap shot = window.grab();
+    if (!dialog)
+        return shot;
+    const QPixmap box = dialog->grab();
+    const double ratio = shot.devicePixelRatio();
+    const QSizeF windowSize = QSizeF(shot.size()) / ratio;
+    const QSizeF boxSize = QSizeF(box.size()) / box.devicePixelRatio();
+    const QPointF at((windowSize.width() - boxSize.width()) / 2, (windowSize.height() - boxSize.height()) / 3);
+    QPainter painter(&shot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRectF(QPointF(), windowSize), QColor(0, 0, 0, 40));
+    for (int i = 1; i <= 8; ++i) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 9));
+        painter.drawRoundedRect(QRectF(at, boxSize).adjusted(-i, -i + 3, i, i + 3), i, i);
+    }
+    painter.drawPixmap(at, box);
+    return shot;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -70,7 +103,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(AppIcons::applicationIcon());
 
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery or activity"));
+    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery, activity, lightbox, delete-confirm or delete-blocked"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
     parser.addOption({QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
                       QStringLiteral("password")});
@@ -159,7 +192,8 @@ int main(int argc, char *argv[])
             if (!waitUntil([&] { return session.isUnlocked(); }, 30000))
                 return fail("the session did not open");
             settle(1200);
-        } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")) {
+        } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")
+                   || state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-"))) {
             if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
                 return fail("the unlock form did not appear");
             lunvik.unlockForm().setPassword(password);
@@ -174,10 +208,34 @@ int main(int argc, char *argv[])
                 lunvik.chrome().setShowActivityInspector(true);
             // Thumbnails are decoded off the main thread.
             settle(3000);
+            auto *screen = qobject_cast<GalleryScreen *>(window.rootContainer()->currentScreen());
+            const QList<QString> order = screen ? screen->grid()->photoOrder() : QList<QString>();
+            if (state != QLatin1StringView("gallery") && state != QLatin1StringView("activity") && order.size() < 3)
+                return fail("the gallery has too few photos");
+            if (state == QLatin1StringView("lightbox")) {
+                store.selection().openLightbox(order.at(1));
+                settle(1500);
+            } else if (state == QLatin1StringView("delete-confirm")) {
+                store.selection().setSelectedIDs({order.at(1), order.at(2)});
+                screen->grid()->setFocus();
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+                QApplication::sendEvent(screen->grid(), &press);
+                settle(600);
+            } else if (state == QLatin1StringView("delete-blocked")) {
+                const QString current = store.state().currentPhotoId.value_or(order.at(0));
+                store.selection().setSelectedIDs({current});
+                screen->deleteHandling()->requestDelete({current});
+                settle(600);
+            }
         } else {
             return fail("unknown state");
         }
-        if (!window.grab().save(out, "PNG"))
+        QWidget *dialog = nullptr;
+        if (auto *screen = qobject_cast<GalleryScreen *>(window.rootContainer()->currentScreen()))
+            dialog = screen->deleteHandling()->dialog();
+        if (state.startsWith(QLatin1StringView("delete-")) && !dialog)
+            return fail("no delete dialog");
+        if (!windowWithDialog(window, dialog).save(out, "PNG"))
             status = fail("cannot write the PNG");
         // Requests still waiting on the silent server end before the program does.
         qDeleteAll(held);
