@@ -57,6 +57,9 @@ void MainWindow::buildMenus()
     addEditCommand(edit, QStringLiteral("Cu&t"), QKeySequence::Cut);
     addEditCommand(edit, QStringLiteral("&Copy"), QKeySequence::Copy);
     addEditCommand(edit, QStringLiteral("&Paste"), QKeySequence::Paste);
+    // Delete removes the selected photos in the gallery (after asking), and
+    // the next character in a text field.
+    m_delete = addEditCommand(edit, tr("&Delete"), QKeySequence::Delete);
     addEditCommand(edit, QStringLiteral("Select &All"), QKeySequence::SelectAll);
     edit->addSeparator();
     m_sync = edit->addAction(tr("Sync"));
@@ -133,7 +136,7 @@ QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequen
     // The command becomes the key press itself, delivered to the focused
     // widget: text fields edit, and the gallery handles its own keys, the
     // same whether the user chose the menu item or pressed the keys.
-    connect(action, &QAction::triggered, this, [this, key] {
+    connect(action, &QAction::triggered, this, [this, action, key] {
         QWidget *target = QApplication::focusWidget();
         if (!target || target->window() != this)
             return;
@@ -143,8 +146,13 @@ QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequen
         const QKeyCombination combination = bindings.first()[0];
         QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
         QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        // A widget that does not claim the keys (the grid, a button) would
+        // hand the press straight back to this command, over and over; with
+        // the command off for the moment, the press reaches the widget.
+        action->setEnabled(false);
         QApplication::sendEvent(target, &press);
         QApplication::sendEvent(target, &release);
+        action->setEnabled(true);
     });
     return action;
 }

@@ -36,6 +36,7 @@ public:
 
     QAction *quitAction() const { return m_quit; }
     QAction *syncAction() const { return m_sync; }
+    QAction *deleteAction() const { return m_delete; }
     QAction *activityAction() const { return m_activity; }
     QAction *debugModeAction() const { return m_debugMode; }
     // The "Advance interval" submenu's entry in the Debug menu.
@@ -60,6 +61,7 @@ private:
     AppRootContainer *m_root;
     QAction *m_quit = nullptr;
     QAction *m_sync = nullptr;
+    QAction *m_delete = nullptr;
     QAction *m_activity = nullptr;
     QAction *m_debugMode = nullptr;
     QAction *m_debugSeparator = nullptr;

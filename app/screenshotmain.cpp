@@ -8,26 +8,33 @@
 // States: launch (the session check), unlock (the form; with --password it
 // is submitted and the answer shown), loading (the first pull of an empty
 // gallery from a server that does not answer), gallery (signed in, after the
-// first pull), activity (the gallery with the activity pane).
+// first pull), activity (the gallery with the activity pane), lightbox (the
+// second photo large), delete-confirm (two photos selected and the Delete
+// key pressed) and delete-blocked (a delete of the photo showing today).
 
+#include "approotcontainer.h"
 #include "appui/appicons.h"
 #include "appui/appstyle.h"
 #include "lunvikphotosapp.h"
 #include "mainwindow.h"
 #include "unlockpasswordfield.h"
 #include "unlockview.h"
-#include "approotcontainer.h"
 
 #include "model/appconfig.h"
 #include "taskwait.h"
 #include "ui/devicepreview.h"
+#include "ui/gallerydeletehandling.h"
+#include "ui/galleryphotogrid.h"
+#include "ui/galleryscreen.h"
 #include "ui/gallerytoolbar.h"
 #include "ui/settingspopover.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -80,8 +87,30 @@ QPixmap grabWithPopup(QWidget &window, QWidget *popup)
         painter.drawRoundedRect(QRectF(QRect(at, popup->size())).adjusted(-i, -i + 4, i, i + 4), 4 + i, 4 + i);
     }
     painter.drawPixmap(at, popup->grab());
-    return shot;
-}
+    // The window with its open dialog drawn over it, where a window manager
+    // would centre a window-modal dialog, for the offscreen platform has no
+    // window manager to compose them.
+    QPixmap windowWithDialog(QWidget & window, QWidget * dialog)
+    {
+        QPixmap shot = window.grab();
+        if (!dialog)
+            return shot;
+        const QPixmap box = dialog->grab();
+        const double ratio = shot.devicePixelRatio();
+        const QSizeF windowSize = QSizeF(shot.size()) / ratio;
+        const QSizeF boxSize = QSizeF(box.size()) / box.devicePixelRatio();
+        const QPointF at((windowSize.width() - boxSize.width()) / 2, (windowSize.height() - boxSize.height()) / 3);
+        QPainter painter(&shot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(QRectF(QPointF(), windowSize), QColor(0, 0, 0, 40));
+        for (int i = 1; i <= 8; ++i) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0, 0, 0, 9));
+            painter.drawRoundedRect(QRectF(at, boxSize).adjusted(-i, -i + 3, i, i + 3), i, i);
+        }
+        painter.drawPixmap(at, box);
+        return shot;
+    }
 
 } // namespace
 
@@ -93,15 +122,17 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(AppIcons::applicationIcon());
 
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("state"), QStringLiteral("launch, unlock, loading, gallery, activity, preview or settings"));
+    parser.addPositionalArgument(QStringLiteral("state"),
+        QStringLiteral("launch, unlock, loading, gallery, activity, preview, settings, lightbox, delete-confirm or "
+                       "delete-blocked"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
-    parser.addOption({QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
-                      QStringLiteral("password")});
-    parser.addOption({QStringLiteral("name"), QStringLiteral("The display name."), QStringLiteral("name"),
-                      QStringLiteral("Åsa")});
-    parser.addOption({QStringLiteral("size"), QStringLiteral("The window size."), QStringLiteral("WxH"),
-                      QStringLiteral("1000x660")});
-    parser.addOption({QStringLiteral("dark"), QStringLiteral("Render in the dark colour scheme.")});
+    parser.addOption({ QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
+        QStringLiteral("password") });
+    parser.addOption(
+        { QStringLiteral("name"), QStringLiteral("The display name."), QStringLiteral("name"), QStringLiteral("Åsa") });
+    parser.addOption({ QStringLiteral("size"), QStringLiteral("The window size."), QStringLiteral("WxH"),
+        QStringLiteral("1000x660") });
+    parser.addOption({ QStringLiteral("dark"), QStringLiteral("Render in the dark colour scheme.") });
     parser.addHelpOption();
     parser.process(app);
     if (parser.isSet(QStringLiteral("dark"))) {
@@ -117,7 +148,7 @@ int main(int argc, char *argv[])
         dark.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
         dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x38));
         dark.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xee));
-        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        for (const auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
             dark.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7e));
         QGuiApplication::setPalette(dark);
     }
@@ -184,21 +215,30 @@ int main(int argc, char *argv[])
                 return fail("the session did not open");
             settle(1200);
         } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")
-                   || state == QLatin1StringView("preview") || state == QLatin1StringView("settings")) {
+            || state == QLatin1StringView("preview") || state == QLatin1StringView("settings")
+            || state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-"))) {
             if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
                 return fail("the unlock form did not appear");
             lunvik.unlockForm().setPassword(password);
             TaskWait::run(lunvik.unlockForm().attemptUnlock());
             if (!session.isUnlocked())
                 return fail("cannot sign in");
-            if (!waitUntil([&] { return !store.isAwaitingInitialGalleryPull() && !store.isBusy()
-                                        && store.backgroundTaskCount() == 0; },
-                           30000))
+            if (!waitUntil(
+                    [&] {
+                        return !store.isAwaitingInitialGalleryPull() && !store.isBusy()
+                            && store.backgroundTaskCount() == 0;
+                    },
+                    30000))
                 return fail("the first pull did not end");
             if (state == QLatin1StringView("activity"))
                 lunvik.chrome().setShowActivityInspector(true);
             // Thumbnails are decoded off the main thread.
             settle(3000);
+            auto *screen = qobject_cast<GalleryScreen *>(window.rootContainer()->currentScreen());
+            const QList<QString> order = screen ? screen->grid()->photoOrder() : QList<QString>();
+            if ((state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-")))
+                && order.size() < 3)
+                return fail("the gallery has too few photos");
             if (state == QLatin1StringView("preview")) {
                 auto *preview = window.findChild<DeviceCurrentPreview *>();
                 if (!preview || !waitUntil([&] { return preview->imageModel().hasImage(); }, 15000))
@@ -208,8 +248,8 @@ int main(int argc, char *argv[])
                 const QPointF pointer(frame.right() - frame.width() * 0.15, frame.top() + frame.height() * 0.2);
                 QEnterEvent enter(pointer, pointer, preview->mapToGlobal(pointer));
                 QApplication::sendEvent(preview, &enter);
-                QMouseEvent move(QEvent::MouseMove, pointer, preview->mapToGlobal(pointer), Qt::NoButton,
-                                 Qt::NoButton, Qt::NoModifier);
+                QMouseEvent move(QEvent::MouseMove, pointer, preview->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
+                    Qt::NoModifier);
                 QApplication::sendEvent(preview, &move);
                 settle(900);
             } else if (state == QLatin1StringView("settings")) {
@@ -227,16 +267,36 @@ int main(int argc, char *argv[])
                     const int x = std::min(under.x() - popover->width() / 2, window.width() - popover->width() - 8);
                     popover->move(window.mapToGlobal(QPoint(x, under.y())));
                 }
-                if (!waitUntil([&] { return store.backgroundTaskCount() == 0 && !store.isCheckingConnection(); },
-                               15000))
+                if (!waitUntil(
+                        [&] { return store.backgroundTaskCount() == 0 && !store.isCheckingConnection(); }, 15000))
                     return fail("the connection check did not end");
                 settle(600);
                 popup = popover;
+            } else if (state == QLatin1StringView("lightbox")) {
+                store.selection().openLightbox(order.at(1));
+                settle(1500);
+            } else if (state == QLatin1StringView("delete-confirm")) {
+                store.selection().setSelectedIDs({ order.at(1), order.at(2) });
+                screen->grid()->setFocus();
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+                QApplication::sendEvent(screen->grid(), &press);
+                settle(600);
+            } else if (state == QLatin1StringView("delete-blocked")) {
+                const QString current = store.state().currentPhotoId.value_or(order.at(0));
+                store.selection().setSelectedIDs({ current });
+                screen->deleteHandling()->requestDelete({ current });
+                settle(600);
             }
         } else {
             return fail("unknown state");
         }
-        if (!grabWithPopup(window, popup).save(out, "PNG"))
+        QWidget *dialog = nullptr;
+        if (auto *screen = qobject_cast<GalleryScreen *>(window.rootContainer()->currentScreen()))
+            dialog = screen->deleteHandling()->dialog();
+        if (state.startsWith(QLatin1StringView("delete-")) && !dialog)
+            return fail("no delete dialog");
+        const QPixmap shot = dialog ? windowWithDialog(window, dialog) : grabWithPopup(window, popup);
+        if (!shot.save(out, "PNG"))
             status = fail("cannot write the PNG");
         // Requests still waiting on the silent server end before the program does.
         qDeleteAll(held);

@@ -118,10 +118,12 @@ GalleryScreen::GalleryScreen(
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_navigation = new QStackedWidget(this);
+    layout->addWidget(m_navigation);
+    m_splitter = new QSplitter(Qt::Horizontal, m_navigation);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setHandleWidth(1);
-    layout->addWidget(m_splitter);
+    m_navigation->addWidget(m_splitter);
 
     auto *gallery = new QWidget(m_splitter);
     auto *column = new QVBoxLayout(gallery);
@@ -170,6 +172,7 @@ GalleryScreen::GalleryScreen(
     });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, &GalleryScreen::applicationStateChanged);
     m_applicationState = QGuiApplication::applicationState();
+    installPhotoActions();
     updateContent();
     updateActivityPane();
 }

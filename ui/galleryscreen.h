@@ -8,6 +8,11 @@
 // Image files dropped anywhere on it are uploaded. When the application
 // becomes active again it asks for a scheduled pull, and checks the
 // connection too after an absence of five seconds or more.
+//
+// The lightbox is a page pushed over the whole screen while the selection
+// store names a lightbox photo; the selection store stays the source of
+// truth. The screen also carries the photo actions: the thumbnails' context
+// menu, the selection bar and the delete flow shared with the lightbox.
 #pragma once
 
 #include <QDateTime>
@@ -22,10 +27,13 @@ class ActivityLogStore;
 class AppChromeState;
 class AppSession;
 class EmptyStatePanel;
+class GalleryDeleteHandling;
 class GalleryPhotoGrid;
+class GallerySelectionBar;
 class GalleryStore;
 class GalleryToolbar;
 class LoadingStatePanel;
+class PhotoLightboxView;
 class QSplitter;
 class QStackedWidget;
 
@@ -58,6 +66,14 @@ public:
     // The splitter of the panes: the leading pane, the gallery, the activity log.
     QSplitter *splitter() const { return m_splitter; }
 
+    // ---- The lightbox and the photo actions ------------------------------
+    PhotoLightboxView *lightbox() const { return m_lightbox; }
+    GallerySelectionBar *selectionBar() const { return m_selectionBar; }
+    GalleryDeleteHandling *deleteHandling() const { return m_deleteHandling; }
+    // The photo of the pushed lightbox page; none while the gallery shows.
+    const std::optional<QString> &navigationPath() const { return m_navigationPath; }
+    bool isLightboxPageShown() const;
+
     // Places a pane (the device preview) on the left of the gallery.
     void setLeadingPane(QWidget *pane);
     // The file dialog of the Add button; tests replace it.
@@ -81,10 +97,14 @@ private:
     void updateActivityPane();
     void updateDropOutline();
     void setScreenDropTargeted(bool targeted);
+    void installPhotoActions();
+    // Pushes the lightbox page for `photoID`, or pops it for none.
+    void syncNavigationPath(const std::optional<QString> &photoID);
 
     QPointer<GalleryStore> m_store;
     QPointer<AppSession> m_session;
     QPointer<AppChromeState> m_chrome;
+    QStackedWidget *m_navigation;
     QSplitter *m_splitter;
     QWidget *m_leadingPane = nullptr;
     GalleryToolbar *m_toolbar;
@@ -94,6 +114,10 @@ private:
     GalleryPhotoGrid *m_grid;
     QWidget *m_dropOutline;
     ActivityLogPane *m_activityPane;
+    PhotoLightboxView *m_lightbox = nullptr;
+    GallerySelectionBar *m_selectionBar = nullptr;
+    GalleryDeleteHandling *m_deleteHandling = nullptr;
+    std::optional<QString> m_navigationPath;
     FilePicker m_filePicker;
     Qt::ApplicationState m_applicationState = Qt::ApplicationActive;
     std::optional<QDateTime> m_resignedActiveAt;

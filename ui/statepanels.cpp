@@ -47,6 +47,7 @@ EmptyStatePanel::EmptyStatePanel(
     m_description->setAlignment(Qt::AlignCenter);
     m_description->setWordWrap(true);
     useSecondaryColour(m_description);
+    m_description->setVisible(!description.isEmpty());
     layout->addWidget(m_description);
     layout->addStretch(4);
 }
