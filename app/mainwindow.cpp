@@ -122,7 +122,7 @@ QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequen
     // The command becomes the key press itself, delivered to the focused
     // widget: text fields edit, and the gallery handles its own keys, the
     // same whether the user chose the menu item or pressed the keys.
-    connect(action, &QAction::triggered, this, [this, key] {
+    connect(action, &QAction::triggered, this, [this, action, key] {
         QWidget *target = QApplication::focusWidget();
         if (!target || target->window() != this)
             return;
@@ -132,8 +132,13 @@ QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequen
         const QKeyCombination combination = bindings.first()[0];
         QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
         QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
+        // A widget that does not claim the keys (the grid, a button) would
+        // hand the press straight back to this command, over and over; with
+        // the command off for the moment, the press reaches the widget.
+        action->setEnabled(false);
         QApplication::sendEvent(target, &press);
         QApplication::sendEvent(target, &release);
+        action->setEnabled(true);
     });
     return action;
 }

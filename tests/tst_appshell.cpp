@@ -22,6 +22,7 @@
 #include "model/appconfig.h"
 #include "server/synchttpfailure.h"
 #include "taskwait.h"
+#include "ui/galleryphotogrid.h"
 #include "ui/galleryscreen.h"
 
 #include <QAction>
@@ -512,6 +513,37 @@ private Q_SLOTS:
         paste->trigger();
         QCOMPARE(name->text(), QStringLiteral("Åsa"));
         QCOMPARE(app->unlockForm().displayName(), QStringLiteral("Åsa"));
+    }
+
+    // The Edit menu's keys reach the grid, which claims none of them as its
+    // own shortcut: Ctrl+A and Ctrl+C pass through once, without coming back
+    // to the menu command (which used to call itself until the stack ran out).
+    void editCommandsInTheGallery()
+    {
+        GalleryState state = GalleryState::empty();
+        state.updatedAt = QStringLiteral("2024-06-01T10:00:00.000Z");
+        for (const QString &id : {QStringLiteral("a"), QStringLiteral("b")}) {
+            state.order.append(id);
+            state.photos.insert(id, PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1,
+                                               state.updatedAt, std::nullopt, QStringLiteral("u"), std::nullopt});
+        }
+        state.currentPhotoId = QStringLiteral("a");
+        server.on("GET", "/api/gallery",
+                  Response::json(200, QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact)));
+        start(QStringLiteral("tok"));
+        app->launch();
+        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        auto *gallery = qobject_cast<GalleryScreen *>(screen());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        QTRY_COMPARE(gallery->grid()->photoOrder().size(), 2);
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+
+        app->store().selection().setSelectedIDs({QStringLiteral("b")});
+        gallery->grid()->setFocus();
+        QTest::keyClick(gallery->grid(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(gallery->grid(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(app->store().selection().selectedIDs(), QSet<QString>{QStringLiteral("b")});
     }
 
     void debugMenu()
