@@ -87,30 +87,33 @@ QPixmap grabWithPopup(QWidget &window, QWidget *popup)
         painter.drawRoundedRect(QRectF(QRect(at, popup->size())).adjusted(-i, -i + 4, i, i + 4), 4 + i, 4 + i);
     }
     painter.drawPixmap(at, popup->grab());
-    // The window with its open dialog drawn over it, where a window manager
-    // would centre a window-modal dialog, for the offscreen platform has no
-    // window manager to compose them.
-    QPixmap windowWithDialog(QWidget & window, QWidget * dialog)
-    {
-        QPixmap shot = window.grab();
-        if (!dialog)
-            return shot;
-        const QPixmap box = dialog->grab();
-        const double ratio = shot.devicePixelRatio();
-        const QSizeF windowSize = QSizeF(shot.size()) / ratio;
-        const QSizeF boxSize = QSizeF(box.size()) / box.devicePixelRatio();
-        const QPointF at((windowSize.width() - boxSize.width()) / 2, (windowSize.height() - boxSize.height()) / 3);
-        QPainter painter(&shot);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillRect(QRectF(QPointF(), windowSize), QColor(0, 0, 0, 40));
-        for (int i = 1; i <= 8; ++i) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(0, 0, 0, 9));
-            painter.drawRoundedRect(QRectF(at, boxSize).adjusted(-i, -i + 3, i, i + 3), i, i);
-        }
-        painter.drawPixmap(at, box);
+    return shot;
+}
+
+// The window with its open dialog drawn over it, where a window manager
+// would centre a window-modal dialog, for the offscreen platform has no
+// window manager to compose them.
+QPixmap windowWithDialog(QWidget &window, QWidget *dialog)
+{
+    QPixmap shot = window.grab();
+    if (!dialog)
         return shot;
+    const QPixmap box = dialog->grab();
+    const double ratio = shot.devicePixelRatio();
+    const QSizeF windowSize = QSizeF(shot.size()) / ratio;
+    const QSizeF boxSize = QSizeF(box.size()) / box.devicePixelRatio();
+    const QPointF at((windowSize.width() - boxSize.width()) / 2, (windowSize.height() - boxSize.height()) / 3);
+    QPainter painter(&shot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRectF(QPointF(), windowSize), QColor(0, 0, 0, 40));
+    for (int i = 1; i <= 8; ++i) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 9));
+        painter.drawRoundedRect(QRectF(at, boxSize).adjusted(-i, -i + 3, i, i + 3), i, i);
     }
+    painter.drawPixmap(at, box);
+    return shot;
+}
 
 } // namespace
 
