@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("lunvik-photos"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lunvik Photos"));
     QApplication::setApplicationVersion(QStringLiteral(LUNVIK_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("lunvik-photos"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("photos.lunvik.LunvikPhotos"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The family's shared photo gallery for the e-paper photo frames."));
