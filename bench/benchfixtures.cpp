@@ -254,8 +254,8 @@ GalleryState writeServerFolder(const QString &folder, int photoCount, int photoB
     for (int k = 0; k < distinct; ++k) {
         const QString path = QStringLiteral("%1/source-%2.jpg").arg(folder).arg(k);
         if (!QFileInfo::exists(path)) {
-            // Grainy pictures of this texture take about 0.55 bytes a pixel at quality 85.
-            const double pixels = photoBytes / 0.55;
+            // Grainy pictures of this texture take about 0.27 bytes a pixel at quality 85.
+            const double pixels = photoBytes / 0.27;
             const int width = int(std::sqrt(pixels * 4 / 3));
             writeFileOnce(path, encodeJPEG(photoLikeImage(QSize(width, width * 3 / 4), 900 + k), 85));
         }

@@ -1,9 +1,10 @@
 // lunvik-bench: the performance benchmarks of Lunvik Photos.
 //
-//   lunvik-bench run --bin BUILD_DIR --work WORK_DIR [--quick]
-//       generates the inputs into WORK_DIR/inputs, runs every case a few
-//       times after a warm-up, each next to its peer in the same run where it
-//       has one, and prints one table (also written to WORK_DIR/last-run.md).
+//   lunvik-bench run --bin BUILD_DIR --work WORK_DIR [--quick] [--only NAME]
+//       generates the inputs into WORK_DIR/inputs, runs every case (or those
+//       whose name starts with NAME) a few times after a warm-up, each next
+//       to its peer in the same run where it has one, and prints one table
+//       (also written to WORK_DIR/last-run.md).
 //   lunvik-bench measure CASE --warmup N --iterations N [ARGS...]
 //       one in-process case (benchmeasure.h); the runner starts these.
 //
@@ -79,8 +80,8 @@ int closedPort()
 class Runner
 {
 public:
-    Runner(QString bin, QString work, bool quick)
-        : m_bin(std::move(bin)), m_work(std::move(work)), m_plan(Plan::make(quick))
+    Runner(QString bin, QString work, bool quick, QString only)
+        : m_bin(std::move(bin)), m_work(std::move(work)), m_only(std::move(only)), m_plan(Plan::make(quick))
     {
         m_inputs = m_work + (quick ? QStringLiteral("/inputs-quick") : QStringLiteral("/inputs"));
         m_errors = m_work + QStringLiteral("/errors.log");
@@ -131,6 +132,8 @@ private:
 
     void step(const QString &name, const std::function<void()> &body)
     {
+        if (!name.startsWith(m_only))
+            return;
         say(QStringLiteral("- %1").arg(name));
         const qsizetype before = m_cases.size();
         try {
@@ -336,8 +339,25 @@ private:
         QDir(home).removeRecursively();
         BenchFixtures::writeClientFolder(home, token, nullptr);
         const QString support = home + QStringLiteral("/LunvikPhotos");
-        const auto resetClient = [support] {
-            QDir(support + QStringLiteral("/cache")).removeRecursively();
+        // Each round starts without the files of the round before, which are
+        // moved aside and deleted only when the case is over: on ext4,
+        // creating files right after deleting as many in the same place makes
+        // every new inode search past the recently deleted ones, which would
+        // time the file system's bookkeeping rather than the download.
+        const QString attic = m_work + QStringLiteral("/sync-attic");
+        QDir(attic).removeRecursively();
+        QDir().mkpath(attic);
+        struct AtticCleaner {
+            QString folder;
+            ~AtticCleaner() { QDir(folder).removeRecursively(); }
+        } atticCleaner{attic};
+        int moved = 0;
+        const auto moveAside = [attic, &moved](const QString &folder) {
+            if (QFileInfo::exists(folder))
+                QDir().rename(folder, attic + QStringLiteral("/%1").arg(++moved));
+        };
+        const auto resetClient = [support, moveAside] {
+            moveAside(support + QStringLiteral("/cache"));
             QFile::remove(support + QStringLiteral("/local-gallery.json"));
             QFile::remove(support + QStringLiteral("/activity.log"));
         };
@@ -358,8 +378,8 @@ private:
             }
             config.write(text);
         }
-        const auto resetPeer = [peerFolder] {
-            QDir(peerFolder).removeRecursively();
+        const auto resetPeer = [peerFolder, moveAside] {
+            moveAside(peerFolder);
             QDir().mkpath(peerFolder);
         };
 
@@ -517,6 +537,7 @@ private:
 
     QString m_bin;
     QString m_work;
+    QString m_only;
     QString m_inputs;
     QString m_errors;
     Plan m_plan;
@@ -525,7 +546,7 @@ private:
 
 int usage()
 {
-    std::fputs("usage: lunvik-bench run --bin BUILD_DIR --work WORK_DIR [--quick]\n"
+    std::fputs("usage: lunvik-bench run --bin BUILD_DIR --work WORK_DIR [--quick] [--only NAME]\n"
                "       lunvik-bench measure CASE --warmup N --iterations N [ARGS...]\n",
                stderr);
     return 2;
@@ -564,10 +585,13 @@ int main(int argc, char *argv[])
         QString bin;
         QString work;
         bool quick = false;
+        QString only;
         while (!args.isEmpty()) {
             const QString option = args.takeFirst();
             if (option == QLatin1String("--quick"))
                 quick = true;
+            else if (option == QLatin1String("--only") && !args.isEmpty())
+                only = args.takeFirst();
             else if (option == QLatin1String("--bin") && !args.isEmpty())
                 bin = QFileInfo(args.takeFirst()).absoluteFilePath();
             else if (option == QLatin1String("--work") && !args.isEmpty())
@@ -578,7 +602,7 @@ int main(int argc, char *argv[])
         if (bin.isEmpty() || work.isEmpty())
             return usage();
         try {
-            return Runner(bin, work, quick).run();
+            return Runner(bin, work, quick, only).run();
         } catch (const std::exception &e) {
             say(QStringLiteral("lunvik-bench: ") + QString::fromUtf8(e.what()));
             return 1;

@@ -9,6 +9,7 @@
 #include "store/gallerystore.h"
 #include "taskwait.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -144,9 +145,15 @@ int logMerge(int warmups, int iterations)
 // ticks. Also reports how long the sync took.
 int syncStall(int warmups, int iterations)
 {
-    return rounds(warmups, iterations, [&](bool measured) {
-        // A first sync each round: no cache, no local manifest.
-        AppConfig::clearPhotoCache();
+    // A first sync each round: no cache, no local manifest. The files of the
+    // round before are moved aside and deleted at the end (see the sync case
+    // of the runner for why).
+    int round = 0;
+    QStringList aside;
+    const int status = rounds(warmups, iterations, [&](bool measured) {
+        const QString cache = AppConfig::cacheFolder();
+        aside << cache + QStringLiteral("-round-%1").arg(++round);
+        QDir().rename(cache, aside.constLast());
         QFile::remove(AppConfig::localStateURL());
         GalleryStore store;
         AppSession session;
@@ -187,6 +194,9 @@ int syncStall(int warmups, int iterations)
         }
         return true;
     });
+    for (const QString &folder : std::as_const(aside))
+        QDir(folder).removeRecursively();
+    return status;
 }
 
 } // namespace
