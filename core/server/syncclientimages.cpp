@@ -114,7 +114,8 @@ QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional
         co_return;
     const SyncClient client = *this;
     QByteArray bytes = co_await client.fetchImage(photo, width);
-    const std::exception_ptr failure = co_await writeInBackground(file, std::move(bytes));
+    const QFuture<std::exception_ptr> written = writeInBackground(file, std::move(bytes));
+    const std::exception_ptr failure = co_await written;
     if (failure)
         std::rethrow_exception(failure);
 }
