@@ -19,7 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -556,9 +556,9 @@ int usage()
 
 int main(int argc, char *argv[])
 {
-    // Images are decoded and encoded without a display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // Images are decoded, scaled and encoded without a display, as the
+    // command-line client does.
+    QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty())
         return usage();
