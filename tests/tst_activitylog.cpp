@@ -219,8 +219,7 @@ private Q_SLOTS:
             << line(QStringLiteral("One"), id) + kept << line(QStringLiteral("Two"), id) + kept
             << QStringList({"Two", "Kept"});
         QTest::newRow("a line cut short") << kept + line(QStringLiteral("Whole"), id)
-                                          << kept + line(QStringLiteral("Whole"), id).chopped(9) + '
-'
+                                          << kept + line(QStringLiteral("Whole"), id).chopped(9) + '\n'
                                           << QStringList({"Kept"});
         QTest::newRow("a bad line mended") << "garbage\n" + kept << line(QStringLiteral("Mended"), id) + kept
                                            << QStringList({"Mended", "Kept"});
