@@ -6,6 +6,7 @@
 
 #include "support/testenvironment.h"
 
+#include "model/appsettings.h"
 #include "rules/photocachejpeg.h"
 
 #include <QDir>
