@@ -10,7 +10,10 @@
 #include "taskwait.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
 #include <QFile>
 #include <QImage>
 #include <QTimer>
@@ -25,6 +28,13 @@ void printSample(const char *series, double value)
 {
     std::printf("sample %s %.3f\n", series, value);
     std::fflush(stdout);
+}
+
+void turnEventLoop()
+{
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 double elapsedMs(const QElapsedTimer &timer)
@@ -183,6 +193,10 @@ int syncStall(int warmups, int iterations)
         const double ms = elapsedMs(timer);
         ticker.stop();
         TaskWait::run(store.waitForBackgroundTasks());
+        // As a program does before it ends: the periodic pull loop that the
+        // session started finishes once its pause is ended and the loop turns.
+        store.cancelPeriodicPull();
+        turnEventLoop();
         const qsizetype photos = store.state().activePhotos().size();
         if (photos == 0 || !QFile::exists(AppConfig::cacheURL(store.state().activePhotos().constLast().id))) {
             std::fprintf(stderr, "stall: the sync brought no photos\n");
@@ -196,6 +210,11 @@ int syncStall(int warmups, int iterations)
     });
     for (const QString &folder : std::as_const(aside))
         QDir(folder).removeRecursively();
+    // Idle keep-alive connections live on Qt's network thread; closed while
+    // the event loop still turns, they end cleanly.
+    for (auto *manager : QCoreApplication::instance()->findChildren<QNetworkAccessManager *>())
+        manager->clearConnectionCache();
+    turnEventLoop();
     return status;
 }
 
