@@ -26,6 +26,8 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -356,10 +358,14 @@ private:
             if (QFileInfo::exists(folder))
                 QDir().rename(folder, attic + QStringLiteral("/%1").arg(++moved));
         };
+        // Both sides also start with nothing waiting to be written to disk:
+        // the client flushes each file it writes, and on ext4 a flush also
+        // writes out whatever else is pending (the peer's 100 MB, say).
         const auto resetClient = [support, moveAside] {
             moveAside(support + QStringLiteral("/cache"));
             QFile::remove(support + QStringLiteral("/local-gallery.json"));
             QFile::remove(support + QStringLiteral("/activity.log"));
+            ::sync();
         };
         const QStringList environment{QStringLiteral("XDG_DATA_HOME=") + home,
                                       QStringLiteral("LUNVIK_LOCAL_SERVER_URL=") + url};
@@ -381,6 +387,7 @@ private:
         const auto resetPeer = [peerFolder, moveAside] {
             moveAside(peerFolder);
             QDir().mkpath(peerFolder);
+            ::sync();
         };
 
         BenchCase c;

@@ -18,6 +18,8 @@
 #include <QImage>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -165,6 +167,7 @@ int syncStall(int warmups, int iterations)
         aside << cache + QStringLiteral("-round-%1").arg(++round);
         QDir().rename(cache, aside.constLast());
         QFile::remove(AppConfig::localStateURL());
+        ::sync();
         GalleryStore store;
         AppSession session;
         store.setSession(&session);
