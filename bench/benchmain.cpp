@@ -269,10 +269,17 @@ private:
         c.name = QStringLiteral("manifest load (%1 photos)").arg(m_plan.manifestPhotos);
         c.target = BenchCase::Target::below;
         c.targetValue = 40;
-        c.samples = measure(QStringLiteral("manifest"), {}, m_plan.manifestRuns,
-                            {QStringLiteral("XDG_DATA_HOME=") + home})
-                        .value(QStringLiteral("load"));
-        m_cases << c;
+        const QHash<QString, QList<double>> series = measure(QStringLiteral("manifest"), {}, m_plan.manifestRuns,
+                                                             {QStringLiteral("XDG_DATA_HOME=") + home});
+        c.samples = series.value(QStringLiteral("load"));
+        // The same rounds in CPU time of the loading thread, which the other
+        // work on a shared machine does not lengthen.
+        BenchCase cpu;
+        cpu.name = QStringLiteral("manifest load, CPU time of the main thread");
+        cpu.target = BenchCase::Target::below;
+        cpu.targetValue = 40;
+        cpu.samples = series.value(QStringLiteral("load-cpu"));
+        m_cases << c << cpu;
     }
 
     // ---- cold start --------------------------------------------------------
