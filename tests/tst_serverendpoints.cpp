@@ -454,6 +454,14 @@ private Q_SLOTS:
                 ids << failure.detail.value_or(QString()).section(QStringLiteral(": "), 0, 0);
             ids.sort();
             QCOMPARE(ids, QStringList({"a", "c"}));
+            // One photo alone: the write error reaches the caller.
+            bool threw = false;
+            try {
+                TaskWait::run(client().cachePhotoIfMissing(photo(QStringLiteral("a"))));
+            } catch (const PlatformError &) {
+                threw = true;
+            }
+            QVERIFY(threw);
             QFile::remove(cache);
         } else {
             QFile a(AppConfig::cacheURL(QStringLiteral("a")));
