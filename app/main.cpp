@@ -2,6 +2,7 @@
 
 #include "appui/appicons.h"
 #include "appui/appstyle.h"
+#include "benchhooks.h"
 #include "lunvikphotosapp.h"
 #include "mainwindow.h"
 #include "singleinstance.h"
@@ -43,6 +44,7 @@ int main(int argc, char *argv[])
 
     LunvikPhotosApp lunvik;
     QObject::connect(&instance, &SingleInstance::raiseRequested, &lunvik.window(), &MainWindow::bringToFront);
+    BenchHooks::installFromEnvironment();
     lunvik.launch();
     const int status = QApplication::exec();
     lunvik.shutdown();

@@ -426,10 +426,11 @@ QCoro::Task<int> CommandRunner::list(bool json, bool offline)
         co_return ExitStatus::locked;
 
     const GalleryState &state = m_store.state();
+    const std::optional<GalleryRotationPlan> plan = m_store.rotationPlan();
     if (json) {
         QJsonArray photos;
         for (const PhotoEntry &photo : state.activePhotos()) {
-            const std::optional<QString> tag = m_store.showingTag(photo.id);
+            const std::optional<QString> tag = m_store.showingTag(photo.id, plan);
             photos.append(QJsonObject{
                 {QStringLiteral("id"), photo.id},
                 {QStringLiteral("filename"), photo.filename},
@@ -443,7 +444,7 @@ QCoro::Task<int> CommandRunner::list(bool json, bool offline)
     }
     for (const PhotoEntry &photo : state.activePhotos()) {
         Console::printLine(row({photo.id, photo.filename, uploaderName(photo, state.uploaders),
-                                m_store.showingTag(photo.id).value_or(QString())}));
+                                m_store.showingTag(photo.id, plan).value_or(QString())}));
     }
     co_return ExitStatus::done;
 }

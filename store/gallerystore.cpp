@@ -156,7 +156,14 @@ std::optional<QString> GalleryStore::showingTag(const QString &photoID) const
 {
     if (m_state.currentPhotoId == photoID)
         return QStringLiteral("Showing for today");
-    const auto plan = rotationPlan();
+    return showingTag(photoID, rotationPlan());
+}
+
+std::optional<QString> GalleryStore::showingTag(const QString &photoID,
+                                                const std::optional<GalleryRotationPlan> &plan) const
+{
+    if (m_state.currentPhotoId == photoID)
+        return QStringLiteral("Showing for today");
     if (!plan)
         return std::nullopt;
     const auto start = plan->showingStartByPhotoID.constFind(photoID);

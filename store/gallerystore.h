@@ -112,6 +112,10 @@ public:
     std::optional<GalleryRotationPlan> rotationPlan() const;
     QString devicePreviewCaption(const PhotoEntry &photo) const;
     std::optional<QString> showingTag(const QString &photoID) const;
+    // The same tag from a plan worked out once (rotationPlan()) for many
+    // photos: the plan covers the whole gallery, so working it out again for
+    // every photo of a long list costs time in the square of its length.
+    std::optional<QString> showingTag(const QString &photoID, const std::optional<GalleryRotationPlan> &plan) const;
     std::optional<QString> lightboxShowingUntilCaption(const PhotoEntry &photo) const;
 
     // ---- Settings ---------------------------------------------------------

@@ -206,6 +206,36 @@ private Q_SLOTS:
         QCOMPARE(messages(ActivityLogFile::loadRecent(limit)), expected);
     }
 
+    // A reload keeps the records of lines it decoded before; whatever
+    // changed in the file since is read as it is now.
+    void rereadAfterChange_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QStringList>("expected");
+        const QUuid id = QUuid::createUuid();
+        const QByteArray kept = line(QStringLiteral("Kept"));
+        QTest::newRow("a line rewritten under the same id")
+            << line(QStringLiteral("One"), id) + kept << line(QStringLiteral("Two"), id) + kept
+            << QStringList({"Two", "Kept"});
+        QTest::newRow("a line cut short") << kept + line(QStringLiteral("Whole"), id)
+                                          << kept + line(QStringLiteral("Whole"), id).chopped(9) + '\n'
+                                          << QStringList({"Kept"});
+        QTest::newRow("a bad line mended") << "garbage\n" + kept << line(QStringLiteral("Mended"), id) + kept
+                                           << QStringList({"Mended", "Kept"});
+        QTest::newRow("emptied") << kept << QByteArray() << QStringList();
+    }
+    void rereadAfterChange()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, expected);
+        writeLog(before);
+        ActivityLogFile::loadRecent(10);
+        writeLog(after);
+        QCOMPARE(messages(ActivityLogFile::loadRecent(10)), expected);
+    }
+
     void appendAndClear()
     {
         const QString path = ActivityLogFile::url();

@@ -307,6 +307,33 @@ private Q_SLOTS:
         }
     }
 
+    // Answers are compressed as the client accepts, but never with Brotli:
+    // httplib's Brotli is far too slow for a large manifest.
+    void answerCompression_data()
+    {
+        QTest::addColumn<QString>("accepted");
+        QTest::addColumn<QString>("coding");
+        QTest::newRow("what Qt sends") << "gzip, deflate, br" << "gzip";
+        QTest::newRow("brotli first") << "br;q=1.0, gzip;q=0.5" << "gzip";
+        QTest::newRow("brotli only") << "br" << "";
+        QTest::newRow("gzip") << "gzip" << "gzip";
+        QTest::newRow("identity") << "identity" << "";
+    }
+    void answerCompression()
+    {
+        QFETCH(QString, accepted);
+        QFETCH(QString, coding);
+        Api api = startServer();
+        api.addPhoto();
+        const Reply reply = api.send("GET", "/api/gallery", {}, std::nullopt,
+                                     httplib::Headers{{"Accept-Encoding", accepted.toStdString()}});
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.header("Content-Encoding"), coding);
+        const std::optional<GalleryState> state = reply.state();
+        QVERIFY(state);
+        QCOMPARE(state->order.size(), 1);
+    }
+
     // Qt sends a body-less POST without Content-Length; it has no body all the same.
     void postWithoutContentLength()
     {

@@ -562,6 +562,33 @@ private Q_SLOTS:
         QVERIFY(session->isUnlocked());
     }
 
+    // A long list takes its tags from one plan; each tag is the one the
+    // store gives for the photo alone.
+    void showingTagsFromOnePlan_data()
+    {
+        QTest::addColumn<bool>("debugMode");
+        QTest::newRow("daily") << false;
+        QTest::newRow("debug interval") << true;
+    }
+    void showingTagsFromOnePlan()
+    {
+        QFETCH(bool, debugMode);
+        Clock::setForTesting([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 59, 59, 900), QTimeZone::utc()); });
+        GalleryState state = gallery(QStringLiteral("v1"), {"p0", "p1", "p2", "p3"}, QStringLiteral("p2"));
+        state.photos[QStringLiteral("p1")].deletedAt = QStringLiteral("v1");
+        openStore(state);
+        AppSettings settings = store->settings();
+        settings.debugMode = debugMode;
+        store->setSettings(settings);
+        const std::optional<GalleryRotationPlan> plan = store->rotationPlan();
+        QVERIFY(plan);
+        for (const char *id : {"p0", "p1", "p2", "p3", "unknown"})
+            QCOMPARE(store->showingTag(QString::fromLatin1(id), plan), store->showingTag(QString::fromLatin1(id)));
+        QCOMPARE(store->showingTag(QStringLiteral("p2"), std::nullopt), std::optional(QStringLiteral("Showing for today")));
+        QVERIFY(!store->showingTag(QStringLiteral("p1"), plan));
+        QVERIFY(store->showingTag(QStringLiteral("p3"), plan));
+    }
+
     void downloadFilename_data()
     {
         QTest::addColumn<QString>("filename");

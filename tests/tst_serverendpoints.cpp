@@ -11,6 +11,7 @@
 #include "server/syncclient.h"
 #include "taskwait.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -414,6 +415,60 @@ private Q_SLOTS:
         server.clearRequests();
         QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
         QCOMPARE(server.requests().size(), 1);
+    }
+
+    // Files are written on worker threads while the next photo downloads;
+    // each is still written once, and a failed write is still logged
+    // against its photo when the pass ends.
+    void downloadMissingWritesInTheBackground_data()
+    {
+        QTest::addColumn<bool>("cacheIsAFile");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("written") << false << 0;
+        QTest::newRow("cache folder unusable") << true << 2;
+    }
+    void downloadMissingWritesInTheBackground()
+    {
+        QFETCH(bool, cacheIsAFile);
+        QFETCH(int, warnings);
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "A"));
+        server.on("GET", "/api/gallery/photos/c/image", Response::text(200, "C"));
+        auto state = GalleryResponse::fromJsonBytes(manifest);
+        QVERIFY(state);
+        // An id listed twice (or three times) is fetched once.
+        state->state.order = {QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("a")};
+        const QString cache = AppConfig::supportFolder() + QStringLiteral("/cache");
+        QDir(cache).removeRecursively();
+        if (cacheIsAFile) {
+            QFile blocker(cache);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
+
+        QCOMPARE(server.requests().size(), 2);
+        const auto failures = logged(QStringLiteral("Could not cache photo from server"));
+        QCOMPARE(failures.size(), warnings);
+        if (cacheIsAFile) {
+            QStringList ids;
+            for (const LogEntry &failure : failures)
+                ids << failure.detail.value_or(QString()).section(QStringLiteral(": "), 0, 0);
+            ids.sort();
+            QCOMPARE(ids, QStringList({"a", "c"}));
+            // One photo alone: the write error reaches the caller.
+            bool threw = false;
+            try {
+                TaskWait::run(client().cachePhotoIfMissing(photo(QStringLiteral("a"))));
+            } catch (const PlatformError &) {
+                threw = true;
+            }
+            QVERIFY(threw);
+            QFile::remove(cache);
+        } else {
+            QFile a(AppConfig::cacheURL(QStringLiteral("a")));
+            QVERIFY(a.open(QIODevice::ReadOnly));
+            QCOMPARE(a.readAll(), QByteArray("A"));
+            QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("c"))));
+        }
     }
 
     void deviceAnswers_data()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 
 namespace {
@@ -101,10 +102,27 @@ QList<LogEntry> loadRecent(int limit)
         return entries;
     const qsizetype first = std::max<qsizetype>(0, lines->size() - limit);
     entries.reserve(lines->size() - first);
+
+    // The live reload reads the whole file every few seconds, and between two
+    // reads it mostly gains a line or two at its end. Decoding a record (JSON,
+    // its id and its time) costs far more than looking its line up, so the
+    // records of the previous read are kept by their line and reused; only
+    // new lines are decoded. What is kept is replaced by each read, so it
+    // never holds more than one read's lines.
+    static QMutex decodedLock;
+    static QHash<QByteArray, std::optional<LogEntry>> decoded;
+    QMutexLocker decodedLocker(&decodedLock);
+    QHash<QByteArray, std::optional<LogEntry>> decodedNow;
+    decodedNow.reserve(lines->size() - first);
     for (qsizetype i = first; i < lines->size(); ++i) {
-        if (auto entry = LogEntry::fromLine(lines->at(i)))
-            entries.append(std::move(*entry));
+        const QByteArray &line = lines->at(i);
+        auto known = decoded.constFind(line);
+        const std::optional<LogEntry> entry = known != decoded.cend() ? *known : LogEntry::fromLine(line);
+        decodedNow.insert(line, entry);
+        if (entry)
+            entries.append(*entry);
     }
+    decoded = std::move(decodedNow);
     return entries;
 }
 

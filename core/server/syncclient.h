@@ -82,8 +82,10 @@ public:
     QUrl imageURL(const PhotoEntry &photo, std::optional<int> width = std::nullopt) const;
     QCoro::Task<> cachePhotoIfMissing(PhotoEntry photo) const;
     QCoro::Task<> cacheThumbnailIfMissing(PhotoEntry photo, int width) const;
-    // Caches every visible photo, one at a time. Never throws: each failure
-    // is logged as a warning and the next photo is tried.
+    // Caches every visible photo, downloading one at a time. Never throws:
+    // each failure is logged as a warning and the next photo is tried. Files
+    // are written (and flushed to disk) on worker threads while the next
+    // photo downloads; every one is written or has failed when this returns.
     QCoro::Task<> downloadMissing(GalleryState state) const;
 
     // ---- Photo frames ---------------------------------------------------
@@ -98,6 +100,8 @@ private:
     QCoro::Task<GalleryResponse> sendGalleryChange(QString method, QString path, QJsonObject body,
                                                    std::optional<QString> context) const;
     QCoro::Task<> downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const;
+    // The image's bytes from a 2xx answer; throws SyncError::http otherwise.
+    QCoro::Task<QByteArray> fetchImage(PhotoEntry photo, std::optional<int> width) const;
 
     QUrl m_baseURL;
     QString m_bearer;

@@ -7,8 +7,76 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFuture>
 #include <QNetworkRequest>
+#include <QSet>
+#include <QThreadPool>
 #include <QUrlQuery>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
+
+#include <deque>
+
+namespace {
+
+// Cache files are written on these threads, never on the caller's (main)
+// thread: an atomic write ends with a flush to disk that can take
+// milliseconds on a busy disk. A few writes may be in flight at once, so
+// the disk can commit them together.
+constexpr int maxWritesInFlight = 16;
+
+QThreadPool &writePool()
+{
+    static QThreadPool *pool = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(maxWritesInFlight);
+        created->setExpiryTimeout(10000);
+        return created;
+    }();
+    return *pool;
+}
+
+// AtomicFile::write on the pool; the error it threw, if any.
+QFuture<std::exception_ptr> writeInBackground(QString file, QByteArray bytes)
+{
+    return QtConcurrent::run(&writePool(), [file = std::move(file), bytes = std::move(bytes)]() -> std::exception_ptr {
+        try {
+            AtomicFile::write(file, bytes);
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    });
+}
+
+QString describeFailure(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+void logCacheFailure(const QString &photoID, const std::exception_ptr &error)
+{
+    ActivityLogStore::shared().log(LogCategory::gallery, LogLevel::warning,
+                                   QStringLiteral("Could not cache photo from server"),
+                                   photoID + QStringLiteral(": ") + describeFailure(error));
+}
+
+// Waits for one write of downloadMissing and logs its failure.
+QCoro::Task<> finishWrite(QString photoID, QFuture<std::exception_ptr> done)
+{
+    const std::exception_ptr failure = co_await done;
+    if (failure)
+        logCacheFailure(photoID, failure);
+}
+
+} // namespace
 
 QUrl SyncClient::imageURL(const PhotoEntry &photo, std::optional<int> width) const
 {
@@ -21,11 +89,8 @@ QUrl SyncClient::imageURL(const PhotoEntry &photo, std::optional<int> width) con
     return result;
 }
 
-QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const
+QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<int> width) const
 {
-    if (QFileInfo::exists(file))
-        co_return;
-
     const QUrl requestURL = imageURL(photo, width);
     HttpSession *session = m_session;
     QNetworkRequest request(requestURL);
@@ -33,16 +98,26 @@ QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional
 
     const HttpResponse response = co_await session->send(request, "GET");
 
-    if (response.isHttp && response.statusCode >= 200 && response.statusCode <= 299) {
-        AtomicFile::write(file, response.body);
-        co_return;
-    }
+    if (response.isHttp && response.statusCode >= 200 && response.statusCode <= 299)
+        co_return response.body;
     QString context = QStringLiteral("cache photo ") + photo.id;
     if (width)
         context += QStringLiteral(" w=") + QString::number(*width);
     throw SyncError::http(SyncHTTPFailure{response.isHttp ? response.statusCode : -1, QStringLiteral("GET"),
                                           requestURL.toString(QUrl::FullyEncoded),
                                           QStringLiteral("image download failed"), std::nullopt, context});
+}
+
+QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const
+{
+    if (QFileInfo::exists(file))
+        co_return;
+    const SyncClient client = *this;
+    QByteArray bytes = co_await client.fetchImage(photo, width);
+    const QFuture<std::exception_ptr> written = writeInBackground(file, std::move(bytes));
+    const std::exception_ptr failure = co_await written;
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 QCoro::Task<> SyncClient::cachePhotoIfMissing(PhotoEntry photo) const
@@ -60,16 +135,40 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
     // The loop outlives the caller's client value; it works on its own copy.
     const SyncClient client = *this;
     const QList<PhotoEntry> photos = state.activePhotos();
+
+    struct PendingWrite {
+        QString photoID;
+        QString file;
+        QFuture<std::exception_ptr> done;
+    };
+    std::deque<PendingWrite> writes;
+    // A file still being written does not exist yet; an id the order lists
+    // twice must not be fetched twice.
+    QSet<QString> writing;
+
     for (const PhotoEntry &photo : photos) {
         // cacheURL creates the folder when it is missing; a failure to
-        // create it shows up as the write error below.
+        // create it shows up as the write error.
         const QString file = AppConfig::cacheURL(photo.id);
+        if (writing.contains(file) || QFileInfo::exists(file))
+            continue;
         try {
-            co_await client.downloadImageIfMissing(photo, std::nullopt, file);
-        } catch (const std::exception &error) {
-            ActivityLogStore::shared().log(LogCategory::gallery, LogLevel::warning,
-                                           QStringLiteral("Could not cache photo from server"),
-                                           photo.id + QStringLiteral(": ") + QString::fromUtf8(error.what()));
+            QByteArray bytes = co_await client.fetchImage(photo, std::nullopt);
+            writing.insert(file);
+            writes.push_back(PendingWrite{photo.id, file, writeInBackground(file, std::move(bytes))});
+        } catch (...) {
+            logCacheFailure(photo.id, std::current_exception());
         }
+        while (writes.size() >= size_t(maxWritesInFlight)) {
+            const PendingWrite oldest = std::move(writes.front());
+            writes.pop_front();
+            co_await finishWrite(oldest.photoID, oldest.done);
+            writing.remove(oldest.file);
+        }
+    }
+    while (!writes.empty()) {
+        const PendingWrite oldest = std::move(writes.front());
+        writes.pop_front();
+        co_await finishWrite(oldest.photoID, oldest.done);
     }
 }
