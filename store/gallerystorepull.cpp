@@ -183,7 +183,8 @@ void GalleryStore::applyCurrentPhoto(const CurrentPhotoResponse &answer)
     setState(changed.withResolvedCurrentPhoto());
     try {
         AppConfig::saveLocalState(m_state);
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        m_log.log(error, LogCategory::system, QStringLiteral("Save gallery"));
     }
 }
 
