@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The file keeps whole seconds in UTC.
     if (again->id != entry->id || again->category != entry->category || again->level != entry->level
         || again->message != entry->message || again->detail != entry->detail
-        || again->timestamp.toSecsSinceEpoch() != entry->timestamp.toSecsSinceEpoch())
+        || again->timestamp != entry->timestamp.addMSecs(-entry->timestamp.time().msec()))
         std::abort();
     return 0;
 }
