@@ -150,6 +150,12 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
         m_pullRetryNotBefore.reset();
         m_lastServerOK = Clock::now();
         setServerLinkStatus(LinkStatus::up);
+        // The cache follows the adopted manifest: images of photos deleted
+        // meanwhile (here or by another client) go.
+        QStringList visible;
+        for (const PhotoEntry &photo : m_state.activePhotos())
+            visible << photo.id;
+        AppConfig::removeCachedPhotosExcept(visible);
         logPulledCurrentPhotoChange(CurrentPhotoPullDelta::ifCurrentChanged(previousCurrent, m_state));
         m_log.log(text.successCategory, LogLevel::success, text.successMessage,
                   QStringLiteral("updatedAt=") + m_state.updatedAt + text.successCountLabel
