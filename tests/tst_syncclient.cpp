@@ -337,6 +337,28 @@ private Q_SLOTS:
         QVERIFY(!received.contains("tls-secret-token-4b1d"));
     }
 
+    void droppedChangeIsNotSentAgain_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::newRow("POST") << "POST";
+        QTest::newRow("PUT") << "PUT";
+        QTest::newRow("DELETE") << "DELETE";
+    }
+    void droppedChangeIsNotSentAgain()
+    {
+        // The server may have made the change before the connection broke:
+        // sending it again could upload a photo twice.
+        QFETCH(QString, method);
+        Response dropped;
+        dropped.kind = Response::Kind::CloseWithoutAnswer;
+        server.on(method.toUtf8(), "/api/gallery/photos", dropped);
+        HttpSession session(HttpSession::Limits{});
+        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
+                                 QStringLiteral("/api/gallery/photos"), method, QByteArray("photo bytes"));
+        QVERIFY(out.transportError);
+        QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
+    }
+
     void idleLimitRestartsWithData()
     {
         // The body trickles in for longer than the idle limit, but never
