@@ -28,6 +28,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,7 +97,8 @@ class TestFaults : public QObject
         QString support() const { return home.path() + QStringLiteral("/data/LunvikPhotos/"); }
     };
 
-    QProcess *startCli(Client &client, const QStringList &arguments, QProcess &process)
+    QProcess *startCli(Client &client, const QStringList &arguments, QProcess &process,
+                       const QString &program = QStringLiteral(LUNVIK_CLI_BINARY))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), client.home.path());
@@ -108,7 +110,8 @@ class TestFaults : public QObject
         environment.insert(QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':'))
                                                                + QStringLiteral("exitcode=%1").arg(sanitizerExitCode));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(LUNVIK_CLI_BINARY), arguments);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.start(program, arguments);
         process.waitForStarted(10000);
         return &process;
     }
@@ -166,6 +169,21 @@ class TestFaults : public QObject
         return response ? std::optional<GalleryState>(response->state) : std::nullopt;
     }
 
+    // The local manifest and the cache as the server has them (no checks of
+    // the bytes): what a running desktop app reaches by itself.
+    bool caughtUp(Client &client)
+    {
+        const auto truth = serverState();
+        const auto local = GalleryState::fromJsonBytes(readFile(client.support() + QStringLiteral("local-gallery.json")));
+        if (!truth || !local || *local != *truth)
+            return false;
+        for (const PhotoEntry &photo : truth->activePhotos()) {
+            if (!QFile::exists(client.support() + QStringLiteral("cache/") + photo.id + QStringLiteral(".jpg")))
+                return false;
+        }
+        return true;
+    }
+
     // What must hold once one sync has run without faults.
     void verifyConsistent(Client &client, const QString &label)
     {
@@ -175,14 +193,30 @@ class TestFaults : public QObject
         QVERIFY2(local, qPrintable(label + QStringLiteral(": no valid local manifest")));
         QVERIFY2(*local == *truth, qPrintable(label + QStringLiteral(": local manifest differs from the server's")));
 
-        // Exactly the visible photos' files, each as the server has it.
+        // Exactly the visible photos' files, each as the server has it (and
+        // thumbnails the desktop app showed, of visible photos only).
         QStringList expected;
-        for (const PhotoEntry &photo : truth->activePhotos())
+        QStringList visible;
+        for (const PhotoEntry &photo : truth->activePhotos()) {
             expected << photo.id + QStringLiteral(".jpg");
+            visible << photo.id;
+        }
         expected.sort();
         expected.removeDuplicates();
         QDir cache(client.support() + QStringLiteral("cache"));
-        QStringList present = cache.entryList(QDir::Files | QDir::Hidden | QDir::System);
+        QStringList present;
+        static const QRegularExpression thumbnail(QStringLiteral("^(.+)_w([0-9]+)\\.jpg$"));
+        for (const QString &name : cache.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            const QRegularExpressionMatch match = thumbnail.match(name);
+            if (match.hasMatch() && visible.contains(match.captured(1))) {
+                QVERIFY2(readFile(cache.filePath(name))
+                             == serverGet(QStringLiteral("/api/gallery/photos/%1/image?w=%2")
+                                              .arg(match.captured(1), match.captured(2))),
+                         qPrintable(label + QStringLiteral(": thumbnail is not whole: ") + name));
+                continue;
+            }
+            present << name;
+        }
         present.sort();
         QVERIFY2(present == expected, qPrintable(QStringLiteral("%1: cache holds %2, expected %3")
                                                      .arg(label, present.join(u' '), expected.join(u' '))));
@@ -489,6 +523,77 @@ private Q_SLOTS:
         QVERIFY2(after.exitCode == 0, qPrintable(describe(after)));
         verifyConsistent(client, QStringLiteral("%1 killed after %2 ms").arg(command).arg(killAfterMs));
         verifyNoSecrets(client, command);
+    }
+
+    void desktopAppKilledMidSync()
+    {
+        FaultProxy proxy(server.baseURL(), 11);
+        QVERIFY(proxy.listen());
+        Client client;
+        client.proxy = proxy.baseUrl();
+        QVERIFY(setUpClient(client));
+        QStringList upload{QStringLiteral("upload")};
+        for (int i = 0; i < 4; ++i) {
+            const QString path = client.home.filePath(QStringLiteral("app-%1.jpg").arg(i));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(jpeg(QColor::fromHsv(40 + i * 70, 160, 230), 200));
+            upload << path;
+        }
+        QVERIFY(cli(client, upload).exitCode == 0);
+        // The app unlocks with the saved token, and its first refresh has
+        // every photo to fetch, slowly.
+        QDir(client.support() + QStringLiteral("cache")).removeRecursively();
+        QFile::remove(client.support() + QStringLiteral("local-gallery.json"));
+        proxy.setSlowdown(250);
+        const QString program = QStringLiteral(LUNVIK_APP_BINARY);
+        const int before = proxy.exchanges();
+        {
+            QProcess app;
+            startCli(client, {}, app, program);
+            QVERIFY(app.state() == QProcess::Running);
+            // Killed once the refresh is fetching images.
+            const QDir cache(client.support() + QStringLiteral("cache"));
+            const bool underWay = QTest::qWaitFor(
+                [&] {
+                    return !cache.entryList({QStringLiteral("*.jpg")}, QDir::Files).isEmpty()
+                        || app.state() != QProcess::Running;
+                },
+                60000);
+            QVERIFY(underWay);
+            QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
+            ::kill(pid_t(app.processId()), SIGKILL);
+            app.waitForFinished(10000);
+            client.stderrs << QString::fromUtf8(app.readAllStandardError());
+        }
+        const QString support = client.support();
+        QVERIFY(AppSettings::fromJsonBytes(readFile(support + QStringLiteral("config.json"))));
+        if (QFile::exists(support + QStringLiteral("local-gallery.json")))
+            QVERIFY(GalleryState::fromJsonBytes(readFile(support + QStringLiteral("local-gallery.json"))));
+        const QDir cache(support + QStringLiteral("cache"));
+        for (const QString &name : cache.entryList({QStringLiteral("*.jpg")}, QDir::Files))
+            QVERIFY2(readFile(cache.filePath(name))
+                         == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))),
+                     qPrintable(QStringLiteral("half-written cache file ") + name));
+
+        QVERIFY2(!caughtUp(client), "the refresh ended before the kill");
+
+        // Started again, the app reads what is there and its one refresh
+        // completes the work.
+        proxy.setSlowdown(0);
+        const int restarted = proxy.exchanges();
+        QProcess app;
+        startCli(client, {}, app, program);
+        const bool done = QTest::qWaitFor([&] { return caughtUp(client) || app.state() != QProcess::Running; }, 90000);
+        QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
+        app.terminate();
+        app.waitForFinished(10000);
+        client.stderrs << QString::fromUtf8(app.readAllStandardError());
+        QVERIFY2(done, "the restarted app did not catch up");
+        qInfo("desktop app: %d exchanges before the kill, %d after the restart", restarted - before,
+              proxy.exchanges() - restarted);
+        verifyConsistent(client, QStringLiteral("desktop app killed mid-sync"));
+        verifyNoSecrets(client, QStringLiteral("desktop app"));
     }
 };
 
