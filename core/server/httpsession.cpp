@@ -130,6 +130,8 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
         auto *once = new OneShotBody(bytes);
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        // HTTP/1.1, the protocol this sending is made and tested for.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
         sent = m_manager->sendCustomRequest(request, method, once);
         once->setParent(sent);
     }
