@@ -131,12 +131,17 @@ class TestFaults : public QObject
         }
         run.out = QString::fromUtf8(process.readAllStandardOutput());
         run.err = QString::fromUtf8(process.readAllStandardError());
-        client.stderrs << run.err;
+        keepStderr(client, run.err.toUtf8());
+        return run;
+    }
+
+    void keepStderr(Client &client, const QByteArray &err)
+    {
+        client.stderrs << QString::fromUtf8(err);
         // Kept beside the client's files for the secret scan after the suite.
         QFile capture(client.home.filePath(QStringLiteral("stderr-%1.txt").arg(client.stderrs.size())));
         if (capture.open(QIODevice::WriteOnly))
-            capture.write(run.err.toUtf8());
-        return run;
+            capture.write(err);
     }
 
     bool unlock(Client &client)
@@ -564,7 +569,7 @@ private Q_SLOTS:
             QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
             ::kill(pid_t(app.processId()), SIGKILL);
             app.waitForFinished(10000);
-            client.stderrs << QString::fromUtf8(app.readAllStandardError());
+            keepStderr(client, app.readAllStandardError());
         }
         const QString support = client.support();
         QVERIFY(AppSettings::fromJsonBytes(readFile(support + QStringLiteral("config.json"))));
@@ -588,7 +593,7 @@ private Q_SLOTS:
         QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
         app.terminate();
         app.waitForFinished(10000);
-        client.stderrs << QString::fromUtf8(app.readAllStandardError());
+        keepStderr(client, app.readAllStandardError());
         QVERIFY2(done, "the restarted app did not catch up");
         qInfo("desktop app: %d exchanges before the kill, %d after the restart", restarted - before,
               proxy.exchanges() - restarted);
