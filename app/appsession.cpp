@@ -1,5 +1,6 @@
 #include "appsession.h"
 
+#include "log/activitylogstore.h"
 #include "model/appconfig.h"
 #include "server/authverifier.h"
 #include "server/synchttpfailure.h"
@@ -112,7 +113,8 @@ QCoro::Task<bool> AppSession::unlock(QString password, GalleryStore &store)
         store.setSettings(settings);
         try {
             AppConfig::saveSettings(store.settings());
-        } catch (const Error &) {
+        } catch (const Error &error) {
+            ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
         }
         m_unlockedServerBaseURL = canonicalServerBaseURL(store.settings().serverBaseURL);
         open(store, *m_unlockedServerBaseURL);
@@ -189,7 +191,8 @@ void AppSession::clearSessionToken(GalleryStore &store)
     store.setSettings(settings);
     try {
         AppConfig::saveSettings(store.settings());
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
     }
 }
 

@@ -204,8 +204,9 @@ void GalleryStore::saveSettings()
     const QString newName = m_settings.displayName.trimmed();
     try {
         AppConfig::saveSettings(m_settings);
-    } catch (const Error &) {
+    } catch (const Error &error) {
         // The in-memory settings stay changed; the next save tries again.
+        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
     }
 
     if (m_session)
@@ -233,7 +234,8 @@ void GalleryStore::setDebugMode(bool on)
     setSettings(changed);
     try {
         AppConfig::saveSettings(m_settings);
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
     }
     if (m_session)
         m_session->noteSettingsChanged(*this, previousServerURL);
@@ -252,7 +254,8 @@ void GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
     setSettings(changed);
     try {
         AppConfig::saveSettings(m_settings);
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
     }
     m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Debug advance interval"),
               QString::number(clamped) + QLatin1Char('s'));
@@ -266,7 +269,8 @@ void GalleryStore::clearLockedGalleryData()
     m_selection.setLightboxNavigationPhotoID(std::nullopt);
     try {
         AppConfig::saveLocalState(GalleryState::empty());
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        m_log.log(error, LogCategory::system, QStringLiteral("Save gallery"));
     }
     AppConfig::clearPhotoCache();
     markServerDown();

@@ -150,6 +150,12 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
         m_pullRetryNotBefore.reset();
         m_lastServerOK = Clock::now();
         setServerLinkStatus(LinkStatus::up);
+        // The cache follows the adopted manifest: images of photos deleted
+        // meanwhile (here or by another client) go.
+        QStringList visible;
+        for (const PhotoEntry &photo : m_state.activePhotos())
+            visible << photo.id;
+        AppConfig::removeCachedPhotosExcept(visible);
         logPulledCurrentPhotoChange(CurrentPhotoPullDelta::ifCurrentChanged(previousCurrent, m_state));
         m_log.log(text.successCategory, LogLevel::success, text.successMessage,
                   QStringLiteral("updatedAt=") + m_state.updatedAt + text.successCountLabel
@@ -183,7 +189,8 @@ void GalleryStore::applyCurrentPhoto(const CurrentPhotoResponse &answer)
     setState(changed.withResolvedCurrentPhoto());
     try {
         AppConfig::saveLocalState(m_state);
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        m_log.log(error, LogCategory::system, QStringLiteral("Save gallery"));
     }
 }
 

@@ -139,6 +139,27 @@ private Q_SLOTS:
         QCOMPARE(LogEntry::fromLine(e.toLine()), std::optional(e));
     }
 
+    void timeText_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("ordinary") << "2026-03-01T09:05:09.750+02:00" << "2026-03-01T07:05:09Z";
+        QTest::newRow("year below 1000") << "0708-03-01T07:05:09.123+02:00" << "0708-03-01T05:05:09Z";
+        QTest::newRow("year 1") << "0001-01-01T00:00:00Z" << "0001-01-01T00:00:00Z";
+        QTest::newRow("year 9999") << "9999-12-31T23:59:59Z" << "9999-12-31T23:59:59Z";
+    }
+    void timeText()
+    {
+        // Every time the reader accepts is written so that it reads back.
+        QFETCH(QString, time);
+        QFETCH(QString, written);
+        const LogEntry e{idA, at(time.toLatin1().constData()), LogCategory::device, LogLevel::info, QString(), std::nullopt};
+        QCOMPARE(logTimeText(e.timestamp), written);
+        const auto back = LogEntry::fromLine(e.toLine());
+        QVERIFY(back);
+        QCOMPARE(back->timestamp, e.timestamp.addMSecs(-e.timestamp.time().msec()));
+    }
+
     void readLine_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -168,6 +189,8 @@ private Q_SLOTS:
         QTest::newRow("id not a UUID") << lineWith("id", "not-a-uuid") << skipped;
         QTest::newRow("id without dashes") << lineWith("id", "0F8FAD5BD9CB469FA16570867728950E") << skipped;
         QTest::newRow("t without zone") << lineWith("t", "2026-03-01T07:05:09") << skipped;
+        QTest::newRow("t before year 1 in UTC") << lineWith("t", "0001-01-01T00:30:00+02:00") << skipped;
+        QTest::newRow("t after year 9999 in UTC") << lineWith("t", "9999-12-31T23:30:00-02:00") << skipped;
         QTest::newRow("d null") << lineWith("d", QJsonValue::Null) << skipped;
         QTest::newRow("cut short") << lineWith("c", "sync").chopped(5) << skipped;
         QTest::newRow("array") << "[" + lineWith("c", "sync") + "]" << skipped;

@@ -8,9 +8,15 @@
 #include "store/gallerystore.h"
 #include "taskwait.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 using Response = ScriptableServer::Response;
+
+namespace {
+const QByteArray sessionAnswer = R"({"ok":true,"sessionToken":"new"})";
+}
 
 class TestAppSession : public QObject
 {
@@ -185,6 +191,34 @@ private Q_SLOTS:
         QCOMPARE(AppConfig::loadSettings().displayName, name.trimmed());
         QVERIFY(form.password().isEmpty());
         QVERIFY(form.bloomin8SetupText().isEmpty());
+    }
+
+    void settingsThatCannotBeSaved()
+    {
+        // Unlock and lock go on as usual with the settings changed in memory;
+        // each failed save is an error record, not silence.
+        server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
+        start(QString());
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QVERIFY(QFile::remove(AppConfig::settingsURL()));
+        QVERIFY(QDir().mkpath(AppConfig::settingsURL())); // a folder where the file goes
+        auto saveErrors = [] {
+            int count = 0;
+            for (const LogEntry &entry : ActivityLogStore::shared().entries())
+                count += entry.message == QLatin1StringView("Save settings") && entry.level == LogLevel::error;
+            return count;
+        };
+        const int before = saveErrors();
+
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        QVERIFY(session->isUnlocked());
+        QCOMPARE(store->settings().syncSessionToken, QStringLiteral("new"));
+        QCOMPARE(saveErrors(), before + 1);
+
+        session->lock(*store);
+        QVERIFY(!session->isUnlocked());
+        QVERIFY(store->settings().syncSessionToken.isEmpty());
+        QCOMPARE(saveErrors(), before + 2);
     }
 
     void settingsChangeRevalidates()

@@ -297,6 +297,31 @@ private Q_SLOTS:
         QCOMPARE(lastLogged(QStringLiteral("Server sync OK"))->detail, std::optional(QStringLiteral("updatedAt=v2 photos=1")));
     }
 
+    void syncRemovesCachedImagesOfHiddenPhotos()
+    {
+        // a stays, b is deleted on the server, c is gone from the manifest.
+        openStore(gallery(QStringLiteral("v1"), {"a", "b", "c"}, "a"));
+        GalleryState pulled = gallery(QStringLiteral("v2"), {"a", "b"}, "a");
+        pulled.photos[QStringLiteral("b")].deletedAt = QStringLiteral("2026-03-01T07:05:09Z");
+        server.on("GET", "/api/gallery", Response::json(200, answer(pulled)));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(pulled)));
+        const QString folder = AppConfig::cacheFolder() + QLatin1Char('/');
+        const QStringList kept{"a.jpg", "a_w320.jpg", ".lunvik-Ab12Cd", "notes.txt"};
+        const QStringList removed{"b.jpg", "b_w240.jpg", "c.jpg", "c_w640.jpg"};
+        for (const QString &name : kept + removed) {
+            QFile file(folder + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        TaskWait::run(store->syncAll());
+        QVERIFY(lastLogged(QStringLiteral("Server sync OK")));
+        QStringList present = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        present.sort();
+        QStringList expected = kept;
+        expected.sort();
+        QCOMPARE(present, expected);
+    }
+
     void scheduledPullOfAnUnchangedGallery()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"a", "b"}, "a");

@@ -9,6 +9,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -254,6 +259,104 @@ private Q_SLOTS:
         QCOMPARE(out.transportError->record().domain, QStringLiteral("QNetworkReply"));
         if (kind < 0)
             QCOMPARE(out.transportError->code(), QNetworkReply::ConnectionRefusedError);
+    }
+
+    void untrustedCertificate_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("self-signed, refused") << false;
+        QTest::newRow("trusted by the test, accepted") << true; // the server itself works
+    }
+    void untrustedCertificate()
+    {
+        // A TLS server on loopback with a self-signed certificate made now:
+        // the handshake must fail, and no request (nor its token) go out.
+        QFETCH(bool, trusted);
+        if (!QSslSocket::supportsSsl())
+            QSKIP("no TLS backend");
+        QTemporaryDir dir;
+        const QString key = dir.filePath(QStringLiteral("key.pem"));
+        const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), cert});
+        if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
+            QSKIP("openssl cannot make a test certificate here");
+        QFile keyFile(key);
+        QFile certFile(cert);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly) && certFile.open(QIODevice::ReadOnly));
+        const QSslCertificate certificate(certFile.readAll());
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        tls.setLocalCertificate(certificate);
+        QVERIFY(!tls.privateKey().isNull() && !certificate.isNull());
+
+        const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
+        const auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
+        if (trusted) {
+            QSslConfiguration withTestCA = systemDefault;
+            withTestCA.addCaCertificate(certificate);
+            QSslConfiguration::setDefaultConfiguration(withTestCA);
+        }
+
+        // Connections come out of the server only after a whole handshake.
+        QByteArray received;
+        int handshakes = 0;
+        QSslServer tlsServer;
+        tlsServer.setSslConfiguration(tls);
+        connect(&tlsServer, &QSslServer::pendingConnectionAvailable, this, [&] {
+            while (QTcpSocket *socket = tlsServer.nextPendingConnection()) {
+                ++handshakes;
+                auto answer = [socket, &received] {
+                    received += socket->readAll();
+                    if (received.contains("\r\n\r\n"))
+                        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}");
+                };
+                connect(socket, &QIODevice::readyRead, this, answer);
+                answer();
+            }
+        });
+        QVERIFY(tlsServer.listen(QHostAddress::LocalHost));
+        const QString address = QStringLiteral("https://127.0.0.1:%1").arg(tlsServer.serverPort());
+        HttpSession session(HttpSession::Limits{}); // its own connections, none kept from another row
+        const auto out = perform(SyncClient(settingsFor(address, QStringLiteral("tls-secret-token-4b1d")), session),
+                                 QStringLiteral("/api/gallery"));
+        if (trusted) {
+            QCOMPARE(out.body, std::optional(QByteArray("{}")));
+            QCOMPARE(handshakes, 1);
+            return;
+        }
+        QVERIFY2(out.transportError, "the untrusted certificate was accepted");
+        QCOMPARE(out.transportError->code(), QNetworkReply::SslHandshakeFailedError);
+        QVERIFY(!out.body);
+        QCOMPARE(handshakes, 0);
+        QVERIFY(!received.contains("tls-secret-token-4b1d"));
+    }
+
+    void droppedChangeIsNotSentAgain_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::newRow("POST") << "POST";
+        QTest::newRow("PUT") << "PUT";
+        QTest::newRow("DELETE") << "DELETE";
+    }
+    void droppedChangeIsNotSentAgain()
+    {
+        // The server may have made the change before the connection broke:
+        // sending it again could upload a photo twice.
+        QFETCH(QString, method);
+        Response dropped;
+        dropped.kind = Response::Kind::CloseWithoutAnswer;
+        server.on(method.toUtf8(), "/api/gallery/photos", dropped);
+        HttpSession session(HttpSession::Limits{});
+        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
+                                 QStringLiteral("/api/gallery/photos"), method, QByteArray("photo bytes"));
+        QVERIFY(out.transportError);
+        QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
     }
 
     void idleLimitRestartsWithData()

@@ -49,7 +49,15 @@ QList<LogLevel> allLogLevels()
 
 QString logTimeText(const QDateTime &timestamp)
 {
-    return timestamp.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+    if (!timestamp.isValid())
+        return QString();
+    // Written by hand: Qt's "yyyy" does not zero-pad years below 1000, and
+    // the reader wants four digits.
+    const QDateTime utc = timestamp.toUTC();
+    const QDate date = utc.date();
+    const QTime time = utc.time();
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", date.year(), date.month(), date.day(), time.hour(),
+                             time.minute(), time.second());
 }
 
 std::optional<QDateTime> parseLogTime(const QString &text)
@@ -62,7 +70,11 @@ std::optional<QDateTime> parseLogTime(const QString &text)
     const QDateTime parsed = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (!parsed.isValid())
         return std::nullopt;
-    return parsed.toUTC();
+    // A time whose UTC year has no four-digit form could not be written back.
+    const QDateTime utc = parsed.toUTC();
+    if (utc.date().year() < 1 || utc.date().year() > 9999)
+        return std::nullopt;
+    return utc;
 }
 
 QString uuidText(const QUuid &id)

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 
 namespace AppConfig {
@@ -79,6 +81,27 @@ QString thumbnailCacheURL(const QString &photoID, int width)
     // QString::arg() would take for place markers.
     return QDir(cacheFolder())
         .filePath(cacheFileStem(photoID) + QStringLiteral("_w") + QString::number(width) + QStringLiteral(".jpg"));
+}
+
+void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
+{
+    QSet<QString> kept;
+    for (const QString &id : keptPhotoIDs)
+        kept.insert(cacheFileStem(id));
+    // "<stem>.jpg" and "<stem>_w<width>.jpg"; the atomic writes' temporary
+    // files never end in ".jpg".
+    static const QRegularExpression thumbnail(QStringLiteral("^(.+)_w[0-9]+$"));
+    QDir dir(cacheFolder());
+    const QStringList names = dir.entryList({QStringLiteral("*.jpg")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QString stem = name.chopped(4);
+        if (kept.contains(stem))
+            continue;
+        const QRegularExpressionMatch match = thumbnail.match(stem);
+        if (match.hasMatch() && kept.contains(match.captured(1)))
+            continue;
+        QFile::remove(dir.filePath(name));
+    }
 }
 
 void clearPhotoCache()

@@ -33,6 +33,9 @@ QString thumbnailCacheURL(const QString &photoID, int width);
 
 // Removes everything inside the cache folder; never fails.
 void clearPhotoCache();
+// Removes the cached images, full size and thumbnails, of every photo not
+// named in keptPhotoIDs; other files of the cache folder stay. Never fails.
+void removeCachedPhotosExcept(const QStringList &keptPhotoIDs);
 
 // Never fails: a missing or corrupt file gives the defaults. The server
 // address is always derived from the debug flag and is corrected on disk.

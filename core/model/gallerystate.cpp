@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace {
 
 // Reads an optional "currentPhotoUpdatedBy": an unknown string fails.
@@ -217,12 +219,19 @@ GalleryState::Coalesced GalleryState::coalescingUploaders(const QHash<QString, R
 
 QJsonObject GalleryState::toJson() const
 {
+    // A QJsonObject keeps its keys sorted in one array: inserted in hash
+    // order, every insert moves the keys behind it (quadratic for a large
+    // gallery); in sorted order each one lands at the end.
+    QStringList photoIDs = photos.keys();
+    std::sort(photoIDs.begin(), photoIDs.end());
     QJsonObject photosObject;
-    for (auto it = photos.cbegin(); it != photos.cend(); ++it)
-        photosObject.insert(it.key(), it.value().toJson());
+    for (const QString &id : std::as_const(photoIDs))
+        photosObject.insert(id, photos.value(id).toJson());
+    QStringList uploaderIDs = uploaders.keys();
+    std::sort(uploaderIDs.begin(), uploaderIDs.end());
     QJsonObject uploadersObject;
-    for (auto it = uploaders.cbegin(); it != uploaders.cend(); ++it)
-        uploadersObject.insert(it.key(), it.value());
+    for (const QString &id : std::as_const(uploaderIDs))
+        uploadersObject.insert(id, uploaders.value(id));
     QJsonObject o{{QLatin1StringView("updatedAt"), updatedAt},
                   {QLatin1StringView("order"), QJsonArray::fromStringList(order)},
                   {QLatin1StringView("photos"), photosObject},

@@ -1,6 +1,7 @@
 #include "httpsession.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -10,6 +11,8 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 TransportError::TransportError(QNetworkReply::NetworkError code, QString description, QUrl url)
@@ -61,6 +64,37 @@ HttpSession::~HttpSession()
         reply->abort();
 }
 
+namespace {
+
+// A request body that cannot be rewound. Qt sends a request again by itself
+// when its connection closes before any answer came, and the server may have
+// made the change by then: an upload would add the photo twice. With a body
+// it cannot replay, Qt reports the broken exchange instead.
+class OneShotBody : public QIODevice
+{
+public:
+    explicit OneShotBody(QByteArray bytes) : m_bytes(std::move(bytes)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 n = std::min(maxSize, qint64(m_bytes.size()) - m_read);
+        std::memcpy(data, m_bytes.constData() + m_read, size_t(n));
+        m_read += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_read = 0;
+};
+
+} // namespace
+
 HttpSession &HttpSession::shared()
 {
     static SharedHttpSession session(Limits{}, false);
@@ -85,13 +119,22 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
 
     // Plain GETs go through get() so that non-HTTP schemes (file:) answer too.
+    // Every other method may change something, and is sent once only.
     QNetworkReply *sent = nullptr;
-    if (body)
-        sent = m_manager->sendCustomRequest(request, method, *body);
-    else if (method == "GET")
+    if (method == "GET" && !body) {
         sent = m_manager->get(request);
-    else
+    } else if (method == "HEAD" && !body) {
         sent = m_manager->sendCustomRequest(request, method);
+    } else {
+        const QByteArray bytes = body.value_or(QByteArray());
+        request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
+        auto *once = new OneShotBody(bytes);
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        // HTTP/1.1, the protocol this sending is made and tested for.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+        sent = m_manager->sendCustomRequest(request, method, once);
+        once->setParent(sent);
+    }
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(sent, [](QNetworkReply *r) { r->deleteLater(); });
 
     QNetworkReply *raw = reply.get();

@@ -20,7 +20,15 @@ namespace TestEnvironment {
 
 void setUp()
 {
-    tempHome() = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/lunvik-test-XXXXXX"));
+    // With LUNVIK_TEST_HOMES set (./scripts/test does) the homes are kept
+    // there after the run, for the secret scan that follows the suite.
+    const QString keep = qEnvironmentVariable("LUNVIK_TEST_HOMES");
+    if (!keep.isEmpty())
+        QDir().mkpath(keep);
+    tempHome() = std::make_unique<QTemporaryDir>((keep.isEmpty() ? QDir::tempPath() : keep)
+                                                 + QStringLiteral("/lunvik-test-XXXXXX"));
+    if (!keep.isEmpty())
+        tempHome()->setAutoRemove(false);
     const QByteArray path = tempHome()->path().toUtf8();
     qputenv("HOME", path);
     qputenv("XDG_DATA_HOME", path + "/data");

@@ -9,7 +9,8 @@
 
 namespace TestEnvironment {
 
-// Creates the temporary home; call before the QCoreApplication exists.
+// Creates the temporary home; call before the QCoreApplication exists. It is
+// removed at exit unless LUNVIK_TEST_HOMES names a folder to keep it in.
 void setUp();
 // The temporary home folder.
 QString home();

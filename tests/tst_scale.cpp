@@ -1,0 +1,274 @@
+// The store at the sizes a large family reaches: a 20,000-photo manifest, a
+// 10 MB manifest body, 50 frames and a full activity log. Every operation
+// must complete, and the main thread must keep turning: a timer ticking every
+// 5 ms records the longest gap between its ticks (a stall) while each runs.
+// The figures are printed; the bounds leave room for a loaded machine and
+// the sanitizers.
+
+#include "support/scriptableserver.h"
+#include "support/testenvironment.h"
+
+#include "log/activitylogfile.h"
+#include "model/appconfig.h"
+#include "store/gallerystore.h"
+#include "taskwait.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+using Response = ScriptableServer::Response;
+
+namespace {
+
+GalleryState bigGallery(const QString &version, int count, int filenameLength)
+{
+    GalleryState state;
+    state.updatedAt = version;
+    const QString uploader = GalleryState::uploaderId(QStringLiteral("Ana"));
+    state.uploaders.insert(uploader, QStringLiteral("Ana"));
+    for (int i = 0; i < count; ++i) {
+        const QString id = QStringLiteral("p%1").arg(i, 5, 10, QLatin1Char('0'));
+        QString name = QStringLiteral("IMG_%1").arg(i);
+        name += QString(std::max<qsizetype>(0, filenameLength - name.size() - 4), QLatin1Char('x'));
+        state.order << id;
+        state.photos.insert(id, PhotoEntry{id, name + QStringLiteral(".jpg"), QStringLiteral("blobs/") + id,
+                                           100000 + i, version, std::nullopt, uploader, std::nullopt});
+    }
+    state.currentPhotoId = state.order.value(0);
+    return state;
+}
+
+QByteArray answer(const GalleryState &state)
+{
+    return QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact);
+}
+
+QByteArray currentAnswer(const GalleryState &state)
+{
+    return QJsonDocument(
+               CurrentPhotoResponse{state.updatedAt, state.currentPhotoId, state.currentPhotoUpdatedBy, state.updatedAt}
+                   .toJson())
+        .toJson(QJsonDocument::Compact);
+}
+
+bool logged(const QString &message)
+{
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == message)
+            return true;
+    return false;
+}
+
+// The longest time the main thread did not get back to its event loop.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_longest = std::max(m_longest, m_sinceTick.restart());
+        });
+        m_sinceTick.start();
+        m_total.start();
+        m_timer.start();
+    }
+    // Milliseconds; call once the work has ended.
+    qint64 longestStall()
+    {
+        m_longest = std::max(m_longest, m_sinceTick.elapsed());
+        m_timer.stop();
+        return m_longest;
+    }
+    qint64 elapsed() const { return m_total.elapsed(); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_sinceTick;
+    QElapsedTimer m_total;
+    qint64 m_longest = 0;
+};
+
+const QByteArray okJson = R"({"ok":true})";
+const QByteArray sessionJson = R"({"ok":true,"sessionToken":"tok"})";
+const QByteArray noDevicesJson = R"({"devices":[]})";
+
+// Under the sanitizers on two shared cores; a stall above this is no longer
+// a slow machine but work that belongs off the main thread.
+constexpr qint64 stallBoundMs = 8000;
+
+} // namespace
+
+class TestScale : public QObject
+{
+    Q_OBJECT
+
+    ScriptableServer server;
+    std::unique_ptr<AppSession> session;
+    std::unique_ptr<GalleryStore> store;
+
+    void openStore()
+    {
+        GalleryStore::Environment environment;
+        // The periodic loop ends at once: no scheduled pull between the steps.
+        environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
+            co_return false;
+        };
+        store = std::make_unique<GalleryStore>(environment);
+        session = std::make_unique<AppSession>();
+        store->setSession(session.get());
+        AppSettings settings = store->settings();
+        settings.debugMode = true;
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
+        store->setSettings(settings);
+        server.on("POST", "/api/auth/session", Response::json(200, sessionJson));
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        ActivityLogStore::shared().clear();
+    }
+
+    void report(const char *what, const StallMeter &meter, qint64 stall)
+    {
+        qInfo("%s: %lld ms, longest main-thread stall %lld ms", what, meter.elapsed(), stall);
+        QVERIFY2(stall < stallBoundMs, what);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+    void init()
+    {
+        server.reset();
+        server.on("GET", "/api/health", Response::json(200, okJson));
+        server.on("GET", "/api/auth/verify", Response::json(200, okJson));
+        server.on("GET", "/api/devices", Response::json(200, noDevicesJson));
+        server.on("GET", "/api/devices/status", Response::json(200, noDevicesJson));
+        TestEnvironment::clearSupportFolder();
+    }
+    void cleanup()
+    {
+        if (store)
+            TaskWait::run(store->waitForBackgroundTasks());
+        store.reset();
+        session.reset();
+    }
+
+    void largeManifest_data()
+    {
+        QTest::addColumn<int>("filenameLength");
+        QTest::addColumn<qint64>("minimumBody");
+        QTest::newRow("20,000 photos") << 12 << qint64(0);
+        QTest::newRow("10 MB body") << 400 << qint64(10'000'000);
+    }
+    void largeManifest()
+    {
+        QFETCH(int, filenameLength);
+        QFETCH(qint64, minimumBody);
+        const int count = 20000;
+        const GalleryState pulled = bigGallery(QStringLiteral("v1"), count, filenameLength);
+        const QByteArray body = answer(pulled);
+        QVERIFY(body.size() >= minimumBody);
+        qInfo("manifest body: %lld bytes", qint64(body.size()));
+        server.on("GET", "/api/gallery", Response::json(200, body));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(pulled)));
+        // Every image is cached already: the pass checks 20,000 files and
+        // sends no image request.
+        for (const QString &id : pulled.order) {
+            QFile file(AppConfig::cacheURL(id));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("jpeg");
+        }
+        openStore();
+
+        {
+            StallMeter meter;
+            TaskWait::run(store->syncAll());
+            report("sync", meter, meter.longestStall());
+        }
+        QVERIFY(logged(QStringLiteral("Server sync OK")));
+        QCOMPARE(store->state().activePhotos().size(), count);
+        QCOMPARE(AppConfig::loadLocalState().state.order.size(), count);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/p00000/image").size(), 0);
+
+        // A reorder sends and adopts the whole list.
+        GalleryState reordered = pulled;
+        std::reverse(reordered.order.begin(), reordered.order.end());
+        reordered.updatedAt = QStringLiteral("v2");
+        server.on("PUT", "/api/gallery/order", Response::json(200, answer(reordered)));
+        {
+            StallMeter meter;
+            TaskWait::run(store->applyOrder(reordered.order));
+            report("reorder", meter, meter.longestStall());
+        }
+        QVERIFY(logged(QStringLiteral("Reorder saved")));
+        QCOMPARE(store->state().order.first(), reordered.order.first());
+    }
+
+    void fiftyFrames()
+    {
+        QByteArray list = "{\"devices\":[";
+        QByteArray statuses = "{\"devices\":[";
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray id = "f" + QByteArray::number(i);
+            const QByteArray comma = i ? "," : "";
+            list += comma + "{\"id\":\"" + id + "\",\"displayName\":\"Frame " + QByteArray::number(i)
+                    + "\",\"registeredBy\":\"Ana\",\"registeredAt\":\"2026-03-01T07:05:09Z\"}";
+            statuses += comma + "{\"id\":\"" + id + "\",\"displayName\":\"Frame " + QByteArray::number(i)
+                        + "\",\"reachable\":" + (i % 3 ? "true" : "false") + ",\"width\":1600,\"height\":1200}";
+        }
+        server.on("GET", "/api/devices", Response::json(200, list + "]}"));
+        server.on("GET", "/api/devices/status", Response::json(200, statuses + "]}"));
+        openStore();
+        StallMeter meter;
+        TaskWait::run(store->reloadRegisteredFrames());
+        TaskWait::run(store->updateDeviceStatus());
+        report("50 frames", meter, meter.longestStall());
+        QCOMPARE(store->registeredFrames().size(), 50);
+        QCOMPARE(store->deviceLinkStatus(), LinkStatus::up);
+    }
+
+    void fullLogFile()
+    {
+        // Just under the trim limit, then one record more.
+        QByteArray contents;
+        for (;;) {
+            const LogEntry record{QUuid::createUuid(), QDateTime::currentDateTimeUtc(), LogCategory::sync,
+                                  LogLevel::info, QStringLiteral("Scheduled sync OK"),
+                                  QStringLiteral("updatedAt=v1 photos=20000")};
+            const QByteArray line = record.toLine() + '\n';
+            if (contents.size() + line.size() > 512000)
+                break;
+            contents += line;
+        }
+        QFile file(ActivityLogFile::url());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+        file.close();
+        qInfo("log file: %lld bytes, %lld lines", qint64(contents.size()), qint64(contents.count('\n')));
+
+        ActivityLogStore &log = ActivityLogStore::shared();
+        StallMeter meter;
+        log.reload();
+        const qsizetype loaded = log.entries().size();
+        for (int i = 0; i < 50; ++i)
+            log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Refreshing gallery from server"));
+        log.reload();
+        report("log reload and 50 appends", meter, meter.longestStall());
+        QCOMPARE(loaded, qsizetype(std::min<qsizetype>(2000, contents.count('\n'))));
+        QFile trimmed(ActivityLogFile::url());
+        QVERIFY(trimmed.open(QIODevice::ReadOnly));
+        QVERIFY(trimmed.size() < 512000);
+        QVERIFY(!log.entries().isEmpty());
+    }
+};
+
+LUNVIK_TEST_MAIN(TestScale)
+#include "tst_scale.moc"
