@@ -227,6 +227,8 @@ private Q_SLOTS:
         QTest::newRow("connection dropped") << int(Response::Kind::CloseWithoutAnswer) << false;
         QTest::newRow("garbage answer") << int(Response::Kind::NotHttp) << false;
         QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true;
+        // A 200 whose body stops short of its Content-Length is no answer.
+        QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false;
         QTest::newRow("connection refused") << -1 << false;
     }
     void transportFailures()
@@ -241,6 +243,7 @@ private Q_SLOTS:
         } else {
             Response response;
             response.kind = Response::Kind(kind);
+            response.body = QByteArray(4000, 'x');
             server.on("GET", "/api/gallery", response);
         }
         HttpSession session({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});

@@ -125,10 +125,22 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (*timedOut)
         throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), url);
-    if (status.isValid()) {
+    // Qt keeps the status of an answer whose connection broke after the
+    // headers: the body is then cut short, never an answer to act on (a
+    // truncated image would be cached as whole). Network and proxy errors
+    // (below 200) and a protocol failure mean exactly that; a refused
+    // redirect and the other errors only restate the HTTP answer.
+    const QNetworkReply::NetworkError error = raw->error();
+    const bool refusedRedirect =
+        error == QNetworkReply::TooManyRedirectsError || error == QNetworkReply::InsecureRedirectError;
+    const bool brokenExchange =
+        !refusedRedirect
+        && ((error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+            || error == QNetworkReply::ProtocolFailure);
+    if (status.isValid() && !brokenExchange) {
         co_return HttpResponse{true, status.toInt(), raw->readAll(), raw->rawHeaderPairs()};
     }
-    if (raw->error() != QNetworkReply::NoError)
-        throw TransportError(raw->error(), raw->errorString(), url);
+    if (error != QNetworkReply::NoError)
+        throw TransportError(error, raw->errorString(), url);
     co_return HttpResponse{false, -1, raw->readAll(), {}};
 }

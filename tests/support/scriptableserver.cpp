@@ -144,6 +144,7 @@ private:
             socket->disconnectFromHost();
             return;
         case Kind::Normal:
+        case Kind::Truncated:
             break;
         }
         QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
@@ -151,6 +152,11 @@ private:
         for (const auto &[name, value] : response.headers)
             out += name + ": " + value + "\r\n";
         out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+        if (response.kind == Kind::Truncated) {
+            socket->write(out + response.body.left(response.body.size() / 2));
+            socket->disconnectFromHost();
+            return;
+        }
         if (response.trickleMs <= 0) {
             socket->write(out + response.body);
             return;

@@ -35,6 +35,7 @@ public:
             CloseWithoutAnswer, // drop the connection without a byte
             NotHttp,            // answer bytes that are not HTTP
             Hang,               // accept and never answer
+            Truncated,          // announce the whole body, send half of it, close
         };
         int status = 200;
         QByteArray body;
