@@ -6,6 +6,7 @@
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
+#include "activitylogpane.h"
 #include "connectionpill.h"
 #include "decodedimagecache.h"
 #include "devicepreview.h"
@@ -27,8 +28,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
+#include <QScreen>
 #include <QSplitter>
 #include <QTest>
+#include <QWindow>
 
 using Response = ScriptableServer::Response;
 
@@ -401,13 +404,80 @@ private Q_SLOTS:
         screen->resize(1400, 500);
         QTRY_COMPARE(preview()->width(), int(std::lround((500 - 178) / 0.75 + 104)));
     }
+
+    // Opening the activity pane in a window too narrow for it widens the
+    // window, within its screen, so the toolbar keeps its buttons; closing
+    // the pane gives the width back.
+    void activityPaneMakesRoom_data()
+    {
+        QTest::addColumn<QString>("screenName");
+        QTest::addColumn<int>("startWidth");
+        QTest::addColumn<bool>("atRightEdge");
+        QTest::addColumn<bool>("grows");
+        QTest::addColumn<bool>("toolbarFits");
+        QTest::newRow("narrow window") << "wide" << 900 << false << true << true;
+        QTest::newRow("at the screen's right edge: moves left") << "wide" << 900 << true << true << true;
+        QTest::newRow("small screen: up to its edge") << "small" << 900 << false << true << false;
+        QTest::newRow("wide enough already") << "wide" << 1500 << false << false << true;
+    }
+
+    void activityPaneMakesRoom()
+    {
+        QFETCH(QString, screenName);
+        QFETCH(int, startWidth);
+        QFETCH(bool, atRightEdge);
+        QFETCH(bool, grows);
+        QFETCH(bool, toolbarFits);
+        QScreen *target = nullptr;
+        for (QScreen *candidate : QGuiApplication::screens())
+            if (candidate->name() == screenName)
+                target = candidate;
+        if (!target)
+            QSKIP("needs the test screens of the offscreen platform");
+        const QRect available = target->availableGeometry();
+
+        open(galleryOf({"a"}, QStringLiteral("a")), {startWidth, 600});
+        screen->windowHandle()->setScreen(target);
+        const QPoint origin(atRightEdge ? available.right() + 1 - startWidth : available.left(), available.top());
+        screen->move(origin);
+        QTRY_COMPARE(screen->pos(), origin);
+        QTRY_VERIFY(!split->isAnimating());
+
+        chrome->setShowActivityInspector(true);
+        QVERIFY(screen->activityPane()->isVisible());
+        if (grows)
+            QTRY_VERIFY(screen->width() > startWidth);
+        else
+            QCOMPARE(screen->width(), startWidth);
+        const QRect frame = screen->frameGeometry();
+        QVERIFY2(available.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                     .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
+        QTRY_COMPARE(screen->toolbar()->width() >= screen->toolbar()->sizeHint().width(), toolbarFits);
+        if (!toolbarFits)
+            QCOMPARE(screen->frameGeometry().right(), available.right());
+
+        chrome->setShowActivityInspector(false);
+        QVERIFY(screen->activityPane()->isHidden());
+        QTRY_COMPARE(screen->width(), startWidth);
+    }
 };
 
 int main(int argc, char **argv)
 {
     TestEnvironment::setUp();
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Two screens on the offscreen platform, a roomy one and a small one, for
+    // the cases where the window makes room for a pane.
+    if (qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen")) == QStringLiteral("offscreen")) {
+        const QString config = TestEnvironment::home() + QStringLiteral("/screens.json");
+        QFile file(config);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(R"({"screens":[)"
+                       R"({"name":"wide","x":0,"y":0,"width":1600,"height":1000,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},)"
+                       R"({"name":"small","x":1600,"y":0,"width":1000,"height":700,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
+            file.close();
+            qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toUtf8());
+        }
+    }
     QApplication app(argc, argv);
     TestUiPreview test;
     QTEST_SET_MAIN_SOURCE_PATH

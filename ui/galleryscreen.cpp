@@ -18,11 +18,15 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -126,6 +130,7 @@ GalleryScreen::GalleryScreen(
     m_navigation->addWidget(m_splitter);
 
     auto *gallery = new QWidget(m_splitter);
+    m_galleryColumn = gallery;
     auto *column = new QVBoxLayout(gallery);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -154,7 +159,7 @@ GalleryScreen::GalleryScreen(
     m_splitter->addWidget(m_activityPane);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);
-    m_splitter->setSizes({ 900, 330 });
+    m_splitter->setSizes({ 900, m_activityPaneWidth });
 
     connect(m_toolbar, &GalleryToolbar::addPhotosRequested, this, &GalleryScreen::addPhotos);
     connect(m_grid, &GalleryPhotoGrid::fileDropTargetedChanged, this, [this](bool targeted) {
@@ -203,7 +208,52 @@ void GalleryScreen::updateContent()
 
 void GalleryScreen::updateActivityPane()
 {
-    m_activityPane->setVisible(m_chrome && m_chrome->showActivityInspector());
+    const bool show = m_chrome && m_chrome->showActivityInspector();
+    if (show == !m_activityPane->isHidden())
+        return;
+    if (!show && m_activityPane->isVisible())
+        m_activityPaneWidth = std::max(m_activityPane->width(), m_activityPane->minimumWidth());
+    m_activityPane->setVisible(show);
+    if (show)
+        makeRoomForActivityPane();
+    else
+        returnActivityPaneRoom();
+}
+
+void GalleryScreen::makeRoomForActivityPane()
+{
+    QWidget *top = window();
+    if (!top->isVisible() || top->isMaximized() || top->isFullScreen() || !top->screen())
+        return;
+    // The splitter squeezes the pane in at first and gives it back its own
+    // width when the window grows, the gallery keeping the rest.
+    m_splitter->refresh();
+    const int shared = m_galleryColumn->width() + m_activityPane->width();
+    const int shortfall = m_toolbar->sizeHint().width() + m_activityPaneWidth - shared;
+    if (shortfall <= 0)
+        return;
+    const QRect available = top->screen()->availableGeometry();
+    const QRect frame = top->frameGeometry();
+    const QRect inner = top->geometry();
+    const int decoration = frame.width() - inner.width();
+    const int width = std::min(inner.width() + shortfall, available.width() - decoration);
+    const int added = width - inner.width();
+    if (added <= 0)
+        return;
+    // Grow to the right, or move left where the screen ends.
+    const int overhang = frame.right() + added - available.right();
+    const int x = inner.x() - std::max(0, std::min(overhang, frame.left() - available.left()));
+    top->setGeometry(x, inner.y(), width, inner.height());
+    m_widthAddedForActivityPane = added;
+}
+
+void GalleryScreen::returnActivityPaneRoom()
+{
+    const int added = std::exchange(m_widthAddedForActivityPane, 0);
+    QWidget *top = window();
+    if (added <= 0 || !top->isVisible() || top->isMaximized() || top->isFullScreen())
+        return;
+    top->resize(std::max(top->minimumWidth(), top->width() - added), top->height());
 }
 
 void GalleryScreen::setLeadingPane(QWidget *pane)

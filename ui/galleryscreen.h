@@ -95,6 +95,11 @@ private:
     void startAppearanceTasks();
     void updateContent();
     void updateActivityPane();
+    // Widens the window, within its screen, when the activity pane would
+    // leave the gallery narrower than its toolbar; hiding the pane gives the
+    // width back.
+    void makeRoomForActivityPane();
+    void returnActivityPaneRoom();
     void updateDropOutline();
     void setScreenDropTargeted(bool targeted);
     void installPhotoActions();
@@ -107,6 +112,7 @@ private:
     QStackedWidget *m_navigation;
     QSplitter *m_splitter;
     QWidget *m_leadingPane = nullptr;
+    QWidget *m_galleryColumn;
     GalleryToolbar *m_toolbar;
     QStackedWidget *m_pages;
     LoadingStatePanel *m_loading;
@@ -124,4 +130,8 @@ private:
     bool m_hasResignedActive = false;
     bool m_screenDropTargeted = false;
     bool m_gridDropTargeted = false;
+    // The activity pane's width when it was last shown, and how much the
+    // window was widened for it.
+    int m_activityPaneWidth = 330;
+    int m_widthAddedForActivityPane = 0;
 };
