@@ -667,6 +667,39 @@ private Q_SLOTS:
         QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
     }
 
+    // A tag too wide for its cell goes onto two lines at a space before it
+    // is cut short, so narrow cells still read "Showing for today" whole.
+    void cornerTagLines_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("widthOf");
+        QTest::addColumn<QStringList>("lines");
+        const QString today = QStringLiteral("Showing for today");
+        QTest::newRow("fits") << today << today << QStringList{today};
+        QTest::newRow("two lines") << today << "Showing for" << QStringList{"Showing for", "today"};
+        QTest::newRow("second line too wide: cut short") << today << "Showing" << QStringList{};
+        QTest::newRow("no space: cut short") << QStringLiteral("12/6/26") << "12/6" << QStringList{};
+    }
+
+    void cornerTagLines()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, widthOf);
+        QFETCH(QStringList, lines);
+        QFont font = QApplication::font();
+        font.setWeight(QFont::DemiBold);
+        const QFontMetricsF metrics(font);
+        const double width = metrics.horizontalAdvance(widthOf) + 0.5;
+        const QStringList laid = GalleryPhotoGrid::cornerTagLines(tag, font, width);
+        if (!lines.isEmpty()) {
+            QCOMPARE(laid, lines);
+            return;
+        }
+        QCOMPARE(laid.size(), 1);
+        QVERIFY(laid.first().endsWith(QChar(0x2026)));
+        QVERIFY(metrics.horizontalAdvance(laid.first()) <= width);
+    }
+
     // Tags follow the store's showing tags; borders mark the selection and
     // the photo on the frames.
     void tagsAndBorders()

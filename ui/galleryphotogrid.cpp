@@ -405,33 +405,61 @@ void GalleryPhotoGrid::paintCell(QPainter &painter, int index, const QRect &cell
     painter.restore();
 }
 
+QStringList GalleryPhotoGrid::cornerTagLines(const QString &tag, const QFont &font, double maxWidth)
+{
+    const QFontMetricsF metrics(font);
+    if (metrics.horizontalAdvance(tag) <= maxWidth)
+        return { tag };
+    // Break at the last space that leaves a first line that fits.
+    for (qsizetype space = tag.lastIndexOf(u' '); space > 0; space = tag.lastIndexOf(u' ', space - 1)) {
+        const QString first = tag.left(space);
+        const QString second = tag.mid(space + 1);
+        if (metrics.horizontalAdvance(first) <= maxWidth) {
+            if (metrics.horizontalAdvance(second) <= maxWidth)
+                return { first, second };
+            break;
+        }
+    }
+    return { metrics.elidedText(tag, Qt::ElideRight, maxWidth) };
+}
+
 void GalleryPhotoGrid::paintTag(QPainter &painter, const QRectF &cell, const QString &tag) const
 {
-    // Narrow cells take a tighter label and a smaller type before the tag is
-    // cut short.
-    const bool narrow = cell.width() < 140;
-    const double horizontalPadding = narrow ? 4 : 6;
+    // Measured on the layout's cell width, not the pixel-rounded one, so
+    // every tag of a row gets the same type. Narrower cells take tighter labels.
+    const double cellWidth = std::min(cell.width(), std::floor(layoutGeometry().cellWidth));
+    const double tightness = cellWidth < 72 ? 3 : cellWidth < 140 ? 4 : 6;
+    const double horizontalPadding = tightness;
     constexpr double verticalPadding = 4;
-    const double inset = narrow ? 4 : 6;
-    const double maxTextWidth = cell.width() - 2 * inset - 2 * horizontalPadding;
+    const double inset = tightness;
+    const double maxTextWidth = cellWidth - 2 * inset - 2 * horizontalPadding;
     if (maxTextWidth < 8)
         return;
     QFont font = painter.font();
     font.setPointSizeF(std::max(font.pointSizeF() * 0.82, 7.0));
     font.setWeight(QFont::DemiBold);
+    // A little too wide: a slightly smaller type. Much too wide: two lines,
+    // or else the smallest type that fits, cut short if even that is too wide.
     const double natural = QFontMetricsF(font).horizontalAdvance(tag);
-    if (natural > maxTextWidth)
+    if (natural > maxTextWidth && natural * 0.85 <= maxTextWidth)
+        font.setPointSizeF(font.pointSizeF() * maxTextWidth / natural);
+    QStringList lines = cornerTagLines(tag, font, maxTextWidth);
+    if (lines.size() == 1 && lines.first() != tag) {
         font.setPointSizeF(std::max(font.pointSizeF() * maxTextWidth / natural, 6.0));
+        lines = cornerTagLines(tag, font, maxTextWidth);
+    }
     const QFontMetricsF metrics(font);
-    const QString text = metrics.elidedText(tag, Qt::ElideRight, maxTextWidth);
-    const QRectF label(cell.left() + inset, cell.top() + inset, metrics.horizontalAdvance(text) + 2 * horizontalPadding,
-        metrics.height() + 2 * verticalPadding);
+    double textWidth = 0;
+    for (const QString &line : lines)
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(line));
+    const QRectF label(cell.left() + inset, cell.top() + inset, textWidth + 2 * horizontalPadding,
+        metrics.height() + metrics.lineSpacing() * double(lines.size() - 1) + 2 * verticalPadding);
     painter.setPen(Qt::NoPen);
     painter.setBrush(tag == showingForToday ? QColor(Qt::black) : UiColors::accent());
     painter.drawRoundedRect(label, 5, 5);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(label, Qt::AlignCenter, text);
+    painter.drawText(label, Qt::AlignCenter, lines.join(u'\n'));
 }
 
 void GalleryPhotoGrid::paintInsertionLine(QPainter &painter) const

@@ -58,6 +58,9 @@ public:
     // The photo under a viewport position, or -1.
     int indexAt(QPoint viewportPosition) const;
     std::optional<QString> cornerTag(int index) const;
+    // The lines of a corner tag set in `font` within `maxWidth`: one line
+    // when it fits, else broken at spaces onto two, else one line cut short.
+    static QStringList cornerTagLines(const QString &tag, const QFont &font, double maxWidth);
     std::optional<int> dropInsertionIndex() const { return m_dropInsertionIndex; }
     bool isFileDropTargeted() const { return m_isFileDropTargeted; }
     // The image model of a photo near the screen, if it has one.
