@@ -3,8 +3,7 @@
 // uploads from drops, paste and the Add button, the toolbar, the tags and
 // borders of the thumbnails, and scrolling a large gallery.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/galleryfixture.h"
 
 #include "activitylogpane.h"
 #include "decodedimagecache.h"
@@ -40,8 +39,6 @@
 #include <QSlider>
 #include <QTest>
 
-using Response = ScriptableServer::Response;
-
 namespace {
 
 GalleryState galleryOf(const QStringList &ids, const QString &version = QStringLiteral("v1"))
@@ -55,22 +52,6 @@ GalleryState galleryOf(const QStringList &ids, const QString &version = QStringL
                 GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt });
     state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
     return state.withResolvedCurrentPhoto();
-}
-
-QByteArray answer(const GalleryState &state)
-{
-    return QJsonDocument(GalleryResponse { state }.toJson()).toJson(QJsonDocument::Compact);
-}
-
-QByteArray imageBytes(QColor color, const char *format = "JPEG", QSize size = { 60, 80 })
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
 }
 
 QString writeFile(const QString &name, const QByteArray &bytes)
@@ -139,32 +120,23 @@ QByteArray scenery(int seed, QSize size)
 
 } // namespace
 
-class TestGalleryGrid : public QObject
+class TestGalleryGrid : public QObject, private GalleryFixture
 {
     Q_OBJECT
-
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-    std::unique_ptr<AppChromeState> chrome;
-    std::unique_ptr<GalleryScreen> screen;
 
     GalleryPhotoGrid *grid() const { return screen->grid(); }
     QWidget *viewport() const { return screen->grid()->viewport(); }
     QSet<QString> selected() const { return store->selection().selectedIDs(); }
 
-    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
-
     // The server's gallery; none answers "not modified".
     void serve(const std::optional<GalleryState> &state, int delayMs = 0)
     {
-        Response gallery = state ? Response::json(200, answer(*state)) : Response::text(304, "");
-        gallery.delayMs = delayMs;
-        server.on("GET", "/api/gallery", gallery);
-        const GalleryState &shown = state ? *state : store->state();
-        const CurrentPhotoResponse current { shown.updatedAt, shown.currentPhotoId, std::nullopt, shown.updatedAt };
-        server.on("GET", "/api/gallery/current",
-            Response::json(200, QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact)));
+        if (state)
+            return serveGallery(*state, delayMs);
+        Response notModified = Response::text(304, "");
+        notModified.delayMs = delayMs;
+        server.on("GET", "/api/gallery", notModified);
+        serveCurrent(store->state());
     }
 
     // An unlocked store holding `local`, with thumbnails in the cache, and
@@ -182,19 +154,13 @@ class TestGalleryGrid : public QObject
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(thumbnail);
         }
-        store = std::make_unique<GalleryStore>();
-        session = std::make_unique<AppSession>();
-        store->setSession(session.get());
-        store->setDebugMode(true);
-        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        QVERIFY(unlock());
         settle();
         serve(remote, refreshDelayMs);
         server.clearRequests();
         ActivityLogStore::shared().clear();
-        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
-        screen->resize(1000, 700);
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        createScreen();
+        QVERIFY(showScreen({1000, 700}));
         if (waitForRefresh) {
             settle();
             server.clearRequests();
@@ -208,37 +174,9 @@ class TestGalleryGrid : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
-
-    void init()
-    {
-        TestEnvironment::clearSupportFolder();
-        QDir().mkpath(AppConfig::cacheFolder());
-        DecodedImageCache::shared().clear();
-        server.reset();
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
-        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
-        chrome = std::make_unique<AppChromeState>();
-    }
-
-    void cleanup()
-    {
-        screen.reset();
-        if (store) {
-            settle();
-            store->cancelPeriodicPull();
-            QTest::qWait(1);
-        }
-        store.reset();
-        session.reset();
-    }
+    void initTestCase() { startServer(); }
+    void init() { reset(); }
+    void cleanup() { tearDown(); }
 
     void thumbSizing_data()
     {
@@ -455,7 +393,7 @@ private Q_SLOTS:
         QFETCH(int, insertion);
         QFETCH(QStringList, sent);
         open(galleryOf({ "a", "b", "c", "d" }));
-        server.on("PUT", "/api/gallery/order", Response::json(200, answer(galleryOf(sent, QStringLiteral("v2")))));
+        server.on("PUT", "/api/gallery/order", Response::json(200, galleryJson(galleryOf(sent, QStringLiteral("v2")))));
         std::unique_ptr<QMimeData> mime(PhotoDragPasteboard::mimeData(QStringLiteral("b")));
         const QPoint position = cellPoint(target, fraction);
         sendDrag(viewport(), mime.get(), position, false);
@@ -496,7 +434,7 @@ private Q_SLOTS:
         QFETCH(bool, outlined);
         QFETCH(QString, uploaded);
         open(galleryOf({ "a", "b" }));
-        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "a", "b", "n" }, "v2"))));
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "b", "n" }, "v2"))));
         const QString jpeg = writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red));
         const QString png = writeFile(QStringLiteral("two.png"), imageBytes(Qt::blue, "PNG"));
         const QString text = writeFile(QStringLiteral("notes.txt"), "hello");
@@ -534,7 +472,7 @@ private Q_SLOTS:
     {
         open(galleryOf({}));
         QCOMPARE(screen->content(), GalleryScreen::Content::empty);
-        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "n" }, "v2"))));
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "n" }, "v2"))));
         QMimeData mime;
         mime.setText(writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red)));
         const QPoint centre = screen->rect().center();
@@ -551,7 +489,7 @@ private Q_SLOTS:
     void pastedAndPickedFilesAreUploaded()
     {
         open(galleryOf({ "a" }));
-        server.on("POST", "/api/gallery/photos", Response::json(200, answer(galleryOf({ "a", "n" }, "v2"))));
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "n" }, "v2"))));
         auto *mime = new QMimeData;
         mime->setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("pasted.jpg"), imageBytes(Qt::red))) });
         QApplication::clipboard()->setMimeData(mime);

@@ -3,8 +3,7 @@
 // load, no repeat of an identical request, superseded loads, and the
 // in-memory cache of decoded images.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/galleryfixture.h"
 
 #include "cachedphotoimage.h"
 #include "decodedimagecache.h"
@@ -20,19 +19,11 @@
 #include <QImage>
 #include <QTest>
 
-using Response = ScriptableServer::Response;
-
 namespace {
 
 QByteArray jpegBytes(int width, int height, QColor color = Qt::darkCyan)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return bytes;
+    return GalleryFixture::imageBytes(color, "JPEG", {width, height});
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -65,52 +56,25 @@ GalleryState galleryOf(const QStringList &ids)
 
 } // namespace
 
-class TestUiImageLoading : public QObject
+class TestUiImageLoading : public QObject, private GalleryFixture
 {
     Q_OBJECT
 
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-
-    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
+    void initTestCase() { startServer(); }
 
     void init()
     {
-        TestEnvironment::clearSupportFolder();
-        DecodedImageCache::shared().clear();
+        reset();
         DecodedImageCache::shared().setCapacityBytes(DecodedImageCache::defaultCapacityBytes);
-        server.reset();
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
         AppConfig::saveLocalState(galleryOf({ "a", "b" }));
-        store = std::make_unique<GalleryStore>();
-        session = std::make_unique<AppSession>();
-        store->setSession(session.get());
-        store->setDebugMode(true);
-        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        QVERIFY(unlock());
         settle();
         server.clearRequests();
         ActivityLogStore::shared().clear();
     }
 
-    void cleanup()
-    {
-        settle();
-        store->cancelPeriodicPull();
-        QTest::qWait(1);
-        store.reset();
-        session.reset();
-    }
+    void cleanup() { tearDown(); }
 
     void cleanupTestCase() { QCOMPARE(ThumbnailDecoder::mainThreadDecodeCount(), 0); }
 

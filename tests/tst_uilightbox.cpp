@@ -3,8 +3,7 @@
 // the Delete key's repeat guard, the context menu's targets, the selection
 // bar, opening, stepping and closing the lightbox, and its layouts.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/galleryfixture.h"
 
 #include "cachedphotoimage.h"
 #include "capsulebutton.h"
@@ -35,8 +34,6 @@
 #include <QTest>
 #include <QToolButton>
 
-using Response = ScriptableServer::Response;
-
 namespace {
 
 GalleryState galleryOf(const QStringList &ids, const QString &current = {}, const QString &version = "v1")
@@ -55,22 +52,6 @@ GalleryState galleryOf(const QStringList &ids, const QString &current = {}, cons
     return state;
 }
 
-QByteArray answer(const GalleryState &state)
-{
-    return QJsonDocument(GalleryResponse { state }.toJson()).toJson(QJsonDocument::Compact);
-}
-
-QByteArray jpeg(QColor color)
-{
-    QImage image(QSize(60, 80), QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return bytes;
-}
-
 QSet<QString> setOf(const QStringList &ids)
 {
     return QSet<QString>(ids.begin(), ids.end());
@@ -78,21 +59,14 @@ QSet<QString> setOf(const QStringList &ids)
 
 } // namespace
 
-class TestLightbox : public QObject
+class TestLightbox : public QObject, private GalleryFixture
 {
     Q_OBJECT
-
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-    std::unique_ptr<AppChromeState> chrome;
-    std::unique_ptr<GalleryScreen> screen;
 
     GallerySelectionStore &selection() const { return store->selection(); }
     GalleryPhotoGrid *grid() const { return screen->grid(); }
     PhotoLightboxView *lightbox() const { return screen->lightbox(); }
     GalleryDeleteHandling *deletes() const { return screen->deleteHandling(); }
-    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
 
     QStringList deleted() const
     {
@@ -103,15 +77,6 @@ class TestLightbox : public QObject
         return ids;
     }
 
-    // The server's gallery, as pulls see it.
-    void serve(const GalleryState &state)
-    {
-        server.on("GET", "/api/gallery", Response::json(200, answer(state)));
-        const CurrentPhotoResponse current { state.updatedAt, state.currentPhotoId, std::nullopt, state.updatedAt };
-        server.on("GET", "/api/gallery/current",
-            Response::json(200, QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact)));
-    }
-
     // The server takes the deletes of `ids`, sent in this order.
     void acceptDeletes(const QStringList &ids)
     {
@@ -120,7 +85,7 @@ class TestLightbox : public QObject
             after.order.removeAll(id);
             after.photos.remove(id);
             after.updatedAt += QStringLiteral("-") + id;
-            server.on("DELETE", "/api/gallery/photos/" + id.toUtf8(), Response::json(200, answer(after)));
+            server.on("DELETE", "/api/gallery/photos/" + id.toUtf8(), Response::json(200, galleryJson(after)));
         }
     }
 
@@ -133,20 +98,14 @@ class TestLightbox : public QObject
             for (const QString &path : { AppConfig::thumbnailCacheURL(id, 512), AppConfig::cacheURL(id) }) {
                 QFile file(path);
                 QVERIFY(file.open(QIODevice::WriteOnly));
-                file.write(jpeg(QColor::fromHsv(int(qHash(id) % 360), 120, 200)));
+                file.write(imageBytes(QColor::fromHsv(int(qHash(id) % 360), 120, 200)));
             }
         }
-        store = std::make_unique<GalleryStore>();
-        session = std::make_unique<AppSession>();
-        store->setSession(session.get());
-        store->setDebugMode(true);
-        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
-        serve(store->state());
+        QVERIFY(unlock());
+        serveGallery(store->state());
         settle();
-        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
-        screen->resize(1000, 700);
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        createScreen();
+        QVERIFY(showScreen({1000, 700}));
         settle();
         server.clearRequests();
     }
@@ -172,39 +131,19 @@ class TestLightbox : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
+    void initTestCase() { startServer(); }
 
     void init()
     {
-        TestEnvironment::clearSupportFolder();
+        reset();
         QDir(TestEnvironment::home() + "/Downloads").removeRecursively();
         QDir().mkpath(TestEnvironment::home() + "/Downloads");
-        QDir().mkpath(AppConfig::cacheFolder());
-        DecodedImageCache::shared().clear();
-        server.reset();
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
-        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
-        chrome = std::make_unique<AppChromeState>();
     }
 
     void cleanup()
     {
         Clock::setForTesting({});
-        screen.reset();
-        if (store) {
-            settle();
-            store->cancelPeriodicPull();
-            QTest::qWait(1);
-        }
-        store.reset();
-        session.reset();
+        tearDown();
     }
 
     // Which dialog a request opens, and what it says.
@@ -596,7 +535,7 @@ private Q_SLOTS:
         open(galleryOf({ "a", "b", "c" }, "a"));
         selection().openLightbox(QStringLiteral("b"));
         QVERIFY(!lightbox()->isShowingUnavailable());
-        serve(galleryOf({ "a", "c" }, "a", "v2"));
+        serveGallery(galleryOf({ "a", "c" }, "a", "v2"));
         TaskWait::run(store->syncAll());
         QVERIFY(lightbox()->isShowingUnavailable());
         QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));

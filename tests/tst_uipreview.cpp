@@ -3,8 +3,7 @@
 // from the pointer to the projection, drops of thumbnails and image files,
 // the placeholder and the badge, and the pane sliding in and out.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/galleryfixture.h"
 
 #include "activitylogpane.h"
 #include "connectionpill.h"
@@ -33,8 +32,6 @@
 #include <QTest>
 #include <QWindow>
 
-using Response = ScriptableServer::Response;
-
 namespace {
 
 const QByteArray landscapeFrameStatus
@@ -55,13 +52,7 @@ GalleryState galleryOf(const QStringList &ids, const std::optional<QString> &cur
 
 QByteArray jpeg(QSize size)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(0x33, 0x88, 0xcc));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return bytes;
+    return GalleryFixture::imageBytes(QColor(0x33, 0x88, 0xcc), "JPEG", size);
 }
 
 // Heights of the projected left and right edges, widths of the top and bottom.
@@ -80,19 +71,13 @@ EdgeLengths projected(const QTransform &transform, const QRectF &rect)
 
 } // namespace
 
-class TestUiPreview : public QObject
+class TestUiPreview : public QObject, private GalleryFixture
 {
     Q_OBJECT
 
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-    std::unique_ptr<AppChromeState> chrome;
-    std::unique_ptr<GalleryScreen> screen;
     PreviewGallerySplit *split = nullptr;
 
     DeviceCurrentPreview *preview() const { return split->preview(); }
-    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
 
     // An unlocked store holding `local` (full-size files cached), and the
     // gallery with its preview pane shown at `size`.
@@ -104,60 +89,21 @@ class TestUiPreview : public QObject
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(jpeg({300, 400}));
         }
-        const QByteArray gallery = QJsonDocument(GalleryResponse{local}.toJson()).toJson(QJsonDocument::Compact);
-        server.on("GET", "/api/gallery", Response::json(200, gallery));
-        server.on("PUT", "/api/gallery/current", Response::json(200, gallery));
-        server.on("POST", "/api/gallery/photos", Response::json(200, gallery));
-        const CurrentPhotoResponse current{local.updatedAt, local.currentPhotoId, std::nullopt, local.updatedAt};
-        server.on("GET", "/api/gallery/current",
-                  Response::json(200, QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact)));
-        store = std::make_unique<GalleryStore>();
-        session = std::make_unique<AppSession>();
-        store->setSession(session.get());
-        store->setDebugMode(true);
-        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
-        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
+        serveGallery(local);
+        server.on("PUT", "/api/gallery/current", Response::json(200, galleryJson(local)));
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(local)));
+        QVERIFY(unlock());
+        createScreen();
         split = new PreviewGallerySplit(*screen, *store, *chrome);
-        screen->resize(size);
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        QVERIFY(showScreen(size));
         settle();
         server.clearRequests();
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
-
-    void init()
-    {
-        TestEnvironment::clearSupportFolder();
-        QDir().mkpath(AppConfig::cacheFolder());
-        DecodedImageCache::shared().clear();
-        server.reset();
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
-        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
-        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
-        chrome = std::make_unique<AppChromeState>();
-    }
-
-    void cleanup()
-    {
-        screen.reset();
-        if (store) {
-            settle();
-            store->cancelPeriodicPull();
-            QTest::qWait(1);
-        }
-        store.reset();
-        session.reset();
-    }
+    void initTestCase() { startServer(); }
+    void init() { reset(); }
+    void cleanup() { tearDown(); }
 
     void paneWidthRule_data()
     {

@@ -3,8 +3,7 @@
 // closing, the display name, the local-server caption, registering frames
 // from pasted setup blocks, removing them, the help, and logging out.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/galleryfixture.h"
 
 #include "connectionpill.h"
 #include "framessettingssection.h"
@@ -30,8 +29,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-
-using Response = ScriptableServer::Response;
 
 namespace {
 
@@ -66,35 +63,23 @@ int logged(const QString &message)
 
 } // namespace
 
-class TestUiSettings : public QObject
+class TestUiSettings : public QObject, private GalleryFixture
 {
     Q_OBJECT
 
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-    std::unique_ptr<AppChromeState> chrome;
-    std::unique_ptr<GalleryScreen> screen;
     SettingsPopover *popover = nullptr;
 
     FramesSettingsSection *frames() const { return popover->framesSection(); }
     QAction *settingsAction() const { return screen->toolbar()->settingsAction(); }
-    void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
 
     // The gallery with its settings popover, the server listing `frameList`.
     void open(const QByteArray &listed = frameList({}))
     {
         server.on("GET", "/api/devices", Response::json(200, listed));
-        store = std::make_unique<GalleryStore>();
-        session = std::make_unique<AppSession>();
-        store->setSession(session.get());
-        store->setDebugMode(true);
-        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
-        screen = std::make_unique<GalleryScreen>(*store, *session, *chrome, ActivityLogStore::shared());
+        QVERIFY(unlock());
+        createScreen();
         popover = SettingsPopover::attach(*screen, *store, *session);
-        screen->resize(1000, 700);
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
+        QVERIFY(showScreen({1000, 700}));
         settle();
         server.clearRequests();
         ActivityLogStore::shared().clear();
@@ -115,40 +100,22 @@ class TestUiSettings : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
+    void initTestCase() { startServer(); }
 
     void init()
     {
-        TestEnvironment::clearSupportFolder();
-        QDir().mkpath(AppConfig::cacheFolder());
-        server.reset();
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
-        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        reset();
         server.on("GET", "/api/gallery", Response::text(304, ""));
         server.on("GET", "/api/devices/status",
                   Response::json(200, R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true}]})"));
-        chrome = std::make_unique<AppChromeState>();
     }
 
     void cleanup()
     {
         if (popover && popover->isVisible())
             popover->hide();
-        screen.reset();
         popover = nullptr;
-        if (store) {
-            settle();
-            store->cancelPeriodicPull();
-            QTest::qWait(1);
-        }
-        store.reset();
-        session.reset();
+        tearDown();
     }
 
     // Each opening shows the pills checking once, then the fresh result;
