@@ -6,6 +6,7 @@
 #include "photoformatters.h"
 
 #include "app/appsession.h"
+#include "backgroundwork.h"
 #include "clock.h"
 #include "model/appconfig.h"
 #include "rules/bloomin8.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <qcoro/qcorofuture.h>
 #include <qcoro/qcorosignal.h>
 
 GalleryStore::GalleryStore(QObject *parent) : GalleryStore(Environment{}, parent) {}
@@ -59,6 +61,7 @@ void GalleryStore::setSettings(const AppSettings &settings)
 void GalleryStore::setState(GalleryState state)
 {
     m_state = std::move(state);
+    ++m_stateGeneration;
     Q_EMIT stateChanged();
 }
 
@@ -291,10 +294,18 @@ SyncClient GalleryStore::makeClient() const
     return SyncClient(m_settings, HttpSession::shared());
 }
 
-void GalleryStore::adoptAndSave(const GalleryState &state)
+QCoro::Task<> GalleryStore::adoptAndSave(GalleryState state)
 {
+    const QPointer<GalleryStore> self(this);
     setState(state.withResolvedCurrentPhoto());
-    AppConfig::saveLocalState(m_state);
+    const quint64 generation = m_stateGeneration;
+    QFuture<QByteArray> encoding = BackgroundWork::run([adopted = m_state] { return adopted.toJsonBytes(); });
+    QByteArray bytes = co_await encoding;
+    if (!self)
+        co_return;
+    if (generation != m_stateGeneration)
+        bytes = m_state.toJsonBytes();
+    AppConfig::saveLocalStateBytes(bytes);
 }
 
 void GalleryStore::startBackground(std::function<QCoro::Task<>(GalleryStore &)> work)
@@ -393,7 +404,9 @@ QCoro::Task<> GalleryStore::mutateGallery(SyncClient client, bool downloadMissin
         }
         if (!self)
             co_return;
-        adoptAndSave(stale->staleResponse().state);
+        co_await adoptAndSave(stale->staleResponse().state);
+        if (!self)
+            co_return;
         if (retries == 2)
             throw *stale;
         ++retries;
@@ -410,5 +423,5 @@ QCoro::Task<> GalleryStore::commit(GalleryResponse response, std::optional<SyncC
         if (!self)
             co_return;
     }
-    adoptAndSave(response.state);
+    co_await adoptAndSave(std::move(response.state));
 }

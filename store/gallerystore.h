@@ -206,8 +206,11 @@ private:
 
     bool isSessionUnlocked() const;
     SyncClient makeClient() const;
-    // Adopts a manifest (current photo resolved) and saves it; throws the save error.
-    void adoptAndSave(const GalleryState &state);
+    // Adopts a manifest (current photo resolved) and saves it; throws the
+    // save error. The manifest is encoded on the worker thread; should the
+    // state change meanwhile, the file gets the newer state, so saves never
+    // land out of order.
+    QCoro::Task<> adoptAndSave(GalleryState state);
 
     QCoro::Task<> run(QString label, LogCategory category, Body body);
     // `beforeCommit` sees each accepted answer before it is adopted.
@@ -245,6 +248,8 @@ private:
     GallerySelectionStore m_selection;
     AppSettings m_settings;
     GalleryState m_state;
+    // Counts setState calls; tells a save in flight that the state moved on.
+    quint64 m_stateGeneration = 0;
     LinkStatus m_serverLinkStatus = LinkStatus::down;
     LinkStatus m_deviceLinkStatus = LinkStatus::down;
     bool m_isCheckingConnection = false;

@@ -3,10 +3,13 @@
 #include "gallerystore.h"
 
 #include "app/appsession.h"
+#include "backgroundwork.h"
 #include "clock.h"
 #include "model/appconfig.h"
 
 #include <algorithm>
+
+#include <qcoro/qcorofuture.h>
 
 namespace {
 
@@ -151,11 +154,16 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
         m_lastServerOK = Clock::now();
         setServerLinkStatus(LinkStatus::up);
         // The cache follows the adopted manifest: images of photos deleted
-        // meanwhile (here or by another client) go.
+        // meanwhile (here or by another client) go. Listing a cache of
+        // thousands of files runs on the worker thread.
         QStringList visible;
         for (const PhotoEntry &photo : m_state.activePhotos())
             visible << photo.id;
-        AppConfig::removeCachedPhotosExcept(visible);
+        QFuture<void> pruning
+            = BackgroundWork::run([visible = std::move(visible)] { AppConfig::removeCachedPhotosExcept(visible); });
+        co_await pruning;
+        if (!self)
+            co_return;
         logPulledCurrentPhotoChange(CurrentPhotoPullDelta::ifCurrentChanged(previousCurrent, m_state));
         m_log.log(text.successCategory, LogLevel::success, text.successMessage,
                   QStringLiteral("updatedAt=") + m_state.updatedAt + text.successCountLabel

@@ -5,6 +5,7 @@
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
+#include "backgroundwork.h"
 #include "clock.h"
 #include "model/appconfig.h"
 #include "rules/photocachejpeg.h"
@@ -16,7 +17,9 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QTest>
+#include <QTimer>
 
 #include <qcoro/qcorosignal.h>
 
@@ -320,6 +323,36 @@ private Q_SLOTS:
         QStringList expected = kept;
         expected.sort();
         QCOMPARE(present, expected);
+    }
+
+    // An adopted manifest is encoded on the worker thread and saved after.
+    // A lock landing in between must win: the older manifest never comes
+    // back into the file.
+    void lockWhileAnAdoptedManifestIsEncoded()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        const GalleryState reordered = gallery(QStringLiteral("v2"), {"b", "a"}, "a");
+        server.on("PUT", "/api/gallery/order", Response::json(200, answer(reordered)));
+        // Once v2 is adopted the worker is held, so its encoding waits; the
+        // lock runs on the next turn of the event loop, then lets it go.
+        QSemaphore hold;
+        QFuture<void> holding;
+        QMetaObject::Connection adopted;
+        adopted = connect(store.get(), &GalleryStore::stateChanged, this, [&] {
+            if (store->state().updatedAt != QStringLiteral("v2"))
+                return;
+            disconnect(adopted);
+            holding = BackgroundWork::run([&hold] { hold.acquire(); });
+            QTimer::singleShot(0, this, [&] {
+                session->lock(*store);
+                hold.release();
+            });
+        });
+        TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
+        settle();
+        QVERIFY(holding.isFinished());
+        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
     }
 
     void scheduledPullOfAnUnchangedGallery()

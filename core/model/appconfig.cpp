@@ -72,7 +72,12 @@ QString cacheFileStem(const QString &photoID)
 
 QString cacheURL(const QString &photoID)
 {
-    return QDir(cacheFolder()).filePath(cacheFileStem(photoID) + QStringLiteral(".jpg"));
+    return cacheURLIn(cacheFolder(), photoID);
+}
+
+QString cacheURLIn(const QString &folder, const QString &photoID)
+{
+    return QDir(folder).filePath(cacheFileStem(photoID) + QStringLiteral(".jpg"));
 }
 
 QString thumbnailCacheURL(const QString &photoID, int width)
@@ -169,7 +174,12 @@ LocalStateLoad loadLocalState()
 
 void saveLocalState(const GalleryState &state)
 {
-    AtomicFile::write(localStateURL(), state.toJsonBytes());
+    saveLocalStateBytes(state.toJsonBytes());
+}
+
+void saveLocalStateBytes(const QByteArray &bytes)
+{
+    AtomicFile::write(localStateURL(), bytes);
 }
 
 } // namespace AppConfig

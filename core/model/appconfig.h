@@ -29,6 +29,8 @@ QString cacheFolder();
 // stays one-to-one.
 QString cacheFileStem(const QString &photoID);
 QString cacheURL(const QString &photoID);
+// The same inside a known cache folder, touching no file (any thread).
+QString cacheURLIn(const QString &folder, const QString &photoID);
 QString thumbnailCacheURL(const QString &photoID, int width);
 
 // Removes everything inside the cache folder; never fails.
@@ -49,5 +51,7 @@ void saveSettings(const AppSettings &settings);
 LocalStateLoad loadLocalState();
 // Throws PlatformError.
 void saveLocalState(const GalleryState &state);
+// Writes an already encoded manifest (GalleryState::toJsonBytes).
+void saveLocalStateBytes(const QByteArray &bytes);
 
 } // namespace AppConfig

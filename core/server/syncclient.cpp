@@ -1,11 +1,14 @@
 #include "syncclient.h"
 
+#include "backgroundwork.h"
 #include "model/jsonfields.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QUuid>
+
+#include <qcoro/qcorofuture.h>
 
 namespace {
 
@@ -33,6 +36,18 @@ struct StaleGalleryPayload {
         return payload;
     }
 };
+
+// Decodes a manifest answer on the worker thread: at thousands of photos
+// the parse takes long enough to stall the screens.
+QCoro::Task<GalleryResponse> decodeGalleryAnswer(QByteArray body)
+{
+    QFuture<std::optional<GalleryResponse>> decoding
+        = BackgroundWork::run([body = std::move(body)] { return GalleryResponse::fromJsonBytes(body); });
+    std::optional<GalleryResponse> decoded = co_await decoding;
+    if (!decoded)
+        throw SyncError::decode();
+    co_return std::move(*decoded);
+}
 
 } // namespace
 
@@ -125,10 +140,8 @@ QCoro::Task<SyncClient::GalleryFetch> SyncClient::fetchGallery(std::optional<QSt
     if (response.statusCode == 304)
         co_return GalleryFetch{};
     if (response.statusCode >= 200 && response.statusCode <= 299) {
-        auto decoded = GalleryResponse::fromJsonBytes(response.body);
-        if (!decoded)
-            throw SyncError::decode();
-        co_return GalleryFetch{std::move(*decoded)};
+        GalleryResponse decoded = co_await decodeGalleryAnswer(response.body);
+        co_return GalleryFetch{std::move(decoded)};
     }
     throw SyncError::http(SyncHTTPFailure{response.statusCode, QStringLiteral("GET"),
                                           requestURL.toString(QUrl::FullyEncoded),
@@ -147,7 +160,8 @@ QCoro::Task<GalleryResponse> SyncClient::sendGalleryChange(QString method, QStri
 {
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
     const QByteArray answer = co_await request(path, method, json, QStringLiteral("application/json"), context);
-    co_return decodeServerAnswer<GalleryResponse>(answer);
+    GalleryResponse decoded = co_await decodeGalleryAnswer(answer);
+    co_return decoded;
 }
 
 QCoro::Task<GalleryResponse> SyncClient::deletePhoto(QString id, QString baseUpdatedAt) const
@@ -220,5 +234,6 @@ QCoro::Task<GalleryResponse> SyncClient::uploadPhoto(QByteArray jpegData, QStrin
         QStringLiteral("upload: ") + filename + QStringLiteral(" (JPEG ") + QString::number(body.size()) + QStringLiteral(" bytes)");
     const QByteArray answer = co_await request(QStringLiteral("/api/gallery/photos"), QStringLiteral("POST"), body,
                                                QStringLiteral("multipart/form-data; boundary=") + boundary, context);
-    co_return decodeServerAnswer<GalleryResponse>(answer);
+    GalleryResponse decoded = co_await decodeGalleryAnswer(answer);
+    co_return decoded;
 }

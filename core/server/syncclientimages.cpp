@@ -1,6 +1,7 @@
 // The part of the server client that fills the photo cache.
 #include "syncclient.h"
 
+#include "backgroundwork.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
 #include "model/atomicfile.h"
@@ -134,7 +135,18 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
 {
     // The loop outlives the caller's client value; it works on its own copy.
     const SyncClient client = *this;
-    const QList<PhotoEntry> photos = state.activePhotos();
+
+    // Which photos have no cached image: one file check per photo, on the
+    // worker thread since a large gallery means thousands of them.
+    const QString folder = AppConfig::cacheFolder();
+    QFuture<QList<PhotoEntry>> checking = BackgroundWork::run([photos = state.activePhotos(), folder] {
+        QList<PhotoEntry> missing;
+        for (const PhotoEntry &photo : photos)
+            if (!QFileInfo::exists(AppConfig::cacheURLIn(folder, photo.id)))
+                missing.append(photo);
+        return missing;
+    });
+    const QList<PhotoEntry> missing = co_await checking;
 
     struct PendingWrite {
         QString photoID;
@@ -146,9 +158,10 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
     // twice must not be fetched twice.
     QSet<QString> writing;
 
-    for (const PhotoEntry &photo : photos) {
+    for (const PhotoEntry &photo : missing) {
         // cacheURL creates the folder when it is missing; a failure to
-        // create it shows up as the write error.
+        // create it shows up as the write error. The image may have been
+        // cached meanwhile (the screens fetch what they show).
         const QString file = AppConfig::cacheURL(photo.id);
         if (writing.contains(file) || QFileInfo::exists(file))
             continue;
