@@ -114,7 +114,10 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
         throw SyncError::http(
             SyncHTTPFailure{-1, method, absoluteURL, QStringLiteral("no response"), requestBodyBytes, context});
     if (response.statusCode == 409) {
-        if (auto payload = StaleGalleryPayload::fromJsonBytes(response.body))
+        QFuture<std::optional<StaleGalleryPayload>> decoding
+            = BackgroundWork::run([answer = response.body] { return StaleGalleryPayload::fromJsonBytes(answer); });
+        std::optional<StaleGalleryPayload> payload = co_await decoding;
+        if (payload)
             throw SyncError::stale(GalleryResponse{std::move(payload->state)});
     }
     if (response.statusCode >= 200 && response.statusCode <= 299)
