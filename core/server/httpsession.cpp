@@ -101,12 +101,36 @@ HttpSession &HttpSession::shared()
     return session.get();
 }
 
+namespace {
+
+// Each network manager runs its own HTTP thread, which delivers events
+// through the application object. Left to the application's child clean-up,
+// the managers (and their threads) would outlive that object and could
+// deliver an event into it half destroyed. Deleting the shared sessions from
+// a post routine ends those threads while the application is still whole.
+void deleteSharedSessions()
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    const auto sessions = application->findChildren<HttpSession *>(Qt::FindDirectChildrenOnly);
+    for (HttpSession *session : sessions)
+        delete session;
+}
+
+} // namespace
+
 HttpSession &SharedHttpSession::get()
 {
     if (m_override)
         return *m_override;
-    if (!m_session)
+    if (!m_session) {
         m_session = new HttpSession(m_limits, m_ephemeral, QCoreApplication::instance());
+        // Post routines are forgotten with each application object; adding
+        // the same one twice would only run it twice, which finds nothing
+        // the second time.
+        qAddPostRoutine(deleteSharedSessions);
+    }
     return *m_session;
 }
 
