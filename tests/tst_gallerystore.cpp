@@ -581,6 +581,9 @@ private Q_SLOTS:
         Clock::setForTesting([&now] { return now; });
         TaskWait::run(store->updateConnectionStatus(false));
         QCOMPARE(store->serverLinkStatus(), LinkStatus::up);
+        // The server came up from the store's first "down": the catch-up pull
+        // it started must be over before the next checks are counted.
+        settle();
 
         server.on("GET", "/api/health", Response::json(503, "{}"));
         now = now.addSecs(5 * 60);
