@@ -408,6 +408,24 @@ private Q_SLOTS:
         AppConfig::clearPhotoCache();
         QVERIFY(QFileInfo(AppConfig::cacheFolder()).isDir());
     }
+
+    // A pruning removes the images of photos it was not told to keep, but
+    // never one written after it took that list: the list may already be
+    // out of date by then.
+    void pruningSparesFilesWrittenSinceItBegan()
+    {
+        for (const char *name : {"kept", "gone", "late"})
+            writeFile(AppConfig::cacheURL(QString::fromLatin1(name)), "old");
+        writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("gone"), 320), "old");
+        const AppConfig::CachePruning pruning = AppConfig::beginCachePruning();
+        AppConfig::writeCacheFile(AppConfig::cacheURL(QStringLiteral("late")), "new");
+        AppConfig::writeCacheFile(AppConfig::thumbnailCacheURL(QStringLiteral("late"), 320), "new");
+        AppConfig::removeCachedPhotosExcept({QStringLiteral("kept")}, pruning);
+        QCOMPARE(entries(AppConfig::cacheFolder()), (QStringList{"kept.jpg", "late.jpg", "late_w320.jpg"}));
+        // The next pruning knows the list is current.
+        AppConfig::removeCachedPhotosExcept({QStringLiteral("kept")});
+        QCOMPARE(entries(AppConfig::cacheFolder()), QStringList{"kept.jpg"});
+    }
 };
 
 LUNVIK_TEST_MAIN(TestSettingsFiles)

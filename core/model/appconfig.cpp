@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
@@ -88,8 +91,61 @@ QString thumbnailCacheURL(const QString &photoID, int width)
         .filePath(cacheFileStem(photoID) + QStringLiteral("_w") + QString::number(width) + QStringLiteral(".jpg"));
 }
 
-void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
+namespace {
+
+// What the cache writes and prunings need to know of each other. A pruning
+// only spares files written after it began, so finished writes are only
+// remembered while a pruning runs.
+struct CacheWrites {
+    QMutex mutex;
+    quint64 counter = 0;
+    int prunings = 0;
+    QHash<QString, int> inProgress;
+    QHash<QString, quint64> finishedAt;
+};
+
+CacheWrites &cacheWrites()
 {
+    static CacheWrites writes;
+    return writes;
+}
+
+} // namespace
+
+void writeCacheFile(const QString &path, const QByteArray &bytes)
+{
+    CacheWrites &writes = cacheWrites();
+    {
+        const QMutexLocker lock(&writes.mutex);
+        ++writes.inProgress[path];
+    }
+    const auto finish = qScopeGuard([&] {
+        const QMutexLocker lock(&writes.mutex);
+        if (--writes.inProgress[path] == 0)
+            writes.inProgress.remove(path);
+        if (writes.prunings > 0)
+            writes.finishedAt.insert(path, ++writes.counter);
+    });
+    AtomicFile::write(path, bytes);
+}
+
+CachePruning beginCachePruning()
+{
+    CacheWrites &writes = cacheWrites();
+    const QMutexLocker lock(&writes.mutex);
+    ++writes.prunings;
+    return CachePruning{writes.counter};
+}
+
+void removeCachedPhotosExcept(const QStringList &keptPhotoIDs, CachePruning pruning)
+{
+    CacheWrites &writes = cacheWrites();
+    const auto end = qScopeGuard([&writes] {
+        const QMutexLocker lock(&writes.mutex);
+        if (--writes.prunings == 0)
+            writes.finishedAt.clear();
+    });
+
     QSet<QString> kept;
     for (const QString &id : keptPhotoIDs)
         kept.insert(cacheFileStem(id));
@@ -105,7 +161,12 @@ void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
         const QRegularExpressionMatch match = thumbnail.match(stem);
         if (match.hasMatch() && kept.contains(match.captured(1)))
             continue;
-        QFile::remove(dir.filePath(name));
+        // Held while the file goes, so no write of it can start in between.
+        const QString path = dir.filePath(name);
+        const QMutexLocker lock(&writes.mutex);
+        if (writes.inProgress.contains(path) || writes.finishedAt.value(path) > pruning.mark)
+            continue;
+        QFile::remove(path);
     }
 }
 

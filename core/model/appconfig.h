@@ -35,9 +35,27 @@ QString thumbnailCacheURL(const QString &photoID, int width);
 
 // Removes everything inside the cache folder; never fails.
 void clearPhotoCache();
+
+// Writes one cache file whole (AtomicFile::write, throws PlatformError).
+// Any thread. Every cache file is written through here, so that a pruning
+// running meanwhile leaves it alone.
+void writeCacheFile(const QString &path, const QByteArray &bytes);
+
+// A pruning of the cache begins when its caller takes the list of photos to
+// keep: a file written after that moment, or being written while the pruning
+// looks at it, is never removed by it.
+struct CachePruning {
+    quint64 mark = 0;
+};
+CachePruning beginCachePruning();
 // Removes the cached images, full size and thumbnails, of every photo not
 // named in keptPhotoIDs; other files of the cache folder stay. Never fails.
-void removeCachedPhotosExcept(const QStringList &keptPhotoIDs);
+// Ends `pruning`.
+void removeCachedPhotosExcept(const QStringList &keptPhotoIDs, CachePruning pruning);
+inline void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
+{
+    removeCachedPhotosExcept(keptPhotoIDs, beginCachePruning());
+}
 
 // Never fails: a missing or corrupt file gives the defaults. The server
 // address is always derived from the debug flag and is corrected on disk.

@@ -72,7 +72,7 @@ QString AppSettings::normalizedDisplayName(const QString &name)
 
 QJsonObject AppSettings::toJson() const
 {
-    return QJsonObject{
+    QJsonObject object{
         {QLatin1StringView("serverBaseURL"), serverBaseURL},
         {QLatin1StringView("debugMode"), debugMode},
         {QLatin1StringView("syncSessionToken"), syncSessionToken},
@@ -82,6 +82,9 @@ QJsonObject AppSettings::toJson() const
         {QLatin1StringView("galleryGridColumnCount"), galleryGridColumnCount},
         {QLatin1StringView("debugAdvanceIntervalSeconds"), debugAdvanceIntervalSeconds},
     };
+    if (uploaderNameOnServer)
+        object.insert(QLatin1StringView("uploaderNameOnServer"), *uploaderNameOnServer);
+    return object;
 }
 
 QByteArray AppSettings::toJsonBytes() const
@@ -106,16 +109,20 @@ std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QStrin
     const auto split = f.optionalDouble(QLatin1StringView("previewPaneSplitFraction"));
     const auto columns = f.optionalInt64(QLatin1StringView("galleryGridColumnCount"));
     const auto interval = f.optionalInt64(QLatin1StringView("debugAdvanceIntervalSeconds"));
+    const auto nameOnServer = f.optionalString(QLatin1StringView("uploaderNameOnServer"));
     if (!f.ok()) {
         if (error)
             *error = f.error();
         return std::nullopt;
     }
-    return AppSettings(server.value_or(d.serverBaseURL), debug.value_or(d.debugMode),
+    AppSettings settings(server.value_or(d.serverBaseURL), debug.value_or(d.debugMode),
                        token.value_or(d.syncSessionToken), gallery.value_or(d.galleryName),
                        name.value_or(d.displayName), split.value_or(d.previewPaneSplitFraction),
                        columns.value_or(d.galleryGridColumnCount),
                        interval.value_or(d.debugAdvanceIntervalSeconds));
+    if (nameOnServer && !nameOnServer->trimmed().isEmpty())
+        settings.uploaderNameOnServer = nameOnServer->trimmed();
+    return settings;
 }
 
 std::optional<AppSettings> AppSettings::fromJsonBytes(const QByteArray &bytes, QString *error)

@@ -1,5 +1,6 @@
 // The user's settings, as stored in config.json: eight values with defaults
-// and the clamping applied on every construction and decode.
+// and the clamping applied on every construction and decode, and the
+// bookkeeping of an uploader rename the server still owes.
 #pragma once
 
 #include <QJsonObject>
@@ -37,6 +38,10 @@ struct AppSettings {
     double previewPaneSplitFraction = previewPaneSplitFractionDefault;
     int galleryGridColumnCount = galleryGridColumnCountDefault;
     int debugAdvanceIntervalSeconds = debugAdvanceIntervalSecondsDefault;
+    // Set only while a rename of the uploader is owed: the display name the
+    // server last accepted, which uploads there still carry. Written only
+    // when set, so older files (and older programs) are unaffected.
+    std::optional<QString> uploaderNameOnServer;
 
     AppSettings() = default;
     // Applies the normalisation: display name trimmed (blank becomes the

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 TransportError::TransportError(QNetworkReply::NetworkError code, QString description, QUrl url)
     : m_code(code), m_description(std::move(description)), m_url(std::move(url))
@@ -23,6 +24,15 @@ TransportError::TransportError(QNetworkReply::NetworkError code, QString descrip
 Error::Record TransportError::record() const
 {
     return Record{QStringLiteral("QNetworkReply"), qint64(m_code), m_description, {}};
+}
+
+void RequestGroup::abort()
+{
+    m_aborted = true;
+    // Aborting resumes the sender, which takes its reply out of the set.
+    const QSet<QNetworkReply *> inFlight = std::exchange(m_replies, {});
+    for (QNetworkReply *reply : inFlight)
+        reply->abort();
 }
 
 QByteArray HttpResponse::header(const QByteArray &name) const
@@ -135,9 +145,12 @@ HttpSession &SharedHttpSession::get()
 }
 
 QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray method,
-                                            std::optional<QByteArray> body, qint64 maxResponseBytes)
+                                            std::optional<QByteArray> body, qint64 maxResponseBytes,
+                                            std::shared_ptr<RequestGroup> group)
 {
     const QUrl url = request.url();
+    if (group && group->isAborted())
+        throw TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"), url);
     // Credentials are always given explicitly in headers; never let Qt pop
     // its own authentication machinery on a 401.
     request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
@@ -163,6 +176,8 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
 
     QNetworkReply *raw = reply.get();
     m_inFlight.insert(raw);
+    if (group)
+        group->m_replies.insert(raw);
     const QPointer<HttpSession> self(this);
 
     // The time limits; `timedOut` tells our own abort apart from a cancellation.
@@ -200,6 +215,8 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     co_await raw;
     if (self)
         self->m_inFlight.remove(raw);
+    if (group)
+        group->m_replies.remove(raw);
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (*timedOut)

@@ -21,7 +21,9 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -59,6 +61,25 @@ struct HttpResponse {
     QByteArray header(const QByteArray &name) const;
 };
 
+// Requests that end together. A signed-in session's gallery, image and frame
+// requests share one group, and signing out aborts it: every request of the
+// group still in flight ends at once as a cancellation, and a request sent
+// through an aborted group is refused before anything goes out.
+class RequestGroup
+{
+public:
+    // Any thread may ask; work on a worker thread checks it before it lands.
+    bool isAborted() const { return m_aborted.load(); }
+    // Main thread. The waiting senders resume (with the cancellation)
+    // before this returns, or on the next turn of the event loop.
+    void abort();
+
+private:
+    friend class HttpSession;
+    std::atomic<bool> m_aborted{false};
+    QSet<QNetworkReply *> m_replies;
+};
+
 class HttpSession : public QObject
 {
     Q_OBJECT
@@ -83,8 +104,10 @@ public:
     // when the transport fails; any HTTP status is returned, not thrown.
     // With `maxResponseBytes` > 0 a longer answer (announced or received) is
     // aborted and thrown as a TransportError for which isTooLarge() holds.
+    // With a `group`, aborting the group aborts the request (a cancellation).
     QCoro::Task<HttpResponse> send(QNetworkRequest request, QByteArray method,
-                                   std::optional<QByteArray> body = std::nullopt, qint64 maxResponseBytes = 0);
+                                   std::optional<QByteArray> body = std::nullopt, qint64 maxResponseBytes = 0,
+                                   std::shared_ptr<RequestGroup> group = nullptr);
 
 private:
     Limits m_limits;

@@ -64,7 +64,8 @@ std::optional<QUrl> SyncClient::parseServerURL(const QString &trimmedAddress)
     return url;
 }
 
-SyncClient::SyncClient(const AppSettings &settings, HttpSession &session) : m_session(&session)
+SyncClient::SyncClient(const AppSettings &settings, HttpSession &session, std::shared_ptr<RequestGroup> group)
+    : m_session(&session), m_group(std::move(group))
 {
     const QString address = settings.serverBaseURL.trimmed();
     const auto url = parseServerURL(address);
@@ -108,7 +109,7 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
     const QString absoluteURL = requestURL.toString(QUrl::FullyEncoded);
     const std::optional<qint64> requestBodyBytes = body ? std::optional<qint64>(body->size()) : std::nullopt;
 
-    const HttpResponse response = co_await session->send(request, method.toUtf8(), body);
+    const HttpResponse response = co_await session->send(request, method.toUtf8(), body, 0, m_group);
 
     if (!response.isHttp)
         throw SyncError::http(
@@ -136,7 +137,7 @@ QCoro::Task<SyncClient::GalleryFetch> SyncClient::fetchGallery(std::optional<QSt
     if (ifNoneMatch && !ifNoneMatch->isEmpty())
         request.setRawHeader("If-None-Match", '"' + ifNoneMatch->toUtf8() + '"');
 
-    const HttpResponse response = co_await session->send(request, "GET");
+    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, 0, m_group);
 
     if (!response.isHttp)
         throw SyncError::decode();

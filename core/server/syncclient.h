@@ -15,18 +15,23 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <memory>
 #include <optional>
 
 class SyncClient
 {
 public:
     // Throws SyncError::badURL when the address is not a URL (checked first),
-    // SyncError::missingSyncAuth when there is no session token.
-    explicit SyncClient(const AppSettings &settings, HttpSession &session = HttpSession::shared());
+    // SyncError::missingSyncAuth when there is no session token. Requests go
+    // through `group` when one is given, so that aborting it ends them.
+    explicit SyncClient(const AppSettings &settings, HttpSession &session = HttpSession::shared(),
+                        std::shared_ptr<RequestGroup> group = nullptr);
 
     const QUrl &baseURL() const { return m_baseURL; }
     const QString &bearer() const { return m_bearer; }
     HttpSession &session() const { return *m_session; }
+    // The group was aborted: the work this client serves has ended.
+    bool isAborted() const { return m_group && m_group->isAborted(); }
 
     // The base URL with `path` appended as path segments ("/api/x" and
     // "api/x" are the same), characters a path cannot hold percent-encoded.
@@ -81,11 +86,16 @@ public:
     // The photo's image, scaled by the server to `width` when given.
     QUrl imageURL(const PhotoEntry &photo, std::optional<int> width = std::nullopt) const;
     QCoro::Task<> cachePhotoIfMissing(PhotoEntry photo) const;
+    // Writes `bytes` to each cache file, off the caller's thread; throws the
+    // first write error. Nothing lands once the request group is aborted.
+    QCoro::Task<> writeCacheFiles(QStringList files, QByteArray bytes) const;
     QCoro::Task<> cacheThumbnailIfMissing(PhotoEntry photo, int width) const;
     // Caches every visible photo, downloading one at a time. Never throws:
     // each failure is logged as a warning and the next photo is tried. Files
     // are written (and flushed to disk) on worker threads while the next
     // photo downloads; every one is written or has failed when this returns.
+    // Once the client's request group is aborted it stops without a word,
+    // and no file lands after that.
     QCoro::Task<> downloadMissing(GalleryState state) const;
 
     // ---- Photo frames ---------------------------------------------------
@@ -106,4 +116,5 @@ private:
     QUrl m_baseURL;
     QString m_bearer;
     HttpSession *m_session;
+    std::shared_ptr<RequestGroup> m_group;
 };

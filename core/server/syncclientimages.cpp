@@ -4,9 +4,9 @@
 #include "backgroundwork.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
-#include "model/atomicfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFuture>
 #include <QNetworkRequest>
@@ -38,15 +38,23 @@ QThreadPool &writePool()
     return *pool;
 }
 
-// AtomicFile::write on the pool; the error it threw, if any.
-QFuture<std::exception_ptr> writeInBackground(QString file, QByteArray bytes)
+// AppConfig::writeCacheFile on the pool; the error it threw, if any. Once `group`
+// is aborted (the session ended and its cache is being wiped), nothing is
+// written, and a file that landed while the abort happened is taken back.
+QFuture<std::exception_ptr> writeInBackground(QString file, QByteArray bytes, std::shared_ptr<RequestGroup> group)
 {
-    return QtConcurrent::run(&writePool(), [file = std::move(file), bytes = std::move(bytes)]() -> std::exception_ptr {
+    return QtConcurrent::run(&writePool(), [file = std::move(file), bytes = std::move(bytes),
+                                            group = std::move(group)]() -> std::exception_ptr {
+        const auto ended = [&group] { return group && group->isAborted(); };
+        if (ended())
+            return nullptr;
         try {
-            AtomicFile::write(file, bytes);
+            AppConfig::writeCacheFile(file, bytes);
         } catch (...) {
             return std::current_exception();
         }
+        if (ended())
+            QFile::remove(file);
         return nullptr;
     });
 }
@@ -97,7 +105,7 @@ QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<i
     QNetworkRequest request(requestURL);
     request.setRawHeader("Authorization", "Bearer " + m_bearer.toUtf8());
 
-    const HttpResponse response = co_await session->send(request, "GET");
+    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, 0, m_group);
 
     if (response.isHttp && response.statusCode >= 200 && response.statusCode <= 299)
         co_return response.body;
@@ -115,10 +123,25 @@ QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional
         co_return;
     const SyncClient client = *this;
     QByteArray bytes = co_await client.fetchImage(photo, width);
-    const QFuture<std::exception_ptr> written = writeInBackground(file, std::move(bytes));
+    const QFuture<std::exception_ptr> written = writeInBackground(file, std::move(bytes), client.m_group);
     const std::exception_ptr failure = co_await written;
     if (failure)
         std::rethrow_exception(failure);
+}
+
+QCoro::Task<> SyncClient::writeCacheFiles(QStringList files, QByteArray bytes) const
+{
+    QList<QFuture<std::exception_ptr>> writes;
+    for (const QString &file : std::as_const(files))
+        writes.append(writeInBackground(file, bytes, m_group));
+    std::exception_ptr firstFailure;
+    for (const QFuture<std::exception_ptr> &write : std::as_const(writes)) {
+        const std::exception_ptr failure = co_await write;
+        if (failure && !firstFailure)
+            firstFailure = failure;
+    }
+    if (firstFailure)
+        std::rethrow_exception(firstFailure);
 }
 
 QCoro::Task<> SyncClient::cachePhotoIfMissing(PhotoEntry photo) const
@@ -165,11 +188,15 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
         const QString file = AppConfig::cacheURL(photo.id);
         if (writing.contains(file) || QFileInfo::exists(file))
             continue;
+        if (client.isAborted())
+            break;
         try {
             QByteArray bytes = co_await client.fetchImage(photo, std::nullopt);
             writing.insert(file);
-            writes.push_back(PendingWrite{photo.id, file, writeInBackground(file, std::move(bytes))});
+            writes.push_back(PendingWrite{photo.id, file, writeInBackground(file, std::move(bytes), client.m_group)});
         } catch (...) {
+            if (client.isAborted())
+                break;
             logCacheFailure(photo.id, std::current_exception());
         }
         while (writes.size() >= size_t(maxWritesInFlight)) {
