@@ -81,6 +81,7 @@ QCoro::Task<> AppSession::tryAutoUnlock(GalleryStore &store)
     switch (outcome) {
     case AuthVerifyOutcome::ok:
         open(store, base);
+        store.settleOwedUploaderRename();
         break;
     case AuthVerifyOutcome::unauthorized:
         lock(store);
@@ -118,6 +119,7 @@ QCoro::Task<bool> AppSession::unlock(QString password, GalleryStore &store)
         }
         m_unlockedServerBaseURL = canonicalServerBaseURL(store.settings().serverBaseURL);
         open(store, *m_unlockedServerBaseURL);
+        store.settleOwedUploaderRename();
         co_return true;
     }
     case Kind::wrongPassword:
@@ -138,9 +140,11 @@ QCoro::Task<> AppSession::revalidateIfUnlocked(GalleryStore &store)
     if (m_unlockedServerBaseURL && *m_unlockedServerBaseURL != base)
         m_unlockedServerBaseURL = base;
     const QPointer<AppSession> self(this);
-    const QPointer<GalleryStore> storeGuard(&store);
+    const GalleryStore::Live live(&store);
     const AuthVerifyOutcome outcome = co_await AuthVerifier::verify(store.settings());
-    if (!self || !storeGuard)
+    // The answer about a session that has ended since (a lock, perhaps a new
+    // sign-in) says nothing about the current one.
+    if (!self || !live || !m_isUnlocked)
         co_return;
     switch (outcome) {
     case AuthVerifyOutcome::ok:

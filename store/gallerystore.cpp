@@ -26,6 +26,7 @@ GalleryStore::GalleryStore(Environment environment, QObject *parent)
     , m_deviceScreenAspectRatio(
           Bloomin8Screen::aspectRatio(Bloomin8Screen::default13Width, Bloomin8Screen::default13Height))
     , m_log(ActivityLogStore::shared())
+    , m_requests(std::make_shared<RequestGroup>())
 {
     if (!m_environment.isApplicationActive)
         m_environment.isApplicationActive = [] { return true; };
@@ -113,6 +114,18 @@ void GalleryStore::setSyncing(bool syncing)
     Q_EMIT isSyncingChanged();
 }
 
+void GalleryStore::beginBusy()
+{
+    if (++m_busyCount == 1)
+        setBusy(true);
+}
+
+void GalleryStore::endBusy()
+{
+    if (m_busyCount > 0 && --m_busyCount == 0)
+        setBusy(false);
+}
+
 void GalleryStore::setAwaitingInitialGalleryPull(bool awaiting)
 {
     m_isAwaitingInitialGalleryPull = awaiting;
@@ -187,6 +200,18 @@ std::optional<QString> GalleryStore::lightboxShowingUntilCaption(const PhotoEntr
 
 // ---- Settings -------------------------------------------------------------
 
+bool GalleryStore::writeSettings()
+{
+    try {
+        AppConfig::saveSettings(m_settings);
+        return true;
+    } catch (const Error &error) {
+        // The in-memory settings stay changed; the next save tries again.
+        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
+        return false;
+    }
+}
+
 void GalleryStore::saveSettings()
 {
     std::optional<QString> previousName;
@@ -203,26 +228,22 @@ void GalleryStore::saveSettings()
     AppSettings normalized = m_settings;
     normalized.serverBaseURL = AppSettings::syncServerBaseURL(normalized.debugMode);
     normalized.galleryName = QStringLiteral("default");
+    const QString newName = normalized.displayName.trimmed();
+    // A rename already owed starts from the name the server last accepted,
+    // not from the one saved since; going back to that name settles it.
+    const std::optional<QString> from = normalized.uploaderNameOnServer ? normalized.uploaderNameOnServer : previousName;
+    if (from && *from == newName)
+        normalized.uploaderNameOnServer.reset();
+    else if (from && !newName.isEmpty() && (normalized.uploaderNameOnServer || isSessionUnlocked()))
+        normalized.uploaderNameOnServer = from;
     setSettings(normalized);
-    const QString newName = m_settings.displayName.trimmed();
-    try {
-        AppConfig::saveSettings(m_settings);
-    } catch (const Error &error) {
-        // The in-memory settings stay changed; the next save tries again.
-        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
-    }
+    const bool saved = writeSettings();
 
     if (m_session)
         m_session->noteSettingsChanged(*this, previousServerURL);
-    m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Settings saved"), m_settings.serverBaseURL);
-
-    if (previousName && *previousName != newName && !newName.isEmpty() && m_session && m_session->isUnlocked()) {
-        const QString from = *previousName;
-        startBackground([from, newName](GalleryStore &store) {
-            return store.run(QStringLiteral("Rename uploader"), LogCategory::gallery,
-                             [&store, from, newName] { return store.propagateDisplayNameChange(from, newName); });
-        });
-    }
+    if (saved)
+        m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Settings saved"), m_settings.serverBaseURL);
+    settleOwedUploaderRename();
     startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
 }
 
@@ -235,11 +256,7 @@ void GalleryStore::setDebugMode(bool on)
     changed.debugMode = on;
     changed.serverBaseURL = AppSettings::syncServerBaseURL(on);
     setSettings(changed);
-    try {
-        AppConfig::saveSettings(m_settings);
-    } catch (const Error &error) {
-        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
-    }
+    writeSettings();
     if (m_session)
         m_session->noteSettingsChanged(*this, previousServerURL);
     m_log.log(LogCategory::system, LogLevel::info, on ? QStringLiteral("Debug mode on") : QStringLiteral("Debug mode off"),
@@ -255,17 +272,37 @@ void GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
     AppSettings changed = m_settings;
     changed.debugAdvanceIntervalSeconds = clamped;
     setSettings(changed);
-    try {
-        AppConfig::saveSettings(m_settings);
-    } catch (const Error &error) {
-        m_log.log(error, LogCategory::system, QStringLiteral("Save settings"));
-    }
+    writeSettings();
     m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Debug advance interval"),
               QString::number(clamped) + QLatin1Char('s'));
 }
 
+void GalleryStore::endSessionGeneration()
+{
+    // The generation ends before the requests are aborted: an operation that
+    // resumes inside abort() must already find itself stale.
+    ++m_sessionGeneration;
+    std::exchange(m_requests, std::make_shared<RequestGroup>())->abort();
+    m_busyCount = 0;
+    if (m_isBusy)
+        setBusy(false);
+    if (m_isSyncing)
+        setSyncing(false);
+    if (m_isCheckingConnection)
+        setCheckingConnection(false);
+    m_setAsCurrentInFlight.reset();
+    m_uploadedAwaitingAdoption.clear();
+    m_uploaderRenameRunning = false;
+    // Those who joined the ended work stop waiting; they are stale too.
+    if (std::exchange(m_runningPull, std::nullopt))
+        Q_EMIT pullEnded();
+    if (std::exchange(m_connectionCheckRunning, false))
+        Q_EMIT connectionCheckEnded();
+}
+
 void GalleryStore::clearLockedGalleryData()
 {
+    endSessionGeneration();
     setState(GalleryState::empty());
     m_selection.clearSelection();
     m_selection.setLightboxPhotoID(std::nullopt);
@@ -291,17 +328,17 @@ bool GalleryStore::isSessionUnlocked() const
 
 SyncClient GalleryStore::makeClient() const
 {
-    return SyncClient(m_settings, HttpSession::shared());
+    return SyncClient(m_settings, HttpSession::shared(), m_requests);
 }
 
 QCoro::Task<> GalleryStore::adoptAndSave(GalleryState state)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     setState(state.withResolvedCurrentPhoto());
     const quint64 generation = m_stateGeneration;
     QFuture<QByteArray> encoding = BackgroundWork::run([adopted = m_state] { return adopted.toJsonBytes(); });
     QByteArray bytes = co_await encoding;
-    if (!self)
+    if (!live)
         co_return;
     if (generation != m_stateGeneration)
         bytes = m_state.toJsonBytes();
@@ -327,21 +364,23 @@ QCoro::Task<> GalleryStore::waitForBackgroundTasks()
 
 QCoro::Task<> GalleryStore::run(QString label, LogCategory category, Body body)
 {
-    const QPointer<GalleryStore> self(this);
-    setBusy(true);
+    const Live live(this);
+    beginBusy();
     std::exception_ptr failure;
     try {
         co_await body();
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    // Ended by a lock: its aborted request is no failure to report, and the
+    // lock has lowered the flag.
+    if (!live)
         co_return;
     if (failure) {
         m_log.log(failure, category, label + QStringLiteral(" failed"));
         handleWrappedFailure(failure);
     }
-    setBusy(false);
+    endBusy();
 }
 
 bool GalleryStore::lockIfUnauthorized(const std::exception_ptr &error)
@@ -382,19 +421,21 @@ void GalleryStore::handleWrappedFailure(const std::exception_ptr &error)
 }
 
 QCoro::Task<> GalleryStore::mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call,
-                                          std::function<void(const GalleryState &)> beforeCommit)
+                                          MutationHooks hooks)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     int retries = 0;
     QString base = m_state.updatedAt;
     for (;;) {
         std::optional<SyncError> stale;
         try {
             GalleryResponse response = co_await call(base);
-            if (!self)
+            if (!live)
                 co_return;
-            if (beforeCommit)
-                beforeCommit(response.state);
+            if (hooks.beforeCommit)
+                co_await hooks.beforeCommit(response.state);
+            if (!live)
+                co_return;
             co_await commit(std::move(response), client, downloadMissing);
             co_return;
         } catch (const SyncError &e) {
@@ -402,11 +443,13 @@ QCoro::Task<> GalleryStore::mutateGallery(SyncClient client, bool downloadMissin
                 throw;
             stale = e;
         }
-        if (!self)
+        if (!live)
             co_return;
         co_await adoptAndSave(stale->staleResponse().state);
-        if (!self)
+        if (!live)
             co_return;
+        if (hooks.afterStaleAdopted)
+            hooks.afterStaleAdopted(m_state);
         if (retries == 2)
             throw *stale;
         ++retries;
@@ -416,11 +459,11 @@ QCoro::Task<> GalleryStore::mutateGallery(SyncClient client, bool downloadMissin
 
 QCoro::Task<> GalleryStore::commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     if (downloadMissing) {
         const SyncClient downloader = client ? *client : makeClient();
         co_await downloader.downloadMissing(response.state);
-        if (!self)
+        if (!live)
             co_return;
     }
     co_await adoptAndSave(std::move(response.state));

@@ -8,6 +8,16 @@
 // or leave running; tasks the store starts on its own (connection checks,
 // the uploader rename, the periodic pull loop) hold it weakly and stop once
 // it is gone.
+//
+// Operations overlap at their waits. Two rules keep that sound:
+//   - Session generations. Locking (signing out, or a 401) ends the
+//     generation: its requests are aborted, and every operation that began
+//     in it stops at its next resumption without adopting, saving, caching or
+//     logging anything, and without touching the busy flags (the lock has
+//     lowered them).
+//   - Single flight. A pull asked for while one runs joins it (a sync asked
+//     for during a refresh waits for it and then runs); a connection check
+//     joins the running one; the uploader rename runs once at a time.
 #pragma once
 
 #include "app/appsession.h"
@@ -119,12 +129,38 @@ public:
     std::optional<QString> lightboxShowingUntilCaption(const PhotoEntry &photo) const;
 
     // ---- Settings ---------------------------------------------------------
+    // Saves the settings; a changed display name is sent to the server as a
+    // rename of the uploader. A rename the server has not accepted yet stays
+    // owed (AppSettings::uploaderNameOnServer) until it does.
     void saveSettings();
+    // Sends the owed rename, if any, while unlocked; one at a time, from the
+    // name the server last accepted to the newest.
+    void settleOwedUploaderRename();
     void setDebugMode(bool on);
     void setDebugAdvanceIntervalSeconds(int seconds);
     void clearLockedGalleryData();
 
+    // ---- Session generations --------------------------------------------
+    // Ends with every lock (clearLockedGalleryData).
+    quint64 sessionGeneration() const { return m_sessionGeneration; }
+
+    // Held by an operation across its waits: true while the store exists and
+    // the session generation the operation began in has not ended.
+    class Live
+    {
+    public:
+        explicit Live(const GalleryStore *store) : m_store(store), m_generation(store->m_sessionGeneration) {}
+        explicit operator bool() const { return m_store && m_store->m_sessionGeneration == m_generation; }
+
+    private:
+        QPointer<const GalleryStore> m_store;
+        quint64 m_generation;
+    };
+
     // ---- Pulls ------------------------------------------------------------
+    // A refresh or scheduled pull asked for while any pull runs joins it; a
+    // sync joins a running sync, and waits for a running refresh or
+    // scheduled pull to end before it runs.
     QCoro::Task<> pullFromServer(PullKind kind);
     QCoro::Task<> syncAll() { return pullFromServer(PullKind::sync); }
     void startPeriodicPullWhileUnlocked();
@@ -142,6 +178,7 @@ public:
     QCoro::Task<> setAsCurrent(QString photoID);
 
     // ---- Frames and connection status ----------------------------------
+    // A check asked for while one runs joins it.
     QCoro::Task<> updateConnectionStatus(bool showCheckingUI);
     QCoro::Task<> updateDeviceStatus(std::optional<SyncClient> client = std::nullopt);
     QCoro::Task<> reloadRegisteredFrames();
@@ -186,6 +223,9 @@ Q_SIGNALS:
     void isSyncingChanged();
     void isAwaitingInitialGalleryPullChanged();
     void backgroundTasksFinished();
+    // Bookkeeping of the single-flight work, for those who join it.
+    void pullEnded();
+    void connectionCheckEnded();
 
 private:
     // g++ 12 destroys an aggregate temporary (a lambda, a brace-initialised
@@ -203,6 +243,12 @@ private:
     void setDeviceScreenIsLandscape(bool landscape);
     void setBusy(bool busy);
     void setSyncing(bool syncing);
+    // isBusy is true while any user-visible operation runs.
+    void beginBusy();
+    void endBusy();
+    // The lock: aborts the requests of the generation, starts a new one and
+    // lowers every flag its operations raised.
+    void endSessionGeneration();
 
     bool isSessionUnlocked() const;
     SyncClient makeClient() const;
@@ -213,9 +259,13 @@ private:
     QCoro::Task<> adoptAndSave(GalleryState state);
 
     QCoro::Task<> run(QString label, LogCategory category, Body body);
-    // `beforeCommit` sees each accepted answer before it is adopted.
-    QCoro::Task<> mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call,
-                                std::function<void(const GalleryState &)> beforeCommit = {});
+    struct MutationHooks {
+        // Sees each accepted answer before it is adopted.
+        std::function<QCoro::Task<>(const GalleryState &)> beforeCommit;
+        // Sees the manifest of each stale answer once it is adopted.
+        std::function<void(const GalleryState &)> afterStaleAdopted;
+    };
+    QCoro::Task<> mutateGallery(SyncClient client, bool downloadMissing, GalleryCall call, MutationHooks hooks = {});
     QCoro::Task<> commit(GalleryResponse response, std::optional<SyncClient> client, bool downloadMissing);
     void handleWrappedFailure(const std::exception_ptr &error);
     // HTTP 401: the session is locked. True when that was the error.
@@ -224,13 +274,22 @@ private:
     bool markDownIfUnreachable(const std::exception_ptr &error);
 
     QCoro::Task<> executePullFromServer(PullKind kind);
+    // Waits until the pull numbered `id` is no longer the running one.
+    QCoro::Task<> waitForPullToEnd(quint64 id);
+    QCoro::Task<> runConnectionCheck(bool showCheckingUI);
+    QCoro::Task<> runOwedUploaderRename();
+    // Saves the settings; false (and logged) when that failed.
+    bool writeSettings();
     void applyCurrentPhoto(const CurrentPhotoResponse &answer);
     void logPulledCurrentPhotoChange(const std::optional<CurrentPhotoPullDelta> &delta);
     void markServerUnreachableAfterSyncFailure(const std::exception_ptr &error);
     static QCoro::Task<> periodicPullLoop(QPointer<GalleryStore> store, std::shared_ptr<CancellationFlag> flag,
                                           PauseFunction pause);
 
-    QCoro::Task<> uploadOne(SyncClient client, QString path, bool isLast);
+    // True once the server has taken the file.
+    QCoro::Task<bool> uploadOne(SyncClient client, QString path, bool isLast);
+    QCoro::Task<> cacheUploadedBytes(GalleryState answer, QSet<QString> before, QString filename, QByteArray jpeg,
+                                     std::shared_ptr<QSet<QString>> cached);
     QCoro::Task<> propagateDisplayNameChange(QString from, QString to);
 
     void applyServerStatus(bool pingSucceeded);
@@ -267,6 +326,25 @@ private:
     qint64 m_pullFailureStreak = 0;
     bool m_isAwaitingInitialGalleryPull = false;
     int m_backgroundTasks = 0;
+
+    quint64 m_sessionGeneration = 0;
+    // The requests of the current generation; aborted by the lock.
+    std::shared_ptr<RequestGroup> m_requests;
+    int m_busyCount = 0;
+    struct RunningPull {
+        PullKind kind;
+        quint64 id;
+    };
+    std::optional<RunningPull> m_runningPull;
+    quint64 m_pullsStarted = 0;
+    // Counts successful pulls, so a connection check can tell that the
+    // gallery caught up while it ran.
+    quint64 m_pullSuccesses = 0;
+    bool m_connectionCheckRunning = false;
+    bool m_uploaderRenameRunning = false;
+    // Photos whose uploaded bytes are in the cache while the manifest that
+    // lists them is still on its way; a pull's pruning keeps them.
+    QSet<QString> m_uploadedAwaitingAdoption;
 };
 
 Q_DECLARE_METATYPE(AppSettings)

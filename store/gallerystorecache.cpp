@@ -35,7 +35,7 @@ QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> wid
     if (QFileInfo::exists(file))
         co_return;
     const PhotoEntry photo = *entry;
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     std::exception_ptr failure;
     try {
         const SyncClient client = makeClient();
@@ -46,7 +46,7 @@ QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> wid
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self || !failure || isCancellation(failure))
+    if (!live || !failure || isCancellation(failure))
         co_return;
     m_log.log(failure, LogCategory::gallery,
               (width ? QStringLiteral("Cache thumbnail ") : QStringLiteral("Cache photo ")) + photoID);
@@ -57,9 +57,11 @@ QCoro::Task<> GalleryStore::downloadPhotos(QSet<QString> ids)
     if (!isSessionUnlocked() || ids.isEmpty())
         co_return;
     QList<PhotoEntry> photos;
+    // A deleted photo is treated like an unknown id: the server has no
+    // image for it any more.
     for (const QString &id : orderedIds(ids)) {
         const auto entry = m_state.photos.constFind(id);
-        if (entry != m_state.photos.constEnd())
+        if (entry != m_state.photos.constEnd() && !entry->isDeleted())
             photos.append(*entry);
     }
     if (photos.isEmpty())
@@ -72,10 +74,10 @@ QCoro::Task<> GalleryStore::downloadPhotos(QSet<QString> ids)
                   QStringLiteral("count=%1").arg(n));
     const QString label = n == 1 ? QStringLiteral("Download") : QStringLiteral("Download (%1)").arg(n);
     Body batch = [this, photos]() -> QCoro::Task<> {
-        const QPointer<GalleryStore> self(this);
+        const Live live(this);
         for (const PhotoEntry &photo : photos) {
             co_await writeFullSizeJPEGDownload(photo);
-            if (!self)
+            if (!live)
                 co_return;
         }
     };
@@ -84,11 +86,12 @@ QCoro::Task<> GalleryStore::downloadPhotos(QSet<QString> ids)
 
 QCoro::Task<> GalleryStore::writeFullSizeJPEGDownload(PhotoEntry photo)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     const QString cached = AppConfig::cacheURL(photo.id);
     if (!QFileInfo::exists(cached)) {
-        co_await makeClient().cachePhotoIfMissing(photo);
-        if (!self)
+        const SyncClient client = makeClient();
+        co_await client.cachePhotoIfMissing(photo);
+        if (!live)
             co_return;
     }
     QFile file(cached);

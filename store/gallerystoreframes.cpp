@@ -7,6 +7,8 @@
 #include "rules/bloomin8.h"
 #include "server/reachability.h"
 
+#include <qcoro/qcorosignal.h>
+
 void GalleryStore::applyServerStatus(bool pingSucceeded)
 {
     if (pingSucceeded) {
@@ -21,8 +23,29 @@ void GalleryStore::applyServerStatus(bool pingSucceeded)
 
 QCoro::Task<> GalleryStore::updateConnectionStatus(bool showCheckingUI)
 {
-    const QPointer<GalleryStore> self(this);
+    if (m_connectionCheckRunning) {
+        // Joins the running check: its answer is this one's too.
+        const QPointer<GalleryStore> self(this);
+        while (self && m_connectionCheckRunning)
+            co_await qCoro(this, &GalleryStore::connectionCheckEnded);
+        co_return;
+    }
+    const Live live(this);
+    m_connectionCheckRunning = true;
+    co_await runConnectionCheck(showCheckingUI);
+    // A lock has already ended this check for those who joined it.
+    if (!live)
+        co_return;
+    m_connectionCheckRunning = false;
+    setCheckingConnection(false);
+    Q_EMIT connectionCheckEnded();
+}
+
+QCoro::Task<> GalleryStore::runConnectionCheck(bool showCheckingUI)
+{
+    const Live live(this);
     const LinkStatus previous = m_serverLinkStatus;
+    const quint64 pullSuccessesBefore = m_pullSuccesses;
     setCheckingConnection(true);
     if (showCheckingUI) {
         setServerLinkStatus(LinkStatus::checking);
@@ -31,36 +54,35 @@ QCoro::Task<> GalleryStore::updateConnectionStatus(bool showCheckingUI)
     m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Checking server and frames"));
     const QString healthAddress = m_settings.serverBaseURL + QStringLiteral("/api/health");
     const bool ok = co_await Reachability::pingServer(m_settings.serverBaseURL);
-    if (!self)
+    if (!live)
         co_return;
     applyServerStatus(ok);
     if (!ok) {
         setDeviceLinkStatus(LinkStatus::down);
         m_log.log(LogCategory::server, LogLevel::error, QStringLiteral("Server unreachable"), healthAddress);
-        setCheckingConnection(false);
         co_return;
     }
     if (isSessionUnlocked()) {
         co_await reloadRegisteredFrames();
-        if (!self)
+        if (!live)
             co_return;
         co_await updateDeviceStatus();
-        if (!self)
+        if (!live)
             co_return;
     }
     m_log.log(LogCategory::server, LogLevel::success, QStringLiteral("Server reachable"), healthAddress);
     if (isSessionUnlocked()) {
         co_await m_session->revalidateIfUnlocked(*this);
-        if (!self)
+        if (!live)
             co_return;
         // Only a server that is still up after the re-verification has come
         // back. A verification that finds it unreachable marks it down again;
         // catching up then would fail, start another check, and go round for
-        // ever.
-        if (previous == LinkStatus::down && m_serverLinkStatus == LinkStatus::up)
+        // ever. A pull that succeeded meanwhile has caught up already.
+        if (previous == LinkStatus::down && m_serverLinkStatus == LinkStatus::up
+            && m_pullSuccesses == pullSuccessesBefore)
             startBackground([](GalleryStore &store) { return store.pullFromServer(PullKind::refresh); });
     }
-    setCheckingConnection(false);
 }
 
 QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
@@ -77,7 +99,7 @@ QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
             co_return;
         }
     }
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     QList<DeviceLiveStatus> statuses;
     bool failed = false;
     try {
@@ -85,7 +107,7 @@ QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
     } catch (...) {
         failed = true;
     }
-    if (!self)
+    if (!live)
         co_return;
     if (failed) {
         setDeviceLinkStatus(LinkStatus::down);
@@ -132,7 +154,7 @@ QCoro::Task<> GalleryStore::reloadRegisteredFrames()
 {
     if (!isSessionUnlocked())
         co_return;
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     QList<RegisteredDevicePublic> frames;
     try {
         const SyncClient client = makeClient();
@@ -140,7 +162,7 @@ QCoro::Task<> GalleryStore::reloadRegisteredFrames()
     } catch (...) {
         frames.clear();
     }
-    if (self)
+    if (live)
         setRegisteredFrames(frames);
 }
 
@@ -158,11 +180,11 @@ void GalleryStore::upsertRegisteredFrame(const RegisteredDevicePublic &frame)
 
 QCoro::Task<> GalleryStore::registerFrame(QString setupText)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     const SyncClient client = makeClient();
     const std::optional<QString> name = Bloomin8TokenParser::parseDeviceName(setupText);
     const RegisteredDevicePublic frame = co_await client.registerDevice(setupText, name, m_settings.displayName);
-    if (!self)
+    if (!live)
         co_return;
     upsertRegisteredFrame(frame);
     m_log.log(LogCategory::device, LogLevel::success, QStringLiteral("Frame registered"), frame.displayName);
@@ -171,7 +193,7 @@ QCoro::Task<> GalleryStore::registerFrame(QString setupText)
 
 QCoro::Task<> GalleryStore::unregisterFrame(QString id)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     const SyncClient client = makeClient();
     const QList<RegisteredDevicePublic> remembered = m_registeredFrames;
     QList<RegisteredDevicePublic> remaining = remembered;
@@ -180,11 +202,11 @@ QCoro::Task<> GalleryStore::unregisterFrame(QString id)
     try {
         co_await client.deleteDevice(id);
     } catch (...) {
-        if (self)
+        if (live)
             setRegisteredFrames(remembered);
         throw;
     }
-    if (!self)
+    if (!live)
         co_return;
     m_log.log(LogCategory::device, LogLevel::info, QStringLiteral("Frame removed"));
     startBackground([client](GalleryStore &store) { return store.updateDeviceStatus(client); });

@@ -5,10 +5,12 @@
 #include "app/appsession.h"
 #include "clock.h"
 #include "model/appconfig.h"
-#include "model/atomicfile.h"
 #include "rules/photocachejpeg.h"
 
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 
@@ -44,6 +46,47 @@ QString deleteBlockReasonName(GalleryDeleteBlockReason reason)
 {
     return reason == GalleryDeleteBlockReason::includesCurrentPhoto ? QStringLiteral("includesCurrentPhoto")
                                                                     : QStringLiteral("wouldRemoveAllPhotos");
+}
+
+// The result of work on a worker thread, with the error it threw.
+template<typename T>
+struct WorkerOutcome {
+    T value{};
+    std::exception_ptr error;
+};
+
+// Reads and converts one file to JPEG on a worker thread: a phone photo
+// takes long enough to freeze the window for half a second.
+QCoro::Task<QByteArray> convertToJPEG(QString path)
+{
+    QFuture<WorkerOutcome<QByteArray>> converting = QtConcurrent::run([path] {
+        WorkerOutcome<QByteArray> outcome;
+        try {
+            outcome.value = PhotoCacheJPEG::normalizedJPEGData(path);
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+        return outcome;
+    });
+    WorkerOutcome<QByteArray> outcome = co_await converting;
+    if (outcome.error)
+        std::rethrow_exception(outcome.error);
+    co_return std::move(outcome.value);
+}
+
+// A refusal the server will give again however often it is asked.
+bool isPermanentRefusal(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const SyncError &e) {
+        if (e.kind() != SyncError::Kind::http)
+            return false;
+        const int status = e.failure().statusCode;
+        return status >= 400 && status < 500 && status != 401 && status != 408 && status != 409 && status != 429;
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace
@@ -85,11 +128,30 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
 
     Body batch = [this, kept]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
+        const Live live(this);
         const SyncClient client = makeClient();
         for (qsizetype i = 0; i < kept.size(); ++i) {
-            co_await uploadOne(client, kept.at(i), i == kept.size() - 1);
+            std::exception_ptr failure;
+            bool accepted = false;
+            try {
+                accepted = co_await uploadOne(client, kept.at(i), i == kept.size() - 1);
+            } catch (...) {
+                failure = std::current_exception();
+            }
             if (!self)
                 co_return;
+            if (!live) {
+                // Signed out (or refused) half way: nothing more goes out, and
+                // the log says what did not reach the gallery. A file whose
+                // answer never came counts as not uploaded.
+                m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Upload stopped"),
+                          QStringLiteral("%1 of %2 file(s) not uploaded (session ended)")
+                              .arg(kept.size() - i - (accepted ? 1 : 0))
+                              .arg(kept.size()));
+                co_return;
+            }
+            if (failure)
+                std::rethrow_exception(failure);
         }
         m_lastServerOK = Clock::now();
         setServerLinkStatus(LinkStatus::up);
@@ -102,52 +164,91 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
     co_await run(QStringLiteral("Upload"), LogCategory::gallery, std::move(batch));
 }
 
+// The uploaded bytes go into the cache under the new photo's id, so the new
+// photo shows without a download. When an answer shows more than one new
+// photo (someone else uploaded at the same moment), only those carrying this
+// file's name get them; the others are downloaded like any photo, so no
+// cache file ever holds another photo's picture.
+QCoro::Task<> GalleryStore::cacheUploadedBytes(GalleryState answer, QSet<QString> before, QString filename,
+                                               QByteArray jpeg, std::shared_ptr<QSet<QString>> cached)
+{
+    const Live live(this);
+    const QSet<QString> fresh = activeIds(answer) - before;
+    QStringList ids;
+    QStringList files;
+    for (const QString &id : fresh) {
+        const bool ours = fresh.size() == 1 || answer.photos.value(id).filename == filename;
+        if (ours && !cached->contains(id)) {
+            ids << id;
+            files << AppConfig::cacheURL(id);
+        }
+    }
+    if (ids.isEmpty())
+        co_return;
+    // A pull that ends before this answer is adopted keeps these files.
+    for (const QString &id : std::as_const(ids))
+        m_uploadedAwaitingAdoption.insert(id);
+    const SyncClient writer = makeClient();
+    co_await writer.writeCacheFiles(files, jpeg);
+    if (!live)
+        co_return;
+    for (const QString &id : std::as_const(ids))
+        cached->insert(id);
+}
+
 // One file of a batch. The last file's commit downloads the images the
 // cache lacks; the uploaded bytes go into the cache before that, so the new
 // photo is never downloaded right after its own upload.
-QCoro::Task<> GalleryStore::uploadOne(SyncClient client, QString path, bool isLast)
+QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool isLast)
 {
-    const QPointer<GalleryStore> self(this);
-    const QByteArray jpeg = PhotoCacheJPEG::normalizedJPEGData(path);
+    const Live live(this);
+    const QByteArray jpeg = co_await convertToJPEG(path);
+    if (!live)
+        co_return false;
     const QString filename = QFileInfo(path).fileName();
-    const QSet<QString> before = activeIds(m_state);
     const QString uploadedBy = m_settings.displayName;
+    // The photos there were before this upload; a stale answer's manifest
+    // replaces them, since a photo someone else added meanwhile may carry
+    // the same file name (phones all name theirs IMG_1234).
+    auto before = std::make_shared<QSet<QString>>(activeIds(m_state));
+    auto cached = std::make_shared<QSet<QString>>();
+    auto accepted = std::make_shared<bool>(false);
 
-    // The uploaded bytes go into the cache under the new photo's id. When
-    // the answer shows more than one new photo (someone else uploaded at the
-    // same moment), only those carrying this file's name get them; the
-    // others are downloaded like any photo, so no cache file ever holds
-    // another photo's picture.
-    QSet<QString> cached;
-    const auto cacheNewPhotos = [&](const GalleryState &answer) {
-        const QSet<QString> fresh = activeIds(answer) - before;
-        for (const QString &id : fresh) {
-            const bool ours = fresh.size() == 1 || answer.photos.value(id).filename == filename;
-            if (ours && !cached.contains(id)) {
-                AtomicFile::write(AppConfig::cacheURL(id), jpeg);
-                cached.insert(id);
-            }
-        }
-    };
     GalleryCall upload = [client, jpeg, filename, uploadedBy](QString base) {
         return client.uploadPhoto(jpeg, filename, uploadedBy, base);
     };
-    std::function<void(const GalleryState &)> beforeCommit = cacheNewPhotos;
-    co_await mutateGallery(client, isLast, std::move(upload), std::move(beforeCommit));
-    if (!self)
-        co_return;
+    MutationHooks hooks;
+    hooks.beforeCommit = [this, before, filename, jpeg, cached, accepted](const GalleryState &answer) {
+        *accepted = true;
+        return cacheUploadedBytes(answer, *before, filename, jpeg, cached);
+    };
+    hooks.afterStaleAdopted = [before](const GalleryState &adopted) { *before = activeIds(adopted); };
+    try {
+        co_await mutateGallery(client, isLast, std::move(upload), std::move(hooks));
+    } catch (...) {
+        if (live)
+            m_uploadedAwaitingAdoption -= *cached;
+        throw;
+    }
+    if (!live)
+        co_return *accepted;
+    m_uploadedAwaitingAdoption -= *cached;
 
-    const QSet<QString> added = activeIds(m_state) - before;
+    const QSet<QString> added = activeIds(m_state) - *before;
     if (added.isEmpty()) {
         m_log.log(LogCategory::gallery, LogLevel::error, QStringLiteral("Upload response missing new photo"),
                   filename + QStringLiteral(" updatedAt=") + m_state.updatedAt);
         throw SyncError::decode();
     }
-    cacheNewPhotos(m_state);
+    co_await cacheUploadedBytes(m_state, *before, filename, jpeg, cached);
+    if (!live)
+        co_return true;
+    m_uploadedAwaitingAdoption -= *cached;
     QList<QString> sorted(added.begin(), added.end());
     std::sort(sorted.begin(), sorted.end());
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Uploaded to server"),
               filename + QStringLiteral(" \u2192 ") + sorted.join(QStringLiteral(", ")));
+    co_return true;
 }
 
 QCoro::Task<> GalleryStore::deletePhotos(QSet<QString> ids)
@@ -162,12 +263,12 @@ QCoro::Task<> GalleryStore::deletePhotos(QSet<QString> ids)
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Deleting %1 photo(s)").arg(ids.size()));
 
     Body batch = [this, ids]() -> QCoro::Task<> {
-        const QPointer<GalleryStore> self(this);
+        const Live live(this);
         const SyncClient client = makeClient();
         for (const QString &id : orderedIds(ids)) {
             GalleryCall remove = [client, id](QString base) { return client.deletePhoto(id, base); };
             co_await mutateGallery(client, false, std::move(remove));
-            if (!self)
+            if (!live)
                 co_return;
         }
         m_selection.subtractSelection(ids);
@@ -186,7 +287,7 @@ QCoro::Task<> GalleryStore::applyOrder(QList<QString> order)
         co_return;
     }
     Body body = [this, order]() -> QCoro::Task<> {
-        const QPointer<GalleryStore> self(this);
+        const Live live(this);
         const QList<PhotoEntry> active = m_state.activePhotos();
         const QSet<QString> requested(order.begin(), order.end());
         if (activeIds(m_state) != requested) {
@@ -199,7 +300,7 @@ QCoro::Task<> GalleryStore::applyOrder(QList<QString> order)
                   QStringLiteral("photos=") + QString::number(order.size()));
         GalleryCall call = [client, order](QString base) { return client.reorder(order, base); };
         co_await mutateGallery(client, false, std::move(call));
-        if (!self)
+        if (!live)
             co_return;
         m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Reorder saved"),
                   QStringLiteral("updatedAt=") + m_state.updatedAt);
@@ -211,10 +312,10 @@ QCoro::Task<> GalleryStore::setAsCurrent(QString photoID)
 {
     if (!m_state.canSetAsCurrent(photoID))
         co_return;
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     m_setAsCurrentInFlight = photoID;
     Body body = [this, photoID]() -> QCoro::Task<> {
-        const QPointer<GalleryStore> guard(this);
+        const Live guard(this);
         const SyncClient client = makeClient();
         GalleryCall choose = [client, photoID](QString base) { return client.setCurrentPhoto(photoID, base); };
         co_await mutateGallery(client, true, std::move(choose));
@@ -227,18 +328,72 @@ QCoro::Task<> GalleryStore::setAsCurrent(QString photoID)
         co_await updateDeviceStatus(client);
     };
     co_await run(QStringLiteral("Set current"), LogCategory::gallery, std::move(body));
-    if (self)
+    if (live)
         m_setAsCurrentInFlight.reset();
+}
+
+void GalleryStore::settleOwedUploaderRename()
+{
+    if (m_uploaderRenameRunning || !m_settings.uploaderNameOnServer || !isSessionUnlocked())
+        return;
+    m_uploaderRenameRunning = true;
+    startBackground([](GalleryStore &store) { return store.runOwedUploaderRename(); });
+}
+
+// Renames until the server knows the newest display name, or a rename fails:
+// a name changed again while a rename is on its way is sent after it, from
+// the name the server accepted.
+QCoro::Task<> GalleryStore::runOwedUploaderRename()
+{
+    const Live live(this);
+    for (;;) {
+        const std::optional<QString> from = m_settings.uploaderNameOnServer;
+        const QString to = m_settings.displayName.trimmed();
+        if (!from || !isSessionUnlocked())
+            break;
+        if (*from == to) {
+            AppSettings settled = m_settings;
+            settled.uploaderNameOnServer.reset();
+            setSettings(settled);
+            writeSettings();
+            break;
+        }
+        Body rename = [this, accepted = *from, to] { return propagateDisplayNameChange(accepted, to); };
+        co_await run(QStringLiteral("Rename uploader"), LogCategory::gallery, std::move(rename));
+        if (!live)
+            co_return;
+        if (m_settings.uploaderNameOnServer == from)
+            break; // not accepted; owed until the next unlock, revalidation or save
+    }
+    m_uploaderRenameRunning = false;
 }
 
 QCoro::Task<> GalleryStore::propagateDisplayNameChange(QString from, QString to)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     const SyncClient client = makeClient();
     GalleryCall rename = [client, from, to](QString base) { return client.renameUploader(from, to, base); };
-    co_await mutateGallery(client, false, std::move(rename));
-    if (!self)
+    try {
+        co_await mutateGallery(client, false, std::move(rename));
+    } catch (...) {
+        // A refusal for good ends the debt; the wrapper logs it.
+        if (live && isPermanentRefusal(std::current_exception())) {
+            AppSettings dropped = m_settings;
+            dropped.uploaderNameOnServer.reset();
+            setSettings(dropped);
+            writeSettings();
+        }
+        throw;
+    }
+    if (!live)
         co_return;
     m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Updated uploader name on server"),
               from + QStringLiteral(" \u2192 ") + to);
+    AppSettings accepted = m_settings;
+    if (accepted.displayName.trimmed() == to)
+        accepted.uploaderNameOnServer.reset();
+    else
+        accepted.uploaderNameOnServer = to;
+    setSettings(accepted);
+    writeSettings();
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include <qcoro/qcorofuture.h>
+#include <qcoro/qcorosignal.h>
 
 namespace {
 
@@ -84,17 +85,40 @@ QCoro::Task<> GalleryStore::pullFromServer(PullKind kind)
         if (m_pullRetryNotBefore && Clock::now() < *m_pullRetryNotBefore)
             co_return;
     }
+    const Live live(this);
+    while (m_runningPull) {
+        // A sync must show its own announcement and flags, so it runs after
+        // a refresh or scheduled pull instead of joining it.
+        const bool joins = kind != PullKind::sync || m_runningPull->kind == PullKind::sync;
+        co_await waitForPullToEnd(m_runningPull->id);
+        if (!live || joins)
+            co_return;
+    }
+    const quint64 id = ++m_pullsStarted;
+    m_runningPull = RunningPull{kind, id};
     const QPointer<GalleryStore> self(this);
     std::function<QCoro::Task<>()> pull = [self, kind]() -> QCoro::Task<> {
         if (self)
             co_await self->executePullFromServer(kind);
     };
     co_await m_galleryMutationSerial.submit(std::move(pull));
+    // A lock has already ended this pull for those who joined it.
+    if (!live)
+        co_return;
+    m_runningPull.reset();
+    Q_EMIT pullEnded();
+}
+
+QCoro::Task<> GalleryStore::waitForPullToEnd(quint64 id)
+{
+    const QPointer<GalleryStore> self(this);
+    while (self && m_runningPull && m_runningPull->id == id)
+        co_await qCoro(this, &GalleryStore::pullEnded);
 }
 
 QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
 {
-    const QPointer<GalleryStore> self(this);
+    const Live live(this);
     const PullAnnouncement text = announcementOf(kind);
 
     m_log.log(text.category, LogLevel::info, text.message,
@@ -102,7 +126,7 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
     if (kind == PullKind::sync)
         setSyncing(true);
     if (kind != PullKind::scheduled)
-        setBusy(true);
+        beginBusy();
 
     const std::optional<QString> previousCurrent = m_state.currentPhotoId;
     std::exception_ptr failure;
@@ -110,25 +134,25 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
         const SyncClient client = makeClient();
         if (kind == PullKind::scheduled) {
             const CurrentPhotoResponse current = co_await client.fetchCurrentPhoto();
-            if (!self)
+            if (!live)
                 co_return;
             if (current.galleryVersion != m_state.updatedAt) {
                 const SyncClient::GalleryFetch fetched = co_await client.fetchGallery();
-                if (!self)
+                if (!live)
                     co_return;
                 if (fetched.modified)
                     co_await commit(*fetched.modified, client, true);
-                if (!self)
+                if (!live)
                     co_return;
             }
             applyCurrentPhoto(current);
         } else {
             const SyncClient::GalleryFetch fetched = co_await client.fetchGallery();
-            if (!self)
+            if (!live)
                 co_return;
             if (fetched.modified) {
                 co_await commit(*fetched.modified, client, true);
-                if (!self)
+                if (!live)
                     co_return;
             }
             std::optional<CurrentPhotoResponse> current;
@@ -137,7 +161,7 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
             } catch (...) {
                 // Best effort: the manifest above already carries a current photo.
             }
-            if (!self)
+            if (!live)
                 co_return;
             if (current)
                 applyCurrentPhoto(*current);
@@ -145,24 +169,33 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self)
+    // Ended by a lock: the aborted request is no failure, and nothing of the
+    // old session is adopted, logged or flagged.
+    if (!live)
         co_return;
 
     if (!failure) {
         m_pullFailureStreak = 0;
         m_pullRetryNotBefore.reset();
         m_lastServerOK = Clock::now();
+        ++m_pullSuccesses;
         setServerLinkStatus(LinkStatus::up);
         // The cache follows the adopted manifest: images of photos deleted
         // meanwhile (here or by another client) go. Listing a cache of
-        // thousands of files runs on the worker thread.
-        QStringList visible;
+        // thousands of files runs on the worker thread. An upload's bytes
+        // that wait for their manifest, and files written after this moment
+        // (an upload, another commit's downloads), stay.
+        QStringList kept;
         for (const PhotoEntry &photo : m_state.activePhotos())
-            visible << photo.id;
-        QFuture<void> pruning
-            = BackgroundWork::run([visible = std::move(visible)] { AppConfig::removeCachedPhotosExcept(visible); });
+            kept << photo.id;
+        for (const QString &id : std::as_const(m_uploadedAwaitingAdoption))
+            kept << id;
+        QFuture<void> pruning = BackgroundWork::run(
+            [kept = std::move(kept), pruning = AppConfig::beginCachePruning()] {
+                AppConfig::removeCachedPhotosExcept(kept, pruning);
+            });
         co_await pruning;
-        if (!self)
+        if (!live)
             co_return;
         logPulledCurrentPhotoChange(CurrentPhotoPullDelta::ifCurrentChanged(previousCurrent, m_state));
         m_log.log(text.successCategory, LogLevel::success, text.successMessage,
@@ -179,11 +212,11 @@ QCoro::Task<> GalleryStore::executePullFromServer(PullKind kind)
     }
 
     if (kind == PullKind::refresh) {
-        setBusy(false);
+        endBusy();
     } else if (kind == PullKind::sync) {
         setSyncing(false);
         startBackground([](GalleryStore &store) { return store.updateDeviceStatus(); });
-        setBusy(false);
+        endBusy();
     }
 }
 

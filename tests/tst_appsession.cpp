@@ -10,7 +10,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+
+#include <algorithm>
 
 using Response = ScriptableServer::Response;
 
@@ -27,13 +31,23 @@ class TestAppSession : public QObject
     std::unique_ptr<AppSession> session;
 
     // Settings on disk in debug mode, so the address is the test server's.
-    void start(const QString &token)
+    void start(const QString &token, const QString &displayName = AppSettings::defaultDisplayName)
     {
         AppSettings settings;
         settings.debugMode = true;
         settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
         settings.syncSessionToken = token;
+        settings.displayName = displayName;
         AppConfig::saveSettings(settings);
+        restart();
+    }
+
+    // A new store and session over the settings on disk, as at start-up.
+    void restart()
+    {
+        if (store)
+            TaskWait::run(store->waitForBackgroundTasks());
+        session.reset();
         GalleryStore::Environment environment;
         environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
             co_return false;
@@ -214,11 +228,61 @@ private Q_SLOTS:
         QVERIFY(session->isUnlocked());
         QCOMPARE(store->settings().syncSessionToken, QStringLiteral("new"));
         QCOMPARE(saveErrors(), before + 1);
+        // A save that failed is not reported as saved.
+        ActivityLogStore::shared().clear();
+        store->saveSettings();
+        QCOMPARE(saveErrors(), 1);
+        QVERIFY(std::none_of(ActivityLogStore::shared().entries().begin(), ActivityLogStore::shared().entries().end(),
+                             [](const LogEntry &entry) { return entry.message == QLatin1StringView("Settings saved"); }));
 
         session->lock(*store);
         QVERIFY(!session->isUnlocked());
         QVERIFY(store->settings().syncSessionToken.isEmpty());
         QCOMPARE(saveErrors(), before + 2);
+    }
+
+    // A rename of the uploader that did not reach the server stays owed in
+    // the settings file and is sent again (at a later save or start-up),
+    // always from the name the server last accepted; a refusal for good
+    // drops it.
+    void owedUploaderRename()
+    {
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(503, "{}"));
+        start(QStringLiteral("tok"), QStringLiteral("Ana"));
+        TaskWait::run(session->tryAutoUnlock(*store));
+        const auto rename = [this](const QString &name) {
+            AppSettings settings = store->settings();
+            settings.displayName = name;
+            store->setSettings(settings);
+            store->saveSettings();
+            TaskWait::run(store->waitForBackgroundTasks());
+        };
+        rename(QStringLiteral("Bea"));
+        rename(QStringLiteral("Cid"));
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::optional(QStringLiteral("Ana")));
+
+        GalleryState renamed = GalleryState::empty();
+        renamed.updatedAt = QStringLiteral("v2");
+        server.on("PATCH", "/api/gallery/uploaders",
+                  Response::json(200, QJsonDocument(GalleryResponse{renamed}.toJson()).toJson()));
+        restart();
+        TaskWait::run(session->tryAutoUnlock(*store));
+        TaskWait::run(store->waitForBackgroundTasks());
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
+
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(400, R"({"error":"name taken"})"));
+        rename(QStringLiteral("Dee"));
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
+        QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Dee"));
+
+        QStringList sent;
+        for (const auto &request : server.requests("PATCH", "/api/gallery/uploaders")) {
+            const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+            sent << body[QLatin1StringView("fromName")].toString() + QLatin1Char('>')
+                    + body[QLatin1StringView("toName")].toString();
+        }
+        QCOMPARE(sent, (QStringList{"Ana>Bea", "Ana>Cid", "Ana>Cid", "Cid>Dee"}));
     }
 
     void settingsChangeRevalidates()

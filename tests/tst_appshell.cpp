@@ -5,6 +5,7 @@
 //
 // Set LUNVIK_SHELL_GRABS to a folder to keep a PNG of the screens shown.
 
+#include "support/devserverprocess.h"
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
@@ -37,6 +38,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocumentFragment>
@@ -306,6 +308,38 @@ private Q_SLOTS:
         QCOMPARE(server.requests("POST", "/api/auth/session").size(), 1);
         QTRY_VERIFY(!app->unlockForm().isUnlocking());
         QVERIFY(app->unlockForm().password().isEmpty());
+    }
+
+    // Signing in against the development server with its demo gallery: the
+    // screen's first refresh, the connection checks and their catch-up make
+    // one pull between them, and the server sees one manifest request for
+    // each pull the log reports.
+    void signInPullsOnce()
+    {
+        DevServerProcess dev;
+        QVERIFY2(dev.start({QStringLiteral("--demo")}), qPrintable(dev.errorText()));
+        const QByteArray scripted = qgetenv("LUNVIK_LOCAL_SERVER_URL");
+        qputenv("LUNVIK_LOCAL_SERVER_URL", dev.baseURL().toString().toUtf8());
+        const auto restore = qScopeGuard([scripted] { qputenv("LUNVIK_LOCAL_SERVER_URL", scripted); });
+        startLocked();
+        QTest::keyClicks(unlockView()->passwordField(), dev.password());
+        QTest::mouseClick(unlockView()->unlockButton(), Qt::LeftButton);
+        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        QTRY_VERIFY(!app->unlockForm().isUnlocking());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        QVERIFY(!app->store().isBusy());
+        QVERIFY(!app->store().state().activePhotos().isEmpty());
+
+        const auto count = [](const QString &message) {
+            const auto &entries = ActivityLogStore::shared().entries();
+            return int(std::count_if(entries.begin(), entries.end(),
+                                     [&](const LogEntry &entry) { return entry.message == message; }));
+        };
+        QCOMPARE(count(QStringLiteral("Gallery refreshed")), 1);
+        QVERIFY(count(QStringLiteral("Current photo updated from server")) <= 1);
+        const int pulls = count(QStringLiteral("Gallery refreshed")) + count(QStringLiteral("Server sync OK"))
+                                + count(QStringLiteral("Scheduled sync OK"));
+        QCOMPARE(int(dev.serverLog().count(QStringLiteral("GET /api/gallery -> "))), pulls);
     }
 
     void unlockRefusals_data()

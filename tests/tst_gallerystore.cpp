@@ -355,6 +355,132 @@ private Q_SLOTS:
         QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
     }
 
+    // A lock while work waits on the server ends that work: nothing more
+    // goes out, nothing is adopted, saved, cached or logged as done, and no
+    // failure or connection check follows from its aborted request.
+    void lockEndsTheWorkUnderWay_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::newRow("refresh: the manifest") << "refresh";
+        QTest::newRow("sync: the image downloads") << "sync";
+        QTest::newRow("upload: between two files") << "upload";
+        QTest::newRow("reorder: the retry after a 409") << "reorder";
+        QTest::newRow("thumbnail download") << "thumbnail";
+    }
+    void lockEndsTheWorkUnderWay()
+    {
+        QFETCH(QString, work);
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        Response hang;
+        hang.kind = Response::Kind::Hang;
+        GalleryState newer = gallery(QStringLiteral("v2"), {"a", "b", "c", "p1"}, "b");
+        newer.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(newer)));
+        server.on("GET", "/api/gallery", Response::json(200, answer(newer)));
+        for (const char *id : {"a", "b", "c", "p1"})
+            server.on("GET", QByteArray("/api/gallery/photos/") + id + "/image", hang);
+
+        qsizetype requestsAtLock = -1;
+        const auto lock = [&] {
+            ActivityLogStore::shared().clear();
+            requestsAtLock = server.requests().size();
+            session->lock(*store);
+        };
+        // Locks once the server has seen `count` requests to `path`.
+        const auto lockOnceSeen = [&](const QByteArray &method, const QByteArray &path, int count) {
+            QTRY_COMPARE(server.requests(method, path).size(), count);
+            lock();
+        };
+        QStringList expected;
+        std::optional<QCoro::Task<>> running;
+        if (work == QLatin1StringView("refresh")) {
+            server.on("GET", "/api/gallery", hang);
+            running = store->pullFromServer(PullKind::refresh);
+            lockOnceSeen("GET", "/api/gallery", 1);
+        } else if (work == QLatin1StringView("sync")) {
+            running = store->syncAll();
+            lockOnceSeen("GET", "/api/gallery/photos/a/image", 1);
+        } else if (work == QLatin1StringView("upload")) {
+            server.on("POST", "/api/gallery/photos", Response::json(200, answer(newer)));
+            connect(store.get(), &GalleryStore::stateChanged, this, [&] {
+                if (store->state().updatedAt == QLatin1StringView("v2") && requestsAtLock < 0)
+                    QTimer::singleShot(0, this, lock);
+            });
+            running = store->uploadFiles({imageFile("one.png"), imageFile("two.png")});
+            expected << QStringLiteral("Upload stopped");
+        } else if (work == QLatin1StringView("reorder")) {
+            server.onSequence("PUT", "/api/gallery/order",
+                              {Response::json(409, staleAnswer(gallery(QStringLiteral("v1b"), {"a", "b"}, "a"))), hang});
+            running = store->applyOrder({QStringLiteral("b"), QStringLiteral("a")});
+            lockOnceSeen("PUT", "/api/gallery/order", 2);
+        } else {
+            running = store->ensureThumbnailCached(QStringLiteral("a"), 320);
+            lockOnceSeen("GET", "/api/gallery/photos/a/image", 1);
+        }
+        TaskWait::run(std::move(*running));
+        settle();
+        QTest::qWait(20); // anything sent after the lock would have arrived by now
+
+        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QCOMPARE(server.requests().size(), requestsAtLock);
+        QCOMPARE(messages(), expected);
+        if (work == QLatin1StringView("upload"))
+            QCOMPARE(lastLogged(QStringLiteral("Upload stopped"))->detail,
+                     std::optional(QStringLiteral("1 of 2 file(s) not uploaded (session ended)")));
+        QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
+        QVERIFY(store->state().order.isEmpty());
+        QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
+        QVERIFY(!store->isBusy());
+        QVERIFY(!store->isSyncing());
+    }
+
+    // Work asked for while the same work runs joins it: one announcement,
+    // one set of requests. A sync waits for a refresh and then runs, and a
+    // connection check that found the server back does not catch up again
+    // when a pull succeeded meanwhile.
+    void overlappingPullsAndChecksJoin()
+    {
+        const GalleryState local = gallery(QStringLiteral("v1"), {"a"}, "a");
+        openStore(local);
+        QFile cached(AppConfig::cacheURL(QStringLiteral("a")));
+        QVERIFY(cached.open(QIODevice::WriteOnly));
+        cached.close();
+        Response gallery = Response::json(200, answer(local));
+        gallery.delayMs = 100;
+        server.on("GET", "/api/gallery", gallery);
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
+        Response health = Response::json(200, R"({"ok":true})");
+        health.delayMs = 400;
+        server.on("GET", "/api/health", health);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+
+        std::vector<QCoro::Task<>> started;
+        started.push_back(store->updateConnectionStatus(false));
+        started.push_back(store->pullFromServer(PullKind::refresh));
+        started.push_back(store->pullFromServer(PullKind::refresh));
+        started.push_back(store->pullFromServer(PullKind::scheduled));
+        started.push_back(store->syncAll());
+        started.push_back(store->syncAll());
+        started.push_back(store->updateConnectionStatus(true));
+        for (QCoro::Task<> &task : started)
+            TaskWait::run(std::move(task));
+        settle();
+
+        const QStringList logged = messages();
+        QCOMPARE(logged.count(QStringLiteral("Refreshing gallery from server")), 1);
+        QCOMPARE(logged.count(QStringLiteral("Gallery refreshed")), 1);
+        QCOMPARE(logged.count(QStringLiteral("Scheduled sync started")), 0);
+        QCOMPARE(logged.count(QStringLiteral("Sync started")), 1);
+        QCOMPARE(logged.count(QStringLiteral("Server sync OK")), 1);
+        QVERIFY(logged.indexOf(QStringLiteral("Sync started")) > logged.indexOf(QStringLiteral("Gallery refreshed")));
+        QCOMPARE(logged.count(QStringLiteral("Checking server and frames")), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery").size(), 2);
+        QCOMPARE(server.requests("GET", "/api/health").size(), 1);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::up);
+        QVERIFY(!store->isBusy());
+        QVERIFY(!store->isCheckingConnection());
+    }
+
     void scheduledPullOfAnUnchangedGallery()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"a", "b"}, "a");
@@ -442,6 +568,64 @@ private Q_SLOTS:
         QFile p3(AppConfig::cacheURL(QStringLiteral("p3")));
         QVERIFY(p3.open(QIODevice::ReadOnly));
         QVERIFY(PhotoCacheJPEG::isJPEG(p3.readAll()));
+    }
+
+    // Another member's photo of the same file name (phones all say
+    // IMG_1234) arrives with a 409: it keeps its own picture, and ours goes
+    // only to our photo.
+    void uploadRacingAnotherOfTheSameName()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"x"}, "x"));
+        QFile x(AppConfig::cacheURL(QStringLiteral("x")));
+        QVERIFY(x.open(QIODevice::WriteOnly));
+        x.close();
+        GalleryState theirs = gallery(QStringLiteral("v2"), {"x", "theirs"}, "x");
+        theirs.photos[QStringLiteral("theirs")].filename = QStringLiteral("IMG_1234.png");
+        GalleryState both = theirs;
+        both.updatedAt = QStringLiteral("v3");
+        both.order.append(QStringLiteral("mine"));
+        both.photos.insert(QStringLiteral("mine"), theirs.photos.value(QStringLiteral("theirs")));
+        both.photos[QStringLiteral("mine")].id = QStringLiteral("mine");
+        server.onSequence("POST", "/api/gallery/photos",
+                          {Response::json(409, staleAnswer(theirs)), Response::json(200, answer(both))});
+        server.on("GET", "/api/gallery/photos/theirs/image", Response::text(200, "their picture"));
+
+        TaskWait::run(store->uploadFiles({imageFile("IMG_1234.png")}));
+        QCOMPARE(lastLogged(QStringLiteral("Uploaded to server"))->detail,
+                 std::optional(QString::fromUtf8("IMG_1234.png \u2192 mine")));
+        QFile mine(AppConfig::cacheURL(QStringLiteral("mine")));
+        QVERIFY(mine.open(QIODevice::ReadOnly));
+        QVERIFY(PhotoCacheJPEG::isJPEG(mine.readAll()));
+        QFile other(AppConfig::cacheURL(QStringLiteral("theirs")));
+        QVERIFY(other.open(QIODevice::ReadOnly));
+        QCOMPARE(other.readAll(), QByteArray("their picture"));
+    }
+
+    // A pull that ends while an upload waits for its manifest (here: the
+    // last file's download of another photo) keeps the uploaded bytes in
+    // the cache, though the pulled manifest does not list the photo yet.
+    void pullDuringAnUploadKeepsItsBytes()
+    {
+        const GalleryState local = gallery(QStringLiteral("v1"), {"x"}, "x");
+        openStore(local);
+        QFile x(AppConfig::cacheURL(QStringLiteral("x")));
+        QVERIFY(x.open(QIODevice::WriteOnly));
+        x.close();
+        GalleryState uploaded = gallery(QStringLiteral("v2"), {"x", "p1", "y"}, "x");
+        uploaded.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(uploaded)));
+        Response slow = Response::text(200, "y");
+        slow.delayMs = 300;
+        server.on("GET", "/api/gallery/photos/y/image", slow);
+        server.on("GET", "/api/gallery", Response::json(200, answer(local)));
+        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
+
+        auto uploading = store->uploadFiles({imageFile("one.png")});
+        QTRY_COMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);
+        TaskWait::run(store->pullFromServer(PullKind::refresh));
+        TaskWait::run(std::move(uploading));
+        QVERIFY(lastLogged(QStringLiteral("Upload complete")));
+        QVERIFY(QFileInfo::exists(AppConfig::cacheURL(QStringLiteral("p1"))));
     }
 
     void uploadAnswerWithoutTheNewPhoto()
@@ -677,6 +861,7 @@ private Q_SLOTS:
         GalleryState state = gallery(QStringLiteral("v1"), {"x", "y", "z"}, "x");
         state.photos[QStringLiteral("x")].filename = QStringLiteral("a.jpg");
         state.photos[QStringLiteral("z")].filename = QStringLiteral("a");
+        state.photos[QStringLiteral("y")].deletedAt = QStringLiteral("v1"); // as good as unknown
         openStore(state);
         const QString downloads = TestEnvironment::home() + QStringLiteral("/Downloads");
         QDir(downloads).removeRecursively();
@@ -686,7 +871,8 @@ private Q_SLOTS:
         server.on("GET", "/api/gallery/photos/x/image", Response::text(200, "X"));
         server.on("GET", "/api/gallery/photos/z/image", Response::text(200, "Z"));
 
-        TaskWait::run(store->downloadPhotos({QStringLiteral("z"), QStringLiteral("b"), QStringLiteral("x")}));
+        TaskWait::run(store->downloadPhotos({QStringLiteral("z"), QStringLiteral("b"), QStringLiteral("x"), QStringLiteral("y")}));
+        QVERIFY(server.requests("GET", "/api/gallery/photos/y/image").isEmpty());
         QCOMPARE(lastLogged(QStringLiteral("Downloading 2 photos"))->detail, std::optional(QStringLiteral("count=2")));
         QStringList saved;
         for (const LogEntry &entry : ActivityLogStore::shared().entries())

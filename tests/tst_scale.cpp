@@ -15,6 +15,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QJsonDocument>
 #include <QTest>
 #include <QTimer>
@@ -211,6 +213,40 @@ private Q_SLOTS:
         }
         QVERIFY(logged(QStringLiteral("Reorder saved")));
         QCOMPARE(store->state().order.first(), reordered.order.first());
+    }
+
+    // Three large PNGs: each is read, decoded and encoded as a JPEG, and its
+    // cache file written, while the window keeps turning.
+    void uploadOfLargeImages()
+    {
+        QStringList files;
+        QImage image(8000, 6000, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                line[x] = qRgb(x % 251, y % 241, (x * y) % 239);
+        }
+        for (int i = 1; i <= 3; ++i) {
+            files << TestEnvironment::home() + QStringLiteral("/large%1.png").arg(i);
+            QVERIFY(i == 1 ? image.save(files.last(), "PNG", 90) : QFile::copy(files.first(), files.last()));
+        }
+        QList<Response> answers;
+        GalleryState served = bigGallery(QStringLiteral("v0"), 0, 12);
+        for (int i = 1; i <= 3; ++i) {
+            const QString id = QStringLiteral("p%1").arg(i);
+            served.updatedAt = QStringLiteral("v%1").arg(i);
+            served.order << id;
+            served.photos.insert(id, PhotoEntry{id, QStringLiteral("large%1.png").arg(i), id, 1, served.updatedAt,
+                                                std::nullopt, served.uploaders.keys().value(0), std::nullopt});
+            answers << Response::json(200, answer(served));
+        }
+        server.onSequence("POST", "/api/gallery/photos", answers);
+        openStore();
+        StallMeter meter;
+        TaskWait::run(store->uploadFiles(files));
+        report("upload of three 48-megapixel PNGs", meter, meter.longestStall());
+        QVERIFY(logged(QStringLiteral("Upload complete")));
+        QVERIFY(QFileInfo::exists(AppConfig::cacheURL(QStringLiteral("p3"))));
     }
 
     void fiftyFrames()
