@@ -229,7 +229,8 @@ private:
     }
 
     // ---- normalise to JPEG -------------------------------------------------
-    void normaliseToJPEG()
+    // The large PNG of the re-encoding cases, made once.
+    QString normaliseInput()
     {
         const QSize size = m_plan.pngSize;
         const QString file = m_inputs + QStringLiteral("/panorama-%1x%2.png").arg(size.width()).arg(size.height());
@@ -238,6 +239,13 @@ private:
             if (!image.save(file + QStringLiteral(".part"), "png") || !QFile::rename(file + QStringLiteral(".part"), file))
                 throw std::runtime_error("cannot write the PNG input");
         }
+        return file;
+    }
+
+    void normaliseToJPEG()
+    {
+        const QSize size = m_plan.pngSize;
+        const QString file = normaliseInput();
         const QString convert = peerProgram(QStringLiteral("convert"));
         if (convert.isEmpty())
             throw std::runtime_error("ImageMagick's convert is not installed");
@@ -423,6 +431,34 @@ private:
                                  QStringLiteral("LUNVIK_LOCAL_SERVER_URL=") + url})
                             .value(QStringLiteral("stall"));
         m_cases << stall;
+
+        uploadStall(url, token, serverFolder, state);
+    }
+
+    // Three large files uploaded in one batch: reading, decoding and
+    // re-encoding each as JPEG must leave the main thread free.
+    void uploadStall(const QString &url, const QString &token, const QString &serverFolder, const GalleryState &served)
+    {
+        const QString png = normaliseInput();
+        const QString home = m_work + QStringLiteral("/upload-client");
+        QDir(home).removeRecursively();
+        BenchFixtures::writeClientFolder(home, token, nullptr);
+        BenchCase c;
+        c.name = QStringLiteral("longest main-thread stall while uploading three %1×%2 PNGs")
+                     .arg(m_plan.pngSize.width())
+                     .arg(m_plan.pngSize.height());
+        c.target = BenchCase::Target::below;
+        c.targetValue = 50;
+        c.samples = measure(QStringLiteral("uploadstall"), {png, png, png}, m_plan.syncRuns,
+                            {QStringLiteral("XDG_DATA_HOME=") + home, QStringLiteral("LUNVIK_LOCAL_SERVER_URL=") + url})
+                        .value(QStringLiteral("stall"));
+        m_cases << c;
+        // The server folder is an input of the next run: the uploaded photos go.
+        QDir photos(serverFolder + QStringLiteral("/photos"));
+        for (const QString &name : photos.entryList(QDir::Files)) {
+            if (!served.photos.contains(QFileInfo(name).completeBaseName()))
+                photos.remove(name);
+        }
     }
 
     QString sessionToken(const QString &curl, const QString &url)

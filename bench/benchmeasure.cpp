@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -235,6 +236,59 @@ int syncStall(int warmups, int iterations)
     return status;
 }
 
+// The longest time the main thread is busy while the store uploads the
+// files given (large PNG or HEIC files, converted to JPEG on the way), with
+// a 5 ms timer as in syncStall. Also reports how long the batch took.
+int uploadStall(const QStringList &files, int warmups, int iterations)
+{
+    GalleryStore store;
+    AppSession session;
+    store.setSession(&session);
+    TaskWait::run(session.tryAutoUnlock(store));
+    TaskWait::run(store.waitForBackgroundTasks());
+    if (!session.isUnlocked()) {
+        std::fprintf(stderr, "uploadstall: the session did not open\n");
+        return 1;
+    }
+    const int status = rounds(warmups, iterations, [&](bool measured) {
+        ActivityLogStore::shared().clear();
+        QElapsedTimer sinceTick;
+        double longest = 0;
+        QTimer ticker;
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longest = std::max(longest, elapsedMs(sinceTick));
+            sinceTick.restart();
+        });
+        QElapsedTimer timer;
+        timer.start();
+        sinceTick.start();
+        ticker.start();
+        TaskWait::run(store.uploadFiles(files));
+        longest = std::max(longest, elapsedMs(sinceTick));
+        const double ms = elapsedMs(timer);
+        ticker.stop();
+        TaskWait::run(store.waitForBackgroundTasks());
+        const auto &entries = ActivityLogStore::shared().entries();
+        if (std::none_of(entries.begin(), entries.end(),
+                         [](const LogEntry &entry) { return entry.message == QLatin1String("Upload complete"); })) {
+            std::fprintf(stderr, "uploadstall: the upload did not complete\n");
+            return false;
+        }
+        if (measured) {
+            printSample("stall", longest);
+            printSample("upload", ms);
+        }
+        return true;
+    });
+    store.cancelPeriodicPull();
+    for (auto *manager : QCoreApplication::instance()->findChildren<QNetworkAccessManager *>())
+        manager->clearConnectionCache();
+    turnEventLoop();
+    return status;
+}
+
 } // namespace
 
 namespace BenchMeasure {
@@ -253,6 +307,8 @@ int run(const QString &caseName, const QStringList &arguments, int warmups, int 
         return logMerge(warmups, iterations);
     if (caseName == QLatin1String("stall"))
         return syncStall(warmups, iterations);
+    if (caseName == QLatin1String("uploadstall"))
+        return uploadStall(arguments, warmups, iterations);
     std::fprintf(stderr, "lunvik-bench: unknown case %s\n", qPrintable(caseName));
     return 2;
 }
