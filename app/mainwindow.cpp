@@ -23,11 +23,14 @@ MainWindow::MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore
 {
     setWindowTitle(tr("Lunvik Photos"));
     setObjectName(QStringLiteral("main"));
-    setMinimumSize(defaultWidth, defaultHeight);
-    resize(defaultWidth, defaultHeight);
     m_root = new AppRootContainer(chrome, session, store, log, unlockForm, this);
+    // The least room the screens need is theirs, below the menu bar (when
+    // the menu bar is part of the window); the window's own minimum follows
+    // from its layout. It opens at that size.
+    m_root->setMinimumSize(defaultWidth, defaultHeight);
     setCentralWidget(m_root);
     buildMenus();
+    resize(minimumSizeHint().expandedTo(QSize(defaultWidth, defaultHeight)));
 }
 
 MainWindow::~MainWindow() = default;
