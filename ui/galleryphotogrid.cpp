@@ -758,6 +758,11 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    if (event->matches(QKeySequence::SelectAll) && enabled) {
+        m_selection->selectAll(m_order);
+        event->accept();
+        return;
+    }
     if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) && enabled && m_deleteKeyHandler && m_deleteKeyHandler()) {
         event->accept();
         return;
