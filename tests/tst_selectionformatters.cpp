@@ -279,6 +279,8 @@ private Q_SLOTS:
         QTest::newRow("showing until") << "en_US" << "showingUntil" << "2009-01-05T03:00:00.000Z"
                                        << "Showing until 1/4/09";
         QTest::newRow("short date is fixed") << "de_DE" << "showingUntil" << at << "Showing until 3/1/26";
+        QTest::newRow("showing time") << "en_US" << "showingTime" << at << "9:30 AM";
+        QTest::newRow("showing time, de_DE") << "de_DE" << "showingTime" << at << "09:30";
         QTest::newRow("en_GB") << "en_GB" << "updatedAt" << at << "1 Mar 2026 09:30";
         QTest::newRow("de_DE") << "de_DE" << "deviceLastPushAt" << at << "Last push 1. März 2026 09:30";
         QTest::newRow("ja_JP") << "ja_JP" << "deviceRegisteredAt" << at << "Added 2026年3月1日";
@@ -302,6 +304,7 @@ private Q_SLOTS:
             {"deviceLastPushAt", PhotoFormatters::deviceLastPushAt(input)},
             {"updatedAt", PhotoFormatters::updatedAt(input)},
             {"showingUntil", PhotoFormatters::showingUntil(utc(input))},
+            {"showingTime", PhotoFormatters::showingTime(utc(input))},
             {"addedBy", PhotoFormatters::addedBy(photo, uploaders)},
         };
         QCOMPARE(texts.value(function), expected);
