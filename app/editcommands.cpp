@@ -2,10 +2,7 @@
 
 #include "ui/activitylogpane.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
@@ -13,13 +10,7 @@ namespace EditCommandTarget {
 
 namespace {
 
-bool clipboardHasText()
-{
-    const QMimeData *data = QApplication::clipboard()->mimeData();
-    return data && data->hasText();
-}
-
-bool lineCan(EditCommand command, const QLineEdit &line)
+bool lineCan(EditCommand command, const QLineEdit &line, bool clipboardHasText)
 {
     const bool editable = !line.isReadOnly();
     // A masked password is neither cut nor copied.
@@ -34,7 +25,7 @@ bool lineCan(EditCommand command, const QLineEdit &line)
     case EditCommand::copy:
         return readable && line.hasSelectedText();
     case EditCommand::paste:
-        return editable && clipboardHasText();
+        return editable && clipboardHasText;
     case EditCommand::deleteForward:
         return editable && (line.hasSelectedText() || line.cursorPosition() < line.text().size());
     case EditCommand::selectAll:
@@ -85,14 +76,14 @@ bool editsByItself(const QWidget *widget)
         || qobject_cast<const QTextEdit *>(widget) || qobject_cast<const ActivityLogListView *>(widget);
 }
 
-bool canPerform(EditCommand command, const QWidget *widget)
+bool canPerform(EditCommand command, const QWidget *widget, bool clipboardHasText)
 {
     if (const auto *line = qobject_cast<const QLineEdit *>(widget))
-        return lineCan(command, *line);
+        return lineCan(command, *line, clipboardHasText);
     if (const auto *plain = qobject_cast<const QPlainTextEdit *>(widget))
-        return documentCan(command, *plain->document(), plain->textCursor(), plain->isReadOnly(), plain->canPaste());
+        return documentCan(command, *plain->document(), plain->textCursor(), plain->isReadOnly(), clipboardHasText);
     if (const auto *rich = qobject_cast<const QTextEdit *>(widget))
-        return documentCan(command, *rich->document(), rich->textCursor(), rich->isReadOnly(), rich->canPaste());
+        return documentCan(command, *rich->document(), rich->textCursor(), rich->isReadOnly(), clipboardHasText);
     if (const auto *log = qobject_cast<const ActivityLogListView *>(widget))
         return logCan(command, *log);
     return false;

@@ -13,7 +13,9 @@ namespace EditCommandTarget {
 // A text field (single or multi-line) or the activity log's list.
 bool editsByItself(const QWidget *widget);
 // Whether `command` would change, copy or select something in such a widget
-// now; false for every other widget.
-bool canPerform(EditCommand command, const QWidget *widget);
+// now, with text on the clipboard or not; false for every other widget.
+// (The caller says what the clipboard holds: asking the window system for
+// it may take a round trip to another program.)
+bool canPerform(EditCommand command, const QWidget *widget, bool clipboardHasText);
 
 } // namespace EditCommandTarget

@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPointer>
 
 MainWindow::MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore &store, ActivityLogStore &log,
@@ -67,31 +68,31 @@ void MainWindow::buildMenus()
     // then Sync.
     // Each is enabled only where it would do something (see editTarget()).
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
-    addEditCommand(edit, QStringLiteral("&Undo"), EditCommand::undo, QKeySequence::Undo);
-    addEditCommand(edit, QStringLiteral("&Redo"), EditCommand::redo, QKeySequence::Redo);
+    addEditCommand(edit, tr("&Undo"), EditCommand::undo, QKeySequence::Undo);
+    addEditCommand(edit, tr("&Redo"), EditCommand::redo, QKeySequence::Redo);
     edit->addSeparator();
-    addEditCommand(edit, QStringLiteral("Cu&t"), EditCommand::cut, QKeySequence::Cut);
-    addEditCommand(edit, QStringLiteral("&Copy"), EditCommand::copy, QKeySequence::Copy);
+    addEditCommand(edit, tr("Cu&t"), EditCommand::cut, QKeySequence::Cut);
+    addEditCommand(edit, tr("&Copy"), EditCommand::copy, QKeySequence::Copy);
     // Paste puts text into a text field, and uploads copied image files in
     // the gallery.
-    addEditCommand(edit, QStringLiteral("&Paste"), EditCommand::paste, QKeySequence::Paste);
+    addEditCommand(edit, tr("&Paste"), EditCommand::paste, QKeySequence::Paste);
     // Delete removes the selected photos in the gallery (after asking), and
     // the next character in a text field.
     m_delete = addEditCommand(edit, tr("&Delete"), EditCommand::deleteForward, QKeySequence::Delete);
     // Select All selects every photo of the gallery, or a field's text.
-    m_selectAll = addEditCommand(edit, QStringLiteral("Select &All"), EditCommand::selectAll, QKeySequence::SelectAll);
+    m_selectAll = addEditCommand(edit, tr("Select &All"), EditCommand::selectAll, QKeySequence::SelectAll);
     edit->addSeparator();
     // Text fields change without telling; the menu looks again as it opens.
-    connect(edit, &QMenu::aboutToShow, this, &MainWindow::updateEditCommands);
+    connect(edit, &QMenu::aboutToShow, this, &MainWindow::readClipboard);
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::updateEditCommands);
-    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::updateEditCommands);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::readClipboard);
     connect(m_root, &AppRootContainer::screenChanged, this, &MainWindow::updateEditCommands);
     connect(&m_store, &GalleryStore::stateChanged, this, &MainWindow::updateEditCommands);
     connect(&m_store, &GalleryStore::isBusyChanged, this, &MainWindow::updateEditCommands);
     connect(&m_store.selection(), &GallerySelectionStore::selectedIDsChanged, this, &MainWindow::updateEditCommands);
     connect(&m_store.selection(), &GallerySelectionStore::lightboxNavigationPhotoIDChanged, this,
         &MainWindow::updateEditCommands);
-    updateEditCommands();
+    readClipboard();
     m_sync = edit->addAction(tr("Sync"));
     m_sync->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_sync->setIcon(AppIcons::icon(QStringLiteral("arrow.clockwise")));
@@ -216,7 +217,7 @@ bool MainWindow::canPerform(EditCommand command, QWidget *target) const
     if (!target)
         return false;
     if (EditCommandTarget::editsByItself(target))
-        return EditCommandTarget::canPerform(command, target);
+        return EditCommandTarget::canPerform(command, target, m_clipboardHasText);
     const auto *grid = qobject_cast<GalleryPhotoGrid *>(target);
     if (!grid || m_store.selection().isLightboxOpen())
         return false;
@@ -226,10 +227,18 @@ bool MainWindow::canPerform(EditCommand command, QWidget *target) const
     case EditCommand::deleteForward:
         return !m_store.selection().selectedIDs().isEmpty() && !m_store.isBusy();
     case EditCommand::paste:
-        return GalleryFilePasteboard::wouldUpload(QApplication::clipboard()->mimeData());
+        return m_clipboardHasImageFiles;
     default:
         return false;
     }
+}
+
+void MainWindow::readClipboard()
+{
+    const QMimeData *held = QApplication::clipboard()->mimeData();
+    m_clipboardHasText = held && held->hasText();
+    m_clipboardHasImageFiles = GalleryFilePasteboard::wouldUpload(held);
+    updateEditCommands();
 }
 
 void MainWindow::updateEditCommands()

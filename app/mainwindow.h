@@ -63,6 +63,8 @@ private:
     QWidget *editTarget() const;
     bool canPerform(EditCommand command, QWidget *target) const;
     void updateEditCommands();
+    // Notes what the clipboard holds, then updates the Edit commands.
+    void readClipboard();
     void updateSyncEnabled();
     void updateActivityAction();
     void updateDebugMenu();
@@ -76,6 +78,10 @@ private:
     QAction *m_delete = nullptr;
     QAction *m_selectAll = nullptr;
     QList<std::pair<QAction *, EditCommand>> m_editCommands;
+    // Read when the clipboard changes and when the Edit menu opens, not on
+    // every update: reading it may wait on another program.
+    bool m_clipboardHasText = false;
+    bool m_clipboardHasImageFiles = false;
     QAction *m_activity = nullptr;
     QAction *m_debugMode = nullptr;
     QAction *m_debugSeparator = nullptr;
