@@ -323,8 +323,9 @@ void FramesSettingsSection::disappear()
     // The popover closed (a click outside it, Escape, the Settings button):
     // the field has lost the focus for good, whichever way the window
     // system told it.
-    const bool hadFocus = std::exchange(m_isPasteFieldFocused, false) || std::exchange(m_pasteFocusSuspended, false);
-    if (hadFocus && m_store && m_store->session() && m_store->session()->isUnlocked())
+    const bool focused = std::exchange(m_isPasteFieldFocused, false);
+    const bool suspended = std::exchange(m_pasteFocusSuspended, false);
+    if ((focused || suspended) && m_store && m_store->session() && m_store->session()->isUnlocked())
         submitRegistrationIfNeeded();
 }
 
