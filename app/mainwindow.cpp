@@ -8,11 +8,17 @@
 #include "updates/appupdatermodel.h"
 
 #include "store/gallerystore.h"
+#include "ui/galleryfilepasteboard.h"
+#include "ui/galleryphotogrid.h"
+#include "ui/galleryscreen.h"
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QPointer>
 
 MainWindow::MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore &store, ActivityLogStore &log,
     UnlockForm &unlockForm, QWidget *parent)
@@ -23,14 +29,24 @@ MainWindow::MainWindow(AppChromeState &chrome, AppSession &session, GalleryStore
 {
     setWindowTitle(tr("Lunvik Photos"));
     setObjectName(QStringLiteral("main"));
-    setMinimumSize(defaultWidth, defaultHeight);
-    resize(defaultWidth, defaultHeight);
     m_root = new AppRootContainer(chrome, session, store, log, unlockForm, this);
+    // The least room the screens need is theirs, below the menu bar (when
+    // the menu bar is part of the window); the window's own minimum follows
+    // from its layout. It opens at that size.
+    m_root->setMinimumSize(defaultWidth, defaultHeight);
     setCentralWidget(m_root);
     buildMenus();
+    resize(minimumSizeHint().expandedTo(QSize(defaultWidth, defaultHeight)));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The focus moves while the screens are torn down, after this object's
+    // own members are gone: nothing may call back into it by then.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(QApplication::clipboard(), nullptr, this, nullptr);
+    disconnect(m_root, nullptr, this, nullptr);
+}
 
 QList<std::pair<QString, int>> MainWindow::advanceIntervalChoices()
 {
@@ -50,18 +66,33 @@ void MainWindow::buildMenus()
 
     // Edit: the clipboard commands act on whatever has the keyboard focus,
     // then Sync.
+    // Each is enabled only where it would do something (see editTarget()).
     QMenu *edit = menuBar()->addMenu(tr("&Edit"));
-    addEditCommand(edit, QStringLiteral("&Undo"), QKeySequence::Undo);
-    addEditCommand(edit, QStringLiteral("&Redo"), QKeySequence::Redo);
+    addEditCommand(edit, tr("&Undo"), EditCommand::undo, QKeySequence::Undo);
+    addEditCommand(edit, tr("&Redo"), EditCommand::redo, QKeySequence::Redo);
     edit->addSeparator();
-    addEditCommand(edit, QStringLiteral("Cu&t"), QKeySequence::Cut);
-    addEditCommand(edit, QStringLiteral("&Copy"), QKeySequence::Copy);
-    addEditCommand(edit, QStringLiteral("&Paste"), QKeySequence::Paste);
+    addEditCommand(edit, tr("Cu&t"), EditCommand::cut, QKeySequence::Cut);
+    addEditCommand(edit, tr("&Copy"), EditCommand::copy, QKeySequence::Copy);
+    // Paste puts text into a text field, and uploads copied image files in
+    // the gallery.
+    addEditCommand(edit, tr("&Paste"), EditCommand::paste, QKeySequence::Paste);
     // Delete removes the selected photos in the gallery (after asking), and
     // the next character in a text field.
-    m_delete = addEditCommand(edit, tr("&Delete"), QKeySequence::Delete);
-    addEditCommand(edit, QStringLiteral("Select &All"), QKeySequence::SelectAll);
+    m_delete = addEditCommand(edit, tr("&Delete"), EditCommand::deleteForward, QKeySequence::Delete);
+    // Select All selects every photo of the gallery, or a field's text.
+    m_selectAll = addEditCommand(edit, tr("Select &All"), EditCommand::selectAll, QKeySequence::SelectAll);
     edit->addSeparator();
+    // Text fields change without telling; the menu looks again as it opens.
+    connect(edit, &QMenu::aboutToShow, this, &MainWindow::readClipboard);
+    connect(qApp, &QApplication::focusChanged, this, &MainWindow::updateEditCommands);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::readClipboard);
+    connect(m_root, &AppRootContainer::screenChanged, this, &MainWindow::updateEditCommands);
+    connect(&m_store, &GalleryStore::stateChanged, this, &MainWindow::updateEditCommands);
+    connect(&m_store, &GalleryStore::isBusyChanged, this, &MainWindow::updateEditCommands);
+    connect(&m_store.selection(), &GallerySelectionStore::selectedIDsChanged, this, &MainWindow::updateEditCommands);
+    connect(&m_store.selection(), &GallerySelectionStore::lightboxNavigationPhotoIDChanged, this,
+        &MainWindow::updateEditCommands);
+    readClipboard();
     m_sync = edit->addAction(tr("Sync"));
     m_sync->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_sync->setIcon(AppIcons::icon(QStringLiteral("arrow.clockwise")));
@@ -129,16 +160,19 @@ void MainWindow::attachUpdater(AppUpdaterModel &updater)
     });
 }
 
-QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequence::StandardKey key)
+QAction *MainWindow::addEditCommand(
+    QMenu *menu, const QString &text, EditCommand command, QKeySequence::StandardKey key)
 {
     QAction *action = menu->addAction(text);
     action->setShortcut(key);
-    // The command becomes the key press itself, delivered to the focused
-    // widget: text fields edit, and the gallery handles its own keys, the
-    // same whether the user chose the menu item or pressed the keys.
-    connect(action, &QAction::triggered, this, [this, action, key] {
-        QWidget *target = QApplication::focusWidget();
-        if (!target || target->window() != this)
+    m_editCommands.append({ action, command });
+    // The command becomes the key press itself, delivered to the widget
+    // that does the work: text fields edit, and the gallery's grid handles
+    // its own keys, the same whether the user chose the menu item or
+    // pressed the keys.
+    connect(action, &QAction::triggered, this, [this, action, command, key] {
+        QWidget *target = editTarget();
+        if (!canPerform(command, target))
             return;
         const QList<QKeySequence> bindings = QKeySequence::keyBindings(key);
         if (bindings.isEmpty())
@@ -146,15 +180,72 @@ QAction *MainWindow::addEditCommand(QMenu *menu, const QString &text, QKeySequen
         const QKeyCombination combination = bindings.first()[0];
         QKeyEvent press(QEvent::KeyPress, combination.key(), combination.keyboardModifiers());
         QKeyEvent release(QEvent::KeyRelease, combination.key(), combination.keyboardModifiers());
-        // A widget that does not claim the keys (the grid, a button) would
-        // hand the press straight back to this command, over and over; with
-        // the command off for the moment, the press reaches the widget.
+        // A widget that does not claim the keys would hand the press
+        // straight back to this command, over and over; with the command off
+        // for the moment, the press reaches the widget.
+        const QPointer<QWidget> guarded(target);
         action->setEnabled(false);
         QApplication::sendEvent(target, &press);
-        QApplication::sendEvent(target, &release);
-        action->setEnabled(true);
+        if (guarded)
+            QApplication::sendEvent(target, &release);
+        updateEditCommands();
     });
     return action;
+}
+
+QList<QAction *> MainWindow::editActions() const
+{
+    QList<QAction *> actions;
+    for (const auto &[action, command] : m_editCommands)
+        actions.append(action);
+    return actions;
+}
+
+QWidget *MainWindow::editTarget() const
+{
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus->window() == this && EditCommandTarget::editsByItself(focus))
+        return focus;
+    auto *gallery = qobject_cast<GalleryScreen *>(m_root->currentScreen());
+    if (gallery && !m_store.selection().isLightboxOpen())
+        return gallery->grid();
+    return nullptr;
+}
+
+bool MainWindow::canPerform(EditCommand command, QWidget *target) const
+{
+    if (!target)
+        return false;
+    if (EditCommandTarget::editsByItself(target))
+        return EditCommandTarget::canPerform(command, target, m_clipboardHasText);
+    const auto *grid = qobject_cast<GalleryPhotoGrid *>(target);
+    if (!grid || m_store.selection().isLightboxOpen())
+        return false;
+    switch (command) {
+    case EditCommand::selectAll:
+        return !grid->photoOrder().isEmpty();
+    case EditCommand::deleteForward:
+        return !m_store.selection().selectedIDs().isEmpty() && !m_store.isBusy();
+    case EditCommand::paste:
+        return m_clipboardHasImageFiles;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::readClipboard()
+{
+    const QMimeData *held = QApplication::clipboard()->mimeData();
+    m_clipboardHasText = held && held->hasText();
+    m_clipboardHasImageFiles = GalleryFilePasteboard::wouldUpload(held);
+    updateEditCommands();
+}
+
+void MainWindow::updateEditCommands()
+{
+    QWidget *target = editTarget();
+    for (const auto &[action, command] : std::as_const(m_editCommands))
+        action->setEnabled(canPerform(command, target));
 }
 
 QList<QAction *> MainWindow::advanceIntervalActions() const

@@ -2,6 +2,9 @@
 // menu bar (File, Edit, View, Debug, Help).
 #pragma once
 
+#include "editcommands.h"
+
+#include <QKeySequence>
 #include <QMainWindow>
 
 class AboutDialog;
@@ -37,6 +40,9 @@ public:
     QAction *quitAction() const { return m_quit; }
     QAction *syncAction() const { return m_sync; }
     QAction *deleteAction() const { return m_delete; }
+    QAction *selectAllAction() const { return m_selectAll; }
+    // The Edit menu's commands in menu order, Undo to Select All.
+    QList<QAction *> editActions() const;
     QAction *activityAction() const { return m_activity; }
     QAction *debugModeAction() const { return m_debugMode; }
     // The "Advance interval" submenu's entry in the Debug menu.
@@ -50,7 +56,15 @@ public:
 
 private:
     void buildMenus();
-    QAction *addEditCommand(QMenu *menu, const QString &text, QKeySequence::StandardKey key);
+    QAction *addEditCommand(QMenu *menu, const QString &text, EditCommand command, QKeySequence::StandardKey key);
+    // The widget an Edit command goes to now: a text field or list that has
+    // the keyboard focus, else the gallery's grid while no lightbox is open;
+    // none on the other screens.
+    QWidget *editTarget() const;
+    bool canPerform(EditCommand command, QWidget *target) const;
+    void updateEditCommands();
+    // Notes what the clipboard holds, then updates the Edit commands.
+    void readClipboard();
     void updateSyncEnabled();
     void updateActivityAction();
     void updateDebugMenu();
@@ -62,6 +76,12 @@ private:
     QAction *m_quit = nullptr;
     QAction *m_sync = nullptr;
     QAction *m_delete = nullptr;
+    QAction *m_selectAll = nullptr;
+    QList<std::pair<QAction *, EditCommand>> m_editCommands;
+    // Read when the clipboard changes and when the Edit menu opens, not on
+    // every update: reading it may wait on another program.
+    bool m_clipboardHasText = false;
+    bool m_clipboardHasImageFiles = false;
     QAction *m_activity = nullptr;
     QAction *m_debugMode = nullptr;
     QAction *m_debugSeparator = nullptr;

@@ -255,7 +255,9 @@ void UnlockView::bindForm()
 
 void UnlockView::submit()
 {
-    if (m_form.isUnlocking())
+    // Return in a field does what the Unlock button would, so nothing
+    // while the button is disabled.
+    if (m_form.isUnlocking() || !m_form.canSubmitUnlock())
         return;
     // The form's task outlives this view: a successful sign-in replaces the
     // screen while the task still saves the name and registers the frame.

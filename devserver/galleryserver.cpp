@@ -223,8 +223,7 @@ quint16 GalleryServer::bind(const QString &host, quint16 port)
         bound = port;
     if (bound <= 0)
         throw StartupError(QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this machine?)")
-                               .arg(host)
-                               .arg(port));
+                               .arg(host, QString::number(port)));
     return quint16(bound);
 }
 
@@ -352,9 +351,10 @@ void GalleryServer::installRoutes()
     });
     if (m_options.logRequests) {
         http.set_logger([](const Request &req, const Response &res) {
+            // One arg() call: the path may hold "%1" itself.
             logLine(QStringLiteral("%1 %2 -> %3")
-                        .arg(QString::fromStdString(req.method), QString::fromStdString(req.path))
-                        .arg(res.status));
+                        .arg(QString::fromStdString(req.method), QString::fromStdString(req.path),
+                            QString::number(res.status)));
         });
     }
 

@@ -79,7 +79,9 @@ QString GalleryStore::photoPath(const QString &photoId) const
 
 QString GalleryStore::scaledPath(const QString &photoId, int width) const
 {
-    return QStringLiteral("%1/%2/%3_w%4.jpg").arg(m_dataFolder, scaledFolderName, photoId).arg(width);
+    // One substitution pass: a chained arg() would also fill in a "%1"
+    // that the folder's own path holds.
+    return QStringLiteral("%1/%2/%3_w%4.jpg").arg(m_dataFolder, scaledFolderName, photoId, QString::number(width));
 }
 
 void GalleryStore::loadManifest()

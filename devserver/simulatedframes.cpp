@@ -32,7 +32,7 @@ void readSimulation(JsonFields &fields, SimulatedFrame &frame)
          {std::pair{QLatin1StringView("width"), &frame.width}, std::pair{QLatin1StringView("height"), &frame.height}}) {
         const auto value = fields.optionalInt64(key);
         if (value && (*value < 1 || *value > maxScreenSide))
-            fields.fail(QStringLiteral("\"%1\" must be between 1 and %2").arg(key).arg(maxScreenSide));
+            fields.fail(QStringLiteral("\"%1\" must be between 1 and %2").arg(key, QString::number(maxScreenSide)));
         else if (value)
             *side = *value;
     }

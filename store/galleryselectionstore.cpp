@@ -128,6 +128,17 @@ void GallerySelectionStore::clearSelection()
     publishChanges(before);
 }
 
+void GallerySelectionStore::selectAll(const QList<QString> &photoOrder)
+{
+    const State before = m_state;
+    m_state.selectedIDs = QSet<QString>(photoOrder.cbegin(), photoOrder.cend());
+    // A range started later still runs from the anchor, when it is one of
+    // the photos; else from the first photo, as the earliest selected one.
+    if (m_state.selectionAnchor && !m_state.selectedIDs.contains(*m_state.selectionAnchor))
+        m_state.selectionAnchor.reset();
+    publishChanges(before);
+}
+
 void GallerySelectionStore::openLightbox(const QString &id)
 {
     const State before = m_state;

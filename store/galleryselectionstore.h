@@ -72,6 +72,9 @@ public:
     void applyRangeSelection(const QString &target, const QList<QString> &photoOrder);
     // Empties the selection and forgets the anchor; the lightbox stays.
     void clearSelection();
+    // Selects every photo of the order (Select All); an anchor that is no
+    // photo of it is forgotten. The lightbox stays.
+    void selectAll(const QList<QString> &photoOrder);
 
     void openLightbox(const QString &id);
     // Forgets the page shown, then the requested photo.

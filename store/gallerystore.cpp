@@ -185,6 +185,11 @@ std::optional<QString> GalleryStore::showingTag(const QString &photoID,
     const auto start = plan->showingStartByPhotoID.constFind(photoID);
     if (start == plan->showingStartByPhotoID.constEnd())
         return std::nullopt;
+    // Photos that change more than once a day (the debug intervals) would
+    // all read the same date: they show the time of their showing.
+    const auto kind = GalleryRotationSchedule::kind(m_settings.debugMode, m_settings.debugAdvanceIntervalSeconds);
+    if (GalleryRotationSchedule::periodDuration(kind) < 24 * 3600)
+        return PhotoFormatters::showingTime(*start);
     return PhotoFormatters::showingShort(*start);
 }
 

@@ -15,6 +15,7 @@ struct Formatters {
     std::optional<QTimeZone> zone; // none: the system's local time
     QString mediumDate;
     QString display;
+    QString shortTime;
 };
 
 std::mutex formattersMutex;
@@ -103,6 +104,7 @@ const Formatters &formatters()
         made.zone = zoneOverride;
         made.mediumDate = mediumDateFormat(made.locale);
         made.display = displayFormat(made.locale, made.mediumDate);
+        made.shortTime = made.locale.timeFormat(QLocale::ShortFormat);
         sharedFormatters = std::move(made);
     }
     return *sharedFormatters;
@@ -201,6 +203,11 @@ QString showingShort(const QDateTime &date)
         zone = formatters().zone;
     }
     return QLocale::c().toString(inZone(date, zone), QStringLiteral("M/d/yy"));
+}
+
+QString showingTime(const QDateTime &date)
+{
+    return formatLocal(date, &Formatters::shortTime);
 }
 
 QString addedBy(const PhotoEntry &photo, const UploaderMap &uploaders)

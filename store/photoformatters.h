@@ -33,6 +33,9 @@ QString display(const QDateTime &date);
 QString dateOnly(const QDateTime &date);
 // "M/d/yy", for example "3/1/26".
 QString showingShort(const QDateTime &date);
+// Short time ("9:30 AM" in en_US, "09:30" in de_DE), for showings that
+// change more than once a day.
+QString showingTime(const QDateTime &date);
 
 // "Added by " + the uploader's trimmed name, or the default uploader name
 // when the manifest names none or only white space.

@@ -36,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -110,6 +111,25 @@ class TestAppShell : public QObject
             (widget ? widget : &window())->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
     }
 
+    // Enablement of the Edit menu's commands, Undo to Select All ("1" on),
+    // as the menu shows them when it opens.
+    QString editStates()
+    {
+        Q_EMIT window().menuBar()->actions().at(1)->menu()->aboutToShow();
+        QString states;
+        for (QAction *action : window().editActions())
+            states += action->isEnabled() ? u'1' : u'0';
+        return states;
+    }
+
+    QAction *editAction(const QString &text)
+    {
+        for (QAction *action : window().editActions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+
     static QStringList labelTexts(QWidget *root)
     {
         QStringList texts;
@@ -158,9 +178,13 @@ private Q_SLOTS:
         }());
         start(QStringLiteral("tok"));
         QCOMPARE(window().windowTitle(), QStringLiteral("Lunvik Photos"));
-        QCOMPARE(window().minimumSize(), QSize(900, 600));
         app->launch();
         QVERIFY(window().isVisible());
+        // The screens open at 900 × 600 and get at least that much, below
+        // the menu bar.
+        QTRY_COMPARE(window().rootContainer()->size(), QSize(900, 600));
+        window().resize(400, 300);
+        QTRY_COMPARE(window().rootContainer()->size(), QSize(900, 600));
         // Checking: the spinner until the verification answers.
         QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
         keep(QStringLiteral("checking"));
@@ -288,6 +312,16 @@ private Q_SLOTS:
         QCOMPARE(app->unlockForm().displayName(), name);
         QCOMPARE(app->unlockForm().password(), password);
         QCOMPARE(view->unlockButton()->isEnabled(), enabled);
+        if (enabled)
+            return;
+        // Return does what the disabled button does: nothing (a submit would
+        // start signing in, or set a message, before the key press returns).
+        for (QLineEdit *field : {view->nameField(), static_cast<QLineEdit *>(view->passwordField())}) {
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY(!app->unlockForm().isUnlocking());
+            QVERIFY(view->errorLabel()->isHidden());
+            QVERIFY(!app->session().unlockError());
+        }
     }
 
     void unlockWhileSigningIn()
@@ -349,8 +383,6 @@ private Q_SLOTS:
         QTest::addColumn<Response>("answer");
         QTest::addColumn<bool>("pressReturn");
         QTest::addColumn<QString>("error"); // "@": the server-down text; empty: signed in
-        QTest::newRow("blank name, Return") << "  " << "pw" << Response::json(200, sessionCreated) << true
-                                            << "Enter your name so uploads can be attributed to you.";
         QTest::newRow("blank password") << "Åsa" << " \t" << Response::json(200, sessionCreated) << false
                                         << "Enter the password.";
         QTest::newRow("wrong password") << "Åsa" << "pw" << Response::json(401, "{}") << false
@@ -527,33 +559,48 @@ private Q_SLOTS:
         QCOMPARE(activity->text(), QStringLiteral("Hide Activity"));
     }
 
-    // The clipboard commands of the Edit menu act on the focused widget.
+    // The clipboard commands of the Edit menu act on the focused text field,
+    // and each is enabled only when it would do something there; nothing
+    // is enabled while the session is checked.
     void editCommands()
     {
-        startLocked();
+        start(QStringLiteral("tok"));
+        server.on("GET", "/api/auth/verify", Response::json(401, "{}"));
+        app->launch();
+        QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
+        QCOMPARE(editStates(), QStringLiteral("0000000"));
+        QTRY_VERIFY(unlockView());
         window().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window()));
         QLineEdit *name = unlockView()->nameField();
         name->setFocus();
-        QAction *selectAll = nullptr;
-        QAction *paste = nullptr;
-        for (QAction *action : window().menuBar()->actions().at(1)->menu()->actions()) {
-            if (action->text() == QLatin1StringView("Select &All"))
-                selectAll = action;
-            if (action->text() == QLatin1StringView("&Paste"))
-                paste = action;
-        }
-        QVERIFY(selectAll && paste);
+        QTRY_VERIFY(name->hasFocus());
         QGuiApplication::clipboard()->setText(QStringLiteral("Åsa"));
-        selectAll->trigger();
-        paste->trigger();
+        name->end(false);
+        // Undo, Redo, Cut, Copy, Paste, Delete, Select All.
+        QCOMPARE(editStates(), QStringLiteral("0000101"));
+        window().selectAllAction()->trigger();
+        QCOMPARE(name->selectedText(), name->text());
+        QCOMPARE(editStates(), QStringLiteral("0011111"));
+        editAction(QStringLiteral("&Paste"))->trigger();
         QCOMPARE(name->text(), QStringLiteral("Åsa"));
         QCOMPARE(app->unlockForm().displayName(), QStringLiteral("Åsa"));
+        QCOMPARE(editStates(), QStringLiteral("1000101"));
+
+        // A masked password is neither cut nor copied.
+        QLineEdit *password = unlockView()->passwordField();
+        password->setFocus();
+        QTRY_VERIFY(password->hasFocus());
+        QTest::keyClicks(password, QStringLiteral("pw"));
+        QCOMPARE(editStates(), QStringLiteral("1000101"));
+        window().selectAllAction()->trigger();
+        QCOMPARE(editStates(), QStringLiteral("1000111"));
     }
 
-    // The Edit menu's keys reach the grid, which claims none of them as its
-    // own shortcut: Ctrl+A and Ctrl+C pass through without coming back to
-    // the menu, and Delete asks to delete the selection.
+    // In the gallery the Edit menu's keys go to the grid: Select All selects
+    // every photo, from the keys or the menu wherever the focus is; Delete
+    // asks to delete the selection; Paste takes copied image files. What
+    // does nothing there is off, and so is everything over the lightbox.
     void editCommandsInTheGallery()
     {
         GalleryState state = GalleryState::empty();
@@ -575,11 +622,36 @@ private Q_SLOTS:
         window().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window()));
         QCOMPARE(window().deleteAction()->shortcut(), QKeySequence(QKeySequence::Delete));
+        GallerySelectionStore &selection = app->store().selection();
+        const QSet<QString> all{QStringLiteral("a"), QStringLiteral("b")};
 
-        app->store().selection().setSelectedIDs({QStringLiteral("b")});
+        QGuiApplication::clipboard()->setText(QStringLiteral("no file"));
         gallery->grid()->setFocus();
+        QTRY_VERIFY(gallery->grid()->hasFocus());
+        QCOMPARE(editStates(), QStringLiteral("0000001"));
         QTest::keyClick(gallery->grid(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(selection.selectedIDs(), all);
+        QCOMPARE(editStates(), QStringLiteral("0000011"));
         QTest::keyClick(gallery->grid(), Qt::Key_C, Qt::ControlModifier);
+
+        selection.clearSelection();
+        gallery->grid()->clearFocus();
+        window().selectAllAction()->trigger();
+        QCOMPARE(selection.selectedIDs(), all);
+
+        const QString copied = TestEnvironment::home() + QStringLiteral("/copied.png");
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(copied));
+        auto *files = new QMimeData;
+        files->setUrls({QUrl::fromLocalFile(copied)});
+        QGuiApplication::clipboard()->setMimeData(files);
+        QCOMPARE(editStates(), QStringLiteral("0000111"));
+
+        selection.openLightbox(QStringLiteral("b"));
+        QCOMPARE(editStates(), QStringLiteral("0000000"));
+        selection.closeLightbox();
+
+        selection.setSelectedIDs({QStringLiteral("b")});
+        gallery->grid()->setFocus();
         QVERIFY(!gallery->deleteHandling()->dialog());
         QTest::keyClick(gallery->grid(), Qt::Key_Delete);
         QVERIFY(gallery->deleteHandling()->dialog());

@@ -423,6 +423,11 @@ private Q_SLOTS:
         QCOMPARE(row.at(1), QStringLiteral("Kitchen"));
         QVERIFY2(row.at(2).startsWith(QStringLiteral("Added ")), qPrintable(row.at(2)));
 
+        // The same block again: the server answers with the frame as listed.
+        const CliRun again = cli({QStringLiteral("frames"), QStringLiteral("add")}, setupBlock.toUtf8());
+        EXPECT_EXIT(again, 0);
+        QCOMPARE(again.out.trimmed().split(QLatin1Char('\t')), row);
+
         const CliRun listedFrames = cli({QStringLiteral("frames")});
         EXPECT_EXIT(listedFrames, 0);
         QCOMPARE(listedFrames.lines().size(), 2);

@@ -232,7 +232,9 @@ class TestDevServer : public QObject
     std::unique_ptr<QTemporaryDir> m_folder;
     std::unique_ptr<LiveServer> m_server;
 
-    QString data(const QString &name = {}) const { return m_folder->path() + QLatin1Char('/') + name; }
+    // The data folder's path holds "%1", which must stay out of the paths
+    // the server builds from it.
+    QString data(const QString &name = {}) const { return m_folder->path() + QStringLiteral("/gallery %1/") + name; }
     GalleryServer::Options options() const
     {
         GalleryServer::Options result;
@@ -255,6 +257,7 @@ private Q_SLOTS:
     {
         m_folder = std::make_unique<QTemporaryDir>();
         QVERIFY(m_folder->isValid());
+        QVERIFY(QDir().mkpath(data()));
     }
 
     void cleanup()
@@ -742,6 +745,9 @@ private Q_SLOTS:
         QVERIFY(!token.isEmpty());
         const QString first = api.addPhoto();
         const QString second = api.addPhoto();
+        // The request log shows a path holding "%1" as it came.
+        api.send("GET", "/api/%251");
+        QTRY_VERIFY2(flagged.serverLog().contains(QStringLiteral("GET /api/%1 -> 404")), qPrintable(flagged.serverLog()));
         QVERIFY2(flagged.stop(), qPrintable(flagged.errorText()));
 
         QFile sessions(flagged.dataFolder() + QStringLiteral("/sessions.json"));

@@ -428,6 +428,8 @@ private Q_SLOTS:
         QTest::newRow("unreadable PNG data") << "bad-png" << true << "^$";
         QTest::newRow("a folder") << "folder" << false << "^$";
         QTest::newRow("a text file") << "txt" << false << "^$";
+        QTest::newRow("an image without extension") << "bare image" << true << "^scan$";
+        QTest::newRow("text without extension") << "bare text" << false << "^$";
     }
     void fileDrops()
     {
@@ -454,6 +456,10 @@ private Q_SLOTS:
             mime.setData(QStringLiteral("image/png"), "not an image");
         else if (kind == QLatin1StringView("folder"))
             mime.setUrls({ QUrl::fromLocalFile(TestEnvironment::home()) });
+        else if (kind == QLatin1StringView("bare image"))
+            mime.setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("scan"), imageBytes(Qt::red))) });
+        else if (kind == QLatin1StringView("bare text"))
+            mime.setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("README"), "hello")) });
         else
             mime.setUrls({ QUrl::fromLocalFile(text) });
 

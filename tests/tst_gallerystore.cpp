@@ -10,6 +10,7 @@
 #include "model/appconfig.h"
 #include "rules/photocachejpeg.h"
 #include "store/gallerystore.h"
+#include "store/photoformatters.h"
 #include "taskwait.h"
 
 #include <QDir>
@@ -181,6 +182,8 @@ private Q_SLOTS:
         store.reset();
         session.reset();
         Clock::setForTesting({});
+        PhotoFormatters::setLocaleForTesting(std::nullopt);
+        PhotoFormatters::setTimeZoneForTesting(std::nullopt);
     }
 
     void staleAnswersAreAdoptedAndRetried_data()
@@ -808,22 +811,34 @@ private Q_SLOTS:
     }
 
     // A long list takes its tags from one plan; each tag is the one the
-    // store gives for the photo alone.
+    // store gives for the photo alone: the day of its showing, or its time
+    // in the user's locale when photos change more than once a day.
     void showingTagsFromOnePlan_data()
     {
         QTest::addColumn<bool>("debugMode");
-        QTest::newRow("daily") << false;
-        QTest::newRow("debug interval") << true;
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QString>("p3");
+        QTest::addColumn<QString>("p0");
+        QTest::newRow("daily") << false << 1800 << "3/1/26" << "3/2/26";
+        QTest::newRow("debug, 30 minutes") << true << 1800 << "11:29 AM" << "11:59 AM";
+        QTest::newRow("debug, 6 hours") << true << 21600 << "4:59 PM" << "10:59 PM";
+        QTest::newRow("debug, a day") << true << 86400 << "3/2/26" << "3/3/26";
     }
     void showingTagsFromOnePlan()
     {
         QFETCH(bool, debugMode);
+        QFETCH(int, interval);
+        QFETCH(QString, p3);
+        QFETCH(QString, p0);
         Clock::setForTesting([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 59, 59, 900), QTimeZone::utc()); });
+        PhotoFormatters::setLocaleForTesting(QLocale(QStringLiteral("en_US")));
+        PhotoFormatters::setTimeZoneForTesting(QTimeZone::utc());
         GalleryState state = gallery(QStringLiteral("v1"), {"p0", "p1", "p2", "p3"}, QStringLiteral("p2"));
         state.photos[QStringLiteral("p1")].deletedAt = QStringLiteral("v1");
         openStore(state);
         AppSettings settings = store->settings();
         settings.debugMode = debugMode;
+        settings.debugAdvanceIntervalSeconds = interval;
         store->setSettings(settings);
         const std::optional<GalleryRotationPlan> plan = store->rotationPlan();
         QVERIFY(plan);
@@ -831,7 +846,8 @@ private Q_SLOTS:
             QCOMPARE(store->showingTag(QString::fromLatin1(id), plan), store->showingTag(QString::fromLatin1(id)));
         QCOMPARE(store->showingTag(QStringLiteral("p2"), std::nullopt), std::optional(QStringLiteral("Showing for today")));
         QVERIFY(!store->showingTag(QStringLiteral("p1"), plan));
-        QVERIFY(store->showingTag(QStringLiteral("p3"), plan));
+        QCOMPARE(store->showingTag(QStringLiteral("p3"), plan), std::optional(p3));
+        QCOMPARE(store->showingTag(QStringLiteral("p0"), plan), std::optional(p0));
     }
 
     void downloadFilename_data()

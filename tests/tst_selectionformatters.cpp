@@ -34,9 +34,9 @@ const QTimeZone minus5(-5 * 3600);
 // of its key presses and navigations: "h" handled/moved, "i" ignored.
 // Tokens: "P3" click, ">P3" Shift-click, "^P3" Ctrl-click, "*P3" both;
 // "{P1,P4}" sets the selection, "@P2" the anchor; "open:P2" double click;
-// "del:P1,P2" photos deleted; "clear"; "Left" ... "Escape" a key press, to the grid's
-// handlers (3 columns) or, while the lightbox is open, to the lightbox's;
-// "grid:h,v,columns" and "lightbox:delta" navigate directly.
+// "del:P1,P2" photos deleted; "clear"; "all" Select All; "Left" ...
+// "Escape" a key press, to the grid's handlers (3 columns) or, while the
+// lightbox is open, to the lightbox's; "grid:h,v,columns" and "lightbox:delta" navigate directly.
 QString run(GallerySelectionStore &store, int count, const QString &script)
 {
     static const QHash<QString, int> keys{{"Left", Qt::Key_Left},     {"Right", Qt::Key_Right},
@@ -64,6 +64,8 @@ QString run(GallerySelectionStore &store, int count, const QString &script)
             store.setSelectionAnchor(opt(token.mid(1)));
         } else if (token == u"clear") {
             store.clearSelection();
+        } else if (token == u"all") {
+            store.selectAll(photoOrder);
         } else if (token.startsWith(u"open:")) {
             store.openLightbox(arg);
         } else if (token.startsWith(u"del:")) {
@@ -144,6 +146,9 @@ private Q_SLOTS:
         QTest::newRow("enter opens the smallest stray") << 5 << "{Y,X} Enter" << "h" << "X" << "X" << "X";
         QTest::newRow("escape clears") << 5 << "P2 >P4 Escape" << "h" << "" << "" << "";
         QTest::newRow("clearing keeps the lightbox") << 5 << "open:P1 clear" << "" << "" << "" << "P1";
+        QTest::newRow("select all keeps the anchor") << 5 << "P4 all >P2" << "" << "P2 P3 P4" << "P4" << "";
+        QTest::newRow("select all drops strays and their anchor") << 5 << "{X} @X all" << "" << "P1 P2 P3 P4 P5"
+                                                                  << "" << "";
         QTest::newRow("lightbox takes no up or escape") << 5 << "P1 Enter Up Escape" << "hii" << "P1" << "P1"
                                                         << "P1";
         // Lightbox.
@@ -274,6 +279,8 @@ private Q_SLOTS:
         QTest::newRow("showing until") << "en_US" << "showingUntil" << "2009-01-05T03:00:00.000Z"
                                        << "Showing until 1/4/09";
         QTest::newRow("short date is fixed") << "de_DE" << "showingUntil" << at << "Showing until 3/1/26";
+        QTest::newRow("showing time") << "en_US" << "showingTime" << at << "9:30 AM";
+        QTest::newRow("showing time, de_DE") << "de_DE" << "showingTime" << at << "09:30";
         QTest::newRow("en_GB") << "en_GB" << "updatedAt" << at << "1 Mar 2026 09:30";
         QTest::newRow("de_DE") << "de_DE" << "deviceLastPushAt" << at << "Last push 1. März 2026 09:30";
         QTest::newRow("ja_JP") << "ja_JP" << "deviceRegisteredAt" << at << "Added 2026年3月1日";
@@ -297,6 +304,7 @@ private Q_SLOTS:
             {"deviceLastPushAt", PhotoFormatters::deviceLastPushAt(input)},
             {"updatedAt", PhotoFormatters::updatedAt(input)},
             {"showingUntil", PhotoFormatters::showingUntil(utc(input))},
+            {"showingTime", PhotoFormatters::showingTime(utc(input))},
             {"addedBy", PhotoFormatters::addedBy(photo, uploaders)},
         };
         QCOMPARE(texts.value(function), expected);

@@ -139,6 +139,16 @@ private Q_SLOTS:
         QCOMPARE(model.loadsStarted(), 1);
         QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), fetches);
         QCOMPARE(warnings().size(), warningDetail.isEmpty() ? 0 : 1);
+
+        // Asked again by a view shown again, only a failed load runs once
+        // more, with its fetch.
+        model.load(QStringLiteral("a"), 300, 512, PhotoImageModel::storeEnsureCached(*store, QStringLiteral("a"), 512),
+            PhotoImageModel::FailedLoad::retry);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), shown ? fetches : 2 * fetches);
+        QCOMPARE(warnings().size(), warningDetail.isEmpty() ? 0 : 2);
     }
 
     void identicalRequestWhileRunningStartsOneLoad()
@@ -147,8 +157,10 @@ private Q_SLOTS:
         slow.delayMs = 150;
         server.on("GET", "/api/gallery/photos/a/image", slow);
         PhotoImageModel model;
+        // Also a view shown again while the load runs starts nothing.
         for (int i = 0; i < 3; ++i)
-            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
+                PhotoImageModel::FailedLoad::retry);
         QVERIFY(model.isLoading());
         QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
         QCOMPARE(model.loadsStarted(), 1);

@@ -455,6 +455,38 @@ private Q_SLOTS:
         }
     }
 
+    // A photo that could not be loaded is tried again when its lightbox is
+    // opened again, as the notice advises; not while it stays open.
+    void reopeningLoadsAFailedPhotoAgain()
+    {
+        open(galleryOf({ "a", "b" }, "a"));
+        const QString file = AppConfig::cacheURL(QStringLiteral("b"));
+        const QByteArray bytes = [&] {
+            QFile cached(file);
+            return cached.open(QIODevice::ReadOnly) ? cached.readAll() : QByteArray();
+        }();
+        QVERIFY(QFile::remove(file));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(404, ""));
+        selection().openLightbox(QStringLiteral("b"));
+        PhotoImageModel &hero = lightbox()->heroImage()->model();
+        QTRY_VERIFY_WITH_TIMEOUT(hero.loadFailed() && !hero.isLoading(), 30000);
+        const int loads = hero.loadsStarted();
+
+        QFile cached(file);
+        QVERIFY(cached.open(QIODevice::WriteOnly));
+        cached.write(bytes);
+        cached.close();
+        TaskWait::run(store->syncAll());
+        QVERIFY(!hero.hasImage());
+        QCOMPARE(hero.loadsStarted(), loads);
+
+        QTest::keyClick(lightbox(), Qt::Key_Escape);
+        selection().openLightbox(QStringLiteral("b"));
+        QTRY_VERIFY_WITH_TIMEOUT(hero.hasImage(), 30000);
+        QVERIFY(!hero.loadFailed());
+        QCOMPARE(hero.loadsStarted(), loads + 1);
+    }
+
     // Left and Right step through the photos, wrapping; each step fades
     // the new photo in.
     void stepping()

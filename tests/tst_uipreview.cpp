@@ -320,6 +320,37 @@ private Q_SLOTS:
         QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
     }
 
+    // A photo for today that could not be read is read again when the pane
+    // is shown again, not before.
+    void failedPhotoLoadsAgainWhenShownAgain()
+    {
+        open(galleryOf({"a", "b"}, QStringLiteral("b")));
+        const QString file = AppConfig::cacheURL(QStringLiteral("a"));
+        const auto writeA = [&](const QByteArray &bytes) {
+            QFile cached(file);
+            QVERIFY(cached.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            cached.write(bytes);
+        };
+        writeA("not a jpeg");
+        GalleryState moved = galleryOf({"a", "b"}, QStringLiteral("a"));
+        moved.updatedAt = QStringLiteral("v2");
+        serveGallery(moved);
+        TaskWait::run(store->syncAll());
+        QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("a")));
+        PhotoImageModel &model = preview()->imageModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed() && !model.isLoading(), 30000);
+
+        writeA(jpeg({300, 400}));
+        TaskWait::run(store->syncAll());
+        QVERIFY(model.loadFailed());
+        chrome->setShowDevicePreview(false);
+        QTRY_VERIFY(preview()->isHidden());
+        QVERIFY(model.loadFailed());
+        chrome->setShowDevicePreview(true);
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(!model.loadFailed());
+    }
+
     // The pane takes the rule's width in the splitter, slides out and back
     // with the toolbar's toggle, and follows the frame's shape.
     void splitFollowsChromeAndFrame()

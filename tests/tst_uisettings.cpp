@@ -30,6 +30,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 const QString token = QStringLiteral("0123abcd.0123456789abcdef0123456789abcdef");
@@ -239,21 +241,16 @@ private Q_SLOTS:
         QCOMPARE(frames()->rowFrameIDs(), registered ? QStringList{"f9"} : QStringList{});
         if (registered)
             QCOMPARE(frames()->rowTexts("f9").last(), QStringLiteral("Last push unknown"));
+        // A failure on screen is in the activity log too.
+        QCOMPARE(logged(QStringLiteral("Frame registration failed")), sent && !registered ? 1 : 0);
     }
 
-    // Clicking elsewhere in the popover submits as Return would; the
-    // popover closing does not send what was pasted.
+    // Clicking elsewhere in the popover submits as Return would, and so
+    // does a click outside, which closes the popover.
     void leavingThePasteField()
     {
         server.on("POST", "/api/devices", Response::json(200, "{\"device\":" + frameJson("f9", "Hall") + "}"));
         open();
-        openPopover();
-        paste("Token: " + token);
-        popover->hide();
-        settle();
-        QCOMPARE(server.requests("POST", "/api/devices").size(), 0);
-        QCOMPARE(frames()->setupPasteText(), "Token: " + token);
-
         openPopover();
         paste("Token: " + token);
         popover->nameField()->setFocus(Qt::MouseFocusReason);
@@ -261,6 +258,15 @@ private Q_SLOTS:
         settle();
         QCOMPARE(server.requests("POST", "/api/devices").size(), 1);
         QVERIFY(!frames()->isAddingDeviceExpanded());
+
+        frames()->addDeviceButton()->click();
+        paste("Token: " + token);
+        // A press outside an open popup goes to the popup, which closes.
+        QTest::mouseClick(popover, Qt::LeftButton, {}, QPoint(-20, -20));
+        QVERIFY(!popover->isVisible());
+        settle();
+        QCOMPARE(server.requests("POST", "/api/devices").size(), 2);
+        QCOMPARE(frames()->setupPasteText(), QString());
     }
 
     // A removal drops the row at once; a second one waits for nothing and is
@@ -302,6 +308,14 @@ private Q_SLOTS:
         QVERIFY(!frames()->isRowDimmed("f2"));
         QVERIFY(frames()->errorLabel()->isVisible());
         QCOMPARE(frames()->errorLabel()->text(), QStringLiteral("HTTP 500: Frame busy"));
+        const QList<LogEntry> entries = ActivityLogStore::shared().entries();
+        const auto failed = std::find_if(entries.begin(), entries.end(), [](const LogEntry &entry) {
+            return entry.message == QLatin1StringView("Frame removal failed");
+        });
+        QVERIFY(failed != entries.end());
+        QCOMPARE(failed->level, LogLevel::error);
+        QCOMPARE(failed->category, LogCategory::device);
+        QVERIFY(failed->detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
     }
 
     // The form opens by itself only without frames; closing it clears its

@@ -117,15 +117,17 @@ void CachedPhotoImage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     m_appeared = true;
-    startLoad();
+    // Shown again after a failed load (the photo reopened, say after a
+    // sync): the file may be there by now.
+    startLoad(PhotoImageModel::FailedLoad::retry);
 }
 
-void CachedPhotoImage::startLoad()
+void CachedPhotoImage::startLoad(PhotoImageModel::FailedLoad failedLoad)
 {
     if (m_photoID.isEmpty() || !m_store)
         return;
     m_model.load(m_photoID, m_maxPixelSize, m_thumbnailWidth,
-        PhotoImageModel::storeEnsureCached(*m_store, m_photoID, m_thumbnailWidth));
+        PhotoImageModel::storeEnsureCached(*m_store, m_photoID, m_thumbnailWidth), failedLoad);
 }
 
 void CachedPhotoImage::updateSpinner()

@@ -46,7 +46,8 @@ public:
     std::optional<int> thumbnailWidth() const { return m_thumbnailWidth; }
 
     // Changing the photo or the size loads again while the view is shown;
-    // the first load starts when the view appears.
+    // the first load starts when the view appears, and a failed one is
+    // tried again each time the view is shown again.
     void setPhotoID(const QString &photoID);
     void setMaxPixelSize(int maxPixelSize);
     void setContentMode(PhotoContentMode mode);
@@ -61,7 +62,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void startLoad();
+    void startLoad(PhotoImageModel::FailedLoad failedLoad = PhotoImageModel::FailedLoad::keep);
     void updateSpinner();
 
     QPointer<GalleryStore> m_store;

@@ -211,7 +211,7 @@ DeviceCurrentPreview::DeviceCurrentPreview(GalleryStore &store, AppChromeState &
         invalidateDevice();
     });
 
-    connect(&store, &GalleryStore::stateChanged, this, &DeviceCurrentPreview::followCurrentPhoto);
+    connect(&store, &GalleryStore::stateChanged, this, [this] { followCurrentPhoto(); });
     connect(&store, &GalleryStore::deviceScreenAspectRatioChanged, this, &DeviceCurrentPreview::invalidateDevice);
     connect(&store, &GalleryStore::deviceScreenIsLandscapeChanged, this, &DeviceCurrentPreview::invalidateDevice);
     // The badge says until when the photo shows, which follows the settings'
@@ -234,7 +234,7 @@ std::optional<QString> DeviceCurrentPreview::hoverBadgeText() const
     return m_store->devicePreviewCaption(*photo);
 }
 
-void DeviceCurrentPreview::followCurrentPhoto()
+void DeviceCurrentPreview::followCurrentPhoto(PhotoImageModel::FailedLoad failedLoad)
 {
     if (!m_store)
         return;
@@ -247,7 +247,7 @@ void DeviceCurrentPreview::followCurrentPhoto()
     if (m_shownPhotoID && m_appeared) {
         // A repeated request for the same photo is ignored by the model.
         m_model.load(*m_shownPhotoID, photoMaxPixelSize, std::nullopt,
-                     PhotoImageModel::storeEnsureCached(*m_store, *m_shownPhotoID, std::nullopt));
+            PhotoImageModel::storeEnsureCached(*m_store, *m_shownPhotoID, std::nullopt), failedLoad);
     }
     // The badge's caption follows the state too.
     update();
@@ -291,7 +291,9 @@ void DeviceCurrentPreview::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     m_appeared = true;
     m_tracker->setEnabled(true);
-    followCurrentPhoto();
+    // The pane shown again (or the window restored) tries a failed photo
+    // once more; the file may have arrived meanwhile.
+    followCurrentPhoto(PhotoImageModel::FailedLoad::retry);
 }
 
 void DeviceCurrentPreview::resizeEvent(QResizeEvent *event)

@@ -132,7 +132,7 @@ private:
     DropKind dropKind(const QMimeData *mime) const;
     void setDropTargeted(bool targeted);
     void setPreviewHovered(bool hovered);
-    void followCurrentPhoto();
+    void followCurrentPhoto(PhotoImageModel::FailedLoad failedLoad = PhotoImageModel::FailedLoad::keep);
     void followTilt();
     void updateSpinner();
     void invalidateDevice();

@@ -318,15 +318,31 @@ void FramesSettingsSection::animateForm(bool expanded)
     m_formAnimation->start();
 }
 
+void FramesSettingsSection::disappear()
+{
+    // The popover closed (a click outside it, Escape, the Settings button):
+    // the field has lost the focus for good, whichever way the window
+    // system told it.
+    const bool focused = std::exchange(m_isPasteFieldFocused, false);
+    const bool suspended = std::exchange(m_pasteFocusSuspended, false);
+    if ((focused || suspended) && m_store && m_store->session() && m_store->session()->isUnlocked())
+        submitRegistrationIfNeeded();
+}
+
 void FramesSettingsSection::pasteFieldFocusChanged(bool focused, Qt::FocusReason reason)
 {
     const bool was = std::exchange(m_isPasteFieldFocused, focused);
+    if (focused)
+        m_pasteFocusSuspended = false;
     if (!was || focused)
         return;
-    // The popover closing, or a menu opening over the field, is no click
-    // elsewhere: the pasted text waits for the next submit.
-    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    // A menu opening over the field, or its window losing the activation,
+    // only suspends the focus: it comes back to the field, unless the
+    // popover is closing, which disappear() handles.
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
+        m_pasteFocusSuspended = true;
         return;
+    }
     submitRegistrationIfNeeded();
 }
 
@@ -352,6 +368,15 @@ void FramesSettingsSection::setDeletingFrameID(const std::optional<QString> &id)
     updateRowDimming();
 }
 
+void FramesSettingsSection::logFailure(const std::exception_ptr &error, const QString &context)
+{
+    // The store leaves registration and removal errors to the form, which
+    // shows them; the activity log gets them too, like every failure the
+    // user sees. A request given up because the session ended is no failure.
+    if (!GalleryStore::isCancellation(error))
+        ActivityLogStore::shared().log(error, LogCategory::device, context);
+}
+
 QCoro::Task<> FramesSettingsSection::submitRegistrationIfNeeded()
 {
     if (!m_isAddingDeviceExpanded || m_isRegistering || !m_store)
@@ -373,8 +398,10 @@ QCoro::Task<> FramesSettingsSection::submitRegistrationIfNeeded()
         co_await m_store->registerFrame(text);
     } catch (const std::exception &error) {
         failure = QString::fromUtf8(error.what());
+        logFailure(std::current_exception(), QStringLiteral("Frame registration failed"));
     } catch (...) {
         failure = tr("The frame could not be registered.");
+        logFailure(std::current_exception(), QStringLiteral("Frame registration failed"));
     }
     if (!self)
         co_return;
@@ -402,8 +429,10 @@ QCoro::Task<> FramesSettingsSection::removeFrame(QString id)
         co_await m_store->unregisterFrame(id);
     } catch (const std::exception &error) {
         failure = QString::fromUtf8(error.what());
+        logFailure(std::current_exception(), QStringLiteral("Frame removal failed"));
     } catch (...) {
         failure = tr("The frame could not be removed.");
+        logFailure(std::current_exception(), QStringLiteral("Frame removal failed"));
     }
     if (!self)
         co_return;

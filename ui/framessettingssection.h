@@ -11,6 +11,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <exception>
 #include <optional>
 
 class Bloomin8TokenHelpPopover;
@@ -73,6 +74,9 @@ public:
     // The section appearing (the popover opens): the form is open when no
     // frame is registered yet, and the frame list is reloaded.
     void appear();
+    // The section going away (the popover closes): a paste field that held
+    // the focus has lost it, which submits what was pasted.
+    void disappear();
 
     // Registers a frame from the pasted text, unless the form is closed, a
     // registration runs already, or nothing is pasted.
@@ -114,6 +118,7 @@ private:
     void setDeletingFrameID(const std::optional<QString> &id);
     void animateForm(bool expanded);
     void pasteFieldFocusChanged(bool focused, Qt::FocusReason reason);
+    static void logFailure(const std::exception_ptr &error, const QString &context);
     const Row *row(const QString &frameID) const;
 
     QPointer<GalleryStore> m_store;
@@ -123,6 +128,9 @@ private:
     std::optional<QString> m_deletingFrameID;
     bool m_isAddingDeviceExpanded = false;
     bool m_isPasteFieldFocused = false;
+    // The field's focus went with its window's activation or to a menu,
+    // and has not come back yet.
+    bool m_pasteFocusSuspended = false;
 
     ConnectionPill *m_framesPill;
     QToolButton *m_helpButton;

@@ -2,8 +2,10 @@
 
 #include "error.h"
 #include "model/atomicfile.h"
+#include "rules/heifimage.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -106,7 +108,20 @@ const QStringList &uploadExtensions()
 bool isUploadableFile(const QString &path)
 {
     const QFileInfo info(path);
-    return info.isFile() && uploadExtensions().contains(info.suffix().toLower());
+    if (!info.isFile())
+        return false;
+    if (!info.suffix().isEmpty())
+        return uploadExtensions().contains(info.suffix().toLower());
+    // Without an extension the first bytes tell, as they do for the upload,
+    // which reads HEIF itself and everything else through Qt's readers.
+    // Only the header is read, so this may run on every drag move.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (HeifImage::isHEIF(file.peek(HeifImage::headerBytes)))
+        return true;
+    QImageReader reader(&file);
+    return reader.canRead();
 }
 
 QStringList fileLocations(const QMimeData *mime)

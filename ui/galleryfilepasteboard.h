@@ -22,7 +22,9 @@ QStringList draggedTypes();
 // File name extensions (lower case) that the gallery uploads.
 const QStringList &uploadExtensions();
 
-// An existing regular file (not a folder) with an upload extension, in any case.
+// An existing regular file (not a folder) with an upload extension, in any
+// case; or without an extension, one whose first bytes are those of an image
+// the upload reads.
 bool isUploadableFile(const QString &path);
 
 // The file locations on `mime` (file URIs, else plain-text paths); no files

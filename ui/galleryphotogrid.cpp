@@ -149,16 +149,13 @@ std::optional<QString> GalleryPhotoGrid::cornerTag(int index) const
     const auto known = m_tags.constFind(id);
     if (known != m_tags.constEnd())
         return *known;
-    // The same rule as GalleryStore::showingTag, with the plan worked out
-    // once for the whole grid rather than once a photo.
+    // The store's tag, with the plan worked out once for the whole grid
+    // rather than once a photo.
     std::optional<QString> tag;
-    if (m_currentPhotoID == id) {
+    if (m_currentPhotoID == id)
         tag = showingForToday;
-    } else if (m_plan) {
-        const auto start = m_plan->showingStartByPhotoID.constFind(id);
-        if (start != m_plan->showingStartByPhotoID.constEnd())
-            tag = PhotoFormatters::showingShort(*start);
-    }
+    else if (m_plan && m_store)
+        tag = m_store->showingTag(id, m_plan);
     m_tags.insert(id, tag);
     return tag;
 }
@@ -755,6 +752,11 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
     }
     if (GalleryArrowSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection, m_order, columns)) {
         scrollToIndex(selectedIndex());
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll) && enabled) {
+        m_selection->selectAll(m_order);
         event->accept();
         return;
     }

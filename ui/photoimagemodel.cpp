@@ -49,11 +49,14 @@ void PhotoImageModel::cancelLoad()
         m_ticket->cancelled = true;
 }
 
-void PhotoImageModel::load(
-    const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth, EnsureCached ensureCached)
+void PhotoImageModel::load(const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth,
+    EnsureCached ensureCached, FailedLoad failedLoad)
 {
-    if (m_loadedPhotoID == photoID && m_loadedMaxPixelSize == maxPixelSize && (hasImage() || m_loadTask))
-        return;
+    if (m_loadedPhotoID == photoID && m_loadedMaxPixelSize == maxPixelSize) {
+        const bool finishedFailed = m_loadTask && !m_loadRunning && m_loadFailed;
+        if (hasImage() || (m_loadTask && !(finishedFailed && failedLoad == FailedLoad::retry)))
+            return;
+    }
     const bool samePhoto = m_loadedPhotoID == photoID;
     m_loadedPhotoID = photoID;
     m_loadedMaxPixelSize = maxPixelSize;
@@ -78,6 +81,7 @@ void PhotoImageModel::load(
     request.ticket = std::make_shared<DecodeTicket>();
     m_ticket = request.ticket;
     ++m_loadsStarted;
+    m_loadRunning = true;
     // The task runs at once up to its first wait; an image already decoded
     // in memory is shown before load() returns.
     m_loadTask = runLoad(std::move(request), std::move(ensureCached));
@@ -122,6 +126,7 @@ QCoro::Task<> PhotoImageModel::runLoad(Request request, EnsureCached ensureCache
 
 void PhotoImageModel::finish(const Request &request, std::optional<QImage> image)
 {
+    m_loadRunning = false;
     m_isLoading = false;
     if (image) {
         m_image = std::move(*image);

@@ -28,6 +28,10 @@ class PhotoImageModel : public QObject
 public:
     // Makes the file present if it can (downloads it), on the main thread.
     using EnsureCached = std::function<QCoro::Task<>()>;
+    // What an identical request does after a load that failed: nothing, or
+    // read (and fetch) once more. A view asks again only when it is shown
+    // again, which is what the "not in cache" notice tells the user to do.
+    enum class FailedLoad { keep, retry };
 
     explicit PhotoImageModel(QObject *parent = nullptr);
     ~PhotoImageModel() override;
@@ -46,13 +50,14 @@ public:
 
     // Shows `photoID` decoded at `maxPixelSize` (longest side, pixels) from
     // the thumbnail cache file of `thumbnailWidth`, or the full-size file.
-    // Returns at once. A request identical to the latest one does nothing,
-    // whether that one is running, shown or failed. Another photo clears the
+    // Returns at once. A request identical to the latest one does nothing
+    // while that one runs or is shown; after it failed, it does nothing
+    // unless `failedLoad` is retry. Another photo clears the
     // image at once; another size of the same photo keeps the old image on
     // screen until the new one is decoded. An image already in memory is
     // shown before this returns.
-    void load(
-        const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth, EnsureCached ensureCached = {});
+    void load(const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth,
+        EnsureCached ensureCached = {}, FailedLoad failedLoad = FailedLoad::keep);
 
     // What the views pass as `ensureCached`: the store's download of the
     // thumbnail of `thumbnailWidth`, or of the full-size file.
@@ -82,6 +87,8 @@ private:
     QImage m_image;
     bool m_isLoading = false;
     bool m_loadFailed = false;
+    // The latest load has not finished yet.
+    bool m_loadRunning = false;
     std::optional<QCoro::Task<>> m_loadTask;
     std::shared_ptr<DecodeTicket> m_ticket;
     std::optional<QString> m_loadedPhotoID;

@@ -223,6 +223,7 @@ void SettingsPopover::hideEvent(QHideEvent *event)
 {
     QFrame::hideEvent(event);
     m_didRefreshConnectionsOnOpen = false;
+    m_frames->disappear();
     // Every closing saves, also when nothing was edited.
     if (m_store)
         m_store->saveSettings();
