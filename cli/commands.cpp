@@ -20,7 +20,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
@@ -169,25 +168,6 @@ QString frameRow(const RegisteredDevicePublic &frame)
     return row({frame.id, frame.displayName, PhotoFormatters::deviceRegisteredAt(frame.registeredAt),
                 frame.lastPushAt ? PhotoFormatters::deviceLastPushAt(*frame.lastPushAt)
                                  : QStringLiteral("Last push unknown")});
-}
-
-// The entry of `after` that a registration put there, given the list just
-// before (`before`) and the name it logged: a new or changed entry, else
-// (the server answered with a record already listed) the one of that name.
-std::optional<RegisteredDevicePublic> registeredAnswer(const QList<RegisteredDevicePublic> &before,
-    const QList<RegisteredDevicePublic> &after, const std::optional<QString> &name)
-{
-    for (const RegisteredDevicePublic &frame : after) {
-        const auto old = std::find_if(before.cbegin(), before.cend(),
-            [&](const RegisteredDevicePublic &listed) { return listed.id == frame.id; });
-        if (old == before.cend() || *old != frame)
-            return frame;
-    }
-    for (const RegisteredDevicePublic &frame : after) {
-        if (name && frame.displayName == *name)
-            return frame;
-    }
-    return std::nullopt;
 }
 
 // Every command that works on the gallery first does what the app does at
@@ -614,30 +594,13 @@ QCoro::Task<int> CommandRunner::addFrame()
         co_return ExitStatus::failed;
     }
 
-    // The store puts the server's answer into its list, in place of the
-    // frame with the same id or at the end, and then logs "Frame registered"
-    // with the frame's name. The list just before that last change, and the
-    // name, tell which row is the answer, also when it equals a listed one.
-    QList<RegisteredDevicePublic> listed = m_store.registeredFrames();
-    QList<RegisteredDevicePublic> beforeAnswer = listed;
-    const QMetaObject::Connection following = QObject::connect(&m_store, &GalleryStore::registeredFramesChanged,
-        &m_store, [&] { beforeAnswer = std::exchange(listed, m_store.registeredFrames()); });
-    const auto unfollow = qScopeGuard([following] { QObject::disconnect(following); });
-    std::optional<QString> registeredName;
+    std::optional<RegisteredDevicePublic> answer;
     std::optional<QString> failure;
-    {
-        const ListenerScope scope(*m_log, [&registeredName](const LogEntry &entry) {
-            if (entry.message == QLatin1StringView("Frame registered"))
-                registeredName = entry.detail.value_or(QString());
-        });
-        try {
-            co_await m_store.registerFrame(text);
-        } catch (const std::exception &e) {
-            failure = QString::fromUtf8(e.what());
-        }
+    try {
+        answer = co_await m_store.registerFrame(text);
+    } catch (const std::exception &e) {
+        failure = QString::fromUtf8(e.what());
     }
-    const std::optional<RegisteredDevicePublic> answer
-        = failure ? std::nullopt : registeredAnswer(beforeAnswer, listed, registeredName);
     if (co_await settle())
         co_return ExitStatus::locked;
     if (failure) {

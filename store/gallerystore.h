@@ -183,7 +183,9 @@ public:
     QCoro::Task<> updateDeviceStatus(std::optional<SyncClient> client = std::nullopt);
     QCoro::Task<> reloadRegisteredFrames();
     // Throws the server client's error.
-    QCoro::Task<> registerFrame(QString setupText);
+    // The frame as the server answered (also when that equals a frame
+    // already listed).
+    QCoro::Task<RegisteredDevicePublic> registerFrame(QString setupText);
     QCoro::Task<> unregisterFrame(QString id);
 
     // ---- Cache and downloads ---------------------------------------------

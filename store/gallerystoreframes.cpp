@@ -178,17 +178,18 @@ void GalleryStore::upsertRegisteredFrame(const RegisteredDevicePublic &frame)
     setRegisteredFrames(frames);
 }
 
-QCoro::Task<> GalleryStore::registerFrame(QString setupText)
+QCoro::Task<RegisteredDevicePublic> GalleryStore::registerFrame(QString setupText)
 {
     const Live live(this);
     const SyncClient client = makeClient();
     const std::optional<QString> name = Bloomin8TokenParser::parseDeviceName(setupText);
     const RegisteredDevicePublic frame = co_await client.registerDevice(setupText, name, m_settings.displayName);
     if (!live)
-        co_return;
+        co_return frame;
     upsertRegisteredFrame(frame);
     m_log.log(LogCategory::device, LogLevel::success, QStringLiteral("Frame registered"), frame.displayName);
     startBackground([client](GalleryStore &store) { return store.updateDeviceStatus(client); });
+    co_return frame;
 }
 
 QCoro::Task<> GalleryStore::unregisterFrame(QString id)
