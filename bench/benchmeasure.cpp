@@ -55,6 +55,34 @@ double elapsedMs(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+struct StallFigures {
+    // The longest time the main thread did not get back to its event loop.
+    double longestStall;
+    double total;
+};
+
+// Runs `work` (which turns the event loop) with a 5 ms timer that records
+// the largest gap between its ticks.
+StallFigures withStallMeter(const std::function<void()> &work)
+{
+    QElapsedTimer sinceTick;
+    double longest = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, elapsedMs(sinceTick));
+        sinceTick.restart();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    sinceTick.start();
+    ticker.start();
+    work();
+    longest = std::max(longest, elapsedMs(sinceTick));
+    return {longest, elapsedMs(timer)};
+}
+
 // Runs `round` warmups + iterations times; `round` prints its own samples
 // when `measured` is true. A false return stops the case as failed.
 int rounds(int warmups, int iterations, const std::function<bool(bool measured)> &round)
@@ -193,23 +221,7 @@ int syncStall(int warmups, int iterations)
             return false;
         }
 
-        QElapsedTimer sinceTick;
-        double longest = 0;
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(5);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longest = std::max(longest, elapsedMs(sinceTick));
-            sinceTick.restart();
-        });
-        QElapsedTimer timer;
-        timer.start();
-        sinceTick.start();
-        ticker.start();
-        TaskWait::run(store.syncAll());
-        longest = std::max(longest, elapsedMs(sinceTick));
-        const double ms = elapsedMs(timer);
-        ticker.stop();
+        const auto [longest, ms] = withStallMeter([&store] { TaskWait::run(store.syncAll()); });
         TaskWait::run(store.waitForBackgroundTasks());
         // As a program does before it ends: the periodic pull loop that the
         // session started finishes once its pause is ended and the loop turns.
@@ -252,23 +264,7 @@ int uploadStall(const QStringList &files, int warmups, int iterations)
     }
     const int status = rounds(warmups, iterations, [&](bool measured) {
         ActivityLogStore::shared().clear();
-        QElapsedTimer sinceTick;
-        double longest = 0;
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(5);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longest = std::max(longest, elapsedMs(sinceTick));
-            sinceTick.restart();
-        });
-        QElapsedTimer timer;
-        timer.start();
-        sinceTick.start();
-        ticker.start();
-        TaskWait::run(store.uploadFiles(files));
-        longest = std::max(longest, elapsedMs(sinceTick));
-        const double ms = elapsedMs(timer);
-        ticker.stop();
+        const auto [longest, ms] = withStallMeter([&store, &files] { TaskWait::run(store.uploadFiles(files)); });
         TaskWait::run(store.waitForBackgroundTasks());
         const auto &entries = ActivityLogStore::shared().entries();
         if (std::none_of(entries.begin(), entries.end(),
