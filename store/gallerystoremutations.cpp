@@ -8,6 +8,7 @@
 #include "rules/photocachejpeg.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <qcoro/qcorofuture.h>
@@ -172,7 +173,6 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
 QCoro::Task<> GalleryStore::cacheUploadedBytes(GalleryState answer, QSet<QString> before, QString filename,
                                                QByteArray jpeg, std::shared_ptr<QSet<QString>> cached)
 {
-    const Live live(this);
     const QSet<QString> fresh = activeIds(answer) - before;
     QStringList ids;
     QStringList files;
@@ -185,15 +185,14 @@ QCoro::Task<> GalleryStore::cacheUploadedBytes(GalleryState answer, QSet<QString
     }
     if (ids.isEmpty())
         co_return;
-    // A pull that ends before this answer is adopted keeps these files.
-    for (const QString &id : std::as_const(ids))
+    // A pull that ends before this answer is adopted keeps these files; the
+    // upload forgets them once it has adopted it or failed.
+    for (const QString &id : std::as_const(ids)) {
         m_uploadedAwaitingAdoption.insert(id);
+        cached->insert(id);
+    }
     const SyncClient writer = makeClient();
     co_await writer.writeCacheFiles(files, jpeg);
-    if (!live)
-        co_return;
-    for (const QString &id : std::as_const(ids))
-        cached->insert(id);
 }
 
 // One file of a batch. The last file's commit downloads the images the
@@ -223,16 +222,14 @@ QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool 
         return cacheUploadedBytes(answer, *before, filename, jpeg, cached);
     };
     hooks.afterStaleAdopted = [before](const GalleryState &adopted) { *before = activeIds(adopted); };
-    try {
-        co_await mutateGallery(client, isLast, std::move(upload), std::move(hooks));
-    } catch (...) {
+    // Adopted, failed or stopped: a pull no longer needs to spare the files.
+    const auto forgetCached = qScopeGuard([this, live, cached] {
         if (live)
             m_uploadedAwaitingAdoption -= *cached;
-        throw;
-    }
+    });
+    co_await mutateGallery(client, isLast, std::move(upload), std::move(hooks));
     if (!live)
         co_return *accepted;
-    m_uploadedAwaitingAdoption -= *cached;
 
     const QSet<QString> added = activeIds(m_state) - *before;
     if (added.isEmpty()) {
@@ -243,7 +240,6 @@ QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool 
     co_await cacheUploadedBytes(m_state, *before, filename, jpeg, cached);
     if (!live)
         co_return true;
-    m_uploadedAwaitingAdoption -= *cached;
     QList<QString> sorted(added.begin(), added.end());
     std::sort(sorted.begin(), sorted.end());
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Uploaded to server"),
