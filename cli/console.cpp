@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "safetext.h"
+
 #include <QByteArray>
 
 #include <cstdio>
@@ -55,14 +57,21 @@ QByteArray readLineBytes()
 
 namespace Console {
 
+// Text from a server or a file never reaches the terminal as escape
+// sequences: only our own tabs and line breaks pass unchanged.
 void printLine(const QString &line)
 {
-    write(stdout, line);
+    write(stdout, SafeText::visible(line, u"\t\n"));
 }
 
 void printError(const QString &line)
 {
-    write(stderr, line);
+    write(stderr, SafeText::visible(line, u"\t\n"));
+}
+
+void printJSON(const QString &json)
+{
+    write(stdout, SafeText::escapedJSON(json));
 }
 
 bool standardErrorIsTerminal()

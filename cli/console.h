@@ -9,8 +9,13 @@
 
 namespace Console {
 
+// Control and bidirectional-override characters in `line` are written out
+// visibly ("\x1b"); tabs and line feeds stay.
 void printLine(const QString &line);
 void printError(const QString &line);
+// JSON text to standard output, exact: unsafe characters inside its strings
+// are written as JSON escapes.
+void printJSON(const QString &json);
 
 bool standardErrorIsTerminal();
 

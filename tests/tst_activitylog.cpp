@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "log/activitylogfile.h"
 #include "log/activitylogstore.h"
+#include "log/secretmask.h"
 #include "log/currentphotoactivity.h"
 #include "server/syncerror.h"
 
@@ -288,16 +289,22 @@ private Q_SLOTS:
     void trim_data()
     {
         QTest::addColumn<qint64>("sizeAfterAppend");
-        QTest::addColumn<bool>("trimmed");
+        QTest::addColumn<int>("keptFrom"); // the first filler line kept; -1: no trim
+        QTest::addColumn<int>("padded");   // the filler line that is padded to size
         QTest::addColumn<bool>("strayByte"); // an old line that is not UTF-8
-        QTest::newRow("exactly at the limit") << ActivityLogFile::trimThresholdBytes << false << false;
-        QTest::newRow("one byte over") << ActivityLogFile::trimThresholdBytes + 1 << true << false;
-        QTest::newRow("one byte over, not UTF-8") << ActivityLogFile::trimThresholdBytes + 1 << true << true;
+        const qint64 limit = ActivityLogFile::trimThresholdBytes;
+        QTest::newRow("exactly at the limit") << limit << -1 << 0 << false;
+        QTest::newRow("one byte over") << limit + 1 << 101 << 0 << false;
+        QTest::newRow("one byte over, not UTF-8") << limit + 1 << 101 << 0 << true;
+        // One line longer than the limit never fits; it goes, and the file
+        // is under the limit again, not read in full at every append.
+        QTest::newRow("a line over the limit") << 3 * limit << 300 << 299 << false;
     }
     void trim()
     {
         QFETCH(qint64, sizeAfterAppend);
-        QFETCH(bool, trimmed);
+        QFETCH(int, keptFrom);
+        QFETCH(int, padded);
         QFETCH(bool, strayByte);
         const LogEntry entry{idA, at(t0), LogCategory::system, LogLevel::info, "Last", {}};
         const QByteArray appended = entry.toLine() + '\n';
@@ -307,7 +314,7 @@ private Q_SLOTS:
         QList<QByteArray> lines;
         for (int i = 0; i < 300; ++i)
             lines << QByteArray::number(i).leftJustified(1000, '.');
-        lines[0] += QByteArray(sizeAfterAppend - appended.size() - 300 * 1001 - 2, '.');
+        lines[padded] += QByteArray(sizeAfterAppend - appended.size() - 300 * 1001 - 2, '.');
         if (strayByte)
             lines[1].back() = '\xFF';
         const QByteArray prefix = '\n' + lines.join('\n') + "\n\n";
@@ -315,9 +322,13 @@ private Q_SLOTS:
         writeLog(prefix);
 
         ActivityLogFile::append(entry);
-        // Trimming keeps the last 200 non-empty lines, each with its line feed.
-        QCOMPARE(readLog(), (trimmed ? lines.mid(101).join('\n') + '\n' : prefix) + appended);
-        if (trimmed)
+        // Trimming keeps the last 200 non-empty lines that fit, each with
+        // its line feed.
+        QByteArray kept;
+        for (const QByteArray &line : lines.mid(keptFrom))
+            kept += line + '\n';
+        QCOMPARE(readLog(), (keptFrom >= 0 ? kept : prefix) + appended);
+        if (keptFrom >= 0)
             QCOMPARE(ActivityLogFile::loadRecent(500), QList<LogEntry>({entry}));
     }
 
@@ -329,6 +340,11 @@ private Q_SLOTS:
         QTest::newRow("empty detail") << std::optional<QString>(QString()) << QList<QByteArray>({"[sync] Sync started\n"});
         QTest::newRow("detail") << std::optional<QString>("HTTP 500\nGET /api · x")
                                 << QList<QByteArray>({"[sync] Sync started\n", "HTTP 500\nGET /api \xC2\xB7 x\n"});
+        // Server text must not act on the terminal: escape sequences and
+        // direction overrides are written out; the detail's lines stay.
+        QTest::newRow("control characters")
+            << std::optional<QString>(QStringLiteral("HTTP 500: \u001b]2;owned\u0007\u009b31m\u202e\r\nnext"))
+            << QList<QByteArray>({"[sync] Sync started\n", "HTTP 500: \\x1b]2;owned\\x07\\x9b31m\\u202e\\x0d\nnext\n"});
     }
     void logRecordsEverywhere()
     {
@@ -363,6 +379,20 @@ private Q_SLOTS:
         QCOMPARE(store.entries()[1].detail, "Could not decode server response");
         QCOMPARE(m_stderr, QList<QByteArray>({"[sync] Sync failed\n", "Could not decode server response\n",
                                               "[gallery] Upload failed\n", "disk on fire\n"}));
+    }
+
+    // A server may echo a credential back in any form; the literal value
+    // is masked wherever a record carries it.
+    void credentialsMasked()
+    {
+        SecretMask::remember(QStringLiteral(" s3cret-token \n"));
+        SecretMask::remember(QStringLiteral("pw")); // too short to mask
+        store.log(LogCategory::sync, LogLevel::error, "Refused s3cret-token", "echo=s3cret-tokens&pw=pw");
+        const LogEntry &e = store.entries().first();
+        QCOMPARE(e.message, QStringLiteral("Refused [redacted]"));
+        QCOMPARE(e.detail, QStringLiteral("echo=[redacted]s&pw=pw"));
+        QCOMPARE(ActivityLogFile::loadRecent(1).value(0).message, e.message);
+        QVERIFY(!m_stderr.join().contains("s3cret"));
     }
 
     void reloadMerges()

@@ -2,6 +2,8 @@
 
 #include "activitylogfile.h"
 #include "clock.h"
+#include "safetext.h"
+#include "secretmask.h"
 #include "server/syncerror.h"
 
 #include <QHash>
@@ -31,9 +33,13 @@ ActivityLogStore &ActivityLogStore::shared()
     return *store;
 }
 
-void ActivityLogStore::log(LogCategory category, LogLevel level, const QString &message,
-                           const std::optional<QString> &detail)
+void ActivityLogStore::log(LogCategory category, LogLevel level, const QString &rawMessage,
+                           const std::optional<QString> &rawDetail)
 {
+    // A credential the client used never reaches the file, the list or
+    // standard error, whatever text carried it here.
+    const QString message = SecretMask::masked(rawMessage);
+    const std::optional<QString> detail = rawDetail ? std::optional(SecretMask::masked(*rawDetail)) : std::nullopt;
     const LogEntry entry{QUuid::createUuid(), Clock::now(), category, level, message, detail};
     ActivityLogFile::append(entry);
     const bool known = std::any_of(m_entries.cbegin(), m_entries.cend(),
@@ -42,9 +48,13 @@ void ActivityLogStore::log(LogCategory category, LogLevel level, const QString &
         m_entries.prepend(entry);
         Q_EMIT entriesChanged();
     }
-    writeToErrorStream(QStringLiteral("[%1] %2\n").arg(toRawValue(category), message).toUtf8());
+    // Server texts (file names, error bodies) must not act on a terminal:
+    // the record's own line breaks stay, everything else is made visible.
+    writeToErrorStream((QLatin1Char('[') + toRawValue(category) + QStringLiteral("] ") + SafeText::visible(message)
+                        + QLatin1Char('\n'))
+                           .toUtf8());
     if (detail && !detail->isEmpty())
-        writeToErrorStream((*detail + QLatin1Char('\n')).toUtf8());
+        writeToErrorStream((SafeText::visible(*detail, u"\n") + QLatin1Char('\n')).toUtf8());
 }
 
 void ActivityLogStore::log(const Error &error, LogCategory category, const QString &context)
