@@ -58,7 +58,8 @@ bool GalleryStore::isTransientServerConnectionError(const std::exception_ptr &er
             return false;
         return status < 0 || status == 408 || status == 502 || status == 503 || status == 504;
     } catch (const TransportError &e) {
-        return !e.isCancellation();
+        // An answer too large to take came from a server that is up.
+        return !e.isCancellation() && !e.isTooLarge();
     } catch (...) {
         return false;
     }

@@ -4,6 +4,7 @@
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
+#include "model/appconfig.h"
 #include "server/syncclient.h"
 #include "taskwait.h"
 
@@ -19,6 +20,8 @@
 #include <QTimer>
 
 #include <qcoro/qcorotask.h>
+
+#include <zlib.h>
 
 using Response = ScriptableServer::Response;
 
@@ -59,6 +62,23 @@ const QByteArray manifestJson = R"({"updatedAt":"2026-03-01T07:05:09.250Z","orde
     "photos":{"a":{"id":"a","filename":"a.jpg","blobPath":"b/a","sizeBytes":12,
     "updatedAt":"2026-03-01T07:05:09.250Z","uploaderId":"u-1"}},"uploaders":{"u-1":"Ana"}})";
 
+// A gzip stream of `bytes`, as a server sends it with Content-Encoding gzip.
+QByteArray gzipped(const QByteArray &bytes)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(bytes.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
 QString serverDown(const QString &shown)
 {
     return QStringLiteral("Looks like the server is down (%1). Please try again.").arg(shown);
@@ -86,6 +106,9 @@ private Q_SLOTS:
         QTest::newRow("not a URL") << " not a url " << "t" << serverDown("not a url");
         QTest::newRow("no host") << "http://" << "t" << serverDown("http://");
         QTest::newRow("address checked first") << "::" << "" << serverDown("::");
+        // A token goes into a header as it is; a line break in it (a file
+        // edited by another program) would add headers or a request.
+        QTest::newRow("token with a line break") << "http://h" << "t\r\nHost: evil" << noAuth;
     }
     void makingClient()
     {
@@ -125,6 +148,31 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(QString, url);
         QCOMPARE(SyncClient(settingsFor(base)).url(path).toString(QUrl::FullyEncoded), url);
+    }
+
+    void idsStayOneSegment_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("url"); // empty: never sent
+        QTest::newRow("separators") << "a/b?c#d" << "http://h/p/api/gallery/photos/a%2Fb%3Fc%23d/image";
+        QTest::newRow("non-ASCII") << "ä b%" << "http://h/p/api/gallery/photos/%C3%A4%20b%25/image";
+        QTest::newRow("dots inside") << "a..b" << "http://h/p/api/gallery/photos/a..b/image";
+        QTest::newRow("dot") << "." << "";
+        QTest::newRow("dot dot") << ".." << "";
+        QTest::newRow("empty") << "" << "";
+    }
+    void idsStayOneSegment()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, url);
+        PhotoEntry photo;
+        photo.id = id;
+        const SyncClient client(settingsFor(QStringLiteral("http://h/p")));
+        try {
+            QCOMPARE(client.imageURL(photo).toString(QUrl::FullyEncoded), url);
+        } catch (const PlatformError &) {
+            QVERIFY(url.isEmpty());
+        }
     }
 
     void requestCarriesCredentialAndBody_data()
@@ -376,6 +424,121 @@ private Q_SLOTS:
         QVERIFY(out.transportError);
         QVERIFY(out.transportError->isTimeout());
         QVERIFY(!out.transportError->isCancellation());
+    }
+
+    // A server that sends a byte now and then cannot hold a request open
+    // for ever; a body that needs the time at a reasonable rate gets it.
+    void exchangeDeadline_data()
+    {
+        QTest::addColumn<qint64>("rate");
+        QTest::addColumn<int>("bodyBytes");
+        QTest::addColumn<bool>("arrives");
+        QTest::newRow("fixed limit") << qint64(0) << 1500 << false;
+        QTest::newRow("large body, more time") << qint64(1000) << 1500 << true;
+        QTest::newRow("small body, no more") << qint64(1000) << 150 << false;
+    }
+    void exchangeDeadline()
+    {
+        QFETCH(qint64, rate);
+        QFETCH(int, bodyBytes);
+        QFETCH(bool, arrives);
+        QVERIFY(HttpSession::defaultLimits().exchange > std::chrono::milliseconds(0));
+        // About a second for the whole body; the fixed limit is 400 ms.
+        Response drip = Response::json(200, QByteArray(bodyBytes, 'x'));
+        drip.trickleMs = 100;
+        drip.trickleChunks = 10;
+        server.on("GET", "/drip", drip);
+        HttpSession session({std::chrono::milliseconds(2000), std::chrono::milliseconds(400), rate});
+        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session), QStringLiteral("/drip"));
+        QCOMPARE(bool(out.body), arrives);
+        if (!arrives)
+            QVERIFY(out.transportError && out.transportError->isTimeout());
+    }
+
+    // Answers past their kind's size limit fail and leave nothing behind.
+    void oversizedAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<bool>("gzip");
+        QTest::newRow("manifest") << QByteArray("/api/gallery") << 200 << SyncClient::maxManifestBytes + 1 << false;
+        QTest::newRow("manifest bomb") << QByteArray("/api/gallery") << 200 << SyncClient::maxManifestBytes + 1 << true;
+        QTest::newRow("error body") << QByteArray("/api/gallery") << 500 << HttpSession::maxErrorBodyBytes + 1 << false;
+        QTest::newRow("frames") << QByteArray("/api/devices") << 200 << SyncClient::maxFramesBytes + 1 << false;
+    }
+    void oversizedAnswers()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, status);
+        QFETCH(qint64, bytes);
+        QFETCH(bool, gzip);
+        Response answer = Response::json(status, '"' + QByteArray(bytes - 2, ' ') + '"');
+        if (gzip) {
+            answer.body = gzipped(answer.body);
+            answer.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+        }
+        server.on("GET", path, answer);
+        const SyncClient client(settingsFor(server.baseUrl().toString()));
+        std::optional<TransportError> failure;
+        try {
+            if (path == "/api/gallery")
+                TaskWait::run(client.fetchGallery());
+            else
+                TaskWait::run(client.listDevices());
+        } catch (const TransportError &e) {
+            failure = e;
+        }
+        QVERIFY(failure);
+        QVERIFY(!failure->isCancellation());
+        if (!gzip) // Qt's own decompression check stops a bomb first
+            QVERIFY(failure->isTooLarge());
+    }
+
+    // Only a whole JPEG reaches the cache: a compressed body must inflate
+    // completely, and whatever arrives must start like a JPEG.
+    void imageAnswers_data()
+    {
+        const QByteArray jpeg = QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(5000, 'j');
+        const QByteArray packed = gzipped(jpeg);
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("cached"); // empty: fails, nothing cached
+        QTest::newRow("plain") << jpeg << QByteArray() << jpeg;
+        QTest::newRow("gzip") << packed << QByteArray("gzip") << jpeg;
+        QTest::newRow("gzip cut short") << packed.left(packed.size() / 2) << QByteArray("gzip") << QByteArray();
+        QByteArray corrupt = packed;
+        corrupt[corrupt.size() / 2] = char(corrupt[corrupt.size() / 2] ^ 0x55);
+        QTest::newRow("gzip corrupt") << corrupt << QByteArray("gzip") << QByteArray();
+        QTest::newRow("gzip bomb") << gzipped(QByteArray("\xFF\xD8\xFF", 3) + QByteArray(SyncClient::maxImageBytes, '\0'))
+                                   << QByteArray("gzip") << QByteArray();
+        QTest::newRow("not a JPEG") << QByteArray("<html>hello</html>") << QByteArray() << QByteArray();
+        QTest::newRow("unknown encoding") << jpeg << QByteArray("br") << QByteArray();
+    }
+    void imageAnswers()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, cached);
+        Response answer = Response::text(200, body, "image/jpeg");
+        if (!encoding.isEmpty())
+            answer.headers.append(qMakePair(QByteArray("Content-Encoding"), encoding));
+        server.on("GET", "/api/gallery/photos/p/image", answer);
+        PhotoEntry photo;
+        photo.id = QStringLiteral("p");
+        const QString file = AppConfig::cacheURL(photo.id);
+        QFile::remove(file);
+        bool failed = false;
+        try {
+            TaskWait::run(SyncClient(settingsFor(server.baseUrl().toString())).cachePhotoIfMissing(photo));
+        } catch (const std::exception &) {
+            failed = true;
+        }
+        QCOMPARE(failed, cached.isEmpty());
+        QFile written(file);
+        QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), cached);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/p/image").value(0).header("Accept-Encoding"),
+                 QByteArray("gzip"));
     }
 
     void redirectsStayOnTheServer()

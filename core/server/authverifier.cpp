@@ -1,5 +1,6 @@
 #include "authverifier.h"
 
+#include "log/secretmask.h"
 #include "model/jsonfields.h"
 #include "syncclient.h"
 
@@ -7,6 +8,9 @@
 #include <QNetworkRequest>
 
 namespace {
+
+// A session answer is a few lines of JSON.
+constexpr qint64 maxAuthAnswerBytes = 64 * 1024;
 
 std::optional<QUrl> sessionURL(const QUrl &base)
 {
@@ -33,7 +37,8 @@ QCoro::Task<AuthVerifier::CreateSessionOutcome> probeCreateSession(QUrl base, QS
         co_return Outcome::unreachable();
     HttpResponse response;
     try {
-        response = co_await AuthVerifier::session().send(bearerRequest(*url, password), "POST");
+        response = co_await AuthVerifier::session().send(bearerRequest(*url, password), "POST", std::nullopt,
+                                                         maxAuthAnswerBytes);
     } catch (const TransportError &) {
         co_return Outcome::unreachable();
     }
@@ -41,6 +46,8 @@ QCoro::Task<AuthVerifier::CreateSessionOutcome> probeCreateSession(QUrl base, QS
         co_return Outcome::unreachable();
     if (response.statusCode == 401)
         co_return Outcome::wrongPassword();
+    if (response.statusCode == 429)
+        co_return Outcome::tooManyAttempts();
     if (response.statusCode != 200)
         co_return Outcome::unreachable();
     if (!answerSaysOk(response.body))
@@ -48,6 +55,12 @@ QCoro::Task<AuthVerifier::CreateSessionOutcome> probeCreateSession(QUrl base, QS
     const QJsonValue token = parseJsonObject(response.body).value_or(QJsonObject()).value(QLatin1StringView("sessionToken"));
     if (!token.isString() || token.toString().isEmpty())
         co_return Outcome::unreachable();
+    // A token is sent back in a header: one with a line break in it would
+    // start a request of the server's making on our connection.
+    // (Stored as given; white space around it is trimmed wherever it is used.)
+    if (!AppSettings::isUsableSessionToken(token.toString().trimmed()))
+        co_return Outcome::unusableToken();
+    SecretMask::remember(token.toString());
     co_return Outcome::success(token.toString());
 }
 
@@ -59,7 +72,7 @@ QCoro::Task<std::optional<AuthVerifyOutcome>> probeVerify(QUrl base, QString bea
         co_return std::nullopt;
     HttpResponse response;
     try {
-        response = co_await AuthVerifier::session().send(bearerRequest(*url, bearer), "GET");
+        response = co_await AuthVerifier::session().send(bearerRequest(*url, bearer), "GET", std::nullopt, maxAuthAnswerBytes);
     } catch (const TransportError &) {
         co_return AuthVerifyOutcome::unreachable;
     }
@@ -127,6 +140,7 @@ QCoro::Task<CreateSessionOutcome> createSession(QString password, AppSettings se
     const QString trimmedPassword = password.trimmed();
     if (address.isEmpty() || trimmedPassword.isEmpty())
         co_return CreateSessionOutcome::unreachable();
+    SecretMask::remember(trimmedPassword);
     const auto base = SyncClient::parseServerURL(address);
     if (!base)
         co_return CreateSessionOutcome::unreachable();
@@ -144,6 +158,7 @@ QCoro::Task<AuthVerifyOutcome> verify(AppSettings settings, std::optional<QStrin
     const QString token = bearer.value_or(settings.syncBearer().value_or(QString())).trimmed();
     if (address.isEmpty() || token.isEmpty())
         co_return AuthVerifyOutcome::unauthorized;
+    SecretMask::remember(token);
     const auto base = SyncClient::parseServerURL(address);
     if (!base)
         co_return AuthVerifyOutcome::unreachable;

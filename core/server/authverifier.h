@@ -28,7 +28,10 @@ enum class AuthVerifyOutcome {
 namespace AuthVerifier {
 
 struct CreateSessionOutcome {
-    enum class Kind { success, wrongPassword, unreachable };
+    // tooManyAttempts: the server refuses sign-ins for a while (HTTP 429).
+    // unusableToken: the server answered a token that cannot be sent back
+    // safely (see AppSettings::isUsableSessionToken).
+    enum class Kind { success, wrongPassword, unreachable, tooManyAttempts, unusableToken };
 
     Kind kind = Kind::unreachable;
     // The new session token, for success.
@@ -37,6 +40,8 @@ struct CreateSessionOutcome {
     static CreateSessionOutcome success(QString token) { return {Kind::success, std::move(token)}; }
     static CreateSessionOutcome wrongPassword() { return {Kind::wrongPassword, {}}; }
     static CreateSessionOutcome unreachable() { return {Kind::unreachable, {}}; }
+    static CreateSessionOutcome tooManyAttempts() { return {Kind::tooManyAttempts, {}}; }
+    static CreateSessionOutcome unusableToken() { return {Kind::unusableToken, {}}; }
 
     bool operator==(const CreateSessionOutcome &) const = default;
 };

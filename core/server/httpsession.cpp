@@ -1,6 +1,9 @@
 #include "httpsession.h"
 
+#include "synchttpfailure.h"
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -105,9 +108,14 @@ private:
 
 } // namespace
 
+HttpSession::Limits HttpSession::defaultLimits()
+{
+    return Limits{std::chrono::seconds(60), std::chrono::seconds(120), 32 * 1024};
+}
+
 HttpSession &HttpSession::shared()
 {
-    static SharedHttpSession session(Limits{}, false);
+    static SharedHttpSession session(defaultLimits(), false);
     return session.get();
 }
 
@@ -182,35 +190,78 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
 
     // The time limits; `timedOut` tells our own abort apart from a cancellation.
     auto timedOut = std::make_shared<bool>(false);
-    auto *idle = new QTimer(raw);
-    idle->setSingleShot(true);
-    QObject::connect(idle, &QTimer::timeout, raw, [raw, timedOut] {
+    const auto expire = [raw, timedOut] {
         *timedOut = true;
         raw->abort();
-    });
+    };
+    auto *idle = new QTimer(raw);
+    idle->setSingleShot(true);
+    QObject::connect(idle, &QTimer::timeout, raw, expire);
     idle->start(m_limits.idle);
     auto restartIdle = [idle] { idle->start(); };
     QObject::connect(raw, &QNetworkReply::downloadProgress, idle, restartIdle);
     QObject::connect(raw, &QNetworkReply::uploadProgress, idle, restartIdle);
     QObject::connect(raw, &QNetworkReply::metaDataChanged, idle, restartIdle);
     if (m_limits.exchange.count() > 0) {
-        QTimer::singleShot(m_limits.exchange, raw, [raw, timedOut] {
-            *timedOut = true;
-            raw->abort();
-        });
+        const Limits limits = m_limits;
+        const qint64 sentBytes = body ? body->size() : 0;
+        // The time a body of `bytes` needs at the minimum rate, or the fixed
+        // limit when that is longer.
+        const auto allowance = [limits](qint64 bytes) {
+            if (limits.minimumBytesPerSecond <= 0)
+                return limits.exchange;
+            return std::max(limits.exchange, std::chrono::milliseconds(bytes * 1000 / limits.minimumBytesPerSecond));
+        };
+        auto *exchange = new QTimer(raw);
+        exchange->setSingleShot(true);
+        QObject::connect(exchange, &QTimer::timeout, raw, expire);
+        exchange->start(allowance(sentBytes));
+        auto started = std::make_shared<QElapsedTimer>();
+        started->start();
+        if (limits.minimumBytesPerSecond > 0) {
+            QObject::connect(raw, &QNetworkReply::metaDataChanged, exchange, [raw, exchange, started, allowance, sentBytes] {
+                bool known = false;
+                const qint64 announced = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+                if (!known || announced <= 0)
+                    return;
+                const auto left = allowance(sentBytes + announced) - std::chrono::milliseconds(started->elapsed());
+                if (left > std::chrono::milliseconds(exchange->remainingTime()))
+                    exchange->start(std::max(left, std::chrono::milliseconds(0)));
+            });
+        }
     }
 
-    // The size limit: what the headers announce, then what arrives.
+    // The size limits: what the headers announce, then what arrives, and
+    // what the decompression makes of it. An error body is never long.
     auto tooLarge = std::make_shared<bool>(false);
-    if (maxResponseBytes > 0) {
-        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
-                         [raw, tooLarge, maxResponseBytes](qint64 received, qint64 total) {
-                             if (received > maxResponseBytes || total > maxResponseBytes) {
-                                 *tooLarge = true;
-                                 raw->abort();
-                             }
-                         });
-    }
+    auto limit = std::make_shared<qint64>(maxResponseBytes);
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, limit] {
+        const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int code = status.isValid() ? status.toInt() : 0;
+        if (code >= 300 && code != 304 && code != 409)
+            *limit = *limit > 0 ? std::min(*limit, maxErrorBodyBytes) : maxErrorBodyBytes;
+    });
+    // The body is taken as it arrives: Qt decompresses while it is read, so
+    // only what has been read shows how large a compressed answer really is.
+    auto received = std::make_shared<QByteArray>();
+    const auto overLimit = [limit](qint64 bytes) { return *limit > 0 && bytes > *limit; };
+    QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+                     [raw, tooLarge, overLimit](qint64 arrived, qint64 total) {
+                         if (!*tooLarge && (overLimit(arrived) || overLimit(total))) {
+                             *tooLarge = true;
+                             raw->abort();
+                         }
+                     });
+    QObject::connect(raw, &QIODevice::readyRead, raw, [raw, tooLarge, overLimit, received] {
+        if (*tooLarge)
+            return;
+        *received += raw->readAll();
+        if (overLimit(received->size())) {
+            *tooLarge = true;
+            received->clear();
+            raw->abort();
+        }
+    });
 
     co_await raw;
     if (self)
@@ -223,7 +274,9 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         throw TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), url);
     if (*tooLarge)
         throw TransportError(QNetworkReply::UnknownContentError,
-                             QStringLiteral("The answer is longer than %1 bytes.").arg(maxResponseBytes), url);
+                             QStringLiteral("The server's answer is larger than %1, the most taken for it.")
+                                 .arg(formatByteCount(*limit)),
+                             url);
     // Qt keeps the status of an answer whose connection broke after the
     // headers: the body is then cut short, never an answer to act on (a
     // truncated image would be cached as whole). Network and proxy errors
@@ -232,14 +285,28 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     const QNetworkReply::NetworkError error = raw->error();
     const bool refusedRedirect =
         error == QNetworkReply::TooManyRedirectsError || error == QNetworkReply::InsecureRedirectError;
+    // A success status with an error is a body that did not arrive whole:
+    // Qt reports a failed decompression (a corrupt or cut gzip stream, or
+    // one past its bomb check) that way, with what it had decoded so far.
+    const bool successWithError = status.isValid() && status.toInt() < 400 && error != QNetworkReply::NoError;
     const bool brokenExchange =
         !refusedRedirect
         && ((error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
-            || error == QNetworkReply::ProtocolFailure);
+            || error == QNetworkReply::ProtocolFailure || successWithError);
+    *received += raw->readAll();
+    if (overLimit(received->size()))
+        throw TransportError(QNetworkReply::UnknownContentError,
+                             QStringLiteral("The server's answer is larger than %1, the most taken for it.")
+                                 .arg(formatByteCount(*limit)),
+                             url);
     if (status.isValid() && !brokenExchange) {
-        co_return HttpResponse{true, status.toInt(), raw->readAll(), raw->rawHeaderPairs()};
+        co_return HttpResponse{true, status.toInt(), std::move(*received), raw->rawHeaderPairs()};
     }
+    // Qt's code for a failed decompression is the one this layer keeps for
+    // an answer too large to take.
+    if (successWithError && error == QNetworkReply::UnknownContentError)
+        throw TransportError(QNetworkReply::ProtocolFailure, raw->errorString(), url);
     if (error != QNetworkReply::NoError)
         throw TransportError(error, raw->errorString(), url);
-    co_return HttpResponse{false, -1, raw->readAll(), {}};
+    co_return HttpResponse{false, -1, std::move(*received), {}};
 }

@@ -6,6 +6,10 @@
 // Two limits can apply to a request:
 //   - idle: no byte sent or received for that long;
 //   - exchange: the whole request, from start to last byte, took that long.
+//     With a minimum rate, a large body (sent, or announced by its
+//     Content-Length) extends it to the time that body needs at that rate,
+//     so a server that sends a byte now and then cannot hold a request open
+//     for ever, while a large photo on a slow link still arrives.
 // Either one aborts the request and is reported as a TransportError with
 // code QNetworkReply::TimeoutError, never as a cancellation.
 #pragma once
@@ -88,7 +92,16 @@ public:
         std::chrono::milliseconds idle{60000};
         // Zero: no limit on the whole exchange.
         std::chrono::milliseconds exchange{0};
+        // Zero: the exchange limit is fixed.
+        qint64 minimumBytesPerSecond = 0;
     };
+    // The shared session's: 60 s idle, 120 s for an exchange, extended at
+    // 32 kB/s for large bodies.
+    static Limits defaultLimits();
+
+    // The body of an answer with an error status (300 and above, but for
+    // 304 and 409, whose body is a manifest) is read up to this size only.
+    static constexpr qint64 maxErrorBodyBytes = 1024 * 1024;
 
     explicit HttpSession(Limits limits, bool ephemeral = false, QObject *parent = nullptr);
     // Requests still in flight end as cancelled (OperationCanceledError).
@@ -102,8 +115,9 @@ public:
 
     // Sends one request and waits for the whole answer. Throws TransportError
     // when the transport fails; any HTTP status is returned, not thrown.
-    // With `maxResponseBytes` > 0 a longer answer (announced or received) is
-    // aborted and thrown as a TransportError for which isTooLarge() holds.
+    // With `maxResponseBytes` > 0 a longer answer (announced, received, or
+    // once decompressed) is aborted and thrown as a TransportError for which
+    // isTooLarge() holds; so is an error body over maxErrorBodyBytes.
     // With a `group`, aborting the group aborts the request (a cancellation).
     QCoro::Task<HttpResponse> send(QNetworkRequest request, QByteArray method,
                                    std::optional<QByteArray> body = std::nullopt, qint64 maxResponseBytes = 0,

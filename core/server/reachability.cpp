@@ -8,6 +8,9 @@
 
 namespace {
 
+// The health answer is a line of JSON.
+constexpr qint64 maxProbeAnswerBytes = 64 * 1024;
+
 QCoro::Task<bool> probeHealth(QUrl base)
 {
     const auto url = AuthVerifier::endpointURL(base, QStringLiteral("/api/health"));
@@ -15,7 +18,7 @@ QCoro::Task<bool> probeHealth(QUrl base)
         co_return false;
     HttpResponse response;
     try {
-        response = co_await Reachability::session().send(QNetworkRequest(*url), "GET");
+        response = co_await Reachability::session().send(QNetworkRequest(*url), "GET", std::nullopt, maxProbeAnswerBytes);
     } catch (const TransportError &) {
         co_return false;
     }

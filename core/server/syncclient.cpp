@@ -1,6 +1,7 @@
 #include "syncclient.h"
 
 #include "backgroundwork.h"
+#include "log/secretmask.h"
 #include "model/jsonfields.h"
 
 #include <QJsonArray>
@@ -76,6 +77,7 @@ SyncClient::SyncClient(const AppSettings &settings, HttpSession &session, std::s
         throw SyncError::missingSyncAuth();
     m_baseURL = *url;
     m_bearer = *bearer;
+    SecretMask::remember(m_bearer);
 }
 
 QUrl SyncClient::url(const QString &path) const
@@ -92,13 +94,42 @@ QUrl SyncClient::url(const QString &path) const
     return result;
 }
 
+QUrl SyncClient::url(const QString &prefix, const QString &id, const QString &suffix) const
+{
+    // QUrl decodes "%2E" back to "." (an unreserved character), and a
+    // server or proxy resolves "." and ".." segments: such an id would name
+    // another endpoint, with our credential attached.
+    if (id.isEmpty() || id == QLatin1StringView(".") || id == QLatin1StringView(".."))
+        throw PlatformError::general(QStringLiteral("The id \"") + id
+                                     + QStringLiteral("\" cannot be sent to the server safely"));
+    QString relative = prefix;
+    if (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    QString joined = m_baseURL.path(QUrl::FullyEncoded);
+    if (!joined.endsWith(QLatin1Char('/')))
+        joined += QLatin1Char('/');
+    joined += QString::fromLatin1(QUrl::toPercentEncoding(relative, "/"));
+    joined += QString::fromLatin1(QUrl::toPercentEncoding(id));
+    joined += QString::fromLatin1(QUrl::toPercentEncoding(suffix, "/"));
+    QUrl result = m_baseURL;
+    result.setPath(joined, QUrl::TolerantMode);
+    return result;
+}
+
 QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::optional<QByteArray> body,
-                                            std::optional<QString> contentType,
-                                            std::optional<QString> context) const
+                                            std::optional<QString> contentType, std::optional<QString> context,
+                                            qint64 maxResponseBytes) const
+{
+    return request(url(path), std::move(method), std::move(body), std::move(contentType), std::move(context),
+                   maxResponseBytes);
+}
+
+QCoro::Task<QByteArray> SyncClient::request(QUrl requestURL, QString method, std::optional<QByteArray> body,
+                                            std::optional<QString> contentType, std::optional<QString> context,
+                                            qint64 maxResponseBytes) const
 {
     // Everything needed after the wait is copied first: the client value
     // may be a temporary of the caller.
-    const QUrl requestURL = url(path);
     HttpSession *session = m_session;
 
     QNetworkRequest request(requestURL);
@@ -109,7 +140,7 @@ QCoro::Task<QByteArray> SyncClient::request(QString path, QString method, std::o
     const QString absoluteURL = requestURL.toString(QUrl::FullyEncoded);
     const std::optional<qint64> requestBodyBytes = body ? std::optional<qint64>(body->size()) : std::nullopt;
 
-    const HttpResponse response = co_await session->send(request, method.toUtf8(), body, 0, m_group);
+    const HttpResponse response = co_await session->send(request, method.toUtf8(), body, maxResponseBytes, m_group);
 
     if (!response.isHttp)
         throw SyncError::http(
@@ -137,7 +168,7 @@ QCoro::Task<SyncClient::GalleryFetch> SyncClient::fetchGallery(std::optional<QSt
     if (ifNoneMatch && !ifNoneMatch->isEmpty())
         request.setRawHeader("If-None-Match", '"' + ifNoneMatch->toUtf8() + '"');
 
-    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, 0, m_group);
+    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, maxManifestBytes, m_group);
 
     if (!response.isHttp)
         throw SyncError::decode();
@@ -155,29 +186,31 @@ QCoro::Task<SyncClient::GalleryFetch> SyncClient::fetchGallery(std::optional<QSt
 
 QCoro::Task<CurrentPhotoResponse> SyncClient::fetchCurrentPhoto() const
 {
-    const QByteArray body = co_await request(QStringLiteral("/api/gallery/current"), QStringLiteral("GET"));
+    const QByteArray body = co_await request(QStringLiteral("/api/gallery/current"), QStringLiteral("GET"),
+                                             std::nullopt, std::nullopt, std::nullopt, maxSmallAnswerBytes);
     co_return decodeServerAnswer<CurrentPhotoResponse>(body);
 }
 
-QCoro::Task<GalleryResponse> SyncClient::sendGalleryChange(QString method, QString path, QJsonObject body,
+QCoro::Task<GalleryResponse> SyncClient::sendGalleryChange(QString method, QUrl url, QJsonObject body,
                                                            std::optional<QString> context) const
 {
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    const QByteArray answer = co_await request(path, method, json, QStringLiteral("application/json"), context);
+    const QByteArray answer = co_await request(std::move(url), method, json, QStringLiteral("application/json"),
+                                               context, maxManifestBytes);
     GalleryResponse decoded = co_await decodeGalleryAnswer(answer);
     co_return decoded;
 }
 
 QCoro::Task<GalleryResponse> SyncClient::deletePhoto(QString id, QString baseUpdatedAt) const
 {
-    return sendGalleryChange(QStringLiteral("DELETE"), QStringLiteral("/api/gallery/photos/") + id,
+    return sendGalleryChange(QStringLiteral("DELETE"), url(QStringLiteral("/api/gallery/photos/"), id, QString()),
                              {{QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}}, std::nullopt);
 }
 
 QCoro::Task<GalleryResponse> SyncClient::reorder(QList<QString> order, QString baseUpdatedAt) const
 {
     const QString context = QStringLiteral("reorder ") + QString::number(order.size()) + QStringLiteral(" photos");
-    return sendGalleryChange(QStringLiteral("PUT"), QStringLiteral("/api/gallery/order"),
+    return sendGalleryChange(QStringLiteral("PUT"), url(QStringLiteral("/api/gallery/order")),
                              {{QLatin1StringView("order"), QJsonArray::fromStringList(order)},
                               {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
                              context);
@@ -186,7 +219,7 @@ QCoro::Task<GalleryResponse> SyncClient::reorder(QList<QString> order, QString b
 QCoro::Task<GalleryResponse> SyncClient::renameUploader(QString fromName, QString toName, QString baseUpdatedAt) const
 {
     const QString context = QStringLiteral("rename uploader ") + fromName + QStringLiteral(" \u2192 ") + toName;
-    return sendGalleryChange(QStringLiteral("PATCH"), QStringLiteral("/api/gallery/uploaders"),
+    return sendGalleryChange(QStringLiteral("PATCH"), url(QStringLiteral("/api/gallery/uploaders")),
                              {{QLatin1StringView("fromName"), fromName},
                               {QLatin1StringView("toName"), toName},
                               {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
@@ -195,7 +228,7 @@ QCoro::Task<GalleryResponse> SyncClient::renameUploader(QString fromName, QStrin
 
 QCoro::Task<GalleryResponse> SyncClient::setCurrentPhoto(QString id, QString baseUpdatedAt) const
 {
-    return sendGalleryChange(QStringLiteral("PUT"), QStringLiteral("/api/gallery/current"),
+    return sendGalleryChange(QStringLiteral("PUT"), url(QStringLiteral("/api/gallery/current")),
                              {{QLatin1StringView("photoId"), id}, {QLatin1StringView("baseUpdatedAt"), baseUpdatedAt}},
                              std::nullopt);
 }

@@ -36,6 +36,20 @@ public:
     // The base URL with `path` appended as path segments ("/api/x" and
     // "api/x" are the same), characters a path cannot hold percent-encoded.
     QUrl url(const QString &path) const;
+    // The base URL with `prefix` + one segment naming `id` + `suffix`, the id
+    // percent-encoded whole ("/", "?" and "#" included), so that it cannot
+    // reach another path of the server. Ids that no encoding keeps in one
+    // segment ("", ".", "..") throw a PlatformError: they are never sent.
+    QUrl url(const QString &prefix, const QString &id, const QString &suffix) const;
+
+    // The largest answers taken, by kind, far above what a family's gallery
+    // needs (a manifest of 20,000 photos is about 5 MB; a phone photo 5 to
+    // 20 MB). A larger answer fails (TransportError::isTooLarge) and nothing
+    // of it is kept. Error bodies: HttpSession::maxErrorBodyBytes.
+    static constexpr qint64 maxManifestBytes = 16 * 1024 * 1024;
+    static constexpr qint64 maxImageBytes = 200 * 1024 * 1024;
+    static constexpr qint64 maxFramesBytes = 4 * 1024 * 1024;
+    static constexpr qint64 maxSmallAnswerBytes = 1024 * 1024;
 
     // Parses a server address as the client accepts it; none when it is not
     // an absolute URL (or an http(s) URL without a host).
@@ -45,9 +59,14 @@ public:
     // credential and returns the body of a 2xx answer. Throws SyncError::stale
     // for a 409 carrying a manifest, SyncError::http for any other status or
     // a non-HTTP answer, and TransportError unchanged.
+    // Answers longer than `maxResponseBytes` fail.
     QCoro::Task<QByteArray> request(QString path, QString method, std::optional<QByteArray> body = std::nullopt,
                                     std::optional<QString> contentType = std::nullopt,
-                                    std::optional<QString> context = std::nullopt) const;
+                                    std::optional<QString> context = std::nullopt,
+                                    qint64 maxResponseBytes = maxManifestBytes) const;
+    QCoro::Task<QByteArray> request(QUrl url, QString method, std::optional<QByteArray> body,
+                                    std::optional<QString> contentType, std::optional<QString> context,
+                                    qint64 maxResponseBytes) const;
 
     // ---- The gallery manifest --------------------------------------------
     //
@@ -107,7 +126,7 @@ public:
     QCoro::Task<QList<DeviceLiveStatus>> fetchDeviceStatus() const;
 
 private:
-    QCoro::Task<GalleryResponse> sendGalleryChange(QString method, QString path, QJsonObject body,
+    QCoro::Task<GalleryResponse> sendGalleryChange(QString method, QUrl url, QJsonObject body,
                                                    std::optional<QString> context) const;
     QCoro::Task<> downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const;
     // The image's bytes from a 2xx answer; throws SyncError::http otherwise.

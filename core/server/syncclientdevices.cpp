@@ -8,7 +8,8 @@
 
 QCoro::Task<QList<RegisteredDevicePublic>> SyncClient::listDevices() const
 {
-    const QByteArray body = co_await request(QStringLiteral("/api/devices"), QStringLiteral("GET"));
+    const QByteArray body = co_await request(QStringLiteral("/api/devices"), QStringLiteral("GET"), std::nullopt,
+                                             std::nullopt, std::nullopt, maxFramesBytes);
     co_return decodeServerAnswer<DeviceListResponse>(body).devices;
 }
 
@@ -18,17 +19,19 @@ QCoro::Task<RegisteredDevicePublic> SyncClient::registerDevice(QString setupText
     const DeviceRegisterRequest registration{setupText, displayName, registeredBy};
     const QByteArray json = QJsonDocument(registration.toJson()).toJson(QJsonDocument::Compact);
     const QByteArray body = co_await request(QStringLiteral("/api/devices"), QStringLiteral("POST"), json,
-                                             QStringLiteral("application/json"));
+                                             QStringLiteral("application/json"), std::nullopt, maxFramesBytes);
     co_return decodeServerAnswer<DeviceRegisterResponse>(body).device;
 }
 
 QCoro::Task<> SyncClient::deleteDevice(QString id) const
 {
-    co_await request(QStringLiteral("/api/devices/") + id, QStringLiteral("DELETE"));
+    const QUrl target = url(QStringLiteral("/api/devices/"), id, QString());
+    co_await request(target, QStringLiteral("DELETE"), std::nullopt, std::nullopt, std::nullopt, maxSmallAnswerBytes);
 }
 
 QCoro::Task<QList<DeviceLiveStatus>> SyncClient::fetchDeviceStatus() const
 {
-    const QByteArray body = co_await request(QStringLiteral("/api/devices/status"), QStringLiteral("GET"));
+    const QByteArray body = co_await request(QStringLiteral("/api/devices/status"), QStringLiteral("GET"),
+                                             std::nullopt, std::nullopt, std::nullopt, maxFramesBytes);
     co_return decodeServerAnswer<DeviceStatusResponse>(body).devices;
 }

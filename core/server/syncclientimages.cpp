@@ -17,6 +17,10 @@
 
 #include <qcoro/qcorofuture.h>
 
+#include <QScopeGuard>
+
+#include <zlib.h>
+
 #include <deque>
 
 namespace {
@@ -59,6 +63,52 @@ QFuture<std::exception_ptr> writeInBackground(QString file, QByteArray bytes, st
     });
 }
 
+bool startsLikeJPEG(const QByteArray &bytes)
+{
+    return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 && uchar(bytes[2]) == 0xFF;
+}
+
+struct Inflated {
+    // None when the stream is corrupt, cut short or too large.
+    std::optional<QByteArray> bytes;
+    bool tooLarge = false;
+};
+
+// A gzip body decompressed whole: the stream must end properly (its length
+// and checksum checked by zlib), and it may not inflate past `maxBytes`.
+Inflated inflateGzip(const QByteArray &compressed, qint64 maxBytes)
+{
+    z_stream stream{};
+    // 15 + 16: a gzip wrapper, the largest window.
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return {};
+    const auto end = qScopeGuard([&stream] { inflateEnd(&stream); });
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
+    stream.avail_in = uInt(compressed.size());
+    QByteArray out;
+    constexpr qsizetype chunk = 256 * 1024;
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        if (out.size() >= maxBytes)
+            return {std::nullopt, true};
+        const qsizetype before = out.size();
+        out.resize(before + std::min<qsizetype>(chunk, maxBytes + 1 - before));
+        stream.next_out = reinterpret_cast<Bytef *>(out.data() + before);
+        stream.avail_out = uInt(out.size() - before);
+        status = inflate(&stream, Z_NO_FLUSH);
+        out.resize(out.size() - qsizetype(stream.avail_out));
+        if (status == Z_STREAM_END)
+            break;
+        // Z_BUF_ERROR with input left means no progress; with none left,
+        // the stream was cut short.
+        if (status != Z_OK)
+            return {};
+    }
+    if (out.size() > maxBytes)
+        return {std::nullopt, true};
+    return {std::move(out), false};
+}
+
 QString describeFailure(const std::exception_ptr &error)
 {
     try {
@@ -89,7 +139,7 @@ QCoro::Task<> finishWrite(QString photoID, QFuture<std::exception_ptr> done)
 
 QUrl SyncClient::imageURL(const PhotoEntry &photo, std::optional<int> width) const
 {
-    QUrl result = url(QStringLiteral("api/gallery/photos/") + photo.id + QStringLiteral("/image"));
+    QUrl result = url(QStringLiteral("api/gallery/photos/"), photo.id, QStringLiteral("/image"));
     if (width) {
         QUrlQuery query;
         query.addQueryItem(QStringLiteral("w"), QString::number(*width));
@@ -104,11 +154,38 @@ QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<i
     HttpSession *session = m_session;
     QNetworkRequest request(requestURL);
     request.setRawHeader("Authorization", "Bearer " + m_bearer.toUtf8());
+    // Asked for here, so that Qt leaves a compressed body to us: its own
+    // decompression passes a corrupt or cut-off stream on as a whole image.
+    request.setRawHeader("Accept-Encoding", "gzip");
 
-    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, 0, m_group);
+    const HttpResponse response = co_await session->send(request, "GET", std::nullopt, maxImageBytes, m_group);
 
-    if (response.isHttp && response.statusCode >= 200 && response.statusCode <= 299)
-        co_return response.body;
+    if (response.isHttp && response.statusCode >= 200 && response.statusCode <= 299) {
+        const QByteArray encoding = response.header("Content-Encoding").trimmed().toLower();
+        QByteArray body = response.body;
+        if (encoding == "gzip" || encoding == "x-gzip") {
+            QFuture<Inflated> inflating = BackgroundWork::run([compressed = std::move(body)] {
+                return inflateGzip(compressed, maxImageBytes);
+            });
+            Inflated inflated = co_await inflating;
+            if (inflated.tooLarge)
+                throw TransportError(QNetworkReply::UnknownContentError,
+                                     QStringLiteral("The server's answer is larger than %1, the most taken for it.")
+                                         .arg(formatByteCount(maxImageBytes)),
+                                     requestURL);
+            if (!inflated.bytes)
+                throw PlatformError::general(
+                    QStringLiteral("The image from the server is damaged: its compressed data is corrupt or cut short"));
+            body = std::move(*inflated.bytes);
+        } else if (!encoding.isEmpty() && encoding != "identity") {
+            throw PlatformError::general(QStringLiteral("The image from the server has an encoding the client does not read: ")
+                                         + QString::fromLatin1(encoding.left(40)));
+        }
+        // Whatever the server says it is, only a JPEG goes into the cache.
+        if (!startsLikeJPEG(body))
+            throw PlatformError::general(QStringLiteral("The answer for the image is not a JPEG"));
+        co_return body;
+    }
     QString context = QStringLiteral("cache photo ") + photo.id;
     if (width)
         context += QStringLiteral(" w=") + QString::number(*width);
@@ -119,7 +196,7 @@ QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<i
 
 QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const
 {
-    if (QFileInfo::exists(file))
+    if (AppConfig::cachedFileExists(file))
         co_return;
     const SyncClient client = *this;
     QByteArray bytes = co_await client.fetchImage(photo, width);
@@ -165,7 +242,7 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
     QFuture<QList<PhotoEntry>> checking = BackgroundWork::run([photos = state.activePhotos(), folder] {
         QList<PhotoEntry> missing;
         for (const PhotoEntry &photo : photos)
-            if (!QFileInfo::exists(AppConfig::cacheURLIn(folder, photo.id)))
+            if (!AppConfig::cachedFileExists(AppConfig::cacheURLIn(folder, photo.id)))
                 missing.append(photo);
         return missing;
     });
@@ -186,7 +263,7 @@ QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
         // create it shows up as the write error. The image may have been
         // cached meanwhile (the screens fetch what they show).
         const QString file = AppConfig::cacheURL(photo.id);
-        if (writing.contains(file) || QFileInfo::exists(file))
+        if (writing.contains(file) || AppConfig::cachedFileExists(file))
             continue;
         if (client.isAborted())
             break;

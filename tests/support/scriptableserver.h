@@ -14,6 +14,13 @@
 
 #include <memory>
 
+// Bytes that pass for a JPEG where only its signature (FF D8 FF) is
+// checked: the client caches nothing else as a photo.
+inline QByteArray jpegLike(const QByteArray &tag)
+{
+    return QByteArray("\xFF\xD8\xFF", 3) + tag;
+}
+
 class ScriptableServer
 {
 public:
