@@ -5,6 +5,7 @@
 #include "support/testenvironment.h"
 
 #include "error.h"
+#include "log/activitylogstore.h"
 #include "model/appconfig.h"
 #include "model/appsettings.h"
 #include "model/gallerystate.h"
@@ -379,34 +380,82 @@ private Q_SLOTS:
         QCOMPARE(entries(), QStringList());
     }
 
-    void clearPhotoCacheEmptiesFolder()
+    // A lock wipes the cache and a pull prunes it; either removes the
+    // cache's own regular files only: never a link or what it points to,
+    // never a subfolder, never a file not named as a cached image.
+    void cacheCleanupTouchesOnlyOurFiles_data()
     {
+        QTest::addColumn<bool>("wipe");
+        QTest::newRow("wipe") << true;
+        QTest::newRow("prune") << false;
+    }
+    void cacheCleanupTouchesOnlyOurFiles()
+    {
+        QFETCH(bool, wipe);
         const QString cache = AppConfig::cacheFolder();
         const QString outside = TestEnvironment::home() + QStringLiteral("/outside");
         QVERIFY(QDir().mkpath(outside));
         writeFile(outside + QStringLiteral("/keep.jpg"), "keep");
-        writeFile(AppConfig::settingsURL(), AppSettings().toJsonBytes());
-
         writeFile(AppConfig::cacheURL(QStringLiteral("p1")), "jpeg");
-        writeFile(cache + QStringLiteral("/.hidden"), "h");
-        QVERIFY(QDir().mkpath(cache + QStringLiteral("/sub/deeper")));
-        writeFile(cache + QStringLiteral("/sub/deeper/x.jpg"), "x");
-        QVERIFY(QDir().mkpath(cache + QStringLiteral("/.emptydir")));
-        QVERIFY(QFile::link(outside, cache + QStringLiteral("/dirlink")));
+        writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 320), "thumb");
+        writeFile(cache + QStringLiteral("/p2.jpg.Ab12Cd"), "partial write");
+        writeFile(cache + QStringLiteral("/notes.txt"), "n");
+        writeFile(cache + QStringLiteral("/.hidden.jpg"), "h");
+        QVERIFY(QDir().mkpath(cache + QStringLiteral("/sub.jpg")));
+        writeFile(cache + QStringLiteral("/sub.jpg/x.jpg"), "x");
+        QVERIFY(QFile::link(outside, cache + QStringLiteral("/dirlink.jpg")));
         QVERIFY(QFile::link(outside + QStringLiteral("/keep.jpg"), cache + QStringLiteral("/filelink.jpg")));
 
-        AppConfig::clearPhotoCache();
+        if (wipe)
+            AppConfig::clearPhotoCache();
+        else
+            AppConfig::removeCachedPhotosExcept({});
+        QStringList left{".hidden.jpg", "dirlink.jpg", "filelink.jpg", "notes.txt", "sub.jpg"};
+        if (!wipe)
+            left << "p2.jpg.Ab12Cd"; // a write may still be under way
+        left.sort();
+        QCOMPARE(entries(cache), left);
+        QCOMPARE(readFile(outside + QStringLiteral("/keep.jpg")), QByteArray("keep"));
+        QCOMPARE(readFile(cache + QStringLiteral("/sub.jpg/x.jpg")), QByteArray("x"));
+    }
+
+    void cacheLinksAreNeverFollowed()
+    {
+        // "cache" itself a link to the user's pictures: the link goes, a
+        // real folder takes its place, the pictures stay.
+        const QString pictures = TestEnvironment::home() + QStringLiteral("/Pictures");
+        QVERIFY(QDir().mkpath(pictures));
+        writeFile(pictures + QStringLiteral("/mine.jpg"), "mine");
+        const QString cache = AppConfig::supportFolder() + QStringLiteral("/cache");
+        QVERIFY(QDir(cache).removeRecursively());
+        QVERIFY(QFile::link(pictures, cache));
+        ActivityLogStore::shared().clear();
+        QCOMPARE(AppConfig::cacheFolder(), cache);
+        QVERIFY(!QFileInfo(cache).isSymLink());
         QVERIFY(QFileInfo(cache).isDir());
         QCOMPARE(entries(cache), QStringList());
-        // Links are removed, never followed.
-        QCOMPARE(readFile(outside + QStringLiteral("/keep.jpg")), QByteArray("keep"));
-        QVERIFY(QFileInfo::exists(AppConfig::settingsURL()));
+        AppConfig::clearPhotoCache();
+        QCOMPARE(entries(pictures), QStringList{"mine.jpg"});
+        const QList<LogEntry> &logged = ActivityLogStore::shared().entries();
+        QVERIFY(!logged.isEmpty());
+        QCOMPARE(logged.first().message, QStringLiteral("Cache folder replaced"));
+        QCOMPARE(logged.first().level, LogLevel::warning);
 
-        // Clearing a missing or already empty cache is harmless.
-        QVERIFY(QDir(cache).removeRecursively());
-        AppConfig::clearPhotoCache();
-        AppConfig::clearPhotoCache();
-        QVERIFY(QFileInfo(AppConfig::cacheFolder()).isDir());
+        // An entry that is a link is neither read nor written through; it is
+        // taken for missing and removed, so the image is fetched again.
+        const QString linked = AppConfig::cacheURL(QStringLiteral("p1"));
+        QVERIFY(QFile::link(pictures + QStringLiteral("/mine.jpg"), linked));
+        QVERIFY(!AppConfig::readCacheFile(linked, 1000));
+        QVERIFY(!AppConfig::cachedFileExists(linked));
+        QVERIFY(!QFileInfo(linked).isSymLink());
+        const QString dangling = AppConfig::cacheURL(QStringLiteral("p2"));
+        QVERIFY(QFile::link(pictures + QStringLiteral("/new.jpg"), dangling));
+        AppConfig::writeCacheFile(dangling, "ours");
+        QVERIFY(!QFileInfo::exists(pictures + QStringLiteral("/new.jpg")));
+        QVERIFY(!QFileInfo(dangling).isSymLink());
+        QCOMPARE(AppConfig::readCacheFile(dangling, 1000), std::optional(QByteArray("ours")));
+        QCOMPARE(AppConfig::readCacheFile(dangling, 3), std::nullopt);
+        QCOMPARE(readFile(pictures + QStringLiteral("/mine.jpg")), QByteArray("mine"));
     }
 
     // A pruning removes the images of photos it was not told to keep, but

@@ -9,6 +9,9 @@
 #include <QHash>
 #include <QMutex>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace {
 
 QMutex &fileLock()
@@ -17,16 +20,42 @@ QMutex &fileLock()
     return mutex;
 }
 
-// The non-empty lines of the file; none when it is missing or unreadable, or
-// when `requireUtf8` is set and it is not valid UTF-8.
-std::optional<QList<QByteArray>> readLines(const QString &path, bool requireUtf8)
+// A log that is no regular file (a pipe, a device, a folder) is not ours:
+// opening or reading it could block for ever.
+bool isUsableLog(const QString &path, bool mayBeMissing)
 {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return mayBeMissing && errno == ENOENT;
+    return S_ISREG(status.st_mode);
+}
+
+// How much of the end of the file a read takes: a file that another
+// program (or a fault) let grow is never read whole.
+constexpr qint64 readLimitBytes = 8 * ActivityLogFile::trimThresholdBytes;
+
+// The non-empty whole lines among the last `maxBytes` bytes of the file (a
+// line cut by that bound is left out); none when it is missing or
+// unreadable, or when `requireUtf8` is set and it is not valid UTF-8.
+std::optional<QList<QByteArray>> readLines(const QString &path, bool requireUtf8, qint64 maxBytes)
+{
+    if (!isUsableLog(path, false))
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    const qint64 size = file.size();
+    const qint64 start = std::max<qint64>(0, size - maxBytes);
+    if (start > 0 && !file.seek(start))
+        return std::nullopt;
+    QByteArray bytes = file.read(maxBytes);
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
+    if (start > 0) {
+        // The bytes before the first line feed end a line that began earlier.
+        const qsizetype firstBreak = bytes.indexOf('\n');
+        bytes = firstBreak < 0 ? QByteArray() : bytes.mid(firstBreak + 1);
+    }
     if (requireUtf8 && !decodeUtf8(bytes))
         return std::nullopt;
     QList<QByteArray> lines = bytes.split('\n');
@@ -39,9 +68,12 @@ void trimIfLarge(QFile &file, const QString &path)
     const qint64 size = QFileInfo(path).size();
     if (size <= ActivityLogFile::trimThresholdBytes)
         return;
-    // Lines are cut as bytes: a stray non-UTF-8 line must not stop the file
-    // from being bounded, and it drops out once it is older than the kept lines.
-    const auto lines = readLines(path, false);
+    // Only the lines that fit under the threshold can stay, so only that
+    // much of the end is read; a line longer than the threshold never fits
+    // and goes, so the file never stays over it. Lines are cut as bytes: a
+    // stray non-UTF-8 line must not stop the file from being bounded, and it
+    // drops out once it is older than the kept lines.
+    const auto lines = readLines(path, false, ActivityLogFile::trimThresholdBytes);
     if (!lines)
         return;
     const qsizetype keep = std::min<qsizetype>(lines->size(), ActivityLogFile::linesKeptAfterTrim);
@@ -70,6 +102,8 @@ void append(const LogEntry &entry)
     const QByteArray line = entry.toLine() + '\n';
     const QString path = url();
     QMutexLocker locker(&fileLock());
+    if (!isUsableLog(path, true))
+        return;
     const bool existed = QFileInfo::exists(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
@@ -96,7 +130,7 @@ QList<LogEntry> loadRecent(int limit)
     std::optional<QList<QByteArray>> lines;
     {
         QMutexLocker locker(&fileLock());
-        lines = readLines(url(), true);
+        lines = readLines(url(), true, readLimitBytes);
     }
     if (!lines)
         return entries;
@@ -129,6 +163,8 @@ QList<LogEntry> loadRecent(int limit)
 void clear()
 {
     QMutexLocker locker(&fileLock());
+    if (!isUsableLog(url(), true))
+        return;
     QFile file(url());
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.close();

@@ -12,7 +12,9 @@
 
 namespace ActivityLogFile {
 
-// Past this size after an append, the file is cut down to its last lines.
+// Past this size after an append, the file is cut down to its last lines
+// (at most linesKeptAfterTrim) that fit under it together; a longer line is
+// dropped. Reads take only the end of a file that grew far past it.
 constexpr qint64 trimThresholdBytes = 512000;
 constexpr int linesKeptAfterTrim = 200;
 

@@ -2,7 +2,9 @@
 
 #include "../error.h"
 #include "atomicfile.h"
+#include "log/activitylogstore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,112 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+enum class EntryKind { missing, regular, directory, symlink, other };
+
+// What is at `path` itself, a link not followed.
+EntryKind entryKind(const QString &path)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return EntryKind::missing;
+    if (S_ISLNK(status.st_mode))
+        return EntryKind::symlink;
+    if (S_ISREG(status.st_mode))
+        return EntryKind::regular;
+    if (S_ISDIR(status.st_mode))
+        return EntryKind::directory;
+    return EntryKind::other;
+}
+
+bool removeEntry(const QString &path)
+{
+    return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+// The folder, with parents, private to the user. An existing folder of ours
+// is narrowed too; a link in its place is not followed.
+void makePrivateFolder(const QString &path)
+{
+    if (entryKind(path) == EntryKind::missing)
+        QDir().mkpath(path); // failures surface in the file operations that follow
+    if (entryKind(path) == EntryKind::directory)
+        ::chmod(QFile::encodeName(path).constData(), S_IRWXU);
+}
+
+// The log lives on the main thread; a worker that found the link posts it.
+void logOnMainThread(std::function<void()> record)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    if (QThread::currentThread() == application->thread())
+        record();
+    else
+        QMetaObject::invokeMethod(application, std::move(record), Qt::QueuedConnection);
+}
+
+// The cache's own file names: images and the temporary files of their
+// atomic writes ("<image name>.XXXXXX"). Stems never start with a dot.
+bool isOwnCacheName(const QString &name, bool includeTemporary)
+{
+    static const QRegularExpression image(QStringLiteral("^[^.].*\\.jpg$"));
+    static const QRegularExpression temporary(QStringLiteral("^[^.].*\\.jpg\\.[A-Za-z0-9]{6}$"));
+    return image.match(name).hasMatch() || (includeTemporary && temporary.match(name).hasMatch());
+}
+
+// The regular files of the cache folder with the cache's own names; links,
+// subfolders and anything else are never listed.
+QStringList ownCacheFiles(const QDir &dir, bool includeTemporary)
+{
+    QStringList files;
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        if (isOwnCacheName(name, includeTemporary) && entryKind(dir.filePath(name)) == EntryKind::regular)
+            files << name;
+    }
+    return files;
+}
+
+// Far above what the files hold for any gallery the server would send (its
+// manifests are taken up to 16 MB); a larger file is not ours to load.
+constexpr qint64 maxSettingsFileBytes = 1024 * 1024;
+constexpr qint64 maxLocalStateFileBytes = 64 * 1024 * 1024;
+
+// The bytes of the file at `path` (a link followed if `followLink`), at
+// most `maxBytes`;
+// none when it is missing, is no regular file (a pipe would block the
+// read for ever), is larger, or cannot be read.
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, bool followLink = true)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return std::nullopt;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maxBytes)
+        return std::nullopt;
+    QByteArray bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > maxBytes)
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
 
 namespace AppConfig {
 
@@ -23,7 +131,7 @@ QString supportFolder()
         if (base.isEmpty())
             qFatal("No per-user data directory is available; cannot store the gallery.");
         const QString path = QDir(base).filePath(QStringLiteral("LunvikPhotos"));
-        QDir().mkpath(path); // failures surface in the file operations that follow
+        makePrivateFolder(path);
         return path;
     }();
     return folder;
@@ -42,8 +150,38 @@ QString localStateURL()
 QString cacheFolder()
 {
     const QString path = QDir(supportFolder()).filePath(QStringLiteral("cache"));
-    QDir().mkpath(path);
+    if (entryKind(path) == EntryKind::symlink) {
+        // Pruning and wiping would work on another folder's files.
+        const QString target = QFileInfo(path).symLinkTarget();
+        if (removeEntry(path)) {
+            logOnMainThread([path, target] {
+                ActivityLogStore::shared().log(
+                    LogCategory::system, LogLevel::warning, QStringLiteral("Cache folder replaced"),
+                    path + QStringLiteral(" was a symbolic link to ") + target
+                        + QStringLiteral("; the link was removed (its target left untouched) and a new folder made."));
+            });
+        }
+    }
+    makePrivateFolder(path);
     return path;
+}
+
+bool cachedFileExists(const QString &path)
+{
+    switch (entryKind(path)) {
+    case EntryKind::regular:
+        return true;
+    case EntryKind::symlink:
+        removeEntry(path);
+        return false;
+    default:
+        return false;
+    }
+}
+
+std::optional<QByteArray> readCacheFile(const QString &path, qint64 maxBytes)
+{
+    return readRegularFile(path, maxBytes, false);
 }
 
 QString cacheFileStem(const QString &photoID)
@@ -119,6 +257,9 @@ void writeCacheFile(const QString &path, const QByteArray &bytes)
         const QMutexLocker lock(&writes.mutex);
         ++writes.inProgress[path];
     }
+    // The atomic write would write a link's target (even a dangling link's).
+    if (entryKind(path) == EntryKind::symlink)
+        removeEntry(path);
     const auto finish = qScopeGuard([&] {
         const QMutexLocker lock(&writes.mutex);
         if (--writes.inProgress[path] == 0)
@@ -153,7 +294,7 @@ void removeCachedPhotosExcept(const QStringList &keptPhotoIDs, CachePruning prun
     // files never end in ".jpg".
     static const QRegularExpression thumbnail(QStringLiteral("^(.+)_w[0-9]+$"));
     QDir dir(cacheFolder());
-    const QStringList names = dir.entryList({QStringLiteral("*.jpg")}, QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = ownCacheFiles(dir, false);
     for (const QString &name : names) {
         const QString stem = name.chopped(4);
         if (kept.contains(stem))
@@ -175,24 +316,19 @@ void clearPhotoCache()
     QDir dir(cacheFolder());
     if (!dir.exists())
         return;
-    const QFileInfoList items =
-        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &item : items) {
-        if (item.isDir() && !item.isSymLink())
-            QDir(item.absoluteFilePath()).removeRecursively();
-        else
-            QFile::remove(item.absoluteFilePath());
-    }
+    for (const QString &name : ownCacheFiles(dir, true))
+        removeEntry(dir.filePath(name));
+}
+
+std::optional<AppSettings> readSettingsFile()
+{
+    const auto bytes = readRegularFile(settingsURL(), maxSettingsFileBytes);
+    return bytes ? AppSettings::fromJsonBytes(*bytes) : std::nullopt;
 }
 
 AppSettings loadSettings()
 {
-    AppSettings settings;
-    QFile file(settingsURL());
-    if (file.open(QIODevice::ReadOnly)) {
-        if (auto decoded = AppSettings::fromJsonBytes(file.readAll()))
-            settings = std::move(*decoded);
-    }
+    AppSettings settings = readSettingsFile().value_or(AppSettings());
 
     auto saveQuietly = [&settings] {
         try {
@@ -221,15 +357,16 @@ void saveSettings(const AppSettings &settings)
 LocalStateLoad loadLocalState()
 {
     const QString path = localStateURL();
-    if (!QFileInfo::exists(path))
+    if (entryKind(path) == EntryKind::missing)
         return {GalleryState::empty(), false};
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        if (auto state = GalleryState::fromJsonBytes(file.readAll()))
+    if (const auto bytes = readRegularFile(path, maxLocalStateFileBytes)) {
+        if (auto state = GalleryState::fromJsonBytes(*bytes))
             return {std::move(*state), false};
-        file.close();
     }
-    QFile::remove(path);
+    // Ours to replace only when it is a file (or a link): a folder or a
+    // pipe under that name stays, and the next save reports the failure.
+    if (const EntryKind kind = entryKind(path); kind == EntryKind::regular || kind == EntryKind::symlink)
+        removeEntry(path);
     return {GalleryState::empty(), true};
 }
 

@@ -7,7 +7,10 @@
 #include "appsettings.h"
 #include "gallerystate.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace AppConfig {
 
@@ -17,10 +20,14 @@ struct LocalStateLoad {
     bool needsServerPull = false;
 };
 
+// Created 0700 when missing (and narrowed to 0700 when found wider): the
+// family's photos and log are nobody else's business.
 QString supportFolder();
 QString settingsURL();
 QString localStateURL();
-// Created (with parents) every time it is asked for.
+// Created (with parents) every time it is asked for. A "cache" that is a
+// symbolic link is never used: the link is removed (its target is left as
+// it is), a real folder takes its place, and a warning is logged.
 QString cacheFolder();
 
 // The cache file name stem of a photo id. Ordinary ids are used as they
@@ -33,10 +40,23 @@ QString cacheURL(const QString &photoID);
 QString cacheURLIn(const QString &folder, const QString &photoID);
 QString thumbnailCacheURL(const QString &photoID, int width);
 
-// Removes everything inside the cache folder; never fails.
+// Removes the cache's own files from the cache folder: regular files named
+// as cached images ("<stem>.jpg", "<stem>_w<width>.jpg") and the temporary
+// files of their writes. Never a symbolic link's target, never a subfolder
+// or anything in it. Never fails.
 void clearPhotoCache();
+// True when `path` names a cached image file: a regular file, not a link.
+// A symbolic link there is removed (never followed: it would hand out or
+// overwrite a file that is not ours), so the image is fetched again. Any
+// thread.
+bool cachedFileExists(const QString &path);
+// The bytes of a cached image file, read without following a link and at
+// most `maxBytes`; none when it is no regular file, is larger, or cannot be
+// read. Any thread.
+std::optional<QByteArray> readCacheFile(const QString &path, qint64 maxBytes);
 
-// Writes one cache file whole (AtomicFile::write, throws PlatformError).
+// Writes one cache file whole (AtomicFile::write, throws PlatformError);
+// a symbolic link in its place is removed first, never written through.
 // Any thread. Every cache file is written through here, so that a pruning
 // running meanwhile leaves it alone.
 void writeCacheFile(const QString &path, const QByteArray &bytes);
@@ -49,7 +69,8 @@ struct CachePruning {
 };
 CachePruning beginCachePruning();
 // Removes the cached images, full size and thumbnails, of every photo not
-// named in keptPhotoIDs; other files of the cache folder stay. Never fails.
+// named in keptPhotoIDs; other files of the cache folder stay, and so do
+// links and subfolders. Never fails.
 // Ends `pruning`.
 void removeCachedPhotosExcept(const QStringList &keptPhotoIDs, CachePruning pruning);
 inline void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
@@ -57,6 +78,9 @@ inline void removeCachedPhotosExcept(const QStringList &keptPhotoIDs)
     removeCachedPhotosExcept(keptPhotoIDs, beginCachePruning());
 }
 
+// The settings as the file holds them now, without corrections; none when
+// it is missing or unusable.
+std::optional<AppSettings> readSettingsFile();
 // Never fails: a missing or corrupt file gives the defaults. The server
 // address is always derived from the debug flag and is corrected on disk.
 AppSettings loadSettings();

@@ -44,9 +44,28 @@ QString AppSettings::syncServerBaseURL(bool debugMode)
 std::optional<QString> AppSettings::syncBearer() const
 {
     const QString token = syncSessionToken.trimmed();
-    if (token.isEmpty())
+    if (token.isEmpty() || !isUsableSessionToken(token))
         return std::nullopt;
     return token;
+}
+
+bool AppSettings::isUsableSessionToken(const QString &token)
+{
+    if (token.isEmpty() || token.size() > maxSessionTokenLength)
+        return false;
+    qsizetype end = token.size();
+    while (end > 0 && token.at(end - 1) == QLatin1Char('='))
+        --end;
+    if (end == 0)
+        return false;
+    for (qsizetype i = 0; i < end; ++i) {
+        const char16_t c = token.at(i).unicode();
+        const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+            || c == u'-' || c == u'.' || c == u'_' || c == u'~' || c == u'+' || c == u'/';
+        if (!allowed)
+            return false;
+    }
+    return true;
 }
 
 double AppSettings::clampedPreviewPaneSplitFraction(double x)

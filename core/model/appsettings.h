@@ -53,8 +53,15 @@ struct AppSettings {
     static AppSettings defaults() { return {}; }
 
     static QString syncServerBaseURL(bool debugMode);
-    // The stored token trimmed; none when that leaves nothing (no session).
+    // The stored token trimmed; none when that leaves nothing (no session),
+    // or when it is no usable token (a file edited by hand or by another
+    // program): a stored token goes into a request header as it is.
     std::optional<QString> syncBearer() const;
+    // A bearer token as HTTP defines one (letters, digits and "-._~+/",
+    // then "=" padding), at most maxSessionTokenLength characters. Anything
+    // else could break out of the header that carries it.
+    static bool isUsableSessionToken(const QString &token);
+    static constexpr qsizetype maxSessionTokenLength = 4096;
 
     static double clampedPreviewPaneSplitFraction(double x);
     static int clampedGalleryGridColumnCount(qint64 n);
