@@ -112,18 +112,31 @@ QCoro::Task<bool> AppSession::unlock(QString password, GalleryStore &store)
         AppSettings settings = store.settings();
         settings.syncSessionToken = outcome.token;
         store.setSettings(settings);
+        bool saved = true;
         try {
             AppConfig::saveSettings(store.settings());
         } catch (const Error &error) {
             ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
+            saved = false;
         }
         m_unlockedServerBaseURL = canonicalServerBaseURL(store.settings().serverBaseURL);
         open(store, *m_unlockedServerBaseURL);
+        // Signed in for this run; the next start asks for the password again.
+        if (!saved)
+            setUnlockError(QStringLiteral("Signed in, but the session could not be saved to disk: "
+                                          "the settings file could not be written (see the activity log)."));
         store.settleOwedUploaderRename();
         co_return true;
     }
     case Kind::wrongPassword:
         setUnlockError(QStringLiteral("Wrong password. Grab the latest from 1Password."));
+        co_return false;
+    case Kind::tooManyAttempts:
+        setUnlockError(QStringLiteral("Too many attempts. Try again in a minute."));
+        co_return false;
+    case Kind::unusableToken:
+        setUnlockError(QStringLiteral("The server answered with a session token that cannot be used. "
+                                      "Ask whoever runs the gallery server to check it."));
         co_return false;
     case Kind::unreachable:
         break;
@@ -176,20 +189,24 @@ void AppSession::noteSettingsChanged(GalleryStore &store, const QString &previou
     });
 }
 
-void AppSession::lock(GalleryStore &store)
+bool AppSession::lock(GalleryStore &store)
 {
     m_unlockedServerBaseURL.reset();
     setPhase(SessionPhase::locked);
     setUnlockError(std::nullopt);
     store.cancelPeriodicPull();
-    clearSessionToken(store);
+    const bool tokenRemoved = clearSessionToken(store);
     store.clearLockedGalleryData();
+    if (!tokenRemoved)
+        setUnlockError(QStringLiteral("Signed out, but the session could not be removed from disk: "
+                                      "the settings file could not be written (see the activity log)."));
+    return tokenRemoved;
 }
 
-void AppSession::clearSessionToken(GalleryStore &store)
+bool AppSession::clearSessionToken(GalleryStore &store)
 {
     if (store.settings().syncSessionToken.isEmpty())
-        return;
+        return true;
     AppSettings settings = store.settings();
     settings.syncSessionToken.clear();
     store.setSettings(settings);
@@ -197,7 +214,9 @@ void AppSession::clearSessionToken(GalleryStore &store)
         AppConfig::saveSettings(store.settings());
     } catch (const Error &error) {
         ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
+        return false;
     }
+    return true;
 }
 
 // ---- The unlock form ------------------------------------------------------

@@ -41,8 +41,12 @@ public:
     QCoro::Task<bool> unlock(QString password, GalleryStore &store);
     QCoro::Task<> revalidateIfUnlocked(GalleryStore &store);
     void noteSettingsChanged(GalleryStore &store, const QString &previousServerURL);
-    void lock(GalleryStore &store);
-    void clearSessionToken(GalleryStore &store);
+    // Locks whatever happens; false when the token could not be removed
+    // from disk (unlockError then says so, and the next start would still
+    // find it).
+    bool lock(GalleryStore &store);
+    // False when the settings file could not be written.
+    bool clearSessionToken(GalleryStore &store);
 
     // A loopback address on port 3000 written with localhost or ::1 becomes
     // the same address with 127.0.0.1; anything else comes back trimmed.

@@ -4,6 +4,8 @@
 
 #include "photoformatters.h"
 
+#include "safetext.h"
+
 #include "log/activitylogfile.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
@@ -138,14 +140,11 @@ private:
 };
 
 // One field of a tab-separated row. A tab or a line break inside a file or
-// frame name would split the row, so control characters become blanks.
-QString field(QString text)
+// frame name would split the row, and escape sequences and direction
+// overrides would act on the terminal, so they become blanks.
+QString field(const QString &text)
 {
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char(' ');
-    }
-    return text;
+    return SafeText::replaced(text, QLatin1Char(' '));
 }
 
 QString row(const QStringList &fields)
@@ -214,10 +213,10 @@ int printLog(int count)
 {
     for (const LogEntry &entry : ActivityLogFile::loadRecent(count)) {
         Console::printLine(logTimeText(entry.timestamp) + QLatin1Char('\t') + toRawValue(entry.level)
-                           + QLatin1Char('\t') + toRawValue(entry.category) + QLatin1Char('\t') + entry.message);
+                           + QLatin1Char('\t') + toRawValue(entry.category) + QLatin1Char('\t') + field(entry.message));
         if (entry.detail) {
             for (const QString &line : entry.detail->split(QLatin1Char('\n')))
-                Console::printLine(QStringLiteral("  ") + line);
+                Console::printLine(QStringLiteral("  ") + SafeText::visible(line));
         }
     }
     return ExitStatus::done;
@@ -380,8 +379,13 @@ QCoro::Task<int> CommandRunner::unlock(QString name, std::optional<QString> fram
 
 QCoro::Task<int> CommandRunner::lock()
 {
-    m_session.lock(m_store);
+    const bool removed = m_session.lock(m_store);
     co_await settle();
+    if (!removed) {
+        Console::printError(QStringLiteral("Could not sign out: the session token could not be removed from ")
+                            + AppConfig::settingsURL());
+        co_return ExitStatus::failed;
+    }
     co_return ExitStatus::done;
 }
 
@@ -439,7 +443,7 @@ QCoro::Task<int> CommandRunner::list(bool json, bool offline)
                 {QStringLiteral("current"), state.currentPhotoId == photo.id},
             });
         }
-        Console::printLine(QString::fromUtf8(QJsonDocument(photos).toJson(QJsonDocument::Indented)).trimmed());
+        Console::printJSON(QString::fromUtf8(QJsonDocument(photos).toJson(QJsonDocument::Indented)).trimmed());
         co_return ExitStatus::done;
     }
     for (const PhotoEntry &photo : state.activePhotos()) {
@@ -637,22 +641,30 @@ QCoro::Task<int> CommandRunner::setName(QString name)
     settings.displayName = name;
     m_store.setSettings(settings);
     // Renames the uploader on the server as a follow-up task.
-    m_store.saveSettings();
+    const bool saved = m_store.saveSettings();
     if (co_await settle())
         co_return ExitStatus::locked;
+    if (!saved)
+        co_return reportUnsaved();
     co_return m_log->has(QStringLiteral("Rename uploader failed")) ? ExitStatus::failed : ExitStatus::done;
 }
 
 QCoro::Task<int> CommandRunner::setDebugMode(bool on)
 {
-    m_store.setDebugMode(on);
+    const bool saved = m_store.setDebugMode(on);
     co_await settle();
-    co_return ExitStatus::done;
+    co_return saved ? ExitStatus::done : reportUnsaved();
 }
 
 QCoro::Task<int> CommandRunner::setDebugInterval(int seconds)
 {
-    m_store.setDebugAdvanceIntervalSeconds(seconds);
+    const bool saved = m_store.setDebugAdvanceIntervalSeconds(seconds);
     co_await settle();
-    co_return ExitStatus::done;
+    co_return saved ? ExitStatus::done : reportUnsaved();
+}
+
+int CommandRunner::reportUnsaved()
+{
+    Console::printError(QStringLiteral("Not saved: could not write ") + AppConfig::settingsURL());
+    return ExitStatus::failed;
 }

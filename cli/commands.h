@@ -49,6 +49,8 @@ private:
     // since the command began.
     QCoro::Task<bool> settle();
     int reportLocked();
+    // A settings change that could not be written: exit status failed.
+    int reportUnsaved();
 
     QCoro::Task<int> unlock(QString name, std::optional<QString> frameSetupFile);
     QCoro::Task<int> lock();

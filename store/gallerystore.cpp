@@ -217,16 +217,13 @@ bool GalleryStore::writeSettings()
     }
 }
 
-void GalleryStore::saveSettings()
+bool GalleryStore::saveSettings()
 {
     std::optional<QString> previousName;
-    QFile onDisk(AppConfig::settingsURL());
-    if (onDisk.open(QIODevice::ReadOnly)) {
-        if (const auto saved = AppSettings::fromJsonBytes(onDisk.readAll())) {
-            const QString name = saved->displayName.trimmed();
-            if (!name.isEmpty())
-                previousName = name;
-        }
+    if (const auto saved = AppConfig::readSettingsFile()) {
+        const QString name = saved->displayName.trimmed();
+        if (!name.isEmpty())
+            previousName = name;
     }
     const QString previousServerURL = m_settings.serverBaseURL;
 
@@ -250,36 +247,39 @@ void GalleryStore::saveSettings()
         m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Settings saved"), m_settings.serverBaseURL);
     settleOwedUploaderRename();
     startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
+    return saved;
 }
 
-void GalleryStore::setDebugMode(bool on)
+bool GalleryStore::setDebugMode(bool on)
 {
     if (on == m_settings.debugMode)
-        return;
+        return true;
     const QString previousServerURL = m_settings.serverBaseURL;
     AppSettings changed = m_settings;
     changed.debugMode = on;
     changed.serverBaseURL = AppSettings::syncServerBaseURL(on);
     setSettings(changed);
-    writeSettings();
+    const bool saved = writeSettings();
     if (m_session)
         m_session->noteSettingsChanged(*this, previousServerURL);
     m_log.log(LogCategory::system, LogLevel::info, on ? QStringLiteral("Debug mode on") : QStringLiteral("Debug mode off"),
               m_settings.serverBaseURL);
     startBackground([](GalleryStore &store) { return store.updateConnectionStatus(false); });
+    return saved;
 }
 
-void GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
+bool GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
 {
     const int clamped = GalleryRotationSchedule::clampedDebugInterval(seconds);
     if (clamped == m_settings.debugAdvanceIntervalSeconds)
-        return;
+        return true;
     AppSettings changed = m_settings;
     changed.debugAdvanceIntervalSeconds = clamped;
     setSettings(changed);
-    writeSettings();
+    const bool saved = writeSettings();
     m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Debug advance interval"),
               QString::number(clamped) + QLatin1Char('s'));
+    return saved;
 }
 
 void GalleryStore::endSessionGeneration()

@@ -132,12 +132,15 @@ public:
     // Saves the settings; a changed display name is sent to the server as a
     // rename of the uploader. A rename the server has not accepted yet stays
     // owed (AppSettings::uploaderNameOnServer) until it does.
-    void saveSettings();
+    // False when the settings file could not be written (logged); the
+    // settings in memory are changed all the same.
+    bool saveSettings();
     // Sends the owed rename, if any, while unlocked; one at a time, from the
     // name the server last accepted to the newest.
     void settleOwedUploaderRename();
-    void setDebugMode(bool on);
-    void setDebugAdvanceIntervalSeconds(int seconds);
+    // False when the change could not be saved (logged).
+    bool setDebugMode(bool on);
+    bool setDebugAdvanceIntervalSeconds(int seconds);
     void clearLockedGalleryData();
 
     // ---- Session generations --------------------------------------------
@@ -192,9 +195,14 @@ public:
     QCoro::Task<> ensureThumbnailCached(QString photoID, int width);
     QCoro::Task<> ensurePhotoCached(QString photoID);
     QCoro::Task<> downloadPhotos(QSet<QString> ids);
+    // The photo's file name made fit for a file on disk: its last path
+    // component, no control or direction-override characters, a stem of at
+    // most 200 bytes, and ".jpg" (or the ".jpeg" it had).
     static QString downloadFilename(const PhotoEntry &photo);
-    // The first free name: "name.ext", "name (1).ext", "name (2).ext", …
-    static QString uniqueFileURL(const QString &folder, const QString &filename);
+    // The first free name: "name.ext", "name (1).ext", "name (2).ext", …;
+    // none when maxFreeNameTries names are all taken.
+    static std::optional<QString> uniqueFileURL(const QString &folder, const QString &filename);
+    static constexpr int maxFreeNameTries = 1000;
 
     // ---- Bookkeeping, read by tests and the command-line client ---------
     const std::optional<QDateTime> &lastServerOK() const { return m_lastServerOK; }

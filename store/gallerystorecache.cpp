@@ -5,6 +5,7 @@
 #include "app/appsession.h"
 #include "model/appconfig.h"
 #include "model/atomicfile.h"
+#include "safetext.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +33,7 @@ QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> wid
     if (entry == m_state.photos.constEnd() || entry->isDeleted())
         co_return;
     const QString file = width ? AppConfig::thumbnailCacheURL(photoID, *width) : AppConfig::cacheURL(photoID);
-    if (QFileInfo::exists(file))
+    if (AppConfig::cachedFileExists(file))
         co_return;
     const PhotoEntry photo = *entry;
     const Live live(this);
@@ -88,18 +89,16 @@ QCoro::Task<> GalleryStore::writeFullSizeJPEGDownload(PhotoEntry photo)
 {
     const Live live(this);
     const QString cached = AppConfig::cacheURL(photo.id);
-    if (!QFileInfo::exists(cached)) {
+    if (!AppConfig::cachedFileExists(cached)) {
         const SyncClient client = makeClient();
         co_await client.cachePhotoIfMissing(photo);
         if (!live)
             co_return;
     }
-    QFile file(cached);
-    if (!file.open(QIODevice::ReadOnly))
-        throw fileError(file.error(), file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw fileError(file.error(), file.errorString());
+    // Never through a link: the copy must be the photo we cached.
+    const std::optional<QByteArray> bytes = AppConfig::readCacheFile(cached, SyncClient::maxImageBytes);
+    if (!bytes)
+        throw PlatformError::general(QStringLiteral("Could not read the cached photo ") + photo.id);
 
     const QString name = downloadFilename(photo);
     const std::optional<QString> folder =
@@ -107,32 +106,64 @@ QCoro::Task<> GalleryStore::writeFullSizeJPEGDownload(PhotoEntry photo)
     if (!folder || !QDir().mkpath(*folder))
         throw PlatformError(Error::generalDomain, 1, QStringLiteral("Downloads folder unavailable"));
     // The first free name wins; a file that appears under it meanwhile is
-    // never replaced: the next name is taken instead.
-    QString target;
-    do {
-        target = uniqueFileURL(*folder, name);
-    } while (!AtomicFile::writeNew(target, bytes));
-    m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Saved to Downloads"), QFileInfo(target).fileName());
+    // never replaced: the next name is taken instead, a bounded number of
+    // times.
+    std::optional<QString> target;
+    for (int attempt = 0; attempt < maxFreeNameTries && !target; ++attempt) {
+        const std::optional<QString> candidate = uniqueFileURL(*folder, name);
+        if (!candidate)
+            break;
+        if (AtomicFile::writeNew(*candidate, *bytes))
+            target = candidate;
+    }
+    if (!target)
+        throw PlatformError::general(QStringLiteral("No free file name for ") + name
+                                     + QStringLiteral(" in the Downloads folder"));
+    m_log.log(LogCategory::gallery, LogLevel::success, QStringLiteral("Saved to Downloads"), QFileInfo(*target).fileName());
 }
+
+namespace {
+
+// A file name holds at most 255 bytes on the usual file systems; the stem
+// leaves room for " (999)" and the extension.
+constexpr qsizetype maxStemBytes = 200;
+
+QString fitted(const QString &stem)
+{
+    if (stem.toUtf8().size() <= maxStemBytes)
+        return stem;
+    QString cut = stem;
+    while (!cut.isEmpty() && cut.toUtf8().size() > maxStemBytes)
+        cut.chop(cut.size() >= 2 && cut.at(cut.size() - 1).isLowSurrogate() ? 2 : 1);
+    return cut;
+}
+
+} // namespace
 
 QString GalleryStore::downloadFilename(const PhotoEntry &photo)
 {
     // Only the last path component of the server's name is used, so a name
     // like "../x.jpg" or "a/b.jpg" cannot leave the Downloads folder; a name
-    // made of dots only names no file.
+    // made of dots only names no file. Control characters (a NUL would cut
+    // the name short on disk) and direction overrides become "_".
     static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    QString name = photo.filename.trimmed().section(separators, -1).trimmed();
+    const auto cleaned = [](const QString &text) { return SafeText::replaced(text, QLatin1Char('_')); };
+    QString name = cleaned(photo.filename.trimmed().section(separators, -1)).trimmed();
     static const QRegularExpression dotsOnly(QStringLiteral("^\\.+$"));
-    if (name.isEmpty() || dotsOnly.match(name).hasMatch())
-        return photo.id.section(separators, -1) + QStringLiteral(".jpg");
+    if (name.isEmpty() || dotsOnly.match(name).hasMatch()) {
+        QString stem = cleaned(photo.id.section(separators, -1));
+        if (stem.isEmpty() || dotsOnly.match(stem).hasMatch())
+            stem = QStringLiteral("photo");
+        return fitted(stem) + QStringLiteral(".jpg");
+    }
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot + 1).toLower() : QString();
     if (extension == QLatin1StringView("jpg") || extension == QLatin1StringView("jpeg"))
-        return name;
-    return (dot >= 0 ? name.left(dot) : name) + QStringLiteral(".jpg");
+        return fitted(name.left(dot)) + name.mid(dot);
+    return fitted(dot >= 0 ? name.left(dot) : name) + QStringLiteral(".jpg");
 }
 
-QString GalleryStore::uniqueFileURL(const QString &folder, const QString &filename)
+std::optional<QString> GalleryStore::uniqueFileURL(const QString &folder, const QString &filename)
 {
     const QDir dir(folder);
     const qsizetype dot = filename.lastIndexOf(QLatin1Char('.'));
@@ -144,8 +175,11 @@ QString GalleryStore::uniqueFileURL(const QString &folder, const QString &filena
         return info.exists() || info.isSymLink();
     };
     QString candidate = dir.filePath(filename);
-    for (qint64 n = 1; taken(candidate); ++n)
+    for (int n = 1; taken(candidate); ++n) {
+        if (n > maxFreeNameTries)
+            return std::nullopt;
         candidate = dir.filePath(stem + QStringLiteral(" (%1)").arg(n)
                                  + (extension.isEmpty() ? QString() : QLatin1Char('.') + extension));
+    }
     return candidate;
 }

@@ -141,6 +141,14 @@ private Q_SLOTS:
         QTest::newRow("blank") << " \t" << Response::json(200, "{}") << "Enter the password.";
         QTest::newRow("wrong") << "pw" << Response::json(401, "{}") << "Wrong password. Grab the latest from 1Password.";
         QTest::newRow("server down") << "pw" << Response::json(503, "{}") << "@";
+        QTest::newRow("too many attempts") << "pw" << Response::json(429, R"({"error":"slow down"})")
+                                           << "Too many attempts. Try again in a minute.";
+        // A token is sent back in a header; a line break would smuggle a
+        // request of the server's making onto the connection.
+        QTest::newRow("token with a line break")
+            << "pw" << Response::json(200, R"({"ok":true,"sessionToken":"new\r\nX-Evil: 1"})")
+            << "The server answered with a session token that cannot be used. "
+               "Ask whoever runs the gallery server to check it.";
         QTest::newRow("right") << "pw\n" << Response::json(200, R"({"ok":true,"sessionToken":"new"})") << "";
     }
     void unlockOutcomes()
@@ -228,17 +236,20 @@ private Q_SLOTS:
         QVERIFY(session->isUnlocked());
         QCOMPARE(store->settings().syncSessionToken, QStringLiteral("new"));
         QCOMPARE(saveErrors(), before + 1);
+        QVERIFY(session->unlockError().value_or(QString()).startsWith(QLatin1StringView("Signed in, but the session could not be saved")));
         // A save that failed is not reported as saved.
         ActivityLogStore::shared().clear();
-        store->saveSettings();
+        QVERIFY(!store->saveSettings());
         QCOMPARE(saveErrors(), 1);
         QVERIFY(std::none_of(ActivityLogStore::shared().entries().begin(), ActivityLogStore::shared().entries().end(),
                              [](const LogEntry &entry) { return entry.message == QLatin1StringView("Settings saved"); }));
 
-        session->lock(*store);
+        // Locked all the same, and told that the token is still on disk.
+        QVERIFY(!session->lock(*store));
         QVERIFY(!session->isUnlocked());
         QVERIFY(store->settings().syncSessionToken.isEmpty());
         QCOMPARE(saveErrors(), before + 2);
+        QVERIFY(session->unlockError().value_or(QString()).startsWith(QLatin1StringView("Signed out, but the session could not be removed")));
     }
 
     // A rename of the uploader that did not reach the server stays owed in

@@ -21,8 +21,11 @@
 
 #include <libheif/heif.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <optional>
 
 // x265 leaks a little in every x265_encoder_open(); the HEIC sample is
@@ -129,9 +132,19 @@ class TestCli : public QObject
         return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
 
-    CliRun cli(const QStringList &arguments, const QByteArray &input = {}, const QUrl &serverURL = {}) const
+    // With `unwritable`, the client can create no file content at all (a
+    // full or read-only disk; as root, permissions would not stop it).
+    CliRun cli(const QStringList &arguments, const QByteArray &input = {}, const QUrl &serverURL = {},
+               bool unwritable = false) const
     {
         QProcess process;
+        if (unwritable) {
+            process.setChildProcessModifier([] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit none{0, 0};
+                ::setrlimit(RLIMIT_FSIZE, &none);
+            });
+        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home.path());
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
@@ -198,6 +211,10 @@ private Q_SLOTS:
         const CliRun debug = cli({QStringLiteral("debug"), QStringLiteral("on")});
         EXPECT_EXIT(debug, 0);
         QCOMPARE(settingsFile().value(QStringLiteral("serverBaseURL")).toString(), server.baseURL().toString());
+        // The family's photos and log are nobody else's to read.
+        struct stat folder {};
+        QCOMPARE(::stat(QFile::encodeName(supportFile(QString())).constData(), &folder), 0);
+        QCOMPARE(folder.st_mode & 0777, 0700u);
     }
 
     void usage_data()
@@ -484,6 +501,77 @@ private Q_SLOTS:
     {
         EXPECT_EXIT(cli({QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("5")}), 0);
         QCOMPARE(settingsFile().value(QStringLiteral("debugAdvanceIntervalSeconds")).toInt(), 60);
+    }
+
+    // A change that could not be written is no success: the next command
+    // would find the old settings, a sign-out its token still there.
+    void unsavedChanges()
+    {
+        const QString token = settingsFile().value(QStringLiteral("syncSessionToken")).toString();
+        QVERIFY(!token.isEmpty());
+        const CliRun interval =
+            cli({QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("300")}, {}, {}, true);
+        EXPECT_EXIT(interval, 1);
+        QVERIFY2(interval.err.contains(QStringLiteral("Not saved")), qPrintable(interval.err));
+        const CliRun lock = cli({QStringLiteral("lock")}, {}, {}, true);
+        EXPECT_EXIT(lock, 1);
+        QVERIFY2(lock.err.contains(QStringLiteral("Could not sign out")), qPrintable(lock.err));
+        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), token);
+        QCOMPARE(settingsFile().value(QStringLiteral("debugAdvanceIntervalSeconds")).toInt(), 60);
+    }
+
+    // Text from a server never reaches the terminal as escape sequences or
+    // direction overrides, nor a file name with a NUL in it; --json keeps it
+    // exact through JSON's escapes.
+    void hostileServerText()
+    {
+        const QString evil = QStringLiteral("a\u001b]2;owned\u0007\u009b31m\u202egpj.exe\u0000.jpg");
+        QJsonObject photo{{"id", "p1"},        {"filename", evil},     {"blobPath", "b/p1"},
+                          {"sizeBytes", 3},    {"updatedAt", "2026-03-01T07:05:09.250Z"}, {"uploaderId", "u-1"}};
+        const QJsonObject manifest{{"updatedAt", "2026-03-01T07:05:09.250Z"},
+                                   {"order", QJsonArray{"p1"}},
+                                   {"photos", QJsonObject{{"p1", photo}}},
+                                   {"uploaders", QJsonObject{{"u-1", QStringLiteral("Eve\u001b[2J")}}},
+                                   {"currentPhotoId", "p1"}};
+        ScriptableServer hostile;
+        QVERIFY(hostile.listen());
+        hostile.on("GET", "/api/auth/verify", ScriptableServer::Response::json(200, R"({"ok": true})"));
+        hostile.on("GET", "/api/gallery", ScriptableServer::Response::json(200, QJsonDocument(QJsonObject{{"state", manifest}}).toJson()));
+        hostile.on("GET", "/api/gallery/current",
+                   ScriptableServer::Response::json(200, R"({"galleryVersion":"2026-03-01T07:05:09.250Z",)"
+                                                         R"("currentPhotoId":"p1","updatedAt":"2026-03-01T07:05:09.250Z"})"));
+        hostile.on("GET", "/api/gallery/photos/p1/image",
+                   ScriptableServer::Response::text(200, QByteArray("\xFF\xD8\xFF\xE0jpeg", 8), "image/jpeg"));
+        hostile.setFallback(ScriptableServer::Response::json(500, "{\"error\":\"\\u001b]2;pwned\\u0007 \\u202e\"}"));
+
+        const auto rawControls = [](const QString &text) {
+            return std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+                const char16_t u = c.unicode();
+                return (u < 0x20 && u != 0x0a && u != 0x09) || (u >= 0x7f && u <= 0x9f) || (u >= 0x202a && u <= 0x202e);
+            });
+        };
+        const CliRun list = cli({QStringLiteral("list")}, {}, hostile.baseUrl());
+        EXPECT_EXIT(list, 0);
+        QVERIFY2(list.lines().size() == 1, qPrintable(describe(list)));
+        QCOMPARE(list.lines().first().split(QLatin1Char('\t')).size(), 4);
+        const CliRun json = cli({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--offline")});
+        EXPECT_EXIT(json, 0);
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().first().toObject().value("filename").toString(), evil);
+        const CliRun first = cli({QStringLiteral("download"), QStringLiteral("p1")}, {}, hostile.baseUrl());
+        EXPECT_EXIT(first, 0);
+        const CliRun second = cli({QStringLiteral("download"), QStringLiteral("p1")}, {}, hostile.baseUrl());
+        EXPECT_EXIT(second, 0);
+        const QString saved = QStringLiteral("a_]2;owned__31m_gpj.exe_.jpg");
+        QCOMPARE(first.lines(), QStringList{downloads() + QLatin1Char('/') + saved});
+        QCOMPARE(second.lines(), QStringList{downloads() + QStringLiteral("/a_]2;owned__31m_gpj.exe_ (1).jpg")});
+        const CliRun frames = cli({QStringLiteral("frames")}, {}, hostile.baseUrl()); // answered by the fallback
+        const CliRun log = cli({QStringLiteral("log"), QStringLiteral("-n"), QStringLiteral("50")});
+        EXPECT_EXIT(log, 0);
+        for (const CliRun &run : {list, json, first, second, frames, log})
+            QVERIFY2(!rawControls(run.out) && !rawControls(run.err), qPrintable(describe(run)));
+        QVERIFY(log.out.contains(QStringLiteral("a\\x1b]2;owned\\x07\\x9b31m\\u202egpj.exe\\x00.jpg")));
+        QVERIFY(QFile::remove(downloads() + QLatin1Char('/') + saved));
+        QVERIFY(QFile::remove(second.lines().value(0)));
     }
 
     void lockedDuringCommand()

@@ -295,7 +295,7 @@ private Q_SLOTS:
         const GalleryState served = gallery(QStringLiteral("v2"), {"a"}, "a");
         server.on("GET", "/api/gallery", Response::json(200, answer(served)));
         server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(served)));
-        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("jpeg")));
         TaskWait::run(store->syncAll());
         QCOMPARE(store->pullFailureStreak(), 0);
         QCOMPARE(store->pullRetryNotBefore(), std::nullopt);
@@ -500,8 +500,8 @@ private Q_SLOTS:
         const GalleryState rotated = gallery(QStringLiteral("v2"), {"a", "b"}, "b", CurrentPhotoUpdatedBy::cron);
         server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(rotated)));
         server.on("GET", "/api/gallery", Response::json(200, answer(rotated)));
-        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
-        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, "jpeg"));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("jpeg")));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, jpegLike("jpeg")));
         TaskWait::run(store->pullFromServer(PullKind::scheduled));
         QCOMPARE(store->state().currentPhotoId, std::optional(QStringLiteral("b")));
         const QStringList logged = messages();
@@ -520,8 +520,8 @@ private Q_SLOTS:
         server.on("PUT", "/api/gallery/current", slow);
         server.on("GET", "/api/gallery", Response::json(200, answer(chosen)));
         server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(chosen)));
-        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, "jpeg"));
-        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, "jpeg"));
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("jpeg")));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(200, jpegLike("jpeg")));
 
         auto choosing = store->setAsCurrent(QStringLiteral("b"));
         TaskWait::run(store->pullFromServer(PullKind::refresh));
@@ -550,7 +550,7 @@ private Q_SLOTS:
                            Response::json(200, served(QStringLiteral("v2"), {"x", "p1", "p2"})),
                            // y arrived from another client at the same moment.
                            Response::json(200, served(QStringLiteral("v3"), {"x", "p1", "p2", "p3", "y"}))});
-        server.on("GET", "/api/gallery/photos/y/image", Response::text(200, "y"));
+        server.on("GET", "/api/gallery/photos/y/image", Response::text(200, jpegLike("y")));
         const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
         QDir().mkpath(folder);
 
@@ -591,7 +591,7 @@ private Q_SLOTS:
         both.photos[QStringLiteral("mine")].id = QStringLiteral("mine");
         server.onSequence("POST", "/api/gallery/photos",
                           {Response::json(409, staleAnswer(theirs)), Response::json(200, answer(both))});
-        server.on("GET", "/api/gallery/photos/theirs/image", Response::text(200, "their picture"));
+        server.on("GET", "/api/gallery/photos/theirs/image", Response::text(200, jpegLike("their picture")));
 
         TaskWait::run(store->uploadFiles({imageFile("IMG_1234.png")}));
         QCOMPARE(lastLogged(QStringLiteral("Uploaded to server"))->detail,
@@ -601,7 +601,7 @@ private Q_SLOTS:
         QVERIFY(PhotoCacheJPEG::isJPEG(mine.readAll()));
         QFile other(AppConfig::cacheURL(QStringLiteral("theirs")));
         QVERIFY(other.open(QIODevice::ReadOnly));
-        QCOMPARE(other.readAll(), QByteArray("their picture"));
+        QCOMPARE(other.readAll(), jpegLike("their picture"));
     }
 
     // A pull that ends while an upload waits for its manifest (here: the
@@ -617,7 +617,7 @@ private Q_SLOTS:
         GalleryState uploaded = gallery(QStringLiteral("v2"), {"x", "p1", "y"}, "x");
         uploaded.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
         server.on("POST", "/api/gallery/photos", Response::json(200, answer(uploaded)));
-        Response slow = Response::text(200, "y");
+        Response slow = Response::text(200, jpegLike("y"));
         slow.delayMs = 300;
         server.on("GET", "/api/gallery/photos/y/image", slow);
         server.on("GET", "/api/gallery", Response::json(200, answer(local)));
@@ -862,6 +862,11 @@ private Q_SLOTS:
         QTest::newRow("path") << "../../etc/passwd" << "passwd.jpg";
         QTest::newRow("backslashes") << "..\\..\\x.jpeg" << "x.jpeg";
         QTest::newRow("dots") << ".." << "p7.jpg";
+        // A NUL would cut the name short on disk; escapes and direction
+        // overrides would disguise it.
+        QTest::newRow("controls") << QStringLiteral("holi") + QChar(0) + QStringLiteral("day\u001b[31m\u202egpj.exe\u0085.jpg")
+                                  << "holi_day_[31m_gpj.exe_.jpg";
+        QTest::newRow("too long") << QString(300, QLatin1Char('a')) + ".jpeg" << QString(200, QLatin1Char('a')) + ".jpeg";
     }
     void downloadFilename()
     {
@@ -884,8 +889,8 @@ private Q_SLOTS:
         QDir().mkpath(downloads);
         for (const char *name : {"a.jpg", "a (1).jpg", "a.jpg.tmp"})
             QFile(downloads + QLatin1Char('/') + QLatin1StringView(name)).open(QIODevice::WriteOnly);
-        server.on("GET", "/api/gallery/photos/x/image", Response::text(200, "X"));
-        server.on("GET", "/api/gallery/photos/z/image", Response::text(200, "Z"));
+        server.on("GET", "/api/gallery/photos/x/image", Response::text(200, jpegLike("X")));
+        server.on("GET", "/api/gallery/photos/z/image", Response::text(200, jpegLike("Z")));
 
         TaskWait::run(store->downloadPhotos({QStringLiteral("z"), QStringLiteral("b"), QStringLiteral("x"), QStringLiteral("y")}));
         QVERIFY(server.requests("GET", "/api/gallery/photos/y/image").isEmpty());
@@ -897,7 +902,7 @@ private Q_SLOTS:
         QCOMPARE(saved, (QStringList{"a (2).jpg", "a (3).jpg"}));
         QFile second(downloads + QStringLiteral("/a (3).jpg"));
         QVERIFY(second.open(QIODevice::ReadOnly));
-        QCOMPARE(second.readAll(), QByteArray("Z"));
+        QCOMPARE(second.readAll(), jpegLike("Z"));
     }
 
     void periodicLoop()
