@@ -6,6 +6,7 @@
 #include "support/testenvironment.h"
 
 #include "error.h"
+#include "rules/decodememorybudget.h"
 #include "rules/photocachejpeg.h"
 #include "taskwait.h"
 
@@ -22,9 +23,12 @@
 
 #include <libheif/heif.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -403,6 +407,43 @@ private Q_SLOTS:
         // Cut short, it is refused like any broken file.
         normalize(file->left(file->size() / 2), fileName, Unsupported);
         QVERIFY(!ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100));
+    }
+
+    void memoryBudgetLimits()
+    {
+        DecodeMemoryBudget budget(100);
+        QVERIFY(!budget.acquire(101)); // refused at once, never waited for
+        QVERIFY(!TaskWait::run(budget.acquireAsync(101)));
+        std::optional<DecodeMemoryBudget::Share> most = budget.acquire(70);
+        QVERIFY(most && budget.tryAcquire(30));
+        QCOMPARE(budget.heldBytes(), 70);
+        QVERIFY(!budget.tryAcquire(31));
+
+        // Concurrent acquirers wait their turn and never hold more than all.
+        std::atomic<qint64> inUse { 0 };
+        std::atomic<qint64> mostInUse { 0 };
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 6; ++i) {
+            threads.emplace_back([&] {
+                for (int round = 0; round < 20; ++round) {
+                    std::optional<DecodeMemoryBudget::Share> share = budget.acquire(40);
+                    const qint64 now = inUse += 40;
+                    qint64 seen = mostInUse;
+                    while (now > seen && !mostInUse.compare_exchange_weak(seen, now)) { }
+                    std::this_thread::yield();
+                    inUse -= 40;
+                }
+            });
+        }
+        QTRY_VERIFY(budget.waitingCount() > 0); // all wait behind `most`
+        // A request that would fit does not pass those waiting before it.
+        QVERIFY(!budget.tryAcquire(10));
+        most.reset();
+        for (std::thread &thread : threads)
+            thread.join();
+        QVERIFY(mostInUse > 0 && mostInUse <= 80);
+        QCOMPARE(budget.heldBytes(), 0);
+        QCOMPARE(budget.waitingCount(), 0);
     }
 
     void loadThumbnailAsync()
