@@ -9,9 +9,6 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 
@@ -49,30 +46,12 @@ QString deleteBlockReasonName(GalleryDeleteBlockReason reason)
                                                                     : QStringLiteral("wouldRemoveAllPhotos");
 }
 
-// The result of work on a worker thread, with the error it threw.
-template<typename T>
-struct WorkerOutcome {
-    T value{};
-    std::exception_ptr error;
-};
-
 // Reads and converts one file to JPEG on a worker thread: a phone photo
-// takes long enough to freeze the window for half a second.
+// takes long enough to freeze the window for half a second. The wait for
+// decoding memory happens here, not on a worker.
 QCoro::Task<QByteArray> convertToJPEG(QString path)
 {
-    QFuture<WorkerOutcome<QByteArray>> converting = QtConcurrent::run([path] {
-        WorkerOutcome<QByteArray> outcome;
-        try {
-            outcome.value = PhotoCacheJPEG::normalizedJPEGData(path);
-        } catch (...) {
-            outcome.error = std::current_exception();
-        }
-        return outcome;
-    });
-    WorkerOutcome<QByteArray> outcome = co_await converting;
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
-    co_return std::move(outcome.value);
+    co_return co_await PhotoCacheJPEG::normalizedJPEGDataAsync(std::move(path));
 }
 
 // A refusal the server will give again however often it is asked.

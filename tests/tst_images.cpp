@@ -14,11 +14,13 @@
 #include <QColorSpace>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 #include <QtEndian>
 
 #include <libheif/heif.h>
@@ -130,6 +132,27 @@ QByteArray jpegClaiming(QSize size)
     qToBigEndian<quint16>(quint16(size.height()), jpeg.data() + sof + 5);
     qToBigEndian<quint16>(quint16(size.width()), jpeg.data() + sof + 7);
     return jpeg;
+}
+
+// The markers of a JPEG up to a few bytes into its first scan, for a frame
+// header `marker` (C0 baseline, C2 progressive) claiming `size` with three
+// components, the first sampled `lumaSampling` (0x22: 4:2:0, 0x11: 4:4:4),
+// and a first scan of `inScan` components. No pixels are ever coded.
+QByteArray jpegHeader(int marker, QSize size, int lumaSampling, int inScan)
+{
+    QByteArray jpeg("\xFF\xD8\xFF\xDB\x00\x43\x00", 7);
+    jpeg += QByteArray(64, '\x01'); // one quantisation table
+    jpeg += QByteArray("\xFF", 1) + char(marker) + QByteArray("\x00\x11\x08", 3);
+    char dimensions[4];
+    qToBigEndian<quint16>(quint16(size.height()), dimensions);
+    qToBigEndian<quint16>(quint16(size.width()), dimensions + 2);
+    jpeg += QByteArray(dimensions, 4) + '\x03';
+    jpeg += QByteArray("\x01", 1) + char(lumaSampling) + QByteArray("\x00\x02\x11\x00\x03\x11\x00", 7);
+    jpeg += QByteArray("\xFF\xDA\x00", 3) + char(6 + 2 * inScan) + char(inScan);
+    for (int component = 1; component <= inScan; ++component)
+        jpeg += char(component) + QByteArray(1, '\0');
+    jpeg += QByteArray("\x00", 1) + char(marker == 0xC2 ? 0 : 63) + QByteArray(1, '\0');
+    return jpeg + QByteArray(16, '\0') + QByteArray("\xFF\xD9", 2);
 }
 
 // A 24-bit BMP header claiming `size`, followed by a few bytes of pixels.
@@ -409,6 +432,44 @@ private Q_SLOTS:
         QVERIFY(!ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100));
     }
 
+    // Each decode's memory is estimated from the header and refused, before
+    // anything large is allocated, when it could never fit the budget:
+    // libjpeg holds the coefficients of a whole progressive or multi-scan
+    // image (2 bytes a sample) whatever scale it decodes at.
+    void decodeMemory_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("size"); // invalid: refused
+        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << QSize();
+        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << QSize();
+        QTest::newRow("baseline 15000x15000, a scan per component")
+            << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << QSize();
+        QByteArray progressive;
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(writer.write(picture({ 4000, 3000 })));
+        QTest::newRow("progressive 4000x3000") << progressive << QSize(400, 300);
+    }
+    void decodeMemory()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, size);
+        const QString path = write(u"memory.jpg"_s, bytes);
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<QImage> image = ImageDownsampler::loadThumbnail(path, 400);
+        QCOMPARE(image.has_value(), size.isValid());
+        if (image)
+            QVERIFY(shows(*image, size, Qt::blue));
+        else
+            QVERIFY2(timer.elapsed() < 2000, "refused only after decoding");
+        QCOMPARE(DecodeMemoryBudget::shared().heldBytes(), 0);
+    }
+
     void memoryBudgetLimits()
     {
         DecodeMemoryBudget budget(100);
@@ -444,6 +505,55 @@ private Q_SLOTS:
         QVERIFY(mostInUse > 0 && mostInUse <= 80);
         QCOMPARE(budget.heldBytes(), 0);
         QCOMPARE(budget.waitingCount(), 0);
+    }
+
+    // The asynchronous callers wait for their share on their own thread,
+    // tying up no worker of the pool meanwhile; the blocking one waits
+    // where it is called.
+    void decodesWaitForMemory_data()
+    {
+        QTest::addColumn<QString>("caller");
+        QTest::newRow("loadThumbnailAsync") << u"thumbnail async"_s;
+        QTest::newRow("normalizedJPEGDataAsync") << u"upload async"_s;
+        QTest::newRow("loadThumbnail on a thread") << u"thumbnail blocking"_s;
+    }
+    void decodesWaitForMemory()
+    {
+        QFETCH(QString, caller);
+        const QString path = write(u"wait.png"_s, encoded(picture({ 800, 600 }), "png"));
+        DecodeMemoryBudget &budget = DecodeMemoryBudget::shared();
+        std::optional<DecodeMemoryBudget::Share> all = budget.acquire(budget.totalBytes());
+        QVERIFY(all);
+
+        std::optional<QImage> image;
+        bool done = false;
+        // Outlives the coroutine it makes, which refers to it.
+        auto load = [&](QString file) -> QCoro::Task<> {
+            if (caller == u"thumbnail async"_s)
+                image = co_await ImageDownsampler::loadThumbnailAsync(file, 100);
+            else
+                image = QImage::fromData(co_await PhotoCacheJPEG::normalizedJPEGDataAsync(file));
+            done = true;
+        };
+        std::thread blocking;
+        QCoro::Task<> waiting;
+        if (caller == u"thumbnail blocking"_s)
+            blocking = std::thread([&] { image = ImageDownsampler::loadThumbnail(path, 100); });
+        else
+            waiting = load(path);
+        QTRY_COMPARE(budget.waitingCount(), 1);
+        QTest::qWait(20);
+        QVERIFY(!done && !image);
+        if (!blocking.joinable())
+            QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        all.reset();
+        if (blocking.joinable())
+            blocking.join();
+        else
+            QTRY_VERIFY(done);
+        QVERIFY(image);
+        QCOMPARE(image->size(), caller == u"upload async"_s ? QSize(800, 600) : QSize(100, 75));
+        QCOMPARE(budget.heldBytes(), 0);
     }
 
     void loadThumbnailAsync()

@@ -1,13 +1,18 @@
 // Turning picked and downloaded image files into the JPEG the photo cache
 // keeps, and decoding reduced-size images for thumbnails.
 //
-// Every decode is bounded twice: by the size asked for (the longer side,
-// aspect kept, never enlarged) and by the size of the source. A source with
-// more than ImageDownsampler::maxSourcePixels pixels is refused from its
-// header, before any pixel memory is allocated, and counts as an
+// Every decode is bounded three times: by the size asked for (the longer
+// side, aspect kept, never enlarged), by the size of the source, and by the
+// memory all decodes of the process share (DecodeMemoryBudget). A source
+// with more than ImageDownsampler::maxSourcePixels pixels is refused from
+// its header, before any pixel memory is allocated, and counts as an
 // unsupported image: a decoder (or libjpeg's coefficient buffers for a
 // progressive JPEG) may have to hold the whole source, and a crafted header
-// can claim any size.
+// can claim any size. Within that, each decode estimates from the header
+// what it will hold (progressive or multi-scan JPEGs their coefficient
+// buffers, formats Qt decodes whole and HEIF their full size, all of them
+// their output) and waits for that share of the budget before it starts;
+// a decode that could never fit the whole budget is refused the same way.
 //
 // Decoding goes through QImageReader for every format Qt reads (with the EXIF
 // orientation applied, and JPEGs decoded at a reduced DCT scale rather than
@@ -20,6 +25,7 @@
 #pragma once
 
 #include "../error.h"
+#include "decodememorybudget.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -61,7 +67,6 @@ namespace PhotoCacheJPEG {
 inline constexpr int fullSizeMaxPixelSize = 4096;
 // QImageWriter's quality for re-encoded files (0.88 on a 0..1 scale).
 inline constexpr int jpegQuality = 88;
-
 // True when `data` starts with the JPEG start-of-image marker and the first
 // byte of the next marker (FF D8 FF). Nothing else is checked.
 bool isJPEG(const QByteArray &data);
@@ -73,8 +78,16 @@ bool isJPEG(const QByteArray &data);
 //   encoded as a new JPEG that carries no metadata of the source (apart
 //   from its colour profile); transparent areas become white.
 // Throws PlatformError (domain "QFileDevice") when the file cannot be read,
-// and PhotoCacheJPEGError::unsupportedImageFile when it cannot be decoded.
+// and PhotoCacheJPEGError::unsupportedImageFile when it cannot be decoded,
+// its decode included in the memory budget. Blocks while the memory budget
+// has no room for the decode.
 QByteArray normalizedJPEGData(const QString &filePath);
+
+// normalizedJPEGData() on QtConcurrent's thread pool, waiting for memory
+// before the work is dispatched rather than on a pool thread. The awaiting
+// coroutine resumes on its own thread (which must run an event loop) and
+// receives what normalizedJPEGData() throws.
+QCoro::Task<QByteArray> normalizedJPEGDataAsync(QString filePath);
 
 } // namespace PhotoCacheJPEG
 
@@ -93,13 +106,30 @@ inline constexpr qint64 maxSourcePixels = 250'000'000;
 QSize boundedSize(QSize source, int maxPixelSize);
 
 // The first image of the file at `path`, decoded upright at boundedSize().
-// None when there is no file there, when `maxPixelSize` is below 1, or when
-// the file cannot be decoded (unknown format, corrupt or truncated header,
-// zero or excessive dimensions).
+// None when there is no file there, when `maxPixelSize` is below 1,
+// or when the file cannot be decoded (unknown format, corrupt or truncated
+// header, zero or excessive dimensions, a decode that could never fit the
+// memory budget). Blocks while the memory budget has no room for the decode.
 std::optional<QImage> loadThumbnail(const QString &path, int maxPixelSize);
 
-// loadThumbnail() on QtConcurrent's thread pool; the awaiting coroutine
-// resumes on its own thread.
+// What one decode that must not wait for memory came to.
+struct Attempt {
+    std::optional<QImage> image;
+    // Above 0 when nothing was decoded because the memory budget had no room
+    // for the decode now: this many bytes are to be waited for
+    // (DecodeMemoryBudget::acquireAsync), and the decode tried again
+    // holding them.
+    qint64 waitFor = 0;
+};
+
+// loadThumbnail() that never waits for memory, for thread-pool workers.
+// With `held`, the decode uses that share when its estimate fits in it.
+Attempt tryLoadThumbnail(const QString &path, int maxPixelSize,
+    std::optional<DecodeMemoryBudget::Share> held = std::nullopt);
+
+// loadThumbnail() on QtConcurrent's thread pool, waiting for memory before
+// the decode is dispatched rather than on a pool thread. The awaiting
+// coroutine resumes on its own thread, which must run an event loop.
 QCoro::Task<std::optional<QImage>> loadThumbnailAsync(QString path, int maxPixelSize);
 
 } // namespace ImageDownsampler
