@@ -32,6 +32,8 @@
 #include <tuple>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 enum Outcome { Unchanged, Encoded, Unsupported };
@@ -554,6 +556,43 @@ private Q_SLOTS:
         QVERIFY(image);
         QCOMPARE(image->size(), caller == u"upload async"_s ? QSize(800, 600) : QSize(100, 75));
         QCOMPARE(budget.heldBytes(), 0);
+    }
+
+    // Only regular files are read, and picked files only up to the limit:
+    // a FIFO would block the open, and a huge file would be read whole.
+    void refusedSourceFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("fifo") << u"fifo"_s << u"not a regular file"_s;
+        QTest::newRow("one byte over the limit") << u"large"_s << u"larger than 200 MB"_s;
+        QTest::newRow("link to a png") << u"link"_s << QString();
+    }
+    void refusedSourceFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = m_dir.filePath(kind + u".jpg"_s);
+        QFile::remove(path);
+        if (kind == u"fifo"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == u"large"_s) {
+            QFile sparse(path);
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
+        } else {
+            QVERIFY(QFile::link(write(u"linked.png"_s, encoded(picture({ 80, 60 }), "png")), path));
+        }
+        const std::optional<PhotoCacheJPEGError> refusal = PhotoCacheJPEG::sourceFileRefusal(path);
+        QCOMPARE(refusal ? refusal->reason() : QString(), reason);
+        try {
+            const QByteArray jpeg = PhotoCacheJPEG::normalizedJPEGData(path);
+            QVERIFY(reason.isEmpty() && PhotoCacheJPEG::isJPEG(jpeg));
+        } catch (const PhotoCacheJPEGError &e) {
+            QCOMPARE(e.reason(), reason);
+            QCOMPARE(e.fileName(), kind + u".jpg"_s);
+        }
+        QCOMPARE(ImageDownsampler::loadThumbnail(path, 100).has_value(), kind == u"link"_s);
     }
 
     void loadThumbnailAsync()

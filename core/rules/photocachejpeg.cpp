@@ -15,9 +15,14 @@
 #include <qcoro/qcorofuture.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <functional>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -373,17 +378,69 @@ QString fileNameOf(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+// The file at `path` opened for reading when it is a regular file (symbolic
+// links followed). Opened without blocking, so a FIFO or device put in its
+// place after the directory entry was looked at is refused rather than
+// waited on. A missing file or a folder throws the PlatformError QFile
+// gives; a file of another kind, or one above `maxBytes`, the refusal.
+std::unique_ptr<QFile> openRegularFile(const QString &path, qint64 maxBytes)
+{
+    const QFileInfo info(path);
+    auto file = std::make_unique<QFile>(path);
+    if (!info.exists() || info.isDir()) {
+        if (!file->open(QIODevice::ReadOnly))
+            throw fileError(file->error(), file->errorString());
+        throw fileError(QFileDevice::OpenError, QStringLiteral("Is a directory"));
+    }
+    if (!info.isFile())
+        throw PhotoCacheJPEGError::notRegularFile(info.fileName());
+    if (maxBytes >= 0 && info.size() > maxBytes)
+        throw PhotoCacheJPEGError::fileTooLarge(info.fileName());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw fileError(QFileDevice::OpenError, qt_error_string(errno));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw PhotoCacheJPEGError::notRegularFile(info.fileName());
+    }
+    // Reads of a regular file never wait, so the flag may stay.
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw fileError(file->error(), file->errorString());
+    }
+    return file;
+}
+
+// At most `maxBytes` of `file`; more is refused, however the file has grown
+// since it was opened.
+QByteArray readAtMost(QFile &file, qint64 maxBytes, const QString &path)
+{
+    QByteArray data;
+    data.reserve(qsizetype(std::clamp<qint64>(file.size(), 0, maxBytes)) + 1);
+    constexpr qint64 chunk = 1024 * 1024;
+    for (;;) {
+        const qsizetype at = data.size();
+        const qint64 wanted = std::min(chunk, maxBytes + 1 - at);
+        data.resize(at + qsizetype(wanted));
+        const qint64 got = file.read(data.data() + at, wanted);
+        if (got < 0)
+            throw fileError(file.error(), file.errorString());
+        data.resize(at + qsizetype(got));
+        if (data.size() > maxBytes)
+            throw PhotoCacheJPEGError::fileTooLarge(fileNameOf(path));
+        if (got == 0)
+            return data;
+    }
+}
+
 // normalizedJPEGData() with its decode admitted by `admission`; none when
 // a noWait admission found no room.
 std::optional<QByteArray> normalize(const QString &filePath, Admission &admission)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw fileError(file.error(), file.errorString());
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw fileError(file.error(), file.errorString());
-    file.close();
+    const std::unique_ptr<QFile> file = openRegularFile(filePath, PhotoCacheJPEG::maxSourceFileBytes);
+    const QByteArray data = readAtMost(*file, PhotoCacheJPEG::maxSourceFileBytes, filePath);
+    file->close();
 
     if (PhotoCacheJPEG::isJPEG(data))
         return data;
@@ -397,10 +454,13 @@ std::optional<QByteArray> normalize(const QString &filePath, Admission &admissio
 
 ImageDownsampler::Attempt attemptThumbnail(const QString &path, int maxPixelSize, Admission &admission)
 {
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    std::unique_ptr<QFile> file;
+    try {
+        file = openRegularFile(path, -1);
+    } catch (const Error &) {
         return {};
-    std::optional<QImage> image = decodeImage(file, maxPixelSize, admission);
+    }
+    std::optional<QImage> image = decodeImage(*file, maxPixelSize, admission);
     return { std::move(image), image ? 0 : admission.waitFor() };
 }
 
@@ -455,13 +515,36 @@ PhotoCacheJPEGError PhotoCacheJPEGError::unsupportedImageFile(QString fileName)
     return PhotoCacheJPEGError(Kind::unsupportedImageFile, std::move(fileName));
 }
 
-std::optional<QString> PhotoCacheJPEGError::errorDescription() const
+PhotoCacheJPEGError PhotoCacheJPEGError::notRegularFile(QString fileName)
+{
+    return PhotoCacheJPEGError(Kind::notRegularFile, std::move(fileName));
+}
+
+PhotoCacheJPEGError PhotoCacheJPEGError::fileTooLarge(QString fileName)
+{
+    return PhotoCacheJPEGError(Kind::fileTooLarge, std::move(fileName));
+}
+
+QString PhotoCacheJPEGError::reason() const
 {
     switch (m_kind) {
     case Kind::unsupportedImageFile:
-        return QStringLiteral("Unsupported image: ") + m_fileName;
+        return QStringLiteral("unsupported image");
+    case Kind::notRegularFile:
+        return QStringLiteral("not a regular file");
+    case Kind::fileTooLarge:
+        return QStringLiteral("larger than %1 MB").arg(PhotoCacheJPEG::maxSourceFileBytes / (1024 * 1024));
     }
-    return std::nullopt;
+    return QString();
+}
+
+std::optional<QString> PhotoCacheJPEGError::errorDescription() const
+{
+    QString text = reason();
+    if (text.isEmpty())
+        return std::nullopt;
+    text[0] = text[0].toUpper();
+    return text + QStringLiteral(": ") + m_fileName;
 }
 
 Error::Record PhotoCacheJPEGError::record() const
@@ -493,6 +576,18 @@ QCoro::Task<QByteArray> normalizedJPEGDataAsync(QString filePath)
     if (jpeg.isEmpty())
         throw PhotoCacheJPEGError::unsupportedImageFile(fileNameOf(filePath));
     co_return jpeg;
+}
+
+std::optional<PhotoCacheJPEGError> sourceFileRefusal(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    if (!info.exists() || info.isDir())
+        return std::nullopt;
+    if (!info.isFile())
+        return PhotoCacheJPEGError::notRegularFile(info.fileName());
+    if (info.size() > maxSourceFileBytes)
+        return PhotoCacheJPEGError::fileTooLarge(info.fileName());
+    return std::nullopt;
 }
 
 } // namespace PhotoCacheJPEG
