@@ -139,11 +139,16 @@ QByteArray jpegClaiming(QSize size)
 // The markers of a JPEG up to a few bytes into its first scan, for a frame
 // header `marker` (C0 baseline, C2 progressive) claiming `size` with three
 // components, the first sampled `lumaSampling` (0x22: 4:2:0, 0x11: 4:4:4),
-// and a first scan of `inScan` components. No pixels are ever coded.
+// and a first scan of `inScan` components whose few bytes of coded data
+// decode, the rest of the image left blank.
 QByteArray jpegHeader(int marker, QSize size, int lumaSampling, int inScan)
 {
     QByteArray jpeg("\xFF\xD8\xFF\xDB\x00\x43\x00", 7);
     jpeg += QByteArray(64, '\x01'); // one quantisation table
+    // DC and AC Huffman tables of one 1-bit code each, for a difference of
+    // 0 and the end of the block: the zero bytes of the scan decode.
+    const QByteArray oneCode = QByteArray("\x01", 1) + QByteArray(16, '\0');
+    jpeg += QByteArray("\xFF\xC4\x00\x26\x00", 5) + oneCode + QByteArray("\x10", 1) + oneCode;
     jpeg += QByteArray("\xFF", 1) + char(marker) + QByteArray("\x00\x11\x08", 3);
     char dimensions[4];
     qToBigEndian<quint16>(quint16(size.height()), dimensions);
