@@ -9,9 +9,6 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 
@@ -49,30 +46,25 @@ QString deleteBlockReasonName(GalleryDeleteBlockReason reason)
                                                                     : QStringLiteral("wouldRemoveAllPhotos");
 }
 
-// The result of work on a worker thread, with the error it threw.
-template<typename T>
-struct WorkerOutcome {
-    T value{};
-    std::exception_ptr error;
-};
-
 // Reads and converts one file to JPEG on a worker thread: a phone photo
-// takes long enough to freeze the window for half a second.
+// takes long enough to freeze the window for half a second. The wait for
+// decoding memory happens here, not on a worker.
 QCoro::Task<QByteArray> convertToJPEG(QString path)
 {
-    QFuture<WorkerOutcome<QByteArray>> converting = QtConcurrent::run([path] {
-        WorkerOutcome<QByteArray> outcome;
-        try {
-            outcome.value = PhotoCacheJPEG::normalizedJPEGData(path);
-        } catch (...) {
-            outcome.error = std::current_exception();
-        }
-        return outcome;
-    });
-    WorkerOutcome<QByteArray> outcome = co_await converting;
-    if (outcome.error)
-        std::rethrow_exception(outcome.error);
-    co_return std::move(outcome.value);
+    co_return co_await PhotoCacheJPEG::normalizedJPEGDataAsync(std::move(path));
+}
+
+// A picked file that is not read at all (a FIFO, a device, or far too
+// large): the batch goes on without it.
+bool isSkippedSourceFile(const PhotoCacheJPEGError &error)
+{
+    return error.kind() == PhotoCacheJPEGError::Kind::notRegularFile
+        || error.kind() == PhotoCacheJPEGError::Kind::fileTooLarge;
+}
+
+QString skippedDetail(const PhotoCacheJPEGError &error)
+{
+    return error.fileName() + QStringLiteral(": ") + error.reason();
 }
 
 // A refusal the server will give again however often it is asked.
@@ -117,12 +109,23 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
         co_return;
     }
     QList<QString> kept;
-    for (const QString &path : paths)
-        if (isAcceptedImageFile(path))
-            kept.append(path);
+    bool skippedNamed = false;
+    for (const QString &path : paths) {
+        if (!isAcceptedImageFile(path))
+            continue;
+        // Looked at without opening: opening a FIFO blocks.
+        if (const std::optional<PhotoCacheJPEGError> refusal = PhotoCacheJPEG::sourceFileRefusal(path)) {
+            m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Upload skipped"),
+                      skippedDetail(*refusal));
+            skippedNamed = true;
+            continue;
+        }
+        kept.append(path);
+    }
     if (kept.isEmpty()) {
-        m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Upload skipped"),
-                  QStringLiteral("No supported image files in drop"));
+        if (!skippedNamed)
+            m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Upload skipped"),
+                      QStringLiteral("No supported image files in drop"));
         co_return;
     }
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Uploading %1 file(s)").arg(kept.size()));
@@ -201,9 +204,21 @@ QCoro::Task<> GalleryStore::cacheUploadedBytes(GalleryState answer, QSet<QString
 QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool isLast)
 {
     const Live live(this);
-    const QByteArray jpeg = co_await convertToJPEG(path);
+    std::optional<PhotoCacheJPEGError> skipped;
+    QByteArray jpeg;
+    try {
+        jpeg = co_await convertToJPEG(path);
+    } catch (const PhotoCacheJPEGError &e) {
+        if (!isSkippedSourceFile(e))
+            throw;
+        skipped = e; // became a FIFO or grew past the limit since it was picked
+    }
     if (!live)
         co_return false;
+    if (skipped) {
+        m_log.log(LogCategory::gallery, LogLevel::warning, QStringLiteral("Upload skipped"), skippedDetail(*skipped));
+        co_return false;
+    }
     const QString filename = QFileInfo(path).fileName();
     const QString uploadedBy = m_settings.displayName;
     // The photos there were before this upload; a stale answer's manifest

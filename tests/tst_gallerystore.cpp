@@ -24,6 +24,8 @@
 
 #include <qcoro/qcorosignal.h>
 
+#include <sys/stat.h>
+
 using Response = ScriptableServer::Response;
 
 namespace {
@@ -665,6 +667,46 @@ private Q_SLOTS:
         QCOMPARE(messages(), QStringList{QStringLiteral("Upload skipped")});
         QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->detail, std::optional(detail));
         QVERIFY(server.requests().isEmpty());
+    }
+
+    // A FIFO named like a photo (opening it would block) and a file far
+    // too large are skipped, before they are opened, with a warning naming
+    // them; the rest of the batch goes up.
+    void uploadSkipsFilesItDoesNotRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("fifo") << "fifo" << "x.jpg: not a regular file";
+        QTest::newRow("over the limit") << "large" << "x.jpg: larger than 200 MB";
+    }
+    void uploadSkipsFilesItDoesNotRead()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, detail);
+        openStore(gallery(QStringLiteral("v0"), {"x0"}, "x0"));
+        GalleryState uploaded = gallery(QStringLiteral("v1"), {"x0", "p1"}, "x0");
+        uploaded.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
+        server.on("POST", "/api/gallery/photos", Response::json(200, answer(uploaded)));
+        const QString odd = TestEnvironment::home() + QStringLiteral("/x.jpg");
+        QFile::remove(odd);
+        if (kind == QLatin1StringView("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(odd).constData(), 0600), 0);
+        } else {
+            QFile sparse(odd);
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
+        }
+
+        TaskWait::run(store->uploadFiles({odd, imageFile("one.png")}));
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 1);
+        const std::optional<LogEntry> skipped = lastLogged(QStringLiteral("Upload skipped"));
+        QVERIFY(skipped);
+        QCOMPARE(skipped->detail, std::optional(detail));
+        QCOMPARE(skipped->level, LogLevel::warning);
+        QCOMPARE(skipped->category, LogCategory::gallery);
+        QVERIFY(lastLogged(QStringLiteral("Uploading 1 file(s)")));
+        QVERIFY(lastLogged(QStringLiteral("Upload complete")));
+        QFile::remove(odd);
     }
 
     void deletes()

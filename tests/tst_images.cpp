@@ -6,6 +6,7 @@
 #include "support/testenvironment.h"
 
 #include "error.h"
+#include "rules/decodememorybudget.h"
 #include "rules/photocachejpeg.h"
 #include "taskwait.h"
 
@@ -13,18 +14,25 @@
 #include <QColorSpace>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 #include <QtEndian>
 
 #include <libheif/heif.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <tuple>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -126,6 +134,32 @@ QByteArray jpegClaiming(QSize size)
     qToBigEndian<quint16>(quint16(size.height()), jpeg.data() + sof + 5);
     qToBigEndian<quint16>(quint16(size.width()), jpeg.data() + sof + 7);
     return jpeg;
+}
+
+// The markers of a JPEG up to a few bytes into its first scan, for a frame
+// header `marker` (C0 baseline, C2 progressive) claiming `size` with three
+// components, the first sampled `lumaSampling` (0x22: 4:2:0, 0x11: 4:4:4),
+// and a first scan of `inScan` components whose few bytes of coded data
+// decode, the rest of the image left blank.
+QByteArray jpegHeader(int marker, QSize size, int lumaSampling, int inScan)
+{
+    QByteArray jpeg("\xFF\xD8\xFF\xDB\x00\x43\x00", 7);
+    jpeg += QByteArray(64, '\x01'); // one quantisation table
+    // DC and AC Huffman tables of one 1-bit code each, for a difference of
+    // 0 and the end of the block: the zero bytes of the scan decode.
+    const QByteArray oneCode = QByteArray("\x01", 1) + QByteArray(16, '\0');
+    jpeg += QByteArray("\xFF\xC4\x00\x26\x00", 5) + oneCode + QByteArray("\x10", 1) + oneCode;
+    jpeg += QByteArray("\xFF", 1) + char(marker) + QByteArray("\x00\x11\x08", 3);
+    char dimensions[4];
+    qToBigEndian<quint16>(quint16(size.height()), dimensions);
+    qToBigEndian<quint16>(quint16(size.width()), dimensions + 2);
+    jpeg += QByteArray(dimensions, 4) + '\x03';
+    jpeg += QByteArray("\x01", 1) + char(lumaSampling) + QByteArray("\x00\x02\x11\x00\x03\x11\x00", 7);
+    jpeg += QByteArray("\xFF\xDA\x00", 3) + char(6 + 2 * inScan) + char(inScan);
+    for (int component = 1; component <= inScan; ++component)
+        jpeg += char(component) + QByteArray(1, '\0');
+    jpeg += QByteArray("\x00", 1) + char(marker == 0xC2 ? 0 : 63) + QByteArray(1, '\0');
+    return jpeg + QByteArray(16, '\0') + QByteArray("\xFF\xD9", 2);
 }
 
 // A 24-bit BMP header claiming `size`, followed by a few bytes of pixels.
@@ -403,6 +437,167 @@ private Q_SLOTS:
         // Cut short, it is refused like any broken file.
         normalize(file->left(file->size() / 2), fileName, Unsupported);
         QVERIFY(!ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100));
+    }
+
+    // Each decode's memory is estimated from the header and refused, before
+    // anything large is allocated, when it could never fit the budget:
+    // libjpeg holds the coefficients of a whole progressive or multi-scan
+    // image (2 bytes a sample) whatever scale it decodes at.
+    void decodeMemory_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QSize>("size"); // invalid: refused
+        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << QSize();
+        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << QSize();
+        QTest::newRow("baseline 15000x15000, a scan per component")
+            << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << QSize();
+        QByteArray progressive;
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        QVERIFY(writer.write(picture({ 4000, 3000 })));
+        QTest::newRow("progressive 4000x3000") << progressive << QSize(400, 300);
+    }
+    void decodeMemory()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QSize, size);
+        const QString path = write(u"memory.jpg"_s, bytes);
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<QImage> image = ImageDownsampler::loadThumbnail(path, 400);
+        QCOMPARE(image.has_value(), size.isValid());
+        if (image)
+            QVERIFY(shows(*image, size, Qt::blue));
+        else
+            QVERIFY2(timer.elapsed() < 2000, "refused only after decoding");
+        QCOMPARE(DecodeMemoryBudget::shared().heldBytes(), 0);
+    }
+
+    void memoryBudgetLimits()
+    {
+        DecodeMemoryBudget budget(100);
+        QVERIFY(!budget.acquire(101)); // refused at once, never waited for
+        QVERIFY(!TaskWait::run(budget.acquireAsync(101)));
+        std::optional<DecodeMemoryBudget::Share> most = budget.acquire(70);
+        QVERIFY(most && budget.tryAcquire(30));
+        QCOMPARE(budget.heldBytes(), 70);
+        QVERIFY(!budget.tryAcquire(31));
+
+        // Concurrent acquirers wait their turn and never hold more than all.
+        std::atomic<qint64> inUse { 0 };
+        std::atomic<qint64> mostInUse { 0 };
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 6; ++i) {
+            threads.emplace_back([&] {
+                for (int round = 0; round < 20; ++round) {
+                    std::optional<DecodeMemoryBudget::Share> share = budget.acquire(40);
+                    const qint64 now = inUse += 40;
+                    qint64 seen = mostInUse;
+                    while (now > seen && !mostInUse.compare_exchange_weak(seen, now)) { }
+                    std::this_thread::yield();
+                    inUse -= 40;
+                }
+            });
+        }
+        QTRY_VERIFY(budget.waitingCount() > 0); // all wait behind `most`
+        // A request that would fit does not pass those waiting before it.
+        QVERIFY(!budget.tryAcquire(10));
+        most.reset();
+        for (std::thread &thread : threads)
+            thread.join();
+        QVERIFY(mostInUse > 0 && mostInUse <= 80);
+        QCOMPARE(budget.heldBytes(), 0);
+        QCOMPARE(budget.waitingCount(), 0);
+    }
+
+    // The asynchronous callers wait for their share on their own thread,
+    // tying up no worker of the pool meanwhile; the blocking one waits
+    // where it is called.
+    void decodesWaitForMemory_data()
+    {
+        QTest::addColumn<QString>("caller");
+        QTest::newRow("loadThumbnailAsync") << u"thumbnail async"_s;
+        QTest::newRow("normalizedJPEGDataAsync") << u"upload async"_s;
+        QTest::newRow("loadThumbnail on a thread") << u"thumbnail blocking"_s;
+    }
+    void decodesWaitForMemory()
+    {
+        QFETCH(QString, caller);
+        const QString path = write(u"wait.png"_s, encoded(picture({ 800, 600 }), "png"));
+        DecodeMemoryBudget &budget = DecodeMemoryBudget::shared();
+        std::optional<DecodeMemoryBudget::Share> all = budget.acquire(budget.totalBytes());
+        QVERIFY(all);
+
+        std::optional<QImage> image;
+        bool done = false;
+        // Outlives the coroutine it makes, which refers to it.
+        auto load = [&](QString file) -> QCoro::Task<> {
+            if (caller == u"thumbnail async"_s)
+                image = co_await ImageDownsampler::loadThumbnailAsync(file, 100);
+            else
+                image = QImage::fromData(co_await PhotoCacheJPEG::normalizedJPEGDataAsync(file));
+            done = true;
+        };
+        std::thread blocking;
+        QCoro::Task<> waiting;
+        if (caller == u"thumbnail blocking"_s)
+            blocking = std::thread([&] { image = ImageDownsampler::loadThumbnail(path, 100); });
+        else
+            waiting = load(path);
+        QTRY_COMPARE(budget.waitingCount(), 1);
+        QTest::qWait(20);
+        QVERIFY(!done && !image);
+        if (!blocking.joinable())
+            QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        all.reset();
+        if (blocking.joinable())
+            blocking.join();
+        else
+            QTRY_VERIFY(done);
+        QVERIFY(image);
+        QCOMPARE(image->size(), caller == u"upload async"_s ? QSize(800, 600) : QSize(100, 75));
+        QCOMPARE(budget.heldBytes(), 0);
+    }
+
+    // Only regular files are read, and picked files only up to the limit:
+    // a FIFO would block the open, and a huge file would be read whole.
+    void refusedSourceFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("fifo") << u"fifo"_s << u"not a regular file"_s;
+        QTest::newRow("one byte over the limit") << u"large"_s << u"larger than 200 MB"_s;
+        QTest::newRow("link to a png") << u"link"_s << QString();
+    }
+    void refusedSourceFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = m_dir.filePath(kind + u".jpg"_s);
+        QFile::remove(path);
+        if (kind == u"fifo"_s) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == u"large"_s) {
+            QFile sparse(path);
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
+        } else {
+            QVERIFY(QFile::link(write(u"linked.png"_s, encoded(picture({ 80, 60 }), "png")), path));
+        }
+        const std::optional<PhotoCacheJPEGError> refusal = PhotoCacheJPEG::sourceFileRefusal(path);
+        QCOMPARE(refusal ? refusal->reason() : QString(), reason);
+        try {
+            const QByteArray jpeg = PhotoCacheJPEG::normalizedJPEGData(path);
+            QVERIFY(reason.isEmpty() && PhotoCacheJPEG::isJPEG(jpeg));
+        } catch (const PhotoCacheJPEGError &e) {
+            QCOMPARE(e.reason(), reason);
+            QCOMPARE(e.fileName(), kind + u".jpg"_s);
+        }
+        QCOMPARE(ImageDownsampler::loadThumbnail(path, 100).has_value(), kind == u"link"_s);
     }
 
     void loadThumbnailAsync()

@@ -83,21 +83,28 @@ std::atomic<qint64> mainThreadDecodes { 0 };
 // Higher priorities run first; every request outranks the earlier ones.
 std::atomic<int> nextPriority { 0 };
 
-std::optional<QImage> decodeNow(const QString &file, int maxPixelSize, const std::shared_ptr<DecodeTicket> &ticket)
+struct Decoded {
+    std::optional<QImage> image;
+    qint64 waitFor = 0; // as ImageDownsampler::Attempt::waitFor
+};
+
+Decoded decodeNow(const QString &file, int maxPixelSize, const std::shared_ptr<DecodeTicket> &ticket,
+    std::optional<DecodeMemoryBudget::Share> held)
 {
     if (ticket && ticket->cancelled.load())
-        return std::nullopt;
+        return {};
     ++decodes;
     if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
         ++mainThreadDecodes;
-    std::optional<QImage> image = ImageDownsampler::loadThumbnail(file, maxPixelSize);
-    if (!image)
-        return std::nullopt;
+    ImageDownsampler::Attempt tried = ImageDownsampler::tryLoadThumbnail(file, maxPixelSize, std::move(held));
+    if (!tried.image)
+        return { std::nullopt, tried.waitFor };
     // Drawn as is: a format the raster painter blits without converting.
-    const QImage::Format format = image->hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    if (image->format() != format)
-        image->convertTo(format);
-    return image;
+    QImage &image = *tried.image;
+    const QImage::Format format = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != format)
+        image.convertTo(format);
+    return { std::move(tried.image), 0 };
 }
 
 } // namespace
@@ -113,15 +120,30 @@ QThreadPool &pool()
     return *threads;
 }
 
+// A decode for which the memory budget has no room gives its worker back
+// at once; the request waits for its share here, on the requesting thread,
+// and runs again holding it, ahead of the requests made meanwhile.
 QCoro::Task<std::optional<QImage>> decode(QString file, int maxPixelSize, std::shared_ptr<DecodeTicket> ticket)
 {
-    const int priority = nextPriority.fetch_add(1) & 0x3fffffff;
-    QFuture<std::optional<QImage>> future
-        = QtConcurrent::task([file, maxPixelSize, ticket] { return decodeNow(file, maxPixelSize, ticket); })
-              .onThreadPool(pool())
-              .withPriority(priority)
-              .spawn();
-    co_return co_await future;
+    std::optional<DecodeMemoryBudget::Share> held;
+    for (int round = 0; round < 4; ++round) {
+        const int priority = nextPriority.fetch_add(1) & 0x3fffffff;
+        auto share = std::make_shared<std::optional<DecodeMemoryBudget::Share>>(std::move(held));
+        QFuture<Decoded> future
+            = QtConcurrent::task([file, maxPixelSize, ticket, share] {
+                  return decodeNow(file, maxPixelSize, ticket, std::move(*share));
+              })
+                  .onThreadPool(pool())
+                  .withPriority(priority)
+                  .spawn();
+        Decoded decoded = co_await future;
+        if (decoded.waitFor <= 0 || (ticket && ticket->cancelled.load()))
+            co_return std::move(decoded.image);
+        held = co_await DecodeMemoryBudget::shared().acquireAsync(decoded.waitFor);
+        if (!held || (ticket && ticket->cancelled.load()))
+            co_return std::nullopt;
+    }
+    co_return std::nullopt;
 }
 
 qint64 decodeCount()

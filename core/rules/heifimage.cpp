@@ -123,7 +123,8 @@ bool isHEIF(const QByteArray &header)
     return false;
 }
 
-std::optional<QImage> decode(QIODevice &device, int maxPixelSize, qint64 maxPixels)
+std::optional<QImage> decode(
+    QIODevice &device, int maxPixelSize, qint64 maxPixels, const std::function<bool(qint64 bytes)> &admit)
 {
     if (maxPixelSize < 1 || !device.isOpen() || device.isSequential())
         return std::nullopt;
@@ -158,6 +159,14 @@ std::optional<QImage> decode(QIODevice &device, int maxPixelSize, qint64 maxPixe
         return std::nullopt;
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    // libheif reads the coded data into memory; the output is scaled from
+    // a 32-bit copy and may be turned once more by the caller.
+    const QSize bounded = ImageDownsampler::boundedSize(QSize(int(width), int(height)), maxPixelSize);
+    const qint64 estimate = std::max<qint64>(device.size(), 0)
+        + std::max(width * height, codedPixels) * (decodeBytesPerPixel + (alpha ? alphaDecodeBytesPerPixel : 0))
+        + 2 * 4 * qint64(bounded.width()) * bounded.height();
+    if (!admit(estimate))
+        return std::nullopt;
     const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
     const DecodingOptionsPtr options(heif_decoding_options_alloc());
     if (!options)
