@@ -379,13 +379,16 @@ QString fileNameOf(const QString &path)
 }
 
 // The file at `path` opened for reading when it is a regular file (symbolic
-// links followed). Opened without blocking, so a FIFO or device put in its
+// links followed when `followLink`, else refused). Opened without blocking,
+// so a FIFO or device put in its
 // place after the directory entry was looked at is refused rather than
 // waited on. A missing file or a folder throws the PlatformError QFile
 // gives; a file of another kind, or one above `maxBytes`, the refusal.
-std::unique_ptr<QFile> openRegularFile(const QString &path, qint64 maxBytes)
+std::unique_ptr<QFile> openRegularFile(const QString &path, qint64 maxBytes, bool followLink = true)
 {
     const QFileInfo info(path);
+    if (!followLink && info.isSymLink())
+        throw PhotoCacheJPEGError::notRegularFile(info.fileName());
     auto file = std::make_unique<QFile>(path);
     if (!info.exists() || info.isDir()) {
         if (!file->open(QIODevice::ReadOnly))
@@ -396,7 +399,8 @@ std::unique_ptr<QFile> openRegularFile(const QString &path, qint64 maxBytes)
         throw PhotoCacheJPEGError::notRegularFile(info.fileName());
     if (maxBytes >= 0 && info.size() > maxBytes)
         throw PhotoCacheJPEGError::fileTooLarge(info.fileName());
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
     if (fd < 0)
         throw fileError(QFileDevice::OpenError, qt_error_string(errno));
     struct stat status {};
@@ -456,7 +460,9 @@ ImageDownsampler::Attempt attemptThumbnail(const QString &path, int maxPixelSize
 {
     std::unique_ptr<QFile> file;
     try {
-        file = openRegularFile(path, -1);
+        // Thumbnails are read from the cache, whose files are never links:
+        // a link there would show a picture that is not the photo's.
+        file = openRegularFile(path, -1, false);
     } catch (const Error &) {
         return {};
     }

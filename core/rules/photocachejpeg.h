@@ -132,7 +132,8 @@ inline constexpr qint64 maxSourcePixels = 250'000'000;
 QSize boundedSize(QSize source, int maxPixelSize);
 
 // The first image of the file at `path`, decoded upright at boundedSize().
-// None when there is no regular file there, when `maxPixelSize` is below 1,
+// None when there is no regular file there (a symbolic link is not
+// followed: thumbnails come from the cache), when `maxPixelSize` is below 1,
 // or when the file cannot be decoded (unknown format, corrupt or truncated
 // header, zero or excessive dimensions, a decode that could never fit the
 // memory budget). Blocks while the memory budget has no room for the decode.
