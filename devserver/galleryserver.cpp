@@ -22,11 +22,7 @@ using httplib::Request;
 using httplib::Response;
 using RouteHandler = std::function<void(const Request &, Response &)>;
 
-void logLine(const QString &line)
-{
-    std::fprintf(stderr, "lunvik-gallery-server: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
+using ServerUtil::logLine;
 
 std::string stdBytes(const QByteArray &bytes)
 {

@@ -24,8 +24,7 @@ const QString defaultFilename = QStringLiteral("photo.jpg");
 
 void warn(const QString &message)
 {
-    std::fprintf(stderr, "lunvik-gallery-server: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    ServerUtil::logLine(message);
 }
 
 // Runs a step that writes files; a failed write becomes a 500 answer.

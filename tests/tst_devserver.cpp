@@ -745,9 +745,18 @@ private Q_SLOTS:
         QVERIFY(!token.isEmpty());
         const QString first = api.addPhoto();
         const QString second = api.addPhoto();
-        // The request log shows a path holding "%1" as it came.
-        api.send("GET", "/api/%251");
-        QTRY_VERIFY2(flagged.serverLog().contains(QStringLiteral("GET /api/%1 -> 404")), qPrintable(flagged.serverLog()));
+        // The request log shows a path holding "%1" as it came, and its
+        // controls, C1 codes and bidirectional overrides written out: they
+        // neither start fake lines nor reach the terminal.
+        api.send("GET", "/api/%251%0Aforged%0D%09%1B[2J%7F%C2%9B%E2%80%AE%E2%81%A6%5Cx1b");
+        const QString logged
+            = QStringLiteral("GET /api/%1\\nforged\\r\\t\\x1b[2J\\x7f\\u009b\\u202e\\u2066\\\\x1b -> 404");
+        QTRY_VERIFY2(flagged.serverLog().contains(logged), qPrintable(flagged.serverLog()));
+        for (const QChar c : flagged.serverLog()) {
+            const bool plain = c >= QLatin1Char(' ') && c != QChar(0x7F) && c.category() != QChar::Other_Control
+                               && c.category() != QChar::Other_Format;
+            QVERIFY2(plain || c == QLatin1Char('\n'), qPrintable(QString::number(c.unicode(), 16)));
+        }
         QVERIFY2(flagged.stop(), qPrintable(flagged.errorText()));
 
         QFile sessions(flagged.dataFolder() + QStringLiteral("/sessions.json"));
