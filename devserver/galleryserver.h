@@ -24,8 +24,9 @@
 #include <mutex>
 #include <optional>
 
+class HttpServer;
+
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 } // namespace httplib
@@ -56,7 +57,7 @@ public:
     GalleryServer &operator=(const GalleryServer &) = delete;
 
     // Binds the listening socket; port 0 picks a free one. Answers the port;
-    // throws StartupError.
+    // throws StartupError (a port in use says "address in use").
     quint16 bind(const QString &host, quint16 port);
     // Serves until stop(); answers whether it ended because stop() asked.
     bool run();
@@ -76,7 +77,7 @@ private:
     GalleryStore m_store;
     UpdateFeed m_updates;
     QByteArray m_passwordDigest;
-    std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<HttpServer> m_http;
 
     std::atomic<bool> m_running{false};
     std::mutex m_stopMutex;

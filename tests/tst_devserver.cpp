@@ -15,12 +15,14 @@
 #include <httplib.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +31,13 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -210,6 +219,21 @@ private:
     std::thread m_thread;
 };
 
+// A plain TCP connection to the server on loopback; -1 when it failed.
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // A refused request: "METHOD path" and body, with $a and $b for photos ($a
 // the current one), $c for a deleted one, $base for the current version and
 // $old for an outdated one.
@@ -335,6 +359,62 @@ private Q_SLOTS:
         const std::optional<GalleryState> state = reply.state();
         QVERIFY(state);
         QCOMPARE(state->order.size(), 1);
+    }
+
+    // Slow and idle clients hold a connection each, and a worker with it,
+    // yet everybody else is still answered at once; the server drops them
+    // after its read and keep-alive time-outs (before a client sending one
+    // byte every three seconds sends its next).
+    void slowAndIdleClients()
+    {
+        rlimit files{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &files), 0);
+        if (files.rlim_cur < 1024) {
+            files.rlim_cur = std::min<rlim_t>(1024, files.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+        if (files.rlim_cur < 600)
+            QSKIP("too few file descriptors for 216 connections at both ends");
+        startServer();
+        std::vector<int> slow;
+        std::vector<int> idle;
+        const auto closeAll = qScopeGuard([&] {
+            for (const int fd : slow)
+                ::close(fd);
+            for (const int fd : idle)
+                ::close(fd);
+        });
+        for (int i = 0; i < 16; ++i) {
+            slow.push_back(connectTo(m_server->port()));
+            QVERIFY(slow.back() >= 0 && ::send(slow.back(), "G", 1, MSG_NOSIGNAL) == 1);
+        }
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(connectTo(m_server->port()));
+            QVERIFY(idle.back() >= 0);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        httplib::Client client("127.0.0.1", m_server->port());
+        client.set_read_timeout(5);
+        const auto health = client.Get("/api/health");
+        QVERIFY(health);
+        QCOMPARE(health->status, 200);
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("answered after %1 ms").arg(timer.elapsed())));
+
+        const auto closedBy = [&](int fd, qint64 deadline) {
+            for (;;) {
+                pollfd readable{fd, POLLIN, 0};
+                if (::poll(&readable, 1, int(std::max<qint64>(0, deadline - timer.elapsed()))) != 1)
+                    return false;
+                char bytes[512];
+                if (::recv(fd, bytes, sizeof bytes, 0) <= 0)
+                    return true;
+            }
+        };
+        for (const std::vector<int> *group : {&slow, &idle}) {
+            for (const int fd : *group)
+                QVERIFY2(closedBy(fd, 3000), "a connection was still open after 3 s");
+        }
     }
 
     // Qt sends a body-less POST without Content-Length; it has no body all the same.
@@ -803,6 +883,11 @@ private Q_SLOTS:
                                          << "devices.json";
         QTest::newRow("corrupt update key") << ready << QByteArray("update-signing-key=not a key") << 1
                                             << "update-signing-key";
+        // $port: the port of another server that is running.
+        QTest::newRow("port in use") << QStringList{QStringLiteral("--port"), QStringLiteral("$port"),
+                                                    QStringLiteral("--data"), QStringLiteral("$data"),
+                                                    QStringLiteral("--password"), QStringLiteral("pw")}
+                                     << QByteArray() << 1 << "address in use";
     }
 
     void programRefusesToStart()
@@ -817,6 +902,11 @@ private Q_SLOTS:
         QFile out(fileName);
         QVERIFY(file.isEmpty() || (out.open(QIODevice::WriteOnly) && out.write(content) == content.size()));
         out.close();
+        DevServerProcess running;
+        if (arguments.contains(QStringLiteral("$port"))) {
+            QVERIFY2(running.start(), qPrintable(running.errorText()));
+            arguments.replaceInStrings(QStringLiteral("$port"), QString::number(running.baseURL().port()));
+        }
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("LUNVIK_FAMILY_PASSWORD"));
