@@ -187,10 +187,13 @@ GalleryServer::GalleryServer(Options options)
     : m_options([&] {
         if (!options.clock)
             options.clock = Clock::now;
+        if (!options.signInClock)
+            options.signInClock = SignInThrottle::Clock::now;
         return std::move(options);
     }())
     , m_store(m_options.dataFolder, m_options.clock)
     , m_updates(m_store.dataFolder() + QStringLiteral("/update-signing-key"), m_options.updateVersion)
+    , m_signIns(m_options.signInLimits)
     , m_http(std::make_unique<HttpServer>())
 {
     if (m_options.password.isEmpty())
@@ -387,9 +390,28 @@ void GalleryServer::installRoutes()
 
     http.Post(
         "/api/auth/session", route(false, [this](const Request &req, Response &res) {
+            const QString address = QString::fromStdString(req.remote_addr);
+            const auto now = m_options.signInClock();
+            if (const auto seconds = m_signIns.blockedFor(address, now)) {
+                res.set_header("Retry-After", std::to_string(*seconds));
+                throw ApiError{429,
+                               QStringLiteral("Too many wrong passwords: try again in %1 seconds").arg(*seconds),
+                               std::nullopt};
+            }
             const auto password = bearerCredential(req);
-            if (!password || !ServerUtil::constantTimeEquals(ServerUtil::sha256(password->toUtf8()), m_passwordDigest))
+            if (!password
+                || !ServerUtil::constantTimeEquals(ServerUtil::sha256(password->toUtf8()), m_passwordDigest)) {
+                if (m_signIns.recordFailure(address, now)) {
+                    const SignInThrottle::Limits &limits = m_options.signInLimits;
+                    using std::chrono::seconds;
+                    logLine(QStringLiteral("%1 wrong passwords from %2 within %3 s: its sign-ins are refused for %4 s")
+                                .arg(QString::number(limits.maxFailures), SignInThrottle::keyOf(address),
+                                     QString::number(std::chrono::duration_cast<seconds>(limits.window).count()),
+                                     QString::number(std::chrono::duration_cast<seconds>(limits.block).count())));
+                }
                 throw ApiError{401, QStringLiteral("Wrong family password"), std::nullopt};
+            }
+            m_signIns.recordSuccess(address);
             sendJson(res, 200,
                      {{QLatin1StringView("ok"), true}, {QLatin1StringView("sessionToken"), m_store.createSession()}});
         }));

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "gallerystore.h"
+#include "signinthrottle.h"
 #include "updatefeed.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -45,6 +47,10 @@ public:
         std::size_t uploadLimitBytes = 64 * 1024 * 1024;
         std::size_t jsonLimitBytes = 1024 * 1024;
         bool logRequests = false; // one line per request on stderr
+        // Sign-ins refused after wrong passwords, and the clock they are
+        // timed by (the steady clock when empty).
+        SignInThrottle::Limits signInLimits;
+        std::function<SignInThrottle::Clock::time_point()> signInClock;
         // The release the update feed offers; empty: the feed lists none.
         QString updateVersion;
     };
@@ -77,6 +83,7 @@ private:
     GalleryStore m_store;
     UpdateFeed m_updates;
     QByteArray m_passwordDigest;
+    SignInThrottle m_signIns;
     std::unique_ptr<HttpServer> m_http;
 
     std::atomic<bool> m_running{false};

@@ -334,6 +334,38 @@ private Q_SLOTS:
         }
     }
 
+    // Ten wrong passwords from one address within a minute: its sign-ins,
+    // the right password included, are refused for a minute.
+    void signInThrottle()
+    {
+        const auto start = SignInThrottle::Clock::now();
+        auto elapsed = std::make_shared<std::atomic<int>>(0); // seconds
+        GalleryServer::Options throttled = options();
+        throttled.signInClock = [start, elapsed] { return start + std::chrono::seconds(elapsed->load()); };
+        Api api = startServer(throttled);
+        const auto signIn = [&](const QString &password) {
+            return api.send("POST", "/api/auth/session", {}, password);
+        };
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(signIn(QStringLiteral("guess")).status, 401);
+        elapsed->store(61); // those nine are forgotten
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(signIn(QStringLiteral("guess")).status, 401);
+
+        Reply refused = signIn(familyPassword);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QStringLiteral("60"));
+        QCOMPARE(refused.header("Content-Type"), QStringLiteral("application/json"));
+        QVERIFY(!refused.error().isEmpty());
+        QCOMPARE(api.send("GET", "/api/auth/verify").status, 200); // sessions go on
+        elapsed->store(120);
+        refused = signIn(familyPassword);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QStringLiteral("1"));
+        elapsed->store(121);
+        QCOMPARE(signIn(familyPassword).status, 200);
+    }
+
     // Answers are compressed as the client accepts, but never with Brotli:
     // httplib's Brotli is far too slow for a large manifest.
     void answerCompression_data()
@@ -856,7 +888,15 @@ private Q_SLOTS:
 
         DevServerProcess environment(QString{});
         QVERIFY2(environment.start(), qPrintable(environment.errorText()));
-        QVERIFY(!Api(quint16(environment.baseURL().port())).signIn(QStringLiteral("from-environment")).isEmpty());
+        Api guesser(quint16(environment.baseURL().port()));
+        QVERIFY(!guesser.signIn(QStringLiteral("from-environment")).isEmpty());
+        // Password guessing is refused, and the log says so.
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(guesser.send("POST", "/api/auth/session", {}, QStringLiteral("guess")).status, 401);
+        QCOMPARE(guesser.send("POST", "/api/auth/session", {}, QStringLiteral("from-environment")).status, 429);
+        const QString blocked
+            = QStringLiteral("10 wrong passwords from 127.0.0.1 within 60 s: its sign-ins are refused for 60 s");
+        QVERIFY2(environment.serverLog().contains(blocked), qPrintable(environment.serverLog()));
         QVERIFY2(environment.stop(), qPrintable(environment.errorText()));
         qunsetenv("LUNVIK_FAMILY_PASSWORD");
     }
