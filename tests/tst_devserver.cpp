@@ -8,17 +8,18 @@
 #include "support/testenvironment.h"
 
 #include "galleryserver.h"
-#include "photoimages.h"
 
 #include "model/jsonfields.h"
 
 #include <httplib.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -46,11 +47,45 @@ const QByteArray frameToken = "0a1b2c3d.00112233445566778899aabbccddeeff";
 const QByteArray boundary = "lunvik-test-boundary";
 const QByteArray formType = "multipart/form-data; boundary=" + boundary;
 
-QByteArray jpegOf(QSize size, QColor colour = Qt::darkCyan)
+QByteArray jpegOf(QSize size, QColor colour = Qt::darkCyan, bool progressive = false)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
-    return PhotoImages::encodeJpeg(image, 90);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+// The JPEG with an orientation tag that turns it a quarter clockwise.
+QByteArray turnedQuarter(const QByteArray &jpeg)
+{
+    const QByteArray exif("\xFF\xE1\x00\x22"
+                          "Exif\0\0MM\0\x2A\0\0\0\x08"
+                          "\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
+                          "\0\0\0\0",
+                          36);
+    return jpeg.left(2) + exif + jpeg.mid(2);
+}
+
+// The JPEG with its frame header claiming another size: a bomb of a few
+// hundred bytes.
+QByteArray claimingSize(QByteArray jpeg, QSize size)
+{
+    for (const char *frame : {"\xFF\xC0", "\xFF\xC2"}) {
+        const qsizetype at = jpeg.indexOf(frame);
+        if (at < 0)
+            continue;
+        jpeg[at + 5] = char(size.height() >> 8);
+        jpeg[at + 6] = char(size.height() & 0xFF);
+        jpeg[at + 7] = char(size.width() >> 8);
+        jpeg[at + 8] = char(size.width() & 0xFF);
+        return jpeg;
+    }
+    return {};
 }
 
 QString isoAt(qint64 ms)
@@ -491,6 +526,15 @@ private Q_SLOTS:
                    400);
         addRefusal("oversized upload", "POST /api/gallery/photos",
                    uploadForm("Mia", "a.jpg", "\xFF\xD8\xFF" + QByteArray(300 * 1024, 'x')), 413);
+        // Only what decodes, within bounds, is a photo.
+        addRefusal("undecodable JPEG", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", "\xFF\xD8\xFF" + QByteArray(64, 'x')), 422);
+        addRefusal("400 megapixels", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", claimingSize(jpegOf({64, 64}), {20000, 20000})), 422);
+        // Under the pixel limit, but progressive: its coefficients alone take
+        // hundreds of megabytes.
+        addRefusal("progressive 81 megapixels", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", claimingSize(jpegOf({64, 64}, Qt::red, true), {9000, 9000})), 422);
 
         addRefusal("current: unknown", "PUT /api/gallery/current", R"({"photoId":"x","baseUpdatedAt":"$base"})", 404);
         addRefusal("current: deleted", "PUT /api/gallery/current", R"({"photoId":"$c","baseUpdatedAt":"$base"})", 404);
@@ -670,25 +714,31 @@ private Q_SLOTS:
     void imageFiles()
     {
         Api api = startServer();
-        const QByteArray original = jpegOf(QSize(400, 300));
+        const QByteArray original = jpegOf(QSize(1100, 800), Qt::darkCyan, true);
         const QString id = api.upload(uploadForm("Mia", "a.jpg", original)).state()->order[0];
-        const auto image = [&](int width) {
+        const auto image = [&](const QString &photo, int width) {
             const QString query = width ? QStringLiteral("?w=%1").arg(width) : QString();
-            return api.send("GET", QStringLiteral("/api/gallery/photos/%1/image%2").arg(id, query));
+            return api.send("GET", QStringLiteral("/api/gallery/photos/%1/image%2").arg(photo, query));
         };
-        QCOMPARE(image(0).header("Content-Type"), QStringLiteral("image/jpeg"));
-        QCOMPARE(image(0).body, original);
-        // Each width is kept as a copy of its own.
-        for (const auto &[width, size] : {std::pair(100, QSize(100, 75)), std::pair(50, QSize(50, 38))}) {
-            const Reply reply = image(width);
+        QCOMPARE(image(id, 0).header("Content-Type"), QStringLiteral("image/jpeg"));
+        QCOMPARE(image(id, 0).body, original);
+        // Copies come in a few widths, the narrowest that is not narrower
+        // than asked; the client's widths (multiples of 256 up to 1024) are
+        // served as asked. Each copy is made once.
+        for (const auto &[asked, served] : {std::pair(1, 256), std::pair(256, 256), std::pair(257, 512),
+                                            std::pair(768, 768), std::pair(1000, 1024)}) {
+            const Reply reply = image(id, asked);
             QCOMPARE(reply.header("Content-Type"), QStringLiteral("image/jpeg"));
-            QCOMPARE(QImage::fromData(reply.body, "jpeg").size(), size);
-            QCOMPARE(image(width).body, reply.body);
+            QCOMPARE(QImage::fromData(reply.body, "jpeg").size(), QSize(served, qRound(800.0 * served / 1100)));
+            QCOMPARE(image(id, served).body, reply.body);
         }
         // Never enlarged; huge widths are capped.
-        QCOMPARE(image(400).body, original);
-        QCOMPARE(image(99999).body, original);
-        QCOMPARE(filesIn(data("scaled")).size(), 2);
+        QCOMPARE(image(id, 1025).body, original);
+        QCOMPARE(image(id, 99999).body, original);
+        // However many widths are asked for.
+        for (int width = 2; width < 1100; width += 9)
+            QCOMPARE(image(id, width).status, 200);
+        QCOMPARE(filesIn(data("scaled")).size(), 4);
 
         // A deleted photo takes its file and its scaled copies along.
         const QString other = api.addPhoto();
@@ -696,6 +746,11 @@ private Q_SLOTS:
         QCOMPARE(api.remove(id).status, 200);
         QCOMPARE(filesIn(data("photos")), QStringList{other + QStringLiteral(".jpg")});
         QVERIFY(filesIn(data("scaled")).isEmpty());
+
+        // A photo that its orientation tag turns is scaled upright.
+        const QByteArray turned = turnedQuarter(jpegOf(QSize(400, 300)));
+        const QString upright = api.upload(uploadForm("Mia", "t.jpg", turned)).state()->order.last();
+        QCOMPARE(QImage::fromData(image(upright, 256).body, "jpeg").size(), QSize(256, 341));
     }
 
     void frames()
