@@ -391,8 +391,8 @@ void GalleryServer::installRoutes()
     http.Post(
         "/api/auth/session", route(false, [this](const Request &req, Response &res) {
             const QString address = QString::fromStdString(req.remote_addr);
-            const auto now = m_options.signInClock();
-            if (const auto seconds = m_signIns.blockedFor(address, now)) {
+            const SignInThrottle::Admission admission = m_signIns.admit(address, m_options.signInClock());
+            if (const auto seconds = admission.refusedFor) {
                 res.set_header("Retry-After", std::to_string(*seconds));
                 throw ApiError{429,
                                QStringLiteral("Too many wrong passwords: try again in %1 seconds").arg(*seconds),
@@ -401,7 +401,7 @@ void GalleryServer::installRoutes()
             const auto password = bearerCredential(req);
             if (!password
                 || !ServerUtil::constantTimeEquals(ServerUtil::sha256(password->toUtf8()), m_passwordDigest)) {
-                if (m_signIns.recordFailure(address, now)) {
+                if (admission.startsBlock) {
                     const SignInThrottle::Limits &limits = m_options.signInLimits;
                     using std::chrono::seconds;
                     logLine(QStringLiteral("%1 wrong passwords from %2 within %3 s: its sign-ins are refused for %4 s")

@@ -40,29 +40,21 @@ void SignInThrottle::forgetExpired(Clock::time_point now)
     }
 }
 
-std::optional<int> SignInThrottle::blockedFor(const QString &address, Clock::time_point now)
-{
-    std::lock_guard lock(m_mutex);
-    const auto it = m_records.constFind(keyOf(address));
-    if (it == m_records.cend() || !it->blockedUntil || now >= *it->blockedUntil)
-        return std::nullopt;
-    const auto remaining = std::chrono::ceil<std::chrono::seconds>(*it->blockedUntil - now);
-    return int(std::max<std::chrono::seconds::rep>(remaining.count(), 1));
-}
-
-bool SignInThrottle::recordFailure(const QString &address, Clock::time_point now)
+SignInThrottle::Admission SignInThrottle::admit(const QString &address, Clock::time_point now)
 {
     std::lock_guard lock(m_mutex);
     forgetExpired(now);
     Record &record = m_records[keyOf(address)];
-    if (record.blockedUntil)
-        return false;
+    if (record.blockedUntil) {
+        const auto remaining = std::chrono::ceil<std::chrono::seconds>(*record.blockedUntil - now);
+        return {int(std::max<std::chrono::seconds::rep>(remaining.count(), 1)), false};
+    }
     record.failures.push_back(now);
     if (int(record.failures.size()) < m_limits.maxFailures)
-        return false;
+        return {std::nullopt, false};
     record.failures.clear();
     record.blockedUntil = now + m_limits.block;
-    return true;
+    return {std::nullopt, true};
 }
 
 void SignInThrottle::recordSuccess(const QString &address)

@@ -25,10 +25,16 @@ public:
 
     explicit SignInThrottle(Limits limits);
 
-    // While `address` is refused: the whole seconds until it may try again.
-    std::optional<int> blockedFor(const QString &address, Clock::time_point now);
-    // Records a wrong password; true when this one started a block.
-    bool recordFailure(const QString &address, Clock::time_point now);
+    struct Admission {
+        // While `address` is refused: the whole seconds until it may try again.
+        std::optional<int> refusedFor;
+        // This attempt, if wrong, is the one that starts a block.
+        bool startsBlock = false;
+    };
+    // Called before the password is looked at. An admitted attempt counts
+    // as a wrong password at once, so that attempts running side by side
+    // get no more tries than attempts one after another.
+    Admission admit(const QString &address, Clock::time_point now);
     // The right password: the address's failures are forgotten.
     void recordSuccess(const QString &address);
 

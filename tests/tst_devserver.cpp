@@ -399,6 +399,20 @@ private Q_SLOTS:
         QCOMPARE(refused.header("Retry-After"), QStringLiteral("1"));
         elapsed->store(121);
         QCOMPARE(signIn(familyPassword).status, 200);
+
+        // Attempts side by side, their passwords not checked yet, get no
+        // more tries than attempts one after another. An IPv6 address counts
+        // by its /64, which one device picks addresses from at will.
+        SignInThrottle throttle(SignInThrottle::Limits{});
+        for (int i = 1; i <= 10; ++i) {
+            QVERIFY(!throttle.admit(QStringLiteral("2001:db8::%1").arg(i), start).refusedFor);
+            QVERIFY(!throttle.admit(i % 2 ? QStringLiteral("192.0.2.1") : QStringLiteral("::ffff:192.0.2.1"), start)
+                         .refusedFor);
+        }
+        QCOMPARE(throttle.admit(QStringLiteral("2001:db8::ffff:1"), start).refusedFor, std::optional(60));
+        QCOMPARE(throttle.admit(QStringLiteral("192.0.2.1"), start).refusedFor, std::optional(60));
+        QVERIFY(!throttle.admit(QStringLiteral("2001:db8:0:1::1"), start).refusedFor);
+        QVERIFY(!throttle.admit(QStringLiteral("192.0.2.2"), start).refusedFor);
     }
 
     // Answers are compressed as the client accepts, but never with Brotli:
