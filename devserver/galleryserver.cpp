@@ -1,6 +1,7 @@
 #include "galleryserver.h"
 
 #include "demogallery.h"
+#include "httpworkers.h"
 
 #include "clock.h"
 #include "model/jsonfields.h"
@@ -22,11 +23,12 @@ using httplib::Request;
 using httplib::Response;
 using RouteHandler = std::function<void(const Request &, Response &)>;
 
-void logLine(const QString &line)
-{
-    std::fprintf(stderr, "lunvik-gallery-server: %s\n", qPrintable(line));
-    std::fflush(stderr);
-}
+constexpr time_t keepAliveSeconds = 1;
+constexpr time_t readTimeoutSeconds = 2;
+constexpr std::size_t requestsPerConnection = 100;
+constexpr std::size_t maxWorkers = 512;
+
+using ServerUtil::logLine;
 
 std::string stdBytes(const QByteArray &bytes)
 {
@@ -185,11 +187,14 @@ GalleryServer::GalleryServer(Options options)
     : m_options([&] {
         if (!options.clock)
             options.clock = Clock::now;
+        if (!options.signInClock)
+            options.signInClock = SignInThrottle::Clock::now;
         return std::move(options);
     }())
     , m_store(m_options.dataFolder, m_options.clock)
     , m_updates(m_store.dataFolder() + QStringLiteral("/update-signing-key"), m_options.updateVersion)
-    , m_http(std::make_unique<httplib::Server>())
+    , m_signIns(m_options.signInLimits)
+    , m_http(std::make_unique<HttpServer>())
 {
     if (m_options.password.isEmpty())
         throw StartupError(QStringLiteral("the family password must not be empty"));
@@ -215,15 +220,10 @@ GalleryServer::~GalleryServer()
 
 quint16 GalleryServer::bind(const QString &host, quint16 port)
 {
-    const std::string address = host.toStdString();
-    int bound = -1;
-    if (port == 0)
-        bound = m_http->bind_to_any_port(address);
-    else if (m_http->bind_to_port(address, port))
-        bound = port;
+    QString error;
+    const int bound = m_http->bindListeningSocket(host, port, &error);
     if (bound <= 0)
-        throw StartupError(QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this machine?)")
-                               .arg(host, QString::number(port)));
+        throw StartupError(QStringLiteral("cannot listen on %1 port %2: %3").arg(host, QString::number(port), error));
     return quint16(bound);
 }
 
@@ -312,8 +312,16 @@ void GalleryServer::installRoutes()
 {
     httplib::Server &http = *m_http;
     http.set_payload_max_length(m_options.uploadLimitBytes);
-    // Short, so that an idle keep-alive connection does not hold up stop().
-    http.set_keep_alive_timeout(1);
+    // A connection has a worker of its own from its first byte to its last,
+    // so neither a silent nor a trickling client may keep it long: one that
+    // sends no request within a second, or lets a request stall for two, is
+    // closed, and one connection serves at most 100 requests. Workers are
+    // started as connections come, so that a few hundred such clients (on a
+    // home network) still leave one for everybody else.
+    http.set_keep_alive_timeout(keepAliveSeconds);
+    http.set_read_timeout(readTimeoutSeconds);
+    http.set_keep_alive_max_count(requestsPerConnection);
+    http.new_task_queue = [] { return new WorkerPool(maxWorkers); };
     // httplib writes an answer's head and body separately; with Nagle's
     // algorithm on, a small body then waits for the client's delayed
     // acknowledgement of the head, about 40 ms on a reused connection.
@@ -382,9 +390,28 @@ void GalleryServer::installRoutes()
 
     http.Post(
         "/api/auth/session", route(false, [this](const Request &req, Response &res) {
+            const QString address = QString::fromStdString(req.remote_addr);
+            const SignInThrottle::Admission admission = m_signIns.admit(address, m_options.signInClock());
+            if (const auto seconds = admission.refusedFor) {
+                res.set_header("Retry-After", std::to_string(*seconds));
+                throw ApiError{429,
+                               QStringLiteral("Too many wrong passwords: try again in %1 seconds").arg(*seconds),
+                               std::nullopt};
+            }
             const auto password = bearerCredential(req);
-            if (!password || !ServerUtil::constantTimeEquals(ServerUtil::sha256(password->toUtf8()), m_passwordDigest))
+            if (!password
+                || !ServerUtil::constantTimeEquals(ServerUtil::sha256(password->toUtf8()), m_passwordDigest)) {
+                if (admission.startsBlock) {
+                    const SignInThrottle::Limits &limits = m_options.signInLimits;
+                    using std::chrono::seconds;
+                    logLine(QStringLiteral("%1 wrong passwords from %2 within %3 s: its sign-ins are refused for %4 s")
+                                .arg(QString::number(limits.maxFailures), SignInThrottle::keyOf(address),
+                                     QString::number(std::chrono::duration_cast<seconds>(limits.window).count()),
+                                     QString::number(std::chrono::duration_cast<seconds>(limits.block).count())));
+                }
                 throw ApiError{401, QStringLiteral("Wrong family password"), std::nullopt};
+            }
+            m_signIns.recordSuccess(address);
             sendJson(res, 200,
                      {{QLatin1StringView("ok"), true}, {QLatin1StringView("sessionToken"), m_store.createSession()}});
         }));

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "gallerystore.h"
+#include "signinthrottle.h"
 #include "updatefeed.h"
 
 #include <QByteArray>
@@ -20,12 +21,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
+class HttpServer;
+
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 } // namespace httplib
@@ -44,6 +47,10 @@ public:
         std::size_t uploadLimitBytes = 64 * 1024 * 1024;
         std::size_t jsonLimitBytes = 1024 * 1024;
         bool logRequests = false; // one line per request on stderr
+        // Sign-ins refused after wrong passwords, and the clock they are
+        // timed by (the steady clock when empty).
+        SignInThrottle::Limits signInLimits;
+        std::function<SignInThrottle::Clock::time_point()> signInClock;
         // The release the update feed offers; empty: the feed lists none.
         QString updateVersion;
     };
@@ -56,7 +63,7 @@ public:
     GalleryServer &operator=(const GalleryServer &) = delete;
 
     // Binds the listening socket; port 0 picks a free one. Answers the port;
-    // throws StartupError.
+    // throws StartupError (a port in use says "address in use").
     quint16 bind(const QString &host, quint16 port);
     // Serves until stop(); answers whether it ended because stop() asked.
     bool run();
@@ -76,7 +83,8 @@ private:
     GalleryStore m_store;
     UpdateFeed m_updates;
     QByteArray m_passwordDigest;
-    std::unique_ptr<httplib::Server> m_http;
+    SignInThrottle m_signIns;
+    std::unique_ptr<HttpServer> m_http;
 
     std::atomic<bool> m_running{false};
     std::mutex m_stopMutex;

@@ -24,8 +24,7 @@ const QString defaultFilename = QStringLiteral("photo.jpg");
 
 void warn(const QString &message)
 {
-    std::fprintf(stderr, "lunvik-gallery-server: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    ServerUtil::logLine(message);
 }
 
 // Runs a step that writes files; a failed write becomes a 500 answer.
@@ -220,6 +219,9 @@ GalleryState GalleryStore::addPhoto(const Upload &upload, const QString &baseUpd
 {
     if (!PhotoImages::looksLikeJpeg(upload.jpeg))
         throw ApiError::badRequest(QStringLiteral("The image is not a JPEG file"));
+    // Decoded before the lock is taken: that may take a while.
+    if (const auto refusal = PhotoImages::refusalOf(upload.jpeg))
+        throw ApiError{422, *refusal, std::nullopt};
     return change(baseUpdatedAt, [&](GalleryState &next, const QString &version, FileWork &files) {
         QString id;
         do {
@@ -356,25 +358,36 @@ QByteArray GalleryStore::photoImage(const QString &photoId, std::optional<int> w
     }
     // Files are read and scaled without the lock; a photo deleted meanwhile
     // has lost its file, which answers 404 as well.
-    QFile original(photoPath(photoId));
-    if (!original.open(QIODevice::ReadOnly))
+    const auto readAll = [](const QString &path) -> std::optional<QByteArray> {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return file.readAll();
+    };
+    if (!width) {
+        if (auto jpeg = readAll(photoPath(photoId)))
+            return *jpeg;
         throw ApiError::notFound(QStringLiteral("No such photo"));
-    const QByteArray jpeg = original.readAll();
-    if (!width)
-        return jpeg;
+    }
 
-    const int effectiveWidth = std::min(*width, PhotoImages::maxRequestedWidth);
-    const QString cachePath = scaledPath(photoId, effectiveWidth);
-    QFile cached(cachePath);
-    if (cached.open(QIODevice::ReadOnly))
-        return cached.readAll();
+    // Copies are made at a few widths only, so that a photo has a few of
+    // them however many widths are asked for.
+    const int copyWidth = PhotoImages::copyWidth(std::min(*width, PhotoImages::maxRequestedWidth));
+    const QString cachePath = scaledPath(photoId, copyWidth);
+    if (auto cached = readAll(cachePath))
+        return *cached;
+    const auto jpeg = readAll(photoPath(photoId));
+    if (!jpeg)
+        throw ApiError::notFound(QStringLiteral("No such photo"));
 
-    const PhotoImages::ScaleResult result = PhotoImages::scaledJpeg(jpeg, effectiveWidth);
+    const PhotoImages::ScaleResult result = PhotoImages::scaledJpeg(*jpeg, copyWidth);
     switch (result.kind) {
     case PhotoImages::ScaleResult::Kind::notWider:
-        return jpeg;
+        return *jpeg;
     case PhotoImages::ScaleResult::Kind::undecodable:
         throw ApiError{422, QStringLiteral("The photo cannot be decoded"), std::nullopt};
+    case PhotoImages::ScaleResult::Kind::tooLarge:
+        throw ApiError{422, QStringLiteral("The photo is too large to make a copy of that width"), std::nullopt};
     case PhotoImages::ScaleResult::Kind::scaled:
         break;
     }

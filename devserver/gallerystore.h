@@ -6,7 +6,7 @@
 //   sessions.json   digests of the session tokens (owner-only)
 //   devices.json    frame registrations, their tokens and simulation (owner-only)
 //   photos/         <id>.jpg: the photos as uploaded
-//   scaled/         <id>_w<width>.jpg: narrower copies, made on first request
+//   scaled/         <id>_w<width>.jpg: narrower copies at a few widths, made on first request
 //
 // Every change works on a copy: its files are written first and the copy
 // replaces the state only when all of them were. Refusals are thrown as
@@ -59,6 +59,8 @@ public:
         QString partFilename; // the file name of the image part
         QByteArray jpeg;
     };
+    // A JPEG that does not decode within PhotoImages' bounds is refused
+    // with 422.
     GalleryState addPhoto(const Upload &upload, const QString &baseUpdatedAt);
     GalleryState deletePhoto(const QString &photoId, const QString &baseUpdatedAt);
     GalleryState reorder(const QList<QString> &order, const QString &baseUpdatedAt);
@@ -68,9 +70,11 @@ public:
     // current, marked "cron".
     GalleryState advanceRotation();
 
-    // The JPEG of a photo that is not deleted; with a width, a copy of that
-    // width, made once and kept beside the original. Throws ApiError 404
-    // for an unknown or deleted photo.
+    // The JPEG of a photo that is not deleted; with a width, a copy at the
+    // narrowest of PhotoImages::copyWidths not narrower than that (the
+    // original when it is no wider), made once and kept beside the
+    // original. Throws ApiError 404 for an unknown or deleted photo, 422
+    // for one that cannot be scaled.
     QByteArray photoImage(const QString &photoId, std::optional<int> width);
 
     // Frames.

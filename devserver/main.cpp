@@ -25,7 +25,7 @@ const char *const passwordVariable = "LUNVIK_FAMILY_PASSWORD";
 
 int fail(int status, const QString &message)
 {
-    std::fprintf(stderr, "lunvik-gallery-server: %s\n", qPrintable(message));
+    ServerUtil::logLine(message);
     return status;
 }
 
@@ -133,9 +133,9 @@ int main(int argc, char **argv)
         std::printf("Listening on http://%s:%u\n", qPrintable(shownHost), unsigned(boundPort));
         std::fflush(stdout);
         const UpdateFeed &feed = server.updateFeed();
-        std::fprintf(stderr, "lunvik-gallery-server: the update feed offers %s, signed with the public key %s\n",
-                     feed.version().isEmpty() ? "no release" : qPrintable(feed.version()),
-                     qPrintable(feed.publicKey()));
+        ServerUtil::logLine(QStringLiteral("the update feed offers %1, signed with the public key %2")
+                                .arg(feed.version().isEmpty() ? QStringLiteral("no release") : feed.version(),
+                                     feed.publicKey()));
 
         std::atomic<bool> finished{false};
         std::thread signalWaiter([&] {
@@ -153,7 +153,7 @@ int main(int argc, char **argv)
         signalWaiter.join();
         if (!stopped)
             return fail(exitFailed, QStringLiteral("the server stopped unexpectedly"));
-        std::fprintf(stderr, "lunvik-gallery-server: stopped\n");
+        ServerUtil::logLine(QStringLiteral("stopped"));
         return 0;
     } catch (const StartupError &e) {
         return fail(exitFailed, e.message());

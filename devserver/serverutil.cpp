@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <cstdio>
+
 namespace {
 
 QByteArray randomBytes(int byteCount)
@@ -75,6 +77,39 @@ bool isSafeId(const QString &id)
 QByteArray jsonBytes(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString escapedForLog(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            escaped += QStringLiteral("\\\\");
+        else if (code == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (code == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (code == u'\t')
+            escaped += QStringLiteral("\\t");
+        else if (code < 0x20 || code == 0x7F)
+            escaped += QStringLiteral("\\x%1").arg(unsigned(code), 2, 16, QLatin1Char('0'));
+        else if ((code >= 0x80 && code <= 0x9F) || (code >= 0x202A && code <= 0x202E)
+                 || (code >= 0x2066 && code <= 0x2069))
+            escaped += QStringLiteral("\\u%1").arg(unsigned(code), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+void logLine(const QString &text)
+{
+    // One write of the whole line: stdio locks the stream for each call.
+    const QByteArray line = "lunvik-gallery-server: " + escapedForLog(text).toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+    std::fflush(stderr);
 }
 
 std::optional<QJsonObject> readDataFile(const QString &path, const QString &hint)

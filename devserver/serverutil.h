@@ -64,6 +64,16 @@ bool isSafeId(const QString &id);
 
 QByteArray jsonBytes(const QJsonObject &object);
 
+// The text with everything that could pass for another log line or move a
+// terminal's cursor written out: C0 controls, DEL and C1 controls as \n, \r,
+// \t or \xHH (\u0080-\u009f for C1), the bidirectional overrides and
+// isolates (U+202A-U+202E, U+2066-U+2069) as \uHHHH, and the backslash as
+// \\ so that an escape cannot be faked either.
+QString escapedForLog(const QString &text);
+// One line on standard error, "lunvik-gallery-server: <text>", the text
+// escaped as above; whole lines even when threads log at once.
+void logLine(const QString &text);
+
 // A data file of the server as a JSON object; none when there is no such
 // file. Throws StartupError when it cannot be read or is not a JSON object.
 // `hint` tells the person who started the server what to do about it.

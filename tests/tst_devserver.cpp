@@ -8,19 +8,22 @@
 #include "support/testenvironment.h"
 
 #include "galleryserver.h"
-#include "photoimages.h"
 
 #include "model/jsonfields.h"
 
 #include <httplib.h>
 
+#include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,6 +33,13 @@
 #include <memory>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 const QString familyPassword = QStringLiteral("family-secret");
@@ -37,11 +47,45 @@ const QByteArray frameToken = "0a1b2c3d.00112233445566778899aabbccddeeff";
 const QByteArray boundary = "lunvik-test-boundary";
 const QByteArray formType = "multipart/form-data; boundary=" + boundary;
 
-QByteArray jpegOf(QSize size, QColor colour = Qt::darkCyan)
+QByteArray jpegOf(QSize size, QColor colour = Qt::darkCyan, bool progressive = false)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
-    return PhotoImages::encodeJpeg(image, 90);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(progressive);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+// The JPEG with an orientation tag that turns it a quarter clockwise.
+QByteArray turnedQuarter(const QByteArray &jpeg)
+{
+    const QByteArray exif("\xFF\xE1\x00\x22"
+                          "Exif\0\0MM\0\x2A\0\0\0\x08"
+                          "\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
+                          "\0\0\0\0",
+                          36);
+    return jpeg.left(2) + exif + jpeg.mid(2);
+}
+
+// The JPEG with its frame header claiming another size: a bomb of a few
+// hundred bytes.
+QByteArray claimingSize(QByteArray jpeg, QSize size)
+{
+    for (const char *frame : {"\xFF\xC0", "\xFF\xC2"}) {
+        const qsizetype at = jpeg.indexOf(frame);
+        if (at < 0)
+            continue;
+        jpeg[at + 5] = char(size.height() >> 8);
+        jpeg[at + 6] = char(size.height() & 0xFF);
+        jpeg[at + 7] = char(size.width() >> 8);
+        jpeg[at + 8] = char(size.width() & 0xFF);
+        return jpeg;
+    }
+    return {};
 }
 
 QString isoAt(qint64 ms)
@@ -210,6 +254,21 @@ private:
     std::thread m_thread;
 };
 
+// A plain TCP connection to the server on loopback; -1 when it failed.
+int connectTo(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // A refused request: "METHOD path" and body, with $a and $b for photos ($a
 // the current one), $c for a deleted one, $base for the current version and
 // $old for an outdated one.
@@ -310,6 +369,52 @@ private Q_SLOTS:
         }
     }
 
+    // Ten wrong passwords from one address within a minute: its sign-ins,
+    // the right password included, are refused for a minute.
+    void signInThrottle()
+    {
+        const auto start = SignInThrottle::Clock::now();
+        auto elapsed = std::make_shared<std::atomic<int>>(0); // seconds
+        GalleryServer::Options throttled = options();
+        throttled.signInClock = [start, elapsed] { return start + std::chrono::seconds(elapsed->load()); };
+        Api api = startServer(throttled);
+        const auto signIn = [&](const QString &password) {
+            return api.send("POST", "/api/auth/session", {}, password);
+        };
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(signIn(QStringLiteral("guess")).status, 401);
+        elapsed->store(61); // those nine are forgotten
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(signIn(QStringLiteral("guess")).status, 401);
+
+        Reply refused = signIn(familyPassword);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QStringLiteral("60"));
+        QCOMPARE(refused.header("Content-Type"), QStringLiteral("application/json"));
+        QVERIFY(!refused.error().isEmpty());
+        QCOMPARE(api.send("GET", "/api/auth/verify").status, 200); // sessions go on
+        elapsed->store(120);
+        refused = signIn(familyPassword);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QStringLiteral("1"));
+        elapsed->store(121);
+        QCOMPARE(signIn(familyPassword).status, 200);
+
+        // Attempts side by side, their passwords not checked yet, get no
+        // more tries than attempts one after another. An IPv6 address counts
+        // by its /64, which one device picks addresses from at will.
+        SignInThrottle throttle(SignInThrottle::Limits{});
+        for (int i = 1; i <= 10; ++i) {
+            QVERIFY(!throttle.admit(QStringLiteral("2001:db8::%1").arg(i), start).refusedFor);
+            QVERIFY(!throttle.admit(i % 2 ? QStringLiteral("192.0.2.1") : QStringLiteral("::ffff:192.0.2.1"), start)
+                         .refusedFor);
+        }
+        QCOMPARE(throttle.admit(QStringLiteral("2001:db8::ffff:1"), start).refusedFor, std::optional(60));
+        QCOMPARE(throttle.admit(QStringLiteral("192.0.2.1"), start).refusedFor, std::optional(60));
+        QVERIFY(!throttle.admit(QStringLiteral("2001:db8:0:1::1"), start).refusedFor);
+        QVERIFY(!throttle.admit(QStringLiteral("192.0.2.2"), start).refusedFor);
+    }
+
     // Answers are compressed as the client accepts, but never with Brotli:
     // httplib's Brotli is far too slow for a large manifest.
     void answerCompression_data()
@@ -335,6 +440,62 @@ private Q_SLOTS:
         const std::optional<GalleryState> state = reply.state();
         QVERIFY(state);
         QCOMPARE(state->order.size(), 1);
+    }
+
+    // Slow and idle clients hold a connection each, and a worker with it,
+    // yet everybody else is still answered at once; the server drops them
+    // after its read and keep-alive time-outs (before a client sending one
+    // byte every three seconds sends its next).
+    void slowAndIdleClients()
+    {
+        rlimit files{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &files), 0);
+        if (files.rlim_cur < 1024) {
+            files.rlim_cur = std::min<rlim_t>(1024, files.rlim_max);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+        if (files.rlim_cur < 600)
+            QSKIP("too few file descriptors for 216 connections at both ends");
+        startServer();
+        std::vector<int> slow;
+        std::vector<int> idle;
+        const auto closeAll = qScopeGuard([&] {
+            for (const int fd : slow)
+                ::close(fd);
+            for (const int fd : idle)
+                ::close(fd);
+        });
+        for (int i = 0; i < 16; ++i) {
+            slow.push_back(connectTo(m_server->port()));
+            QVERIFY(slow.back() >= 0 && ::send(slow.back(), "G", 1, MSG_NOSIGNAL) == 1);
+        }
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(connectTo(m_server->port()));
+            QVERIFY(idle.back() >= 0);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        httplib::Client client("127.0.0.1", m_server->port());
+        client.set_read_timeout(5);
+        const auto health = client.Get("/api/health");
+        QVERIFY(health);
+        QCOMPARE(health->status, 200);
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("answered after %1 ms").arg(timer.elapsed())));
+
+        const auto closedBy = [&](int fd, qint64 deadline) {
+            for (;;) {
+                pollfd readable{fd, POLLIN, 0};
+                if (::poll(&readable, 1, int(std::max<qint64>(0, deadline - timer.elapsed()))) != 1)
+                    return false;
+                char bytes[512];
+                if (::recv(fd, bytes, sizeof bytes, 0) <= 0)
+                    return true;
+            }
+        };
+        for (const std::vector<int> *group : {&slow, &idle}) {
+            for (const int fd : *group)
+                QVERIFY2(closedBy(fd, 3000), "a connection was still open after 3 s");
+        }
     }
 
     // Qt sends a body-less POST without Content-Length; it has no body all the same.
@@ -379,6 +540,15 @@ private Q_SLOTS:
                    400);
         addRefusal("oversized upload", "POST /api/gallery/photos",
                    uploadForm("Mia", "a.jpg", "\xFF\xD8\xFF" + QByteArray(300 * 1024, 'x')), 413);
+        // Only what decodes, within bounds, is a photo.
+        addRefusal("undecodable JPEG", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", "\xFF\xD8\xFF" + QByteArray(64, 'x')), 422);
+        addRefusal("400 megapixels", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", claimingSize(jpegOf({64, 64}), {20000, 20000})), 422);
+        // Under the pixel limit, but progressive: its coefficients alone take
+        // hundreds of megabytes.
+        addRefusal("progressive 81 megapixels", "POST /api/gallery/photos",
+                   uploadForm("Mia", "a.jpg", claimingSize(jpegOf({64, 64}, Qt::red, true), {9000, 9000})), 422);
 
         addRefusal("current: unknown", "PUT /api/gallery/current", R"({"photoId":"x","baseUpdatedAt":"$base"})", 404);
         addRefusal("current: deleted", "PUT /api/gallery/current", R"({"photoId":"$c","baseUpdatedAt":"$base"})", 404);
@@ -558,25 +728,31 @@ private Q_SLOTS:
     void imageFiles()
     {
         Api api = startServer();
-        const QByteArray original = jpegOf(QSize(400, 300));
+        const QByteArray original = jpegOf(QSize(1100, 800), Qt::darkCyan, true);
         const QString id = api.upload(uploadForm("Mia", "a.jpg", original)).state()->order[0];
-        const auto image = [&](int width) {
+        const auto image = [&](const QString &photo, int width) {
             const QString query = width ? QStringLiteral("?w=%1").arg(width) : QString();
-            return api.send("GET", QStringLiteral("/api/gallery/photos/%1/image%2").arg(id, query));
+            return api.send("GET", QStringLiteral("/api/gallery/photos/%1/image%2").arg(photo, query));
         };
-        QCOMPARE(image(0).header("Content-Type"), QStringLiteral("image/jpeg"));
-        QCOMPARE(image(0).body, original);
-        // Each width is kept as a copy of its own.
-        for (const auto &[width, size] : {std::pair(100, QSize(100, 75)), std::pair(50, QSize(50, 38))}) {
-            const Reply reply = image(width);
+        QCOMPARE(image(id, 0).header("Content-Type"), QStringLiteral("image/jpeg"));
+        QCOMPARE(image(id, 0).body, original);
+        // Copies come in a few widths, the narrowest that is not narrower
+        // than asked; the client's widths (multiples of 256 up to 1024) are
+        // served as asked. Each copy is made once.
+        for (const auto &[asked, served] : {std::pair(1, 256), std::pair(256, 256), std::pair(257, 512),
+                                            std::pair(768, 768), std::pair(1000, 1024)}) {
+            const Reply reply = image(id, asked);
             QCOMPARE(reply.header("Content-Type"), QStringLiteral("image/jpeg"));
-            QCOMPARE(QImage::fromData(reply.body, "jpeg").size(), size);
-            QCOMPARE(image(width).body, reply.body);
+            QCOMPARE(QImage::fromData(reply.body, "jpeg").size(), QSize(served, qRound(800.0 * served / 1100)));
+            QCOMPARE(image(id, served).body, reply.body);
         }
         // Never enlarged; huge widths are capped.
-        QCOMPARE(image(400).body, original);
-        QCOMPARE(image(99999).body, original);
-        QCOMPARE(filesIn(data("scaled")).size(), 2);
+        QCOMPARE(image(id, 1025).body, original);
+        QCOMPARE(image(id, 99999).body, original);
+        // However many widths are asked for.
+        for (int width = 2; width < 1100; width += 9)
+            QCOMPARE(image(id, width).status, 200);
+        QCOMPARE(filesIn(data("scaled")).size(), 4);
 
         // A deleted photo takes its file and its scaled copies along.
         const QString other = api.addPhoto();
@@ -584,6 +760,11 @@ private Q_SLOTS:
         QCOMPARE(api.remove(id).status, 200);
         QCOMPARE(filesIn(data("photos")), QStringList{other + QStringLiteral(".jpg")});
         QVERIFY(filesIn(data("scaled")).isEmpty());
+
+        // A photo that its orientation tag turns is scaled upright.
+        const QByteArray turned = turnedQuarter(jpegOf(QSize(400, 300)));
+        const QString upright = api.upload(uploadForm("Mia", "t.jpg", turned)).state()->order.last();
+        QCOMPARE(QImage::fromData(image(upright, 256).body, "jpeg").size(), QSize(256, 341));
     }
 
     void frames()
@@ -745,9 +926,18 @@ private Q_SLOTS:
         QVERIFY(!token.isEmpty());
         const QString first = api.addPhoto();
         const QString second = api.addPhoto();
-        // The request log shows a path holding "%1" as it came.
-        api.send("GET", "/api/%251");
-        QTRY_VERIFY2(flagged.serverLog().contains(QStringLiteral("GET /api/%1 -> 404")), qPrintable(flagged.serverLog()));
+        // The request log shows a path holding "%1" as it came, and its
+        // controls, C1 codes and bidirectional overrides written out: they
+        // neither start fake lines nor reach the terminal.
+        api.send("GET", "/api/%251%0Aforged%0D%09%1B[2J%7F%C2%9B%E2%80%AE%E2%81%A6%5Cx1b");
+        const QString logged
+            = QStringLiteral("GET /api/%1\\nforged\\r\\t\\x1b[2J\\x7f\\u009b\\u202e\\u2066\\\\x1b -> 404");
+        QTRY_VERIFY2(flagged.serverLog().contains(logged), qPrintable(flagged.serverLog()));
+        for (const QChar c : flagged.serverLog()) {
+            const bool plain = c >= QLatin1Char(' ') && c != QChar(0x7F) && c.category() != QChar::Other_Control
+                               && c.category() != QChar::Other_Format;
+            QVERIFY2(plain || c == QLatin1Char('\n'), qPrintable(QString::number(c.unicode(), 16)));
+        }
         QVERIFY2(flagged.stop(), qPrintable(flagged.errorText()));
 
         QFile sessions(flagged.dataFolder() + QStringLiteral("/sessions.json"));
@@ -767,7 +957,15 @@ private Q_SLOTS:
 
         DevServerProcess environment(QString{});
         QVERIFY2(environment.start(), qPrintable(environment.errorText()));
-        QVERIFY(!Api(quint16(environment.baseURL().port())).signIn(QStringLiteral("from-environment")).isEmpty());
+        Api guesser(quint16(environment.baseURL().port()));
+        QVERIFY(!guesser.signIn(QStringLiteral("from-environment")).isEmpty());
+        // Password guessing is refused, and the log says so.
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(guesser.send("POST", "/api/auth/session", {}, QStringLiteral("guess")).status, 401);
+        QCOMPARE(guesser.send("POST", "/api/auth/session", {}, QStringLiteral("from-environment")).status, 429);
+        const QString blocked
+            = QStringLiteral("10 wrong passwords from 127.0.0.1 within 60 s: its sign-ins are refused for 60 s");
+        QVERIFY2(environment.serverLog().contains(blocked), qPrintable(environment.serverLog()));
         QVERIFY2(environment.stop(), qPrintable(environment.errorText()));
         qunsetenv("LUNVIK_FAMILY_PASSWORD");
     }
@@ -794,6 +992,11 @@ private Q_SLOTS:
                                          << "devices.json";
         QTest::newRow("corrupt update key") << ready << QByteArray("update-signing-key=not a key") << 1
                                             << "update-signing-key";
+        // $port: the port of another server that is running.
+        QTest::newRow("port in use") << QStringList{QStringLiteral("--port"), QStringLiteral("$port"),
+                                                    QStringLiteral("--data"), QStringLiteral("$data"),
+                                                    QStringLiteral("--password"), QStringLiteral("pw")}
+                                     << QByteArray() << 1 << "address in use";
     }
 
     void programRefusesToStart()
@@ -808,6 +1011,11 @@ private Q_SLOTS:
         QFile out(fileName);
         QVERIFY(file.isEmpty() || (out.open(QIODevice::WriteOnly) && out.write(content) == content.size()));
         out.close();
+        DevServerProcess running;
+        if (arguments.contains(QStringLiteral("$port"))) {
+            QVERIFY2(running.start(), qPrintable(running.errorText()));
+            arguments.replaceInStrings(QStringLiteral("$port"), QString::number(running.baseURL().port()));
+        }
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("LUNVIK_FAMILY_PASSWORD"));
