@@ -46,13 +46,15 @@ bool removeEntry(const QString &path)
     return ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 
-// The folder, with parents, private to the user. An existing folder of ours
-// is narrowed too; a link in its place is not followed.
-void makePrivateFolder(const QString &path)
+// The folder, with parents, private to the user when it is made; with
+// `narrowExisting`, an existing folder of ours is narrowed too. A link in
+// its place is not followed.
+void makePrivateFolder(const QString &path, bool narrowExisting)
 {
-    if (entryKind(path) == EntryKind::missing)
+    const bool missing = entryKind(path) == EntryKind::missing;
+    if (missing)
         QDir().mkpath(path); // failures surface in the file operations that follow
-    if (entryKind(path) == EntryKind::directory)
+    if ((missing || narrowExisting) && entryKind(path) == EntryKind::directory)
         ::chmod(QFile::encodeName(path).constData(), S_IRWXU);
 }
 
@@ -131,7 +133,7 @@ QString supportFolder()
         if (base.isEmpty())
             qFatal("No per-user data directory is available; cannot store the gallery.");
         const QString path = QDir(base).filePath(QStringLiteral("LunvikPhotos"));
-        makePrivateFolder(path);
+        makePrivateFolder(path, true);
         return path;
     }();
     return folder;
@@ -162,7 +164,7 @@ QString cacheFolder()
             });
         }
     }
-    makePrivateFolder(path);
+    makePrivateFolder(path, false);
     return path;
 }
 
