@@ -36,6 +36,23 @@ void RequestGroup::abort()
     const QSet<QNetworkReply *> inFlight = std::exchange(m_replies, {});
     for (QNetworkReply *reply : inFlight)
         reply->abort();
+    const auto inner = std::exchange(m_inner, {});
+    for (const std::weak_ptr<RequestGroup> &weak : inner)
+        if (const std::shared_ptr<RequestGroup> group = weak.lock())
+            group->abort();
+}
+
+void RequestGroup::include(const std::shared_ptr<RequestGroup> &inner)
+{
+    if (!inner || inner.get() == this)
+        return;
+    if (isAborted()) {
+        inner->abort();
+        return;
+    }
+    // Groups that are gone leave their places to the new ones.
+    std::erase_if(m_inner, [](const std::weak_ptr<RequestGroup> &weak) { return weak.expired(); });
+    m_inner.push_back(inner);
 }
 
 QByteArray HttpResponse::header(const QByteArray &name) const

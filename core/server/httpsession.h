@@ -29,6 +29,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QNetworkAccessManager;
 class QNetworkRequest;
@@ -69,6 +70,10 @@ struct HttpResponse {
 // requests share one group, and signing out aborts it: every request of the
 // group still in flight ends at once as a cancellation, and a request sent
 // through an aborted group is refused before anything goes out.
+//
+// A group may hold smaller groups (one thumbnail a screen no longer needs):
+// aborting one of those ends its requests alone, aborting the outer group
+// ends them all.
 class RequestGroup
 {
 public:
@@ -77,11 +82,15 @@ public:
     // Main thread. The waiting senders resume (with the cancellation)
     // before this returns, or on the next turn of the event loop.
     void abort();
+    // Main thread. `inner` is aborted with this group, at once when this
+    // one already is.
+    void include(const std::shared_ptr<RequestGroup> &inner);
 
 private:
     friend class HttpSession;
     std::atomic<bool> m_aborted{false};
     QSet<QNetworkReply *> m_replies;
+    std::vector<std::weak_ptr<RequestGroup>> m_inner;
 };
 
 class HttpSession : public QObject
