@@ -136,12 +136,14 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     m_progress = new QWidget(this);
     m_progress->setObjectName(QStringLiteral("transferProgress"));
     auto *progressLayout = new QHBoxLayout(m_progress);
-    progressLayout->setContentsMargins(6, 0, 6, 0);
-    progressLayout->setSpacing(8);
+    progressLayout->setContentsMargins(4, 0, 4, 0);
+    progressLayout->setSpacing(6);
     m_progressLabel = new QLabel(m_progress);
     m_progressBar = new QProgressBar(m_progress);
     m_progressBar->setTextVisible(false);
-    m_progressBar->setFixedWidth(120);
+    // Narrow: beside the title and the size slider it must still fit a
+    // window next to the device preview.
+    m_progressBar->setFixedWidth(64);
     m_progressBar->setMaximumHeight(8);
     progressLayout->addWidget(m_progressLabel);
     progressLayout->addWidget(m_progressBar);
