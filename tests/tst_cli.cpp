@@ -380,7 +380,14 @@ private Q_SLOTS:
             QCOMPARE(photo.value(QStringLiteral("id")).toString(), fields.at(0));
             QCOMPARE(photo.value(QStringLiteral("filename")).toString(), fields.at(1));
             QCOMPARE(photo.value(QStringLiteral("uploader")).toString(), fields.at(2));
-            QCOMPARE(photo.value(QStringLiteral("tag")).toString(), fields.at(3));
+            // Under a debug interval a tag is a time counted from now, and
+            // the two runs are a moment apart.
+            static const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
+            const QString tag = photo.value(QStringLiteral("tag")).toString();
+            if (clock.match(tag).hasMatch())
+                QVERIFY2(clock.match(fields.at(3)).hasMatch(), qPrintable(fields.at(3)));
+            else
+                QCOMPARE(tag, fields.at(3));
             // The first photo of an empty gallery becomes the photo for today.
             QCOMPARE(photo.value(QStringLiteral("current")).toBool(), i == 0);
             QCOMPARE(fields.at(3) == QStringLiteral("Showing for today"), i == 0);
