@@ -17,6 +17,7 @@
 #include "../error.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -112,6 +113,11 @@ public:
     // 304 and 409, whose body is a manifest) is read up to this size only.
     static constexpr qint64 maxErrorBodyBytes = 1024 * 1024;
 
+    // A request that may change something is never sent on a connection
+    // that has been idle this long: the server may be closing it just then
+    // (its keep-alive ran out), and such a request is not sent again.
+    static constexpr std::chrono::milliseconds maxIdleReuseForChanges{500};
+
     explicit HttpSession(Limits limits, bool ephemeral = false, QObject *parent = nullptr);
     // Requests still in flight end as cancelled (OperationCanceledError).
     ~HttpSession() override;
@@ -136,6 +142,8 @@ private:
     Limits m_limits;
     QNetworkAccessManager *m_manager;
     QSet<QNetworkReply *> m_inFlight;
+    // Since the last exchange of a change ended (invalid before the first).
+    QElapsedTimer m_sinceLastChange;
 };
 
 // A process-wide session made on first use (on the main thread, owned by the
