@@ -31,17 +31,15 @@ private Q_SLOTS:
         const int below = int(BenchCase::Target::below);
         // The median decides, not the mean: one slow round on a busy machine
         // does not sink a case.
-        QTest::newRow("ratio within") << QList<double>{10, 11, 40} << QList<double>{9, 10, 10} << ratio << 1.25
-                                      << "ok";
-        QTest::newRow("ratio at the bound") << QList<double>{12.5} << QList<double>{10} << ratio << 1.25 << "ok";
-        QTest::newRow("ratio over") << QList<double>{13, 13} << QList<double>{10, 10} << ratio << 1.25 << "MISSED";
-        QTest::newRow("even count median") << QList<double>{8, 10, 12, 100} << QList<double>{10} << ratio << 1.1
-                                           << "ok";
-        QTest::newRow("no peer numbers") << QList<double>{5} << QList<double>{} << ratio << 1.0 << "failed";
-        QTest::newRow("below") << QList<double>{39.9} << QList<double>{} << below << 40.0 << "ok";
-        QTest::newRow("at the bound is not below") << QList<double>{40} << QList<double>{} << below << 40.0
-                                                   << "MISSED";
-        QTest::newRow("no samples") << QList<double>{} << QList<double>{} << below << 40.0 << "failed";
+        using L = QList<double>;
+        QTest::newRow("ratio within") << L{10, 11, 40} << L{9, 10, 10} << ratio << 1.25 << "ok";
+        QTest::newRow("ratio at the bound") << L{12.5} << L{10} << ratio << 1.25 << "ok";
+        QTest::newRow("ratio over") << L{13, 13} << L{10, 10} << ratio << 1.25 << "MISSED";
+        QTest::newRow("even count median") << L{8, 10, 12, 100} << L{10} << ratio << 1.1 << "ok";
+        QTest::newRow("no peer numbers") << L{5} << L{} << ratio << 1.0 << "failed";
+        QTest::newRow("below") << L{39.9} << L{} << below << 40.0 << "ok";
+        QTest::newRow("at the bound is not below") << L{40} << L{} << below << 40.0 << "MISSED";
+        QTest::newRow("no samples") << L{} << L{} << below << 40.0 << "failed";
     }
     void verdicts()
     {
@@ -111,12 +109,10 @@ private Q_SLOTS:
         QTest::addColumn<double>("timeout");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("lines and status") << "echo one; echo two; exit 3" << 30.0 << 3
-                                          << QStringList{"one", "two"};
+        QTest::newRow("lines and status") << "echo one; echo two; exit 3" << 30.0 << 3 << QStringList{"one", "two"};
         QTest::newRow("environment given") << "echo \"$BENCH_TEST_VALUE\"" << 30.0 << 0 << QStringList{"given"};
         QTest::newRow("no final line feed") << "printf 'a\\nb'" << 30.0 << 0 << QStringList{"a", "b"};
-        QTest::newRow("killed at the time limit") << "echo started; sleep 30" << 0.5 << -1
-                                                  << QStringList{"started"};
+        QTest::newRow("killed at the time limit") << "echo started; sleep 30" << 0.5 << -1 << QStringList{"started"};
     }
     void processes()
     {
@@ -153,16 +149,13 @@ private Q_SLOTS:
         QCOMPARE(settings->syncBearer(), std::optional<QString>(QStringLiteral("a-token")));
         QVERIFY(settings->debugMode);
         // Every visible photo has its thumbnails, and they decode.
+        const QString thumbnail = home + QStringLiteral("/LunvikPhotos/cache/%1_w%2.jpg");
         for (const PhotoEntry &photo : state.activePhotos()) {
-            for (const int width : {256, 512, 768, 1024}) {
-                const QString file =
-                    home + QStringLiteral("/LunvikPhotos/cache/%1_w%2.jpg").arg(photo.id).arg(width);
-                QVERIFY2(QFile::exists(file), qPrintable(file));
-            }
+            for (const int width : {256, 512, 768, 1024})
+                QVERIFY2(QFile::exists(thumbnail.arg(photo.id).arg(width)), qPrintable(thumbnail.arg(photo.id)));
         }
-        const QString one =
-            home + QStringLiteral("/LunvikPhotos/cache/%1_w256.jpg").arg(state.activePhotos().first().id);
-        const std::optional<QImage> thumb = ImageDownsampler::loadThumbnail(one, 1000);
+        const auto thumb
+            = ImageDownsampler::loadThumbnail(thumbnail.arg(state.activePhotos().first().id).arg(256), 1000);
         QVERIFY(thumb);
         QCOMPARE(thumb->width(), 256);
     }

@@ -91,10 +91,20 @@ class TestFaults : public QObject
     // One client installation: a home folder and the tokens it was given.
     struct Client {
         QTemporaryDir home{TestEnvironment::home() + QStringLiteral("/client-XXXXXX")};
-        Client() { home.setAutoRemove(qEnvironmentVariableIsEmpty("LUNVIK_TEST_HOMES")); }
+        explicit Client(const FaultProxy &through)
+            : proxy(through.baseUrl())
+        {
+            home.setAutoRemove(qEnvironmentVariableIsEmpty("LUNVIK_TEST_HOMES"));
+        }
         QUrl proxy;
         QStringList stderrs;
         QString support() const { return home.path() + QStringLiteral("/data/LunvikPhotos/"); }
+        // Writes a photo into the home folder and answers its path.
+        QString addPhoto(const QString &name, const QColor &colour, int width)
+        {
+            QFile file(home.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(jpeg(colour, width)) > 0 ? file.fileName() : QString();
+        }
     };
 
     QProcess *startCli(Client &client, const QStringList &arguments, QProcess &process,
@@ -146,21 +156,21 @@ class TestFaults : public QObject
 
     bool unlock(Client &client)
     {
+        const QStringList arguments{QStringLiteral("unlock"), QStringLiteral("--name"), QStringLiteral("Mia")};
         for (int attempt = 0; attempt < 6; ++attempt) {
-            if (cli(client, {QStringLiteral("unlock"), QStringLiteral("--name"), QStringLiteral("Mia")},
-                    familyPassword.toUtf8() + '\n')
-                    .exitCode
-                == 0)
+            if (cli(client, arguments, familyPassword.toUtf8() + '\n').exitCode == 0)
                 return true;
         }
         return false;
     }
 
+    // A GET with the test's own session, or (without one yet) a sign-in.
     QByteArray serverGet(const QString &path)
     {
         QNetworkRequest request(server.baseURL().resolved(QUrl(path)));
-        request.setRawHeader("Authorization", "Bearer " + serverToken.toUtf8());
-        QNetworkReply *reply = network.get(request);
+        const QString bearer = serverToken.isEmpty() ? familyPassword : serverToken;
+        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
+        QNetworkReply *reply = serverToken.isEmpty() ? network.post(request, QByteArray()) : network.get(request);
         QEventLoop loop;
         connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
@@ -168,10 +178,33 @@ class TestFaults : public QObject
         return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
     }
 
+    QString cachePath(Client &client, const QString &name = {})
+    {
+        return client.support() + QStringLiteral("cache/") + name;
+    }
+
+    // After a kill: the next start reads valid files, and a half-written
+    // photo never sits under its final name.
+    void verifyWholeAfterKill(Client &client)
+    {
+        QVERIFY(AppSettings::fromJsonBytes(readFile(client.support() + QStringLiteral("config.json"))));
+        const QString gallery = client.support() + QStringLiteral("local-gallery.json");
+        if (QFile::exists(gallery))
+            QVERIFY(GalleryState::fromJsonBytes(readFile(gallery)));
+        for (const QString &name : QDir(cachePath(client)).entryList({QStringLiteral("*.jpg")}, QDir::Files))
+            QVERIFY2(readFile(cachePath(client, name))
+                         == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))),
+                     qPrintable(QStringLiteral("half-written cache file ") + name));
+    }
+
     std::optional<GalleryState> serverState()
     {
         const auto response = GalleryResponse::fromJsonBytes(serverGet(QStringLiteral("/api/gallery")));
         return response ? std::optional<GalleryState>(response->state) : std::nullopt;
+    }
+    std::optional<GalleryState> localState(Client &client)
+    {
+        return GalleryState::fromJsonBytes(readFile(client.support() + QStringLiteral("local-gallery.json")));
     }
 
     // The local manifest and the cache as the server has them (no checks of
@@ -179,14 +212,13 @@ class TestFaults : public QObject
     bool caughtUp(Client &client)
     {
         const auto truth = serverState();
-        const auto local = GalleryState::fromJsonBytes(readFile(client.support() + QStringLiteral("local-gallery.json")));
+        const auto local = localState(client);
         if (!truth || !local || *local != *truth)
             return false;
-        for (const PhotoEntry &photo : truth->activePhotos()) {
-            if (!QFile::exists(client.support() + QStringLiteral("cache/") + photo.id + QStringLiteral(".jpg")))
-                return false;
-        }
-        return true;
+        const auto activePhotos = truth->activePhotos();
+        return std::all_of(activePhotos.cbegin(), activePhotos.cend(), [&](const PhotoEntry &photo) {
+            return QFile::exists(cachePath(client, photo.id + QStringLiteral(".jpg")));
+        });
     }
 
     // What must hold once one sync has run without faults.
@@ -194,7 +226,7 @@ class TestFaults : public QObject
     {
         const auto truth = serverState();
         QVERIFY(truth);
-        const auto local = GalleryState::fromJsonBytes(readFile(client.support() + QStringLiteral("local-gallery.json")));
+        const auto local = localState(client);
         QVERIFY2(local, qPrintable(label + QStringLiteral(": no valid local manifest")));
         QVERIFY2(*local == *truth, qPrintable(label + QStringLiteral(": local manifest differs from the server's")));
 
@@ -208,7 +240,7 @@ class TestFaults : public QObject
         }
         expected.sort();
         expected.removeDuplicates();
-        QDir cache(client.support() + QStringLiteral("cache"));
+        QDir cache(cachePath(client));
         QStringList present;
         static const QRegularExpression thumbnail(QStringLiteral("^(.+)_w([0-9]+)\\.jpg$"));
         for (const QString &name : cache.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
@@ -276,14 +308,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        QNetworkRequest request(server.baseURL().resolved(QUrl(QStringLiteral("/api/auth/session"))));
-        request.setRawHeader("Authorization", "Bearer " + familyPassword.toUtf8());
-        QNetworkReply *reply = network.post(request, QByteArray());
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        serverToken = QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("sessionToken")).toString();
-        reply->deleteLater();
+        serverToken = QJsonDocument::fromJson(serverGet(QStringLiteral("/api/auth/session")))
+                          .object()
+                          .value(QStringLiteral("sessionToken"))
+                          .toString();
         QVERIFY(!serverToken.isEmpty());
     }
 
@@ -307,8 +335,7 @@ private Q_SLOTS:
         const QString label = QStringLiteral("seed %1").arg(seed);
         FaultProxy proxy(server.baseURL(), seed);
         QVERIFY(proxy.listen());
-        Client client;
-        client.proxy = proxy.baseUrl();
+        Client client(proxy);
         QVERIFY(setUpClient(client));
 
         std::mt19937 random(seed);
@@ -325,13 +352,8 @@ private Q_SLOTS:
             case 1: {
                 QStringList files;
                 for (int i = 0; i < 3; ++i) {
-                    const QString name = QStringLiteral("s%1-%2.jpg").arg(seed).arg(i);
-                    const QString path = client.home.filePath(name);
-                    QFile file(path);
-                    QVERIFY(file.open(QIODevice::WriteOnly));
-                    file.write(jpeg(QColor::fromHsv(int(random() % 360), 200, 200), 64 + i));
-                    files << path;
-                    names << name;
+                    names << QStringLiteral("s%1-%2.jpg").arg(seed).arg(i);
+                    files << client.addPhoto(names.last(), QColor::fromHsv(int(random() % 360), 200, 200), 64 + i);
                 }
                 uploadsTried += int(files.size());
                 run = cli(client, QStringList{QStringLiteral("upload")} + files);
@@ -413,8 +435,7 @@ private Q_SLOTS:
         QFETCH(bool, readOnly);
         FaultProxy proxy(server.baseURL(), 1);
         QVERIFY(proxy.listen());
-        Client client;
-        client.proxy = proxy.baseUrl();
+        Client client(proxy);
         const QString support = client.support();
         QVERIFY(QDir().mkpath(support));
         // A support folder on a tiny file system of its own (root only).
@@ -432,19 +453,14 @@ private Q_SLOTS:
         QVERIFY(AppSettings::fromJsonBytes(settingsBefore));
         QDir(support + QStringLiteral("cache")).removeRecursively();
 
-        QString expected;
         if (readOnly) {
             QVERIFY(mount({QStringLiteral("-o"), QStringLiteral("remount,ro"), support}));
-            expected = QStringLiteral("Read-only file system");
         } else {
-            // Fill what is left.
-            QFile filler(support + QStringLiteral("filler"));
+            QFile filler(support + QStringLiteral("filler")); // fills what is left
             QVERIFY(filler.open(QIODevice::WriteOnly));
             const QByteArray block(4096, 'f');
             while (filler.write(block) == block.size() && filler.flush()) {
             }
-            filler.close();
-            expected = QStringLiteral("No space left on device");
         }
 
         // A changed setting, a sync with every photo to cache, a new interval.
@@ -458,7 +474,6 @@ private Q_SLOTS:
         }
         // The failed writes are reported (the log file itself may be what
         // cannot be written, so standard error is where they show).
-        Q_UNUSED(expected);
         QVERIFY2(errors.contains(QStringLiteral("Domain: QFileDevice")), qPrintable(errors));
         // The previous files are still whole.
         QCOMPARE(readFile(support + QStringLiteral("config.json")), settingsBefore);
@@ -484,24 +499,17 @@ private Q_SLOTS:
         QFETCH(int, killAfterMs);
         FaultProxy proxy(server.baseURL(), quint32(killAfterMs));
         QVERIFY(proxy.listen());
-        Client client;
-        client.proxy = proxy.baseUrl();
+        Client client(proxy);
         QVERIFY(setUpClient(client));
         // A sync that has every photo still to fetch, answers that come slowly.
-        QDir(client.support() + QStringLiteral("cache")).removeRecursively();
+        QDir(cachePath(client)).removeRecursively();
         QFile::remove(client.support() + QStringLiteral("local-gallery.json"));
         proxy.setSlowdown(250);
 
         QStringList arguments{command};
-        if (command == QLatin1StringView("upload")) {
-            for (int i = 0; i < 2; ++i) {
-                const QString path = client.home.filePath(QStringLiteral("k%1-%2.jpg").arg(killAfterMs).arg(i));
-                QFile file(path);
-                QVERIFY(file.open(QIODevice::WriteOnly));
-                file.write(jpeg(QColor::fromHsv((killAfterMs + i * 40) % 360, 180, 220), 300));
-                arguments << path;
-            }
-        }
+        for (int i = 0; i < 2 && command == QLatin1StringView("upload"); ++i)
+            arguments << client.addPhoto(QStringLiteral("k%1-%2.jpg").arg(killAfterMs).arg(i),
+                                         QColor::fromHsv((killAfterMs + i * 40) % 360, 180, 220), 300);
         QProcess process;
         startCli(client, arguments, process);
         process.closeWriteChannel();
@@ -509,19 +517,7 @@ private Q_SLOTS:
         if (!finishedEarly)
             ::kill(pid_t(process.processId()), SIGKILL);
         process.waitForFinished(10000);
-
-        // The next start reads valid files, and a half-written photo never
-        // sits under its final name.
-        const QString support = client.support();
-        QVERIFY(AppSettings::fromJsonBytes(readFile(support + QStringLiteral("config.json"))));
-        if (QFile::exists(support + QStringLiteral("local-gallery.json")))
-            QVERIFY(GalleryState::fromJsonBytes(readFile(support + QStringLiteral("local-gallery.json"))));
-        const QDir cache(support + QStringLiteral("cache"));
-        for (const QString &name : cache.entryList({QStringLiteral("*.jpg")}, QDir::Files)) {
-            const QByteArray bytes = readFile(cache.filePath(name));
-            QVERIFY2(bytes == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))),
-                     qPrintable(QStringLiteral("half-written cache file ") + name));
-        }
+        verifyWholeAfterKill(client);
 
         proxy.setSlowdown(0);
         const CliRun after = cli(client, {QStringLiteral("sync")});
@@ -534,21 +530,15 @@ private Q_SLOTS:
     {
         FaultProxy proxy(server.baseURL(), 11);
         QVERIFY(proxy.listen());
-        Client client;
-        client.proxy = proxy.baseUrl();
+        Client client(proxy);
         QVERIFY(setUpClient(client));
         QStringList upload{QStringLiteral("upload")};
-        for (int i = 0; i < 4; ++i) {
-            const QString path = client.home.filePath(QStringLiteral("app-%1.jpg").arg(i));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(jpeg(QColor::fromHsv(40 + i * 70, 160, 230), 200));
-            upload << path;
-        }
+        for (int i = 0; i < 4; ++i)
+            upload << client.addPhoto(QStringLiteral("app-%1.jpg").arg(i), QColor::fromHsv(40 + i * 70, 160, 230), 200);
         QVERIFY(cli(client, upload).exitCode == 0);
         // The app unlocks with the saved token, and its first refresh has
         // every photo to fetch, slowly.
-        QDir(client.support() + QStringLiteral("cache")).removeRecursively();
+        QDir(cachePath(client)).removeRecursively();
         QFile::remove(client.support() + QStringLiteral("local-gallery.json"));
         proxy.setSlowdown(250);
         const QString program = QStringLiteral(LUNVIK_APP_BINARY);
@@ -558,7 +548,7 @@ private Q_SLOTS:
             startCli(client, {}, app, program);
             QVERIFY(app.state() == QProcess::Running);
             // Killed once the refresh is fetching images.
-            const QDir cache(client.support() + QStringLiteral("cache"));
+            const QDir cache(cachePath(client));
             const bool underWay = QTest::qWaitFor(
                 [&] {
                     return !cache.entryList({QStringLiteral("*.jpg")}, QDir::Files).isEmpty()
@@ -571,16 +561,7 @@ private Q_SLOTS:
             app.waitForFinished(10000);
             keepStderr(client, app.readAllStandardError());
         }
-        const QString support = client.support();
-        QVERIFY(AppSettings::fromJsonBytes(readFile(support + QStringLiteral("config.json"))));
-        if (QFile::exists(support + QStringLiteral("local-gallery.json")))
-            QVERIFY(GalleryState::fromJsonBytes(readFile(support + QStringLiteral("local-gallery.json"))));
-        const QDir cache(support + QStringLiteral("cache"));
-        for (const QString &name : cache.entryList({QStringLiteral("*.jpg")}, QDir::Files))
-            QVERIFY2(readFile(cache.filePath(name))
-                         == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))),
-                     qPrintable(QStringLiteral("half-written cache file ") + name));
-
+        verifyWholeAfterKill(client);
         QVERIFY2(!caughtUp(client), "the refresh ended before the kill");
 
         // Started again, the app reads what is there and its one refresh

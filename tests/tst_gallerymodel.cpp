@@ -124,10 +124,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expectedId");
         QTest::addColumn<UploaderMap>("expectedUploaders");
         const QString kelvo = GalleryState::uploaderId(QStringLiteral("Kelvo"));
-        QTest::newRow("no uploader anywhere") << QByteArray() << QByteArray() << kelvo
-                                              << UploaderMap({{kelvo, "Kelvo"}});
+        const UploaderMap onlyKelvo{{kelvo, "Kelvo"}};
+        QTest::newRow("no uploader anywhere") << QByteArray() << QByteArray() << kelvo << onlyKelvo;
         QTest::newRow("null uploader id") << QByteArray(",\"uploaderId\":null") << QByteArray(",\"uploaders\":{}")
-                                          << kelvo << UploaderMap({{kelvo, "Kelvo"}});
+                                          << kelvo << onlyKelvo;
         QTest::newRow("unknown id added as Kelvo")
             << QByteArray(",\"uploaderId\":\"u-x\"") << QByteArray(",\"uploaders\":{\"u-y\":\"Ana\"}")
             << QStringLiteral("u-x") << UploaderMap({{"u-y", "Ana"}, {"u-x", "Kelvo"}});

@@ -144,38 +144,33 @@ private Q_SLOTS:
 
     void plan()
     {
-        using namespace GalleryRotationSchedule;
-        const auto calendar = utcCalendar();
         const QDateTime now = utc("2026-03-01T09:30:00.000");
-        const QList<QString> abc{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")};
+        const auto plan = [&](const QList<QString> &order, const QString &current, GalleryRotationScheduleKind kind) {
+            return GalleryRotationSchedule::plan(order, current, now, kind, GalleryRotationSchedule::utcCalendar());
+        };
+        const auto daily = GalleryRotationScheduleKind::productionDailyUTC();
+        const auto minutely = GalleryRotationScheduleKind::debugInterval(60);
+        const QList<QString> abc{"a", "b", "c"};
+        QVERIFY(!plan({}, "a", daily));
 
-        QVERIFY(!GalleryRotationSchedule::plan({}, QStringLiteral("a"), now,
-                                               GalleryRotationScheduleKind::productionDailyUTC(), calendar));
-
-        const auto daily = GalleryRotationSchedule::plan(abc, QStringLiteral("b"), now,
-                                                         GalleryRotationScheduleKind::productionDailyUTC(), calendar);
-        QVERIFY(daily);
-        QCOMPARE(daily->nextCron, utc("2026-03-01T11:00:00.000"));
-        QCOMPARE(daily->currentShowingUntil, std::optional(utc("2026-03-01T11:00:00.000")));
-        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("b")), utc("2026-02-28T11:00:00.000"));
-        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("c")), utc("2026-03-01T11:00:00.000"));
-        QCOMPARE(daily->showingStartByPhotoID.value(QStringLiteral("a")), utc("2026-03-02T11:00:00.000"));
+        const auto byDay = plan(abc, "b", daily);
+        QVERIFY(byDay);
+        QCOMPARE(byDay->nextCron, utc("2026-03-01T11:00:00.000"));
+        QCOMPARE(byDay->currentShowingUntil, std::optional(utc("2026-03-01T11:00:00.000")));
+        QCOMPARE(byDay->showingStartByPhotoID.value("b"), utc("2026-02-28T11:00:00.000"));
+        QCOMPARE(byDay->showingStartByPhotoID.value("c"), utc("2026-03-01T11:00:00.000"));
+        QCOMPARE(byDay->showingStartByPhotoID.value("a"), utc("2026-03-02T11:00:00.000"));
 
         // Four photos, the third current, one minute each.
-        const QList<QString> four{QStringLiteral("p0"), QStringLiteral("p1"), QStringLiteral("p2"), QStringLiteral("p3")};
-        const auto debug =
-            GalleryRotationSchedule::plan(four, QStringLiteral("p2"), now, GalleryRotationScheduleKind::debugInterval(60),
-                                          calendar);
-        QVERIFY(debug);
-        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p2")), now);
-        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p3")), now.addSecs(60));
-        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p0")), now.addSecs(120));
-        QCOMPARE(debug->showingStartByPhotoID.value(QStringLiteral("p1")), now.addSecs(180));
+        const auto byMinute = plan({"p0", "p1", "p2", "p3"}, "p2", minutely);
+        QVERIFY(byMinute);
+        for (const auto &[id, start] :
+             {std::pair("p2", 0), std::pair("p3", 60), std::pair("p0", 120), std::pair("p1", 180)})
+            QCOMPARE(byMinute->showingStartByPhotoID.value(id), now.addSecs(start));
 
         // A current photo outside the order: the first one counts as current.
-        const auto unknown = GalleryRotationSchedule::plan(abc, QStringLiteral("zz"), now,
-                                                           GalleryRotationScheduleKind::debugInterval(60), calendar);
-        QCOMPARE(unknown->showingStartByPhotoID.value(QStringLiteral("a")), now);
+        const auto unknown = plan(abc, "zz", minutely);
+        QCOMPARE(unknown->showingStartByPhotoID.value("a"), now);
         QCOMPARE(unknown->currentShowingUntil, std::optional(now.addSecs(60)));
     }
 };

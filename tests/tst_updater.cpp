@@ -110,14 +110,8 @@ public:
         error = e.kind();
         note("error", std::move(a));
     }
-    void showDownloadInProgress(const AppcastItem &, std::function<void()> c) override
-    {
-        note("downloading", std::move(c));
-    }
-    void showUpdateSaved(const AppcastItem &, const QString &, std::function<void()> a) override
-    {
-        note("saved", std::move(a));
-    }
+    void showDownloadInProgress(const AppcastItem &, std::function<void()> c) override { note("downloading", c); }
+    void showUpdateSaved(const AppcastItem &, const QString &, std::function<void()> a) override { note("saved", a); }
     void showUpdateInFocus() override { shown << QStringLiteral("focus"); }
     void dismissUpdateInstallation() override { ++dismissed; }
 
@@ -197,24 +191,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("order");
-        QTest::newRow("trailing zeros") << "1.0"
-                                        << "1.0.0" << 0;
-        QTest::newRow("numbers, not text") << "1.10"
-                                           << "1.9" << 1;
-        QTest::newRow("leading zeros") << "0.07"
-                                       << "0.7" << 0;
-        QTest::newRow("minor before patch") << "0.2.0"
-                                            << "0.10.0" << -1;
-        QTest::newRow("more numbers") << "2"
-                                      << "1.99.99" << 1;
-        QTest::newRow("beta before release") << "1.0b2"
-                                             << "1.0" << -1;
-        QTest::newRow("beta before rc") << "1.0b2"
-                                        << "1.0rc1" << -1;
-        QTest::newRow("patch after beta") << "1.0.1"
-                                          << "1.0b1" << 1;
-        QTest::newRow("build number") << "1.0-2"
-                                      << "1.0" << 1;
+        QTest::newRow("trailing zeros") << "1.0" << "1.0.0" << 0;
+        QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
+        QTest::newRow("leading zeros") << "0.07" << "0.7" << 0;
+        QTest::newRow("minor before patch") << "0.2.0" << "0.10.0" << -1;
+        QTest::newRow("more numbers") << "2" << "1.99.99" << 1;
+        QTest::newRow("beta before release") << "1.0b2" << "1.0" << -1;
+        QTest::newRow("beta before rc") << "1.0b2" << "1.0rc1" << -1;
+        QTest::newRow("patch after beta") << "1.0.1" << "1.0b1" << 1;
+        QTest::newRow("build number") << "1.0-2" << "1.0" << 1;
     }
     void versionOrder()
     {
@@ -232,30 +217,31 @@ private Q_SLOTS:
         QTest::addColumn<int>("usable");
         QTest::addColumn<QString>("best"); // "version shown-version url", empty: none
         const QByteArray valid = item("0.2.0");
-        QTest::newRow("newest by version, not by order")
-            << feed(item("0.9.0") + item("0.10.0") + item("0.2.0")) << true << 3
-            << "0.10.0 0.10.0 https://updates.example/lunvik-0.10.0.deb";
+        const QString validFound = QStringLiteral("0.2.0 0.2.0 https://updates.example/lunvik-0.2.0.deb");
+        const QByteArray a = "https://u.example/a.deb";
+        // An item of version 9.0 with this enclosure, unusable: none found.
+        const auto unusable = [&](const char *name, const QByteArray &element) {
+            QTest::newRow(name) << feed(item("9.0", element)) << true << 0 << "";
+        };
+        QTest::newRow("newest by version, not by order") << feed(item("0.9.0") + item("0.10.0") + valid) << true << 3
+                                                         << "0.10.0 0.10.0 https://updates.example/lunvik-0.10.0.deb";
         QTest::newRow("nothing newer") << feed(item("0.1.0") + item("0.0.9")) << true << 2 << "";
-        QTest::newRow("shown version, relative address") << feed(
-            item("120", enclosure("files/x.deb"), "<sparkle:shortVersionString>1.2</sparkle:shortVersionString>"))
-                                                         << true << 1
-                                                         << "120 1.2 https://updates.example/feed/files/x.deb";
-        QTest::newRow("version on the enclosure") << feed(
-            "<item>" + enclosure("https://u.example/a.deb", "10", signature, "sparkle:version=\"3.0\"") + "</item>")
-                                                  << true << 1 << "3.0 3.0 https://u.example/a.deb";
+        QTest::newRow("shown version, relative address")
+            << feed(item("120", enclosure("files/x.deb"),
+                         "<sparkle:shortVersionString>1.2</sparkle:shortVersionString>"))
+            << true << 1 << "120 1.2 https://updates.example/feed/files/x.deb";
+        QTest::newRow("version on the enclosure")
+            << feed("<item>" + enclosure(a, "10", signature, "sparkle:version=\"3.0\"") + "</item>") << true << 1
+            << "3.0 3.0 https://u.example/a.deb";
         QTest::newRow("no enclosure") << feed("<item><sparkle:version>9.0</sparkle:version></item>" + valid) << true
-                                      << 1 << "0.2.0 0.2.0 https://updates.example/lunvik-0.2.0.deb";
-        QTest::newRow("no signature") << feed(item("9.0", enclosure("https://u.example/a.deb", "10", QByteArray()))
-            + valid) << true << 1 << "0.2.0 0.2.0 https://updates.example/lunvik-0.2.0.deb";
-        QTest::newRow("short signature") << feed(
-            item("9.0", enclosure("https://u.example/a.deb", "10", QByteArray(63, 's').toBase64())))
-                                         << true << 0 << "";
-        QTest::newRow("signature not base64")
-            << feed(item("9.0", enclosure("https://u.example/a.deb", "10", "%%%"))) << true << 0 << "";
-        QTest::newRow("file address") << feed(item("9.0", enclosure("file:///etc/passwd"))) << true << 0 << "";
-        QTest::newRow("no length") << feed(item("9.0", enclosure("https://u.example/a.deb", "0"))) << true << 0 << "";
-        QTest::newRow("no version") << feed("<item>" + enclosure("https://u.example/a.deb") + "</item>") << true << 0
-                                    << "";
+                                      << 1 << validFound;
+        QTest::newRow("no signature") << feed(item("9.0", enclosure(a, "10", QByteArray())) + valid) << true << 1
+                                      << validFound;
+        unusable("short signature", enclosure(a, "10", QByteArray(63, 's').toBase64()));
+        unusable("signature not base64", enclosure(a, "10", "%%%"));
+        unusable("file address", enclosure("file:///etc/passwd"));
+        unusable("no length", enclosure(a, "0"));
+        QTest::newRow("no version") << feed("<item>" + enclosure(a) + "</item>") << true << 0 << "";
         QTest::newRow("malformed XML") << QByteArray("<rss><channel><item>") << false << 0 << "";
         QTest::newRow("garbage after the feed") << feed(valid) + "<rss/>" << false << 0 << "";
         QTest::newRow("not RSS") << QByteArray("<feed><entry/></feed>") << false << 0 << "";
@@ -460,12 +446,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("corrupt");
         QTest::addColumn<QString>("failure"); // in the log's detail; empty: verified
-        QTest::newRow("verified") << ""
-                                  << "";
-        QTest::newRow("bad signature") << "signature"
-                                       << "signature";
-        QTest::newRow("longer than announced") << "length"
-                                               << "announced";
+        QTest::newRow("verified") << "" << "";
+        QTest::newRow("bad signature") << "signature" << "signature";
+        QTest::newRow("longer than announced") << "length" << "announced";
     }
     void signedFeed()
     {
