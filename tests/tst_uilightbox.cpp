@@ -7,28 +7,19 @@
 
 #include "cachedphotoimage.h"
 #include "capsulebutton.h"
-#include "decodedimagecache.h"
 #include "gallerydeletehandling.h"
 #include "galleryphotoactions.h"
 #include "galleryphotogrid.h"
-#include "galleryscreen.h"
 #include "galleryselectionbar.h"
 #include "photolightboxview.h"
 #include "previewappearanceswitch.h"
 #include "statepanels.h"
 
-#include "app/appchromestate.h"
 #include "clock.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
 #include "store/photoformatters.h"
-#include "taskwait.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>

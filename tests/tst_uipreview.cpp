@@ -7,25 +7,15 @@
 
 #include "activitylogpane.h"
 #include "connectionpill.h"
-#include "decodedimagecache.h"
 #include "devicepreview.h"
 #include "galleryfilepasteboard.h"
 #include "galleryphotogrid.h"
-#include "galleryscreen.h"
 #include "gallerytoolbar.h"
 #include "previewappearanceswitch.h"
 #include "previewgallerysplit.h"
 
-#include "app/appchromestate.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
-#include "taskwait.h"
-
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
 #include <QScreen>
