@@ -96,10 +96,6 @@ private:
     qint64 m_longest = 0;
 };
 
-const QByteArray okJson = R"({"ok":true})";
-const QByteArray sessionJson = R"({"ok":true,"sessionToken":"tok"})";
-const QByteArray noDevicesJson = R"({"devices":[]})";
-
 // Under the sanitizers on two shared cores the longest stall is about a
 // quarter of this (tens of milliseconds in a release build); decoding or
 // encoding a 20,000-photo manifest on the main thread takes about twice it.
@@ -129,7 +125,7 @@ class TestScale : public QObject
         settings.debugMode = true;
         settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
         store->setSettings(settings);
-        server.on("POST", "/api/auth/session", Response::json(200, sessionJson));
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         ActivityLogStore::shared().clear();
     }
@@ -150,10 +146,10 @@ private Q_SLOTS:
     void init()
     {
         server.reset();
-        server.on("GET", "/api/health", Response::json(200, okJson));
-        server.on("GET", "/api/auth/verify", Response::json(200, okJson));
-        server.on("GET", "/api/devices", Response::json(200, noDevicesJson));
-        server.on("GET", "/api/devices/status", Response::json(200, noDevicesJson));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
+        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
         TestEnvironment::clearSupportFolder();
     }
     void cleanup()

@@ -6,17 +6,10 @@
 #include "support/galleryfixture.h"
 
 #include "cachedphotoimage.h"
-#include "decodedimagecache.h"
 #include "photoimagemodel.h"
 
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
-#include "taskwait.h"
-
 #include <QApplication>
-#include <QBuffer>
 #include <QFile>
-#include <QImage>
 #include <QTest>
 
 namespace {
@@ -225,22 +218,6 @@ private Q_SLOTS:
         settle();
         QTest::qWait(50);
         QVERIFY(warnings().isEmpty());
-    }
-
-    // A photo decoded once is shown again at once, without a second decode.
-    void decodedImagesAreKept()
-    {
-        writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
-        PhotoImageModel first;
-        first.load(QStringLiteral("a"), 320, 512);
-        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
-        const qint64 decodes = ThumbnailDecoder::decodeCount();
-
-        PhotoImageModel second;
-        second.load(QStringLiteral("a"), 320, 512);
-        QVERIFY(second.hasImage());
-        QVERIFY(!second.isLoading());
-        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
     }
 
     void cacheKeepsTheMostRecentWithinItsBytes()

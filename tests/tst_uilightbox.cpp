@@ -7,28 +7,19 @@
 
 #include "cachedphotoimage.h"
 #include "capsulebutton.h"
-#include "decodedimagecache.h"
 #include "gallerydeletehandling.h"
 #include "galleryphotoactions.h"
 #include "galleryphotogrid.h"
-#include "galleryscreen.h"
 #include "galleryselectionbar.h"
 #include "photolightboxview.h"
 #include "previewappearanceswitch.h"
 #include "statepanels.h"
 
-#include "app/appchromestate.h"
 #include "clock.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
 #include "store/photoformatters.h"
-#include "taskwait.h"
 
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -367,32 +358,28 @@ private Q_SLOTS:
             QVERIFY(setCurrent.first().body.contains(grid()->photoOrder().at(clicked).toUtf8()));
     }
 
-    // The bar shows while photos are selected and no lightbox is open.
+    // The bar shows while photos are selected (openAndClose: not while the
+    // lightbox is open).
     void selectionBar_data()
     {
         QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<bool>("lightbox");
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("showsShowToday");
         QTest::addColumn<double>("deleteOpacity");
-        QTest::newRow("none") << QStringList {} << false << "" << false << 1.0;
-        QTest::newRow("one") << QStringList { "b" } << false << "1 photo selected" << true << 1.0;
-        QTest::newRow("two") << QStringList { "b", "c" } << false << "2 photos selected" << false << 1.0;
-        QTest::newRow("with the current") << QStringList { "a", "c" } << false << "2 photos selected" << false << 0.45;
-        QTest::newRow("lightbox open") << QStringList { "b" } << true << "" << true << 1.0;
+        QTest::newRow("none") << QStringList {} << "" << false << 1.0;
+        QTest::newRow("one") << QStringList { "b" } << "1 photo selected" << true << 1.0;
+        QTest::newRow("two") << QStringList { "b", "c" } << "2 photos selected" << false << 1.0;
+        QTest::newRow("with the current") << QStringList { "a", "c" } << "2 photos selected" << false << 0.45;
     }
     void selectionBar()
     {
         QFETCH(QStringList, selected);
-        QFETCH(bool, lightbox);
         QFETCH(QString, label);
         QFETCH(bool, showsShowToday);
         QFETCH(double, deleteOpacity);
         open(galleryOf({ "a", "b", "c" }, "a"));
         GallerySelectionBar *bar = screen->selectionBar();
         selection().setSelectedIDs(setOf(selected));
-        if (lightbox)
-            selection().openLightbox(selected.first());
         QCOMPARE(bar->isPresented(), !label.isEmpty());
         if (label.isEmpty())
             return;

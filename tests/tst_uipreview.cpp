@@ -7,25 +7,15 @@
 
 #include "activitylogpane.h"
 #include "connectionpill.h"
-#include "decodedimagecache.h"
 #include "devicepreview.h"
 #include "galleryfilepasteboard.h"
 #include "galleryphotogrid.h"
-#include "galleryscreen.h"
 #include "gallerytoolbar.h"
 #include "previewappearanceswitch.h"
 #include "previewgallerysplit.h"
 
-#include "app/appchromestate.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
-#include "taskwait.h"
-
 #include <QApplication>
-#include <QBuffer>
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
 #include <QScreen>
@@ -158,25 +148,22 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("symbol");
-        QTest::addColumn<QColor>("light");
-        QTest::addColumn<QColor>("dark");
+        QTest::addColumn<QColor>("fill");
         QTest::newRow("up") << int(LinkStatus::up) << "Connected" << "checkmark.circle.fill"
-                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f) << QColor::fromRgbF(0.12f, 0.28f, 0.16f);
+                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f);
         QTest::newRow("down") << int(LinkStatus::down) << "Disconnected" << "xmark.circle.fill"
-                              << QColor::fromRgbF(1.0f, 0.9f, 0.9f) << QColor::fromRgbF(0.32f, 0.14f, 0.14f);
+                              << QColor::fromRgbF(1.0f, 0.9f, 0.9f);
         QTest::newRow("checking") << int(LinkStatus::checking) << "Connecting" << "ellipsis.circle.fill"
-                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f) << QColor::fromRgbF(0.32f, 0.22f, 0.1f);
+                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f);
         QTest::newRow("not applicable") << int(LinkStatus::notApplicable) << "N/A" << "minus.circle"
-                                        << QColor::fromRgbF(0.94f, 0.94f, 0.95f)
-                                        << QColor::fromRgbF(0.22f, 0.22f, 0.24f);
+                                        << QColor::fromRgbF(0.94f, 0.94f, 0.95f);
     }
     void pills()
     {
         QFETCH(int, status);
         QFETCH(QString, text);
         QFETCH(QString, symbol);
-        QFETCH(QColor, light);
-        QFETCH(QColor, dark);
+        QFETCH(QColor, fill);
         ConnectionPill pill(QStringLiteral("Server"));
         pill.setSubtitle(QStringLiteral("http://127.0.0.1:3000"));
         pill.setStatus(LinkStatus(status));
@@ -185,11 +172,11 @@ private Q_SLOTS:
         QCOMPARE(pill.shownSymbolName(), symbol);
         // A spinner turns in place of the symbol only while checking.
         QCOMPARE(pill.isSpinnerShown(), LinkStatus(status) == LinkStatus::checking);
-        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), false), light);
-        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), true), dark);
+        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), false), fill);
+        QVERIFY(ConnectionPill::solidFill(LinkStatus(status), true).lightness() < fill.lightness() / 2);
         // The pill is drawn in its fill.
         const QImage shot = pill.grab().toImage();
-        QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), light.rgb());
+        QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), fill.rgb());
     }
 
     // The pointer over the pane sets the chrome's tilt; the preview springs

@@ -8,21 +8,14 @@
 #include "connectionpill.h"
 #include "framessettingssection.h"
 #include "galleryphotogrid.h"
-#include "galleryscreen.h"
 #include "gallerytoolbar.h"
 #include "settingspopover.h"
 
-#include "app/appchromestate.h"
 #include "app/appui/helppopovers.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
 #include "store/photoformatters.h"
-#include "taskwait.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
