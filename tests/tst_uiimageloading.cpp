@@ -220,6 +220,22 @@ private Q_SLOTS:
         QVERIFY(warnings().isEmpty());
     }
 
+    // A photo decoded once is shown again at once, without a second decode.
+    void decodedImagesAreKept()
+    {
+        writeFile(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
+        PhotoImageModel first;
+        first.load(QStringLiteral("a"), 320, 512);
+        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+
+        PhotoImageModel second;
+        second.load(QStringLiteral("a"), 320, 512);
+        QVERIFY(second.hasImage());
+        QVERIFY(!second.isLoading());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+    }
+
     void cacheKeepsTheMostRecentWithinItsBytes()
     {
         QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
