@@ -1,6 +1,6 @@
 #include "editcommands.h"
 
-#include "ui/activitylogpane.h"
+#include "ui/activity/activitylogpane.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -1,8 +1,8 @@
 #include "lunvikphotosapp.h"
 
 #include "mainwindow.h"
-#include "updatedialog.h"
-#include "updates/appupdatermodel.h"
+#include "ui/updates/updatedialog.h"
+#include "store/updatermodel.h"
 
 #include "log/activitylogstore.h"
 

@@ -3,8 +3,8 @@
 // shutdown.
 #pragma once
 
-#include "appchromestate.h"
-#include "appsession.h"
+#include "ui/kit/chromestate.h"
+#include "store/appsession.h"
 
 #include "store/gallerystore.h"
 #include "updates/updatercontroller.h"

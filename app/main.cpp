@@ -1,8 +1,8 @@
 // lunvik-photos: the desktop application.
 
-#include "appui/appicons.h"
-#include "appui/appstyle.h"
-#include "benchhooks.h"
+#include "ui/kit/icons.h"
+#include "ui/kit/style.h"
+#include "ui/gallery/benchhooks.h"
 #include "lunvikphotosapp.h"
 #include "mainwindow.h"
 #include "singleinstance.h"

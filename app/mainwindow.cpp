@@ -1,16 +1,16 @@
 #include "mainwindow.h"
 
-#include "aboutdialog.h"
-#include "appchromestate.h"
-#include "approotcontainer.h"
-#include "appsession.h"
-#include "appui/appicons.h"
-#include "updates/appupdatermodel.h"
+#include "ui/updates/aboutdialog.h"
+#include "ui/kit/chromestate.h"
+#include "rootcontainer.h"
+#include "store/appsession.h"
+#include "ui/kit/icons.h"
+#include "store/updatermodel.h"
 
 #include "store/gallerystore.h"
-#include "ui/galleryfilepasteboard.h"
-#include "ui/galleryphotogrid.h"
-#include "ui/galleryscreen.h"
+#include "ui/kit/galleryfilepasteboard.h"
+#include "ui/gallery/galleryphotogrid.h"
+#include "ui/gallery/galleryscreen.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "benchmeasure.h"
 
-#include "decodedimagecache.h"
+#include "ui/kit/decodedimagecache.h"
 
-#include "app/appsession.h"
+#include "store/appsession.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
 #include "rules/epaperrendering.h"

@@ -2,7 +2,7 @@
 
 #include "console.h"
 
-#include "photoformatters.h"
+#include "store/photoformatters.h"
 
 #include "safetext.h"
 

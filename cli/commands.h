@@ -6,8 +6,8 @@
 
 #include "arguments.h"
 
-#include "app/appsession.h"
-#include "gallerystore.h"
+#include "store/appsession.h"
+#include "store/gallerystore.h"
 
 #include <QString>
 

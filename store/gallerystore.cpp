@@ -5,7 +5,7 @@
 
 #include "photoformatters.h"
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "backgroundwork.h"
 #include "clock.h"
 #include "model/appconfig.h"

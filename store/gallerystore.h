@@ -20,7 +20,7 @@
 //     joins the running one; the uploader rename runs once at a time.
 #pragma once
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "galleryselectionstore.h"
 #include "linkstatus.h"
 #include "periodictask.h"

@@ -2,7 +2,7 @@
 // Downloads folder.
 #include "gallerystore.h"
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "model/appconfig.h"
 #include "model/atomicfile.h"
 #include "safetext.h"

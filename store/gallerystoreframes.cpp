@@ -2,7 +2,7 @@
 // registered on the server.
 #include "gallerystore.h"
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "clock.h"
 #include "rules/bloomin8.h"
 #include "rules/epaperrendering.h"

@@ -2,7 +2,7 @@
 // today and the rename of the uploader.
 #include "gallerystore.h"
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "clock.h"
 #include "model/appconfig.h"
 #include "rules/photocachejpeg.h"

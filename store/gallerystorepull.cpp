@@ -2,7 +2,7 @@
 // failures, and the periodic loop.
 #include "gallerystore.h"
 
-#include "app/appsession.h"
+#include "appsession.h"
 #include "backgroundwork.h"
 #include "clock.h"
 #include "model/appconfig.h"

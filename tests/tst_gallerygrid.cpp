@@ -5,12 +5,12 @@
 
 #include "support/galleryfixture.h"
 
-#include "activitylogpane.h"
-#include "galleryfilepasteboard.h"
-#include "galleryphotogrid.h"
-#include "gallerythumbsizing.h"
-#include "gallerytoolbar.h"
-#include "statepanels.h"
+#include "ui/activity/activitylogpane.h"
+#include "ui/kit/galleryfilepasteboard.h"
+#include "ui/gallery/galleryphotogrid.h"
+#include "ui/gallery/gallerythumbsizing.h"
+#include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/statepanels.h"
 
 #include "clock.h"
 

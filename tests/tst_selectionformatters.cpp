@@ -3,8 +3,8 @@
 #include "support/testenvironment.h"
 
 #include "clock.h"
-#include "galleryselectionstore.h"
-#include "photoformatters.h"
+#include "store/galleryselectionstore.h"
+#include "store/photoformatters.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -4,10 +4,10 @@
 
 #include "support/testenvironment.h"
 
-#include "activitylogpane.h"
-#include "statepanels.h"
+#include "ui/activity/activitylogpane.h"
+#include "ui/kit/statepanels.h"
 
-#include "app/appchromestate.h"
+#include "ui/kit/chromestate.h"
 
 #include <QApplication>
 #include <QClipboard>

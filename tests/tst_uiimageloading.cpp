@@ -5,8 +5,8 @@
 
 #include "support/galleryfixture.h"
 
-#include "cachedphotoimage.h"
-#include "photoimagemodel.h"
+#include "ui/kit/cachedphotoimage.h"
+#include "ui/kit/photoimagemodel.h"
 
 #include <QApplication>
 #include <QFile>

@@ -5,14 +5,14 @@
 
 #include "support/galleryfixture.h"
 
-#include "activitylogpane.h"
-#include "connectionpill.h"
-#include "devicepreview.h"
-#include "galleryfilepasteboard.h"
-#include "galleryphotogrid.h"
-#include "gallerytoolbar.h"
-#include "previewappearanceswitch.h"
-#include "previewgallerysplit.h"
+#include "ui/activity/activitylogpane.h"
+#include "ui/settings/connectionpill.h"
+#include "ui/preview/devicepreview.h"
+#include "ui/kit/galleryfilepasteboard.h"
+#include "ui/gallery/galleryphotogrid.h"
+#include "ui/gallery/gallerytoolbar.h"
+#include "ui/preview/appearanceswitch.h"
+#include "ui/preview/previewgallerysplit.h"
 
 #include <QApplication>
 #include <QFile>

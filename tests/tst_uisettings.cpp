@@ -5,13 +5,13 @@
 
 #include "support/galleryfixture.h"
 
-#include "connectionpill.h"
-#include "framessettingssection.h"
-#include "galleryphotogrid.h"
-#include "gallerytoolbar.h"
-#include "settingspopover.h"
+#include "ui/settings/connectionpill.h"
+#include "ui/settings/framessection.h"
+#include "ui/gallery/galleryphotogrid.h"
+#include "ui/gallery/gallerytoolbar.h"
+#include "ui/settings/settingspopover.h"
 
-#include "app/appui/helppopovers.h"
+#include "ui/kit/helppopovers.h"
 #include "store/photoformatters.h"
 
 #include <QAbstractButton>

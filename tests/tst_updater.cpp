@@ -12,9 +12,9 @@
 
 #include "app/lunvikphotosapp.h"
 #include "app/mainwindow.h"
-#include "app/updatedialog.h"
-#include "app/updates/appupdatermodel.h"
-#include "app/updates/updatererror.h"
+#include "ui/updates/updatedialog.h"
+#include "store/updatermodel.h"
+#include "updates/updatererror.h"
 #include "log/activitylogstore.h"
 #include "server/httpsession.h"
 #include "taskwait.h"

@@ -5,7 +5,7 @@
 // shows what other writers put there. Main thread only.
 #pragma once
 
-#include "../error.h"
+#include "error.h"
 #include "logentry.h"
 
 #include <QList>

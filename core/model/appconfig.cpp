@@ -1,6 +1,6 @@
 #include "appconfig.h"
 
-#include "../error.h"
+#include "error.h"
 #include "atomicfile.h"
 #include "log/activitylogstore.h"
 

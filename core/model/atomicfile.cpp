@@ -1,6 +1,6 @@
 #include "atomicfile.h"
 
-#include "../error.h"
+#include "error.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -27,7 +27,7 @@
 // that needs a QGuiApplication.
 #pragma once
 
-#include "../error.h"
+#include "error.h"
 #include "decodememorybudget.h"
 
 #include <QByteArray>

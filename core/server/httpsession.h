@@ -14,7 +14,7 @@
 // code QNetworkReply::TimeoutError, never as a cancellation.
 #pragma once
 
-#include "../error.h"
+#include "error.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

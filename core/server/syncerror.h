@@ -3,7 +3,7 @@
 // as TransportError (httpsession.h) so callers can tell "unreachable" apart.
 #pragma once
 
-#include "../error.h"
+#include "error.h"
 #include "model/gallerystate.h"
 #include "model/jsonfields.h"
 #include "synchttpfailure.h"

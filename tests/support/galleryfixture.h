@@ -9,9 +9,9 @@
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
-#include "app/appchromestate.h"
-#include "decodedimagecache.h"
-#include "galleryscreen.h"
+#include "ui/kit/chromestate.h"
+#include "ui/kit/decodedimagecache.h"
+#include "ui/gallery/galleryscreen.h"
 #include "model/appconfig.h"
 #include "store/gallerystore.h"
 #include "taskwait.h"
