@@ -29,6 +29,12 @@ class GalleryStore;
 class QMenu;
 class QMimeData;
 
+// What the grid's source files share of its look.
+namespace GalleryGridLook {
+inline constexpr double cornerRadius = 6;
+inline const QString showingForToday = QStringLiteral("Showing for today");
+} // namespace GalleryGridLook
+
 class GalleryPhotoGrid : public QAbstractScrollArea
 {
     Q_OBJECT
