@@ -377,7 +377,7 @@ private Q_SLOTS:
             const QStringList parts = entry->message.split(QLatin1Char(' '));
             seen[parts.at(0)].append(parts.at(1).toInt());
         }
-        for (const QString tag : {QStringLiteral("A"), QStringLiteral("B")}) {
+        for (const QString &tag : {QStringLiteral("A"), QStringLiteral("B")}) {
             const QList<int> numbers = seen.value(tag);
             QVERIFY2(!numbers.isEmpty(), qPrintable(tag));
             QCOMPARE(numbers.last(), count - 1);

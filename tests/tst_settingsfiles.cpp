@@ -376,7 +376,10 @@ private Q_SLOTS:
         QCOMPARE(entries(), QStringList({QFileInfo(path).fileName()}));
 
         save(true); // with room again, the new file replaces the old one
-        QCOMPARE(readFile(path), settingsFile ? big.toJsonBytes() : sampleState().toJsonBytes());
+        if (settingsFile)
+            QCOMPARE(readFile(path), big.toJsonBytes());
+        else
+            QVERIFY(AppConfig::loadLocalState().state == sampleState());
         QCOMPARE(entries(), QStringList({QFileInfo(path).fileName()}));
     }
 

@@ -516,6 +516,11 @@ LocalStateLoad loadLocalState()
     return {GalleryState::empty(), true};
 }
 
+void saveLocalState(const GalleryState &state)
+{
+    saveLocalState(state, loadSettings().serverBaseURL, LocalStateSaveMode::replace);
+}
+
 bool localStateIsOwnLastWrite()
 {
     const auto stamp = localStateStamp(localStateURL());

@@ -125,6 +125,9 @@ enum class LocalStateSaveMode {
 // order is their time order. Throws PlatformError.
 std::optional<GalleryState> saveLocalState(const GalleryState &state, const QString &serverBaseURL,
                                            LocalStateSaveMode mode = LocalStateSaveMode::keepNewer);
+// Replaces the file with `state` as the manifest of the server the settings
+// name (seeding a folder). Throws PlatformError.
+void saveLocalState(const GalleryState &state);
 // True when local-gallery.json is still the file this process wrote last.
 bool localStateIsOwnLastWrite();
 // The same for an already encoded manifest (GalleryState::toJsonBytes) whose
