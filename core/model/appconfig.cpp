@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -336,11 +337,23 @@ public:
     explicit DataFileLock(const QString &filePath) : m_lock(filePath + QStringLiteral(".lock"))
     {
         m_lock.setStaleLockTime(0);
-        if (!m_lock.tryLock(AppConfig::fileLockTimeoutMs)) {
+        errno = 0;
+        if (m_lock.tryLock(AppConfig::fileLockTimeoutMs))
+            return;
+        const int reason = errno;
+        const QString name = QFileInfo(filePath).fileName();
+        if (m_lock.error() == QLockFile::LockFailedError) {
             throw PlatformError(QStringLiteral("QLockFile"), int(m_lock.error()),
-                                QStringLiteral("Another program kept %1 locked; nothing was written.")
-                                    .arg(QFileInfo(filePath).fileName()));
+                                QStringLiteral("Another program kept %1 locked; nothing was written.").arg(name));
         }
+        // The lock file itself could not be made (a full disk, a read-only
+        // folder): a failed write of the file, not another program's.
+        QString description = QStringLiteral("Could not write %1.lock; nothing was written").arg(name);
+        if (reason != 0 && reason != EEXIST)
+            description += QStringLiteral(": ") + QString::fromLocal8Bit(::strerror(reason));
+        throw fileError(m_lock.error() == QLockFile::PermissionError ? QFileDevice::PermissionsError
+                                                                     : QFileDevice::WriteError,
+                        description);
     }
 
 private:
