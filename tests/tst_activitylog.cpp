@@ -11,7 +11,11 @@
 #include "log/currentphotoactivity.h"
 #include "server/syncerror.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QThread>
 #include <QProcess>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -100,9 +104,22 @@ struct UnsupportedImage : Error {
 };
 
 // A second program on the same folder (this executable run with --child):
-// appends `count` records "<tag> <n>", n counting up from 0.
+// appends `count` records "<tag> <n>", n counting up from 0, once the
+// parent has made the start file (so that both programs append at once and
+// neither has all its records trimmed away by the other before it starts).
+QString startFilePath()
+{
+    return ActivityLogFile::url() + QStringLiteral(".start");
+}
+
 int appendRecords(const QString &tag, int count)
 {
+    QDeadlineTimer deadline(60000);
+    while (!QFileInfo::exists(startFilePath())) {
+        if (deadline.hasExpired())
+            return 2;
+        QThread::msleep(5);
+    }
     const QString padding(200, QLatin1Char('x'));
     for (int n = 0; n < count; ++n)
         ActivityLogFile::append(LogEntry{QUuid::createUuid(), Clock::now(), LogCategory::system, LogLevel::info,
@@ -359,6 +376,12 @@ private Q_SLOTS:
                          {QStringLiteral("--child"), QString::fromLatin1(tag), QString::number(count)});
             children.push_back(std::move(child));
         }
+        for (auto &child : children)
+            QVERIFY(child->waitForStarted());
+        QFile start(startFilePath());
+        QVERIFY(start.open(QIODevice::WriteOnly));
+        start.close();
+        const auto removeStartFile = qScopeGuard([] { QFile::remove(startFilePath()); });
         for (auto &child : children) {
             QVERIFY(child->waitForFinished(120000));
             QCOMPARE(child->exitCode(), 0);
