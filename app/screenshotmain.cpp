@@ -8,7 +8,9 @@
 // States: launch (the session check), unlock (the form; with --password it
 // is submitted and the answer shown), loading (the first pull of an empty
 // gallery from a server that does not answer), gallery (signed in, after the
-// first pull), activity (the gallery with the activity pane), lightbox (the
+// first pull), activity (the gallery with the activity pane), preview and
+// preview-epaper (the pointer over the device preview, its switch on Photo or
+// on E-paper), lightbox (the
 // second photo large), delete-confirm (two photos selected and the Delete
 // key pressed) and delete-blocked (a delete of the photo showing today).
 
@@ -126,7 +128,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("state"),
-        QStringLiteral("launch, unlock, loading, gallery, activity, preview, settings, lightbox, delete-confirm or "
+        QStringLiteral("launch, unlock, loading, gallery, activity, preview, preview-epaper, settings, lightbox, "
+                       "delete-confirm or "
                        "delete-blocked"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
     parser.addOption({ QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
@@ -218,7 +221,7 @@ int main(int argc, char *argv[])
                 return fail("the session did not open");
             settle(1200);
         } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")
-            || state == QLatin1StringView("preview") || state == QLatin1StringView("settings")
+            || state.startsWith(QLatin1StringView("preview")) || state == QLatin1StringView("settings")
             || state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-"))) {
             if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
                 return fail("the unlock form did not appear");
@@ -242,10 +245,15 @@ int main(int argc, char *argv[])
             if ((state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-")))
                 && order.size() < 3)
                 return fail("the gallery has too few photos");
-            if (state == QLatin1StringView("preview")) {
+            if (state.startsWith(QLatin1StringView("preview"))) {
                 auto *preview = window.findChild<DeviceCurrentPreview *>();
                 if (!preview || !waitUntil([&] { return preview->imageModel().hasImage(); }, 15000))
                     return fail("the device preview shows no photo");
+                if (state == QLatin1StringView("preview-epaper")) {
+                    store.setPreviewAppearance(PreviewAppearance::epaper);
+                    if (!waitUntil([&] { return preview->showsEpaperRendering(); }, 15000))
+                        return fail("the device preview shows no e-paper rendering");
+                }
                 // The pointer rests on the upper right of the device.
                 const QRectF frame = preview->frameRect();
                 const QPointF pointer(frame.right() - frame.width() * 0.15, frame.top() + frame.height() * 0.2);

@@ -16,6 +16,8 @@
 #include "benchprocess.h"
 #include "benchreport.h"
 
+#include "rules/epaperrendering.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -104,6 +106,7 @@ public:
         say(QStringLiteral("Inputs in %1").arg(m_inputs));
         step(QStringLiteral("thumbnail decode"), [this] { thumbnailDecode(); });
         step(QStringLiteral("normalise to JPEG"), [this] { normaliseToJPEG(); });
+        step(QStringLiteral("e-paper rendering"), [this] { epaperRendering(); });
         step(QStringLiteral("manifest load"), [this] { manifestLoad(); });
         step(QStringLiteral("cold start"), [this] { coldStart(); });
         step(QStringLiteral("sync"), [this] { sync(); });
@@ -260,6 +263,41 @@ private:
             c.samples += measure(QStringLiteral("normalise"), {file, ours}, 1).value(QStringLiteral("normalise"));
             c.peerSamples += timeProgram(convert, {file, QStringLiteral("-resize"), QStringLiteral("4096x4096"),
                                                    QStringLiteral("-quality"), QStringLiteral("88"), theirs},
+                                         1, options());
+        }
+        m_cases << c;
+    }
+
+    // ---- e-paper rendering ----------------------------------------------------
+    void epaperRendering()
+    {
+        const QString file = m_inputs + QStringLiteral("/photo-4000x3000.jpg");
+        if (!QFileInfo::exists(file))
+            BenchFixtures::writeFileOnce(file, BenchFixtures::encodeJPEG(BenchFixtures::photoLikeImage(QSize(4000, 3000), 13), 90));
+        // ImageMagick's palette: the same six inks, one pixel each.
+        const QString inks = m_inputs + QStringLiteral("/inks.png");
+        if (!QFileInfo::exists(inks)) {
+            QImage palette(int(EpaperRendering::inks().size()), 1, QImage::Format_RGB32);
+            for (int i = 0; i < palette.width(); ++i)
+                palette.setPixel(i, 0, EpaperRendering::inks()[size_t(i)].color);
+            if (!palette.save(inks, "png"))
+                throw std::runtime_error("cannot write the ink palette");
+        }
+        const QString convert = peerProgram(QStringLiteral("convert"));
+        if (convert.isEmpty())
+            throw std::runtime_error("ImageMagick's convert is not installed");
+        BenchCase c;
+        c.name = QStringLiteral("e-paper rendering (4000×3000 JPEG → 1200×1600, six inks)");
+        c.target = BenchCase::Target::ratioToPeer;
+        c.targetValue = 0.2;
+        c.peerName = QStringLiteral("convert -resize -dither FloydSteinberg -remap");
+        const QString theirs = m_work + QStringLiteral("/epaper-convert.png");
+        for (int round = 0; round < m_plan.normaliseRuns; ++round) {
+            c.samples += measure(QStringLiteral("epaper"), {file, QStringLiteral("1200"), QStringLiteral("1600")}, 1)
+                             .value(QStringLiteral("render"));
+            c.peerSamples += timeProgram(convert, {file, QStringLiteral("-resize"), QStringLiteral("1200x1600"),
+                                                   QStringLiteral("-dither"), QStringLiteral("FloydSteinberg"),
+                                                   QStringLiteral("-remap"), inks, theirs},
                                          1, options());
         }
         m_cases << c;

@@ -5,6 +5,7 @@
 #include "app/appsession.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
+#include "rules/epaperrendering.h"
 #include "rules/photocachejpeg.h"
 #include "store/gallerystore.h"
 #include "taskwait.h"
@@ -117,6 +118,28 @@ int thumbnail(const QStringList &arguments, int warmups, int iterations)
         }
         if (measured)
             printSample("decode", ms);
+        return true;
+    });
+}
+
+// The e-paper rendering of a photo for a frame's screen, as the preview
+// and the lightbox compute it: header, decode and rendering on worker
+// threads, awaited from the main thread.
+int epaper(const QStringList &arguments, int warmups, int iterations)
+{
+    const QString file = arguments.value(0);
+    const QSize screen(arguments.value(1).toInt(), arguments.value(2).toInt());
+    return rounds(warmups, iterations, [&](bool measured) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<QImage> rendering = TaskWait::run(EpaperRendering::renderFileAsync(file, screen));
+        const double ms = elapsedMs(timer);
+        if (!rendering || rendering->size() != screen) {
+            std::fprintf(stderr, "epaper: no rendering of %s\n", qPrintable(file));
+            return false;
+        }
+        if (measured)
+            printSample("render", ms);
         return true;
     });
 }
@@ -295,6 +318,8 @@ int run(const QString &caseName, const QStringList &arguments, int warmups, int 
     ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
     if (caseName == QLatin1String("thumbnail"))
         return thumbnail(arguments, warmups, iterations);
+    if (caseName == QLatin1String("epaper"))
+        return epaper(arguments, warmups, iterations);
     if (caseName == QLatin1String("normalise"))
         return normalise(arguments, warmups, iterations);
     if (caseName == QLatin1String("manifest"))

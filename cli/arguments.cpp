@@ -1,6 +1,9 @@
 #include "arguments.h"
 
+#include "rules/epaperrendering.h"
+
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -24,6 +27,9 @@ const char *const usageText =
     "  reorder ID...    put every photo of the gallery in this order\n"
     "  show-today ID    show this photo on the frames from now on\n"
     "  download ID...   save photos as JPEG files in the Downloads folder\n"
+    "  preview ID [--size WxH] [-o FILE]\n"
+    "                   the photo as the e-paper frame will show it, as a PNG file\n"
+    "                   (in the Downloads folder unless -o is given)\n"
     "\n"
     "Frames:\n"
     "  frames           the registered frames and whether they are reachable\n"
@@ -204,6 +210,32 @@ std::variant<Invocation, UsageError> parseCommand(const QString &command, QStrin
         if (auto error = operandCount(s, command, 1, 1, "a photo id"))
             return *error;
         invocation.operands = s.operands;
+        return invocation;
+    }
+    if (command == QLatin1StringView("preview")) {
+        auto parsed = simple(CommandKind::preview, {}, {QStringLiteral("--size"), QStringLiteral("-o")});
+        if (auto *error = std::get_if<UsageError>(&parsed))
+            return *error;
+        const Split &s = std::get<Split>(parsed);
+        if (auto error = operandCount(s, command, 1, 1, "a photo id"))
+            return *error;
+        invocation.operands = s.operands;
+        if (s.values.contains(QStringLiteral("--size"))) {
+            static const QRegularExpression form(QStringLiteral("^(\\d{1,5})[xX](\\d{1,5})$"));
+            const QRegularExpressionMatch match = form.match(s.values.value(QStringLiteral("--size")));
+            const int width = match.hasMatch() ? match.captured(1).toInt() : 0;
+            const int height = match.hasMatch() ? match.captured(2).toInt() : 0;
+            if (width < 1 || height < 1 || width > EpaperRendering::maxScreenSide
+                || height > EpaperRendering::maxScreenSide)
+                return UsageError{QStringLiteral("--size needs WIDTHxHEIGHT, each from 1 to %1")
+                                      .arg(EpaperRendering::maxScreenSide)};
+            invocation.size = QSize(width, height);
+        }
+        if (s.values.contains(QStringLiteral("-o"))) {
+            invocation.outputFile = s.values.value(QStringLiteral("-o"));
+            if (invocation.outputFile->isEmpty())
+                return UsageError{QStringLiteral("-o needs a file name")};
+        }
         return invocation;
     }
     if (command == QLatin1StringView("frames")) {

@@ -2,6 +2,7 @@
 // runs, so that a usage error never leaves a half-done command behind.
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,7 @@ enum class CommandKind {
     reorder,
     showToday,
     download,
+    preview,
     frames,
     framesAdd,
     framesRemove,
@@ -42,6 +44,9 @@ struct Invocation {
     std::optional<QString> frameSetupFile;
     bool json = false;
     bool offline = false;
+    // preview --size WxH (none: the frame's own) and -o FILE.
+    std::optional<QSize> size;
+    std::optional<QString> outputFile;
     // log -n (default 50); debug interval, limited to the range of int.
     int number = 50;
 };

@@ -9,7 +9,9 @@
 #include "log/activitylogfile.h"
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
+#include "model/atomicfile.h"
 #include "rules/bloomin8.h"
+#include "rules/epaperrendering.h"
 #include "taskwait.h"
 
 #include <QCoreApplication>
@@ -26,6 +28,11 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUuid>
+#include <QBuffer>
+#include <QImageWriter>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcoro/qcorofuture.h>
 
 #include <algorithm>
 #include <functional>
@@ -188,6 +195,30 @@ bool needsStartUp(CommandKind kind)
     }
 }
 
+// A rendering as a PNG of six palette entries: the pixels exactly, and a
+// fraction of the size of a true-colour file.
+QByteArray renderingPNG(const QImage &rendering)
+{
+    QList<QRgb> palette;
+    for (const EpaperRendering::Ink &ink : EpaperRendering::inks())
+        palette << (ink.color | 0xff000000);
+    const QImage indexed = rendering.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither | Qt::AvoidDither);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(indexed))
+        return {};
+    return bytes;
+}
+
+// "<download name without .jpg> (e-paper).png".
+QString renderingFilename(const PhotoEntry &photo)
+{
+    const QString jpeg = GalleryStore::downloadFilename(photo);
+    return jpeg.left(jpeg.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(" (e-paper).png");
+}
+
 GalleryStore::Environment storeEnvironment(const QString &downloadsFolder)
 {
     GalleryStore::Environment environment;
@@ -315,6 +346,8 @@ QCoro::Task<int> CommandRunner::dispatch(const Invocation &invocation)
         return showToday(invocation.operands.value(0));
     case CommandKind::download:
         return download(invocation.operands);
+    case CommandKind::preview:
+        return preview(invocation.operands.value(0), invocation.size, invocation.outputFile);
     case CommandKind::frames:
         return frames();
     case CommandKind::framesAdd:
@@ -565,6 +598,76 @@ QCoro::Task<int> CommandRunner::download(QStringList ids)
         return message.startsWith(QLatin1StringView("Download")) && message.endsWith(QLatin1StringView(" failed"));
     });
     co_return failed ? ExitStatus::failed : ExitStatus::done;
+}
+
+QCoro::Task<int> CommandRunner::preview(QString id, std::optional<QSize> size, std::optional<QString> outputFile)
+{
+    const auto entry = m_store.state().photos.constFind(id);
+    if (entry == m_store.state().photos.cend() || entry->isDeleted()) {
+        Console::printError(QStringLiteral("No photo %1 in the gallery.").arg(id));
+        co_await settle();
+        co_return ExitStatus::failed;
+    }
+    const PhotoEntry photo = *entry;
+    // The screen of the first reachable frame, as the preview pane shows it;
+    // the default 13-inch screen when no frame tells.
+    if (!size)
+        co_await m_store.updateDeviceStatus();
+    const QSize screen = size.value_or(m_store.deviceScreenSize());
+    co_await m_store.ensurePhotoCached(id);
+    if (co_await settle())
+        co_return ExitStatus::locked;
+    const QString cached = AppConfig::cacheURL(id);
+    if (!AppConfig::cachedFileExists(cached)) {
+        Console::printError(QStringLiteral("Photo %1 is not in the cache and could not be downloaded.").arg(id));
+        co_return ExitStatus::failed;
+    }
+    const std::optional<QImage> rendering = co_await EpaperRendering::renderFileAsync(cached, screen);
+    if (!rendering) {
+        Console::printError(QStringLiteral("Could not render photo %1: its cached image cannot be read.").arg(id));
+        co_return ExitStatus::failed;
+    }
+    QFuture<QByteArray> encoding = QtConcurrent::run(renderingPNG, *rendering);
+    const QByteArray png = co_await encoding;
+    if (png.isEmpty()) {
+        Console::printError(QStringLiteral("Could not encode the rendering of photo %1.").arg(id));
+        co_return ExitStatus::failed;
+    }
+
+    // Never over an existing file, as downloads.
+    std::optional<QString> target;
+    try {
+        if (outputFile) {
+            const QString path = QFileInfo(*outputFile).absoluteFilePath();
+            if (!AtomicFile::writeNew(path, png)) {
+                Console::printError(QStringLiteral("%1 exists: not overwritten.").arg(path));
+                co_return ExitStatus::failed;
+            }
+            target = path;
+        } else {
+            if (m_downloadsFolder.isEmpty() || !QDir().mkpath(m_downloadsFolder)) {
+                Console::printError(QStringLiteral("Downloads folder unavailable."));
+                co_return ExitStatus::failed;
+            }
+            const QString name = renderingFilename(photo);
+            for (int attempt = 0; attempt < GalleryStore::maxFreeNameTries && !target; ++attempt) {
+                const std::optional<QString> candidate = GalleryStore::uniqueFileURL(m_downloadsFolder, name);
+                if (!candidate)
+                    break;
+                if (AtomicFile::writeNew(*candidate, png))
+                    target = candidate;
+            }
+            if (!target) {
+                Console::printError(QStringLiteral("No free file name for %1 in the Downloads folder.").arg(name));
+                co_return ExitStatus::failed;
+            }
+        }
+    } catch (const Error &error) {
+        Console::printError(QStringLiteral("Could not write the rendering: ") + QString::fromUtf8(error.what()));
+        co_return ExitStatus::failed;
+    }
+    Console::printLine(QFileInfo(*target).absoluteFilePath());
+    co_return ExitStatus::done;
 }
 
 // ---- Frames ----------------------------------------------------------------

@@ -62,6 +62,7 @@ private:
     QCoro::Task<int> reorder(QStringList ids);
     QCoro::Task<int> showToday(QString id);
     QCoro::Task<int> download(QStringList ids);
+    QCoro::Task<int> preview(QString id, std::optional<QSize> size, std::optional<QString> outputFile);
     QCoro::Task<int> frames();
     QCoro::Task<int> addFrame();
     QCoro::Task<int> removeFrame(QString id);

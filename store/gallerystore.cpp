@@ -26,6 +26,7 @@ GalleryStore::GalleryStore(Environment environment, QObject *parent)
     , m_settings(AppConfig::loadSettings())
     , m_deviceScreenAspectRatio(
           Bloomin8Screen::aspectRatio(Bloomin8Screen::default13Width, Bloomin8Screen::default13Height))
+    , m_deviceScreenPortraitPixels(Bloomin8Screen::default13Width, Bloomin8Screen::default13Height)
     , m_log(ActivityLogStore::shared())
     , m_requests(std::make_shared<RequestGroup>())
 {
@@ -296,6 +297,16 @@ bool GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
     m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Debug advance interval"),
               QString::number(clamped) + QLatin1Char('s'));
     return saved;
+}
+
+bool GalleryStore::setPreviewAppearance(PreviewAppearance appearance)
+{
+    if (appearance == m_settings.previewAppearance)
+        return true;
+    AppSettings changed = m_settings;
+    changed.previewAppearance = appearance;
+    setSettings(changed);
+    return writeSettings();
 }
 
 void GalleryStore::endSessionGeneration()

@@ -38,6 +38,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QSize>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -107,6 +108,10 @@ public:
     const QList<RegisteredDevicePublic> &registeredFrames() const { return m_registeredFrames; }
     double deviceScreenAspectRatio() const { return m_deviceScreenAspectRatio; }
     bool deviceScreenIsLandscape() const { return m_deviceScreenIsLandscape; }
+    // The frame's screen in pixels, turned as the frame stands: the sides
+    // the first reachable frame last reported (1200 x 1600 until one has),
+    // in its orientation. The size a photo is rendered at for the panel.
+    QSize deviceScreenSize() const;
     bool isBusy() const { return m_isBusy; }
     bool isSyncing() const { return m_isSyncing; }
     bool isAwaitingInitialGalleryPull() const { return m_isAwaitingInitialGalleryPull; }
@@ -142,6 +147,9 @@ public:
     // False when the change could not be saved (logged).
     bool setDebugMode(bool on);
     bool setDebugAdvanceIntervalSeconds(int seconds);
+    // How the device preview and the lightbox show photos; false when it
+    // could not be saved (logged), the choice holding for this run.
+    bool setPreviewAppearance(PreviewAppearance appearance);
     void clearLockedGalleryData();
     // Writes the changes made to `settings` since they were last read or
     // written over the file as it is now (other programs share it), and
@@ -249,6 +257,7 @@ Q_SIGNALS:
     void registeredFramesChanged();
     void deviceScreenAspectRatioChanged();
     void deviceScreenIsLandscapeChanged();
+    void deviceScreenSizeChanged();
     void isBusyChanged();
     void isSyncingChanged();
     void isAwaitingInitialGalleryPullChanged();
@@ -356,6 +365,8 @@ private:
     QList<RegisteredDevicePublic> m_registeredFrames;
     double m_deviceScreenAspectRatio;
     bool m_deviceScreenIsLandscape = false;
+    // Portrait (width <= height); the orientation is m_deviceScreenIsLandscape.
+    QSize m_deviceScreenPortraitPixels;
     bool m_isBusy = false;
     bool m_isSyncing = false;
     ActivityLogStore &m_log;

@@ -5,6 +5,7 @@
 #include "app/appsession.h"
 #include "clock.h"
 #include "rules/bloomin8.h"
+#include "rules/epaperrendering.h"
 #include "server/reachability.h"
 
 #include <qcoro/qcorosignal.h>
@@ -125,6 +126,12 @@ QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
     }
 }
 
+QSize GalleryStore::deviceScreenSize() const
+{
+    return EpaperRendering::screenSize(m_deviceScreenPortraitPixels.width(), m_deviceScreenPortraitPixels.height(),
+                                       m_deviceScreenIsLandscape);
+}
+
 void GalleryStore::applyDeviceScreenGeometryIfReachable(const QList<DeviceLiveStatus> &statuses)
 {
     for (const DeviceLiveStatus &status : statuses) {
@@ -145,9 +152,19 @@ void GalleryStore::applyDeviceScreenGeometry(const DeviceLiveStatus &status)
     };
     const std::optional<int> width = side(status.width);
     const std::optional<int> height = side(status.height);
-    if (width && height && *width >= 1 && *height >= 1)
+    if (width && height && *width >= 1 && *height >= 1) {
         setDeviceScreenAspectRatio(Bloomin8Screen::aspectRatio(*width, *height));
+        const Bloomin8Screen::CanvasPixels canvas = Bloomin8Screen::portraitCanvasPixels(width, height);
+        const QSize pixels(canvas.width, canvas.height);
+        if (pixels != m_deviceScreenPortraitPixels) {
+            m_deviceScreenPortraitPixels = pixels;
+            Q_EMIT deviceScreenSizeChanged();
+        }
+    }
+    const bool wasLandscape = m_deviceScreenIsLandscape;
     setDeviceScreenIsLandscape(Bloomin8Screen::isLandscapeDevice(status.orientation, width, height));
+    if (wasLandscape != m_deviceScreenIsLandscape)
+        Q_EMIT deviceScreenSizeChanged();
 }
 
 QCoro::Task<> GalleryStore::reloadRegisteredFrames()

@@ -7,6 +7,7 @@
 
 #include "error.h"
 #include "rules/decodememorybudget.h"
+#include "rules/epaperrendering.h"
 #include "rules/photocachejpeg.h"
 #include "taskwait.h"
 
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,7 @@
 #include <libheif/heif.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -84,6 +87,55 @@ QByteArray encoded(const QImage &image, const char *format,
     if (!writer.write(image))
         qFatal("cannot write %s: %s", format, qPrintable(writer.errorString()));
     return bytes;
+}
+
+// The relative luminance (0 to 1) and the CIE lightness (0 to 100) of an sRGB colour.
+double luminance(QRgb color)
+{
+    const auto linear = [](int v) {
+        const double c = v / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(color)) + 0.7152 * linear(qGreen(color)) + 0.0722 * linear(qBlue(color));
+}
+
+double lightness(QRgb color)
+{
+    const double y = luminance(color);
+    return y > 216.0 / 24389 ? 116 * std::cbrt(y) - 16 : y * 24389.0 / 27;
+}
+
+// A photo-like test picture: smooth hues across, lightness down, and a few
+// hard edges, so every ink and the diffusion between them come into play.
+QImage colourfulPicture(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const QColor c = QColor::fromHsvF(float(x) / size.width(), 0.8f, 1.0f - float(y) / size.height());
+            row[x] = (x / 37 + y / 29) % 7 == 0 ? qRgb(255, 255, 255) : c.rgb();
+        }
+    }
+    return image;
+}
+
+// Whether every pixel of `image` is one of the inks; the first stray one is logged.
+bool onlyInks(const QImage &image)
+{
+    QSet<QRgb> inks;
+    for (const EpaperRendering::Ink &ink : EpaperRendering::inks())
+        inks.insert(ink.color);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (!inks.contains(row[x] | 0xff000000)) {
+                qWarning() << "pixel" << x << y << Qt::hex << row[x];
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // An ordinary 48-megapixel phone photo, made once.
@@ -615,6 +667,143 @@ private Q_SLOTS:
         const std::optional<QImage> image = TaskWait::run(load(path));
         QCOMPARE(resumedOn, QThread::currentThread());
         QVERIFY(image && shows(*image, QSize(100, 75), Qt::blue));
+    }
+
+    void epaperScreenSize_data()
+    {
+        QTest::addColumn<int>("width"); // 0: not reported
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("nothing reported") << 0 << 0 << false << QSize(1200, 1600);
+        QTest::newRow("reported on its side, portrait") << 1600 << 1200 << false << QSize(1200, 1600);
+        QTest::newRow("landscape") << 1200 << 1600 << true << QSize(1600, 1200);
+        QTest::newRow("small frame") << 480 << 800 << false << QSize(480, 800);
+        QTest::newRow("absurd size bounded") << 100000 << 50000 << true << QSize(4096, 2048);
+    }
+    void epaperScreenSize()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, landscape);
+        QFETCH(QSize, size);
+        const auto reported = [](int side) { return side > 0 ? std::optional(side) : std::nullopt; };
+        QCOMPARE(EpaperRendering::screenSize(reported(width), reported(height), landscape), size);
+    }
+
+    // Every pixel an ink, the screen's size, the photo letterboxed in black,
+    // and the same pixels every time.
+    void epaperRendering_data()
+    {
+        QTest::addColumn<QSize>("photo");
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("landscape photo, portrait frame") << QSize(800, 600) << QSize(1200, 1600) << QRect(0, 350, 1200, 900);
+        QTest::newRow("portrait photo, landscape frame") << QSize(300, 400) << QSize(1600, 1200) << QRect(350, 0, 900, 1200);
+        QTest::newRow("enlarged to fill") << QSize(60, 80) << QSize(480, 640) << QRect(0, 0, 480, 640);
+        QTest::newRow("one-pixel-high strip") << QSize(4000, 1) << QSize(400, 300) << QRect(0, 149, 400, 1);
+    }
+    void epaperRendering()
+    {
+        QFETCH(QSize, photo);
+        QFETCH(QSize, screen);
+        QFETCH(QRect, placed);
+        const QImage source = colourfulPicture(photo);
+        const QImage rendered = EpaperRendering::render(source, screen);
+        QCOMPARE(rendered.size(), screen);
+        QVERIFY(onlyInks(rendered));
+        QCOMPARE(EpaperRendering::fittedRect(photo, screen), placed);
+        // Outside the photo the screen is black; the photo's white stays light.
+        const QRgb black = EpaperRendering::inks()[0].color;
+        for (int y = 0; y < screen.height(); y += 7) {
+            for (int x = 0; x < screen.width(); x += 7) {
+                if (!placed.contains(x, y))
+                    QCOMPARE(rendered.pixel(x, y), black);
+            }
+        }
+        QCOMPARE(EpaperRendering::render(source, screen), rendered);
+    }
+
+    // An ink's own colour, at the screen's aspect, is that ink alone.
+    void epaperFlatInk_data()
+    {
+        QTest::addColumn<QRgb>("color");
+        for (const EpaperRendering::Ink &ink : EpaperRendering::inks())
+            QTest::newRow(ink.name) << ink.color;
+    }
+    void epaperFlatInk()
+    {
+        QFETCH(QRgb, color);
+        for (const QSize photo : {QSize(1200, 1600), QSize(300, 400)}) {
+            QImage flat(photo, QImage::Format_RGB32);
+            flat.fill(color);
+            const QImage rendered = EpaperRendering::render(flat, QSize(1200, 1600));
+            QCOMPARE(rendered.size(), QSize(1200, 1600));
+            qint64 others = 0;
+            for (int y = 0; y < rendered.height(); ++y) {
+                const auto *row = reinterpret_cast<const QRgb *>(rendered.constScanLine(y));
+                others += std::count_if(row, row + rendered.width(), [color](QRgb c) { return c != color; });
+            }
+            QVERIFY2(others == 0, qPrintable(u"%1 other pixels from %2x%3"_s.arg(others).arg(photo.width()).arg(photo.height())));
+        }
+    }
+
+    // A grey ramp gets lighter from left to right, band by band.
+    void epaperGreyRamp()
+    {
+        QImage ramp(1200, 1600, QImage::Format_RGB32);
+        for (int y = 0; y < ramp.height(); ++y) {
+            auto *row = reinterpret_cast<QRgb *>(ramp.scanLine(y));
+            for (int x = 0; x < ramp.width(); ++x) {
+                const int v = x * 256 / ramp.width();
+                row[x] = qRgb(v, v, v);
+            }
+        }
+        const QImage rendered = EpaperRendering::render(ramp, ramp.size());
+        const double whiteInk = luminance(EpaperRendering::inks()[1].color);
+        double previous = 0;
+        for (int band = 0; band < rendered.width() / 16; ++band) {
+            double sum = 0;
+            double light = 0;
+            for (int y = 0; y < rendered.height(); ++y) {
+                for (int x = band * 16; x < band * 16 + 16; ++x) {
+                    sum += lightness(rendered.pixel(x, y));
+                    light += luminance(rendered.pixel(x, y));
+                }
+            }
+            const double mean = sum / (16.0 * rendered.height());
+            QVERIFY2(mean >= previous * 0.98, qPrintable(u"band %1: %2 after %3"_s.arg(band).arg(mean).arg(previous)));
+            previous = mean;
+            // Within the panel's range the dots mix to the grey's own light
+            // (the error is carried in linear light, not in sRGB steps).
+            const double grey = luminance(ramp.pixel(band * 16 + 8, 0));
+            if (grey < whiteInk * 0.9)
+                QVERIFY2(std::abs(light / (16.0 * rendered.height()) - grey) < 0.02,
+                         qPrintable(u"band %1: light %2 for %3"_s.arg(band).arg(light / (16.0 * rendered.height())).arg(grey)));
+        }
+        // The lightest band is the panel's white.
+        QVERIFY(previous > lightness(EpaperRendering::inks()[1].color) - 1);
+    }
+
+    // From a cached file: decoded upright (a camera's sideways portrait
+    // fills a portrait frame), on a worker thread, the same as at once.
+    void epaperRenderFile()
+    {
+        const QString path = write(u"sideways.jpg"_s, portraitJpeg());
+        const std::optional<QImage> rendered = EpaperRendering::renderFile(path, QSize(1200, 1600));
+        QVERIFY(rendered);
+        QCOMPARE(rendered->size(), QSize(1200, 1600));
+        QVERIFY(onlyInks(*rendered));
+        // 120 x 200 upright fills 960 x 1600, from x = 120.
+        const QRgb black = EpaperRendering::inks()[0].color;
+        QCOMPARE(rendered->pixel(60, 800), black);
+        int light = 0;
+        for (int y = 0; y < 1600; y += 10)
+            light += rendered->pixel(600, y) != black;
+        QVERIFY2(light > 120, qPrintable(QString::number(light)));
+        const std::optional<QImage> later = TaskWait::run(EpaperRendering::renderFileAsync(path, QSize(1200, 1600)));
+        QVERIFY(later && *later == *rendered);
+        QVERIFY(!EpaperRendering::renderFile(m_dir.filePath(u"missing.jpg"_s), QSize(1200, 1600)));
     }
 };
 

@@ -194,6 +194,12 @@ private Q_SLOTS:
                                      << QJsonObject{{"displayName", "Ana"}};
         QTest::newRow("token kept untrimmed") << QByteArray("{\"syncSessionToken\":\" t \"}")
                                               << QJsonObject{{"syncSessionToken", " t "}};
+        // Written only for the e-paper look; anything else reads as the photo.
+        QTest::newRow("e-paper preview") << QByteArray("{\"previewAppearance\":\"epaper\"}")
+                                         << QJsonObject{{"previewAppearance", "epaper"}};
+        QTest::newRow("photo preview") << QByteArray("{\"previewAppearance\":\"photo\"}") << QJsonObject();
+        QTest::newRow("newer appearance") << QByteArray("{\"previewAppearance\":\"hologram\"}") << QJsonObject();
+        QTest::newRow("appearance number") << QByteArray("{\"previewAppearance\":1}") << rejected;
         QTest::newRow("debugMode text") << QByteArray("{\"debugMode\":\"yes\"}") << rejected;
         QTest::newRow("columns text") << QByteArray("{\"galleryGridColumnCount\":\"5\"}") << rejected;
         QTest::newRow("columns fraction") << QByteArray("{\"galleryGridColumnCount\":5.5}") << rejected;
@@ -228,7 +234,8 @@ private Q_SLOTS:
         QCOMPARE(s.debugAdvanceIntervalSeconds, 86400);
 
         // Written on one line, read back the same.
-        const AppSettings custom("https://b.example", true, "secret", "family", "Ana Maria", 0.3, 7, 61);
+        AppSettings custom("https://b.example", true, "secret", "family", "Ana Maria", 0.3, 7, 61);
+        custom.previewAppearance = PreviewAppearance::epaper;
         QVERIFY(!custom.toJsonBytes().contains('\n'));
         QCOMPARE(AppSettings::fromJsonBytes(custom.toJsonBytes()), std::optional(custom));
 

@@ -14,6 +14,7 @@
 #include "galleryscreen.h"
 #include "galleryselectionbar.h"
 #include "photolightboxview.h"
+#include "previewappearanceswitch.h"
 #include "statepanels.h"
 
 #include "app/appchromestate.h"
@@ -560,6 +561,37 @@ private Q_SLOTS:
         QTest::mouseClick(showToday, Qt::LeftButton);
         settle();
         QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
+    }
+
+    // The lightbox's switch, and the E key, show the photo as the frame will;
+    // the preview's setting is the same one.
+    void epaperSwitch()
+    {
+        open(galleryOf({ "a", "b" }, "a"));
+        selection().openLightbox(QStringLiteral("b"));
+        QTRY_VERIFY(lightbox()->isVisible() && lightbox()->heroImage()->model().hasImage());
+        QVERIFY(!lightbox()->heroImage()->showsEpaperRendering());
+        QVERIFY(lightbox()->appearanceSwitch()->isVisible());
+        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::photo);
+
+        QTest::keyClick(lightbox(), Qt::Key_E);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
+        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
+        QVERIFY(lightbox()->heroImage()->model().hasImage());
+        QTRY_VERIFY(lightbox()->heroImage()->showsEpaperRendering());
+        QCOMPARE(lightbox()->heroImage()->epaperModel().rendering().size(), QSize(1200, 1600));
+
+        // Stepping on renders the next photo; the photo shows meanwhile.
+        QTest::keyClick(lightbox(), Qt::Key_Right);
+        QTRY_COMPARE(lightbox()->photoID(), QStringLiteral("a"));
+        QTRY_VERIFY(lightbox()->heroImage()->showsEpaperRendering());
+        QCOMPARE(lightbox()->heroImage()->epaperModel().photoID(), std::optional<QString>("a"));
+
+        QTest::mouseClick(lightbox()->appearanceSwitch()->photoButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::photo);
+        QVERIFY(!lightbox()->heroImage()->showsEpaperRendering());
+        QTest::keyClick(lightbox(), Qt::Key_E);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
     }
 
     void photoUnavailable()

@@ -13,6 +13,7 @@
 #include "galleryphotogrid.h"
 #include "galleryscreen.h"
 #include "gallerytoolbar.h"
+#include "previewappearanceswitch.h"
 #include "previewgallerysplit.h"
 
 #include "app/appchromestate.h"
@@ -29,6 +30,7 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QSplitter>
+#include <QToolButton>
 #include <QTest>
 #include <QWindow>
 
@@ -318,6 +320,43 @@ private Q_SLOTS:
         const QImage shot = preview()->grab().toImage();
         const QColor centre = shot.pixelColor(preview()->screenRect().center().toPoint());
         QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
+    }
+
+    // The switch shows the photo or its e-paper rendering, keeping the photo
+    // on screen while the rendering is computed; the choice is saved, and a
+    // frame that reports another shape is rendered for that shape.
+    void epaperSwitch()
+    {
+        open(galleryOf({"a", "b"}, QStringLiteral("b")));
+        QTRY_VERIFY(preview()->imageModel().hasImage());
+        PreviewAppearanceSwitch *toggle = preview()->appearanceSwitch();
+        QVERIFY(toggle->isVisible());
+        QCOMPARE(toggle->photoButton()->accessibleName(), QStringLiteral("Photo"));
+        QCOMPARE(toggle->epaperButton()->accessibleName(), QStringLiteral("E-paper"));
+        QVERIFY(!toggle->epaperButton()->toolTip().isEmpty());
+        QVERIFY(toggle->photoButton()->isChecked());
+        QVERIFY(!preview()->showsEpaperRendering());
+
+        QTest::mouseClick(toggle->epaperButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
+        QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
+        // Until the rendering is there, the photo stays.
+        QVERIFY(preview()->epaperModel().isRendering());
+        QVERIFY(!preview()->showsEpaperRendering());
+        QVERIFY(!preview()->showsPlaceholder() && preview()->imageModel().hasImage());
+        QTRY_VERIFY(preview()->showsEpaperRendering());
+        QCOMPARE(preview()->epaperModel().rendering().size(), QSize(1200, 1600));
+
+        server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
+        TaskWait::run(store->updateDeviceStatus());
+        QCOMPARE(store->deviceScreenSize(), QSize(1600, 1200));
+        QTRY_COMPARE(preview()->epaperModel().rendering().size(), QSize(1600, 1200));
+        QVERIFY(preview()->showsEpaperRendering());
+
+        QTest::mouseClick(toggle->photoButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::photo);
+        QVERIFY(!preview()->showsEpaperRendering());
+        QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::photo);
     }
 
     // A photo for today that could not be read is read again when the pane

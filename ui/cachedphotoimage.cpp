@@ -69,7 +69,9 @@ CachedPhotoImage::CachedPhotoImage(GalleryStore &store, QWidget *parent)
     connect(&m_model, &PhotoImageModel::changed, this, [this] {
         updateSpinner();
         update();
+        followEpaper();
     });
+    connect(&m_epaper, &EpaperRenderModel::changed, this, qOverload<>(&QWidget::update));
     m_spinnerTimer.setInterval(BusySpinner::stepMilliseconds);
     connect(&m_spinnerTimer, &QTimer::timeout, this, [this] {
         m_spinnerStep = (m_spinnerStep + 1) % BusySpinner::stepCount;
@@ -130,6 +132,30 @@ void CachedPhotoImage::startLoad(PhotoImageModel::FailedLoad failedLoad)
         PhotoImageModel::storeEnsureCached(*m_store, m_photoID, m_thumbnailWidth), failedLoad);
 }
 
+void CachedPhotoImage::setEpaperScreen(std::optional<QSize> screen)
+{
+    if (screen == m_epaperScreen)
+        return;
+    m_epaperScreen = screen;
+    followEpaper();
+    update();
+}
+
+bool CachedPhotoImage::showsEpaperRendering() const
+{
+    return m_epaperScreen && m_epaper.hasRendering() && m_epaper.photoID() == m_photoID
+        && m_epaper.screen() == *m_epaperScreen;
+}
+
+void CachedPhotoImage::followEpaper()
+{
+    // Rendered from the full-size file, once the photo has loaded from it.
+    if (!m_epaperScreen || m_thumbnailWidth || m_photoID.isEmpty() || m_model.loadedPhotoID() != m_photoID
+        || !m_model.hasImage())
+        return;
+    m_epaper.request(m_photoID, *m_epaperScreen);
+}
+
 void CachedPhotoImage::updateSpinner()
 {
     const bool spinning = m_showsLoadingSpinner && m_model.isLoading() && !m_model.hasImage();
@@ -142,6 +168,10 @@ void CachedPhotoImage::updateSpinner()
 void CachedPhotoImage::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    if (showsEpaperRendering()) {
+        PhotoImagePainter::drawImage(painter, QRectF(rect()), m_epaper.rendering(), m_contentMode);
+        return;
+    }
     PhotoImagePainter::paint(
         painter, QRectF(rect()), &m_model, m_contentMode, m_showsLoadingSpinner, m_spinnerStep, palette());
 }

@@ -3,6 +3,7 @@
 // in cache" notice. The grid draws its cells with the same painter.
 #pragma once
 
+#include "epaperrendermodel.h"
 #include "photoimagemodel.h"
 
 #include <QPointer>
@@ -55,7 +56,16 @@ public:
     // Read the server thumbnail of this width instead of the full-size file.
     void setThumbnailWidth(std::optional<int> width);
 
+    // Show the photo as the e-paper frame renders it on a screen of this
+    // many pixels (letterboxed to the screen's shape), or, with none, as it
+    // is. The photo stays on show until the rendering is there.
+    void setEpaperScreen(std::optional<QSize> screen);
+    std::optional<QSize> epaperScreen() const { return m_epaperScreen; }
+    // The e-paper rendering is what is drawn now.
+    bool showsEpaperRendering() const;
+
     PhotoImageModel &model() { return m_model; }
+    EpaperRenderModel &epaperModel() { return m_epaper; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -64,9 +74,12 @@ protected:
 private:
     void startLoad(PhotoImageModel::FailedLoad failedLoad = PhotoImageModel::FailedLoad::keep);
     void updateSpinner();
+    void followEpaper();
 
     QPointer<GalleryStore> m_store;
     PhotoImageModel m_model;
+    EpaperRenderModel m_epaper;
+    std::optional<QSize> m_epaperScreen;
     QString m_photoID;
     int m_maxPixelSize = 1024;
     PhotoContentMode m_contentMode = PhotoContentMode::fit;

@@ -2,6 +2,7 @@
 
 #include "cachedphotoimage.h"
 #include "galleryfilepasteboard.h"
+#include "previewappearanceswitch.h"
 #include "uipainting.h"
 
 #include "app/appui/appanimation.h"
@@ -201,10 +202,13 @@ DeviceCurrentPreview::DeviceCurrentPreview(GalleryStore &store, AppChromeState &
         update();
     });
 
+    m_switch = new PreviewAppearanceSwitch(store, this);
     connect(&m_model, &PhotoImageModel::changed, this, [this] {
         updateSpinner();
         invalidateDevice();
+        followEpaper();
     });
+    connect(&m_epaper, &EpaperRenderModel::changed, this, &DeviceCurrentPreview::invalidateDevice);
     m_spinnerTimer.setInterval(BusySpinner::stepMilliseconds);
     connect(&m_spinnerTimer, &QTimer::timeout, this, [this] {
         m_spinnerStep = (m_spinnerStep + 1) % BusySpinner::stepCount;
@@ -217,6 +221,11 @@ DeviceCurrentPreview::DeviceCurrentPreview(GalleryStore &store, AppChromeState &
     // The badge says until when the photo shows, which follows the settings'
     // rotation interval.
     connect(&store, &GalleryStore::settingsChanged, this, qOverload<>(&QWidget::update));
+    connect(&store, &GalleryStore::settingsChanged, this, [this] {
+        followEpaper();
+        invalidateDevice();
+    });
+    connect(&store, &GalleryStore::deviceScreenSizeChanged, this, &DeviceCurrentPreview::followEpaper);
     connect(&chrome, &AppChromeState::devicePreviewHoverTiltChanged, this, &DeviceCurrentPreview::followTilt);
     m_shownTilt = chrome.devicePreviewHoverTilt();
     followCurrentPhoto();
@@ -249,8 +258,39 @@ void DeviceCurrentPreview::followCurrentPhoto(PhotoImageModel::FailedLoad failed
         m_model.load(*m_shownPhotoID, photoMaxPixelSize, std::nullopt,
             PhotoImageModel::storeEnsureCached(*m_store, *m_shownPhotoID, std::nullopt), failedLoad);
     }
+    followEpaper();
     // The badge's caption follows the state too.
     update();
+}
+
+bool DeviceCurrentPreview::showsEpaperRendering() const
+{
+    return m_store && m_store->settings().previewAppearance == PreviewAppearance::epaper && m_shownPhotoID
+        && m_epaper.hasRendering() && m_epaper.photoID() == m_shownPhotoID;
+}
+
+void DeviceCurrentPreview::followEpaper()
+{
+    if (!m_store)
+        return;
+    if (!m_shownPhotoID) {
+        m_epaper.clear();
+        return;
+    }
+    // Only once the photo is on screen: it stays there while the rendering
+    // is computed, and its file is known to be in the cache.
+    if (m_store->settings().previewAppearance != PreviewAppearance::epaper || m_model.loadedPhotoID() != m_shownPhotoID
+        || !m_model.hasImage())
+        return;
+    m_epaper.request(*m_shownPhotoID, m_store->deviceScreenSize());
+}
+
+void DeviceCurrentPreview::placeSwitch()
+{
+    // In the title line, at its right end; the title gives way.
+    const QSize hint = m_switch->sizeHint();
+    const double top = margin / 2 + (titleHeight - hint.height()) / 2;
+    m_switch->setGeometry(QRect(QPoint(int(std::round(width() - margin / 2 - hint.width())), int(std::round(top))), hint));
 }
 
 void DeviceCurrentPreview::followTilt()
@@ -299,6 +339,7 @@ void DeviceCurrentPreview::showEvent(QShowEvent *event)
 void DeviceCurrentPreview::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    placeSwitch();
     invalidateDevice();
 }
 
@@ -430,7 +471,12 @@ void DeviceCurrentPreview::paintScreen(QPainter &painter, const QRectF &screen) 
 {
     painter.fillRect(screen, Qt::black);
     const QPalette colors = screenPalette(palette());
-    if (m_shownPhotoID) {
+    if (showsEpaperRendering()) {
+        painter.save();
+        painter.setClipRect(screen);
+        PhotoImagePainter::drawImage(painter, screen, m_epaper.rendering(), PhotoContentMode::fit);
+        painter.restore();
+    } else if (m_shownPhotoID) {
         painter.save();
         painter.setClipRect(screen);
         PhotoImagePainter::paint(painter, screen, &m_model, PhotoContentMode::fit, true, m_spinnerStep, colors);
@@ -549,8 +595,16 @@ void DeviceCurrentPreview::paintEvent(QPaintEvent *)
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.1);
     painter.setFont(titleFont);
     painter.setPen(AppStyle::secondaryText(palette()));
-    painter.drawText(QRectF(margin / 2, margin / 2, std::max(width() - margin, 0.0), titleHeight), Qt::AlignCenter,
-                     QFontMetricsF(titleFont).elidedText(title(), Qt::ElideRight, std::max(width() - margin, 0.0)));
+    // Centred, unless the switch at the line's end would cover it: then
+    // leading, elided before the switch.
+    const QFontMetricsF titleMetrics(titleFont);
+    const double switchLeft = m_switch->geometry().left() - 8;
+    const double titleWidth = titleMetrics.horizontalAdvance(title());
+    const bool centred = width() / 2.0 + titleWidth / 2 <= switchLeft;
+    const double titleRoom = std::max((centred ? width() - margin : switchLeft - margin / 2), 0.0);
+    painter.drawText(QRectF(margin / 2, margin / 2, titleRoom, titleHeight),
+                     (centred ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter),
+                     titleMetrics.elidedText(title(), Qt::ElideRight, titleRoom));
 
     if (area.height() <= 0 || width() <= 0)
         return;

@@ -2,15 +2,17 @@
 // frame showing the photo the frames display today, in the frame's own
 // aspect ratio. The framed device leans a few degrees towards the pointer
 // (a perspective projection of the chrome state's hover tilt), a badge
-// under it names who added the photo and until when it shows, and a
+// under it names who added the photo and until when it shows, a switch in
+// the title line shows the photo as it is or as the e-paper panel will, and a
 // thumbnail or image files dropped on it make the photo for today or are
 // uploaded.
 //
-// Everything in the pane is painted: the device is drawn once into a
+// Everything in the pane but the switch is painted: the device is drawn once into a
 // picture whenever its content changes, and each tilt frame only projects
 // that picture.
 #pragma once
 
+#include "epaperrendermodel.h"
 #include "photoimagemodel.h"
 
 #include "app/appchromestate.h"
@@ -25,6 +27,7 @@
 #include <optional>
 
 class GalleryStore;
+class PreviewAppearanceSwitch;
 class QMimeData;
 class SpringAnimation;
 
@@ -106,6 +109,11 @@ public:
     QTransform deviceTransform() const;
     DevicePreviewTiltMouseTracker *tiltTracker() const { return m_tracker; }
     PhotoImageModel &imageModel() { return m_model; }
+    EpaperRenderModel &epaperModel() { return m_epaper; }
+    PreviewAppearanceSwitch *appearanceSwitch() const { return m_switch; }
+    // The screen shows the e-paper rendering (the switch is on E-paper and
+    // the rendering of the current photo is there); otherwise the photo.
+    bool showsEpaperRendering() const;
 
     QSize sizeHint() const override { return {360, 600}; }
     // The pane may be squeezed to nothing while it slides in and out.
@@ -134,6 +142,10 @@ private:
     void setPreviewHovered(bool hovered);
     void followCurrentPhoto(PhotoImageModel::FailedLoad failedLoad = PhotoImageModel::FailedLoad::keep);
     void followTilt();
+    // Asks for the e-paper rendering of the photo shown, once its file is
+    // there (the photo has loaded) and while the switch is on E-paper.
+    void followEpaper();
+    void placeSwitch();
     void updateSpinner();
     void invalidateDevice();
     // The frame and its screen, untilted, as a picture of frameRect()
@@ -144,6 +156,8 @@ private:
     QPointer<GalleryStore> m_store;
     QPointer<AppChromeState> m_chrome;
     PhotoImageModel m_model;
+    EpaperRenderModel m_epaper;
+    PreviewAppearanceSwitch *m_switch;
     DevicePreviewTiltMouseTracker *m_tracker;
     SpringAnimation *m_tiltAnimation;
     DevicePreviewHoverTiltAngles m_shownTilt;

@@ -2,6 +2,7 @@
 
 #include "cachedphotoimage.h"
 #include "capsulebutton.h"
+#include "previewappearanceswitch.h"
 #include "statepanels.h"
 #include "uipainting.h"
 
@@ -127,6 +128,12 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
         useSecondaryColour(label);
         details->addWidget(label);
     }
+    m_appearance = new PreviewAppearanceSwitch(store, m_details);
+    // The page keeps the keyboard (E toggles), as with the buttons below.
+    m_appearance->photoButton()->setFocusPolicy(Qt::NoFocus);
+    m_appearance->epaperButton()->setFocusPolicy(Qt::NoFocus);
+    details->addSpacing(4);
+    details->addWidget(m_appearance, 0, Qt::AlignLeft);
     details->addSpacing(10);
     m_buttons = new QBoxLayout(QBoxLayout::TopToBottom);
     m_buttons->setSpacing(8);
@@ -182,6 +189,7 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
     connect(&store, &GalleryStore::stateChanged, this, &PhotoLightboxView::refresh);
     connect(&store, &GalleryStore::isBusyChanged, this, &PhotoLightboxView::refresh);
     connect(&store, &GalleryStore::settingsChanged, this, &PhotoLightboxView::refresh);
+    connect(&store, &GalleryStore::deviceScreenSizeChanged, this, &PhotoLightboxView::refresh);
     applyLayout();
     refresh();
 }
@@ -267,6 +275,9 @@ void PhotoLightboxView::refresh()
     }
     m_content->setCurrentWidget(m_photoPage);
     m_hero->setPhotoID(entry->id);
+    m_hero->setEpaperScreen(m_store->settings().previewAppearance == PreviewAppearance::epaper
+                                ? std::optional(m_store->deviceScreenSize())
+                                : std::nullopt);
     m_addedBy->setText(PhotoFormatters::addedBy(*entry, m_store->state().uploaders));
     m_updated->setText(tr("Updated %1").arg(PhotoFormatters::updatedAt(entry->updatedAt)));
 
@@ -415,6 +426,11 @@ void PhotoLightboxView::keyPressEvent(QKeyEvent *event)
         return;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_E && m_store && photo()) {
+        PreviewAppearanceSwitch::toggle(*m_store);
+        event->accept();
+        return;
+    }
     if (modifiers == Qt::NoModifier && m_store
         && GalleryLightboxArrowKeyboardHandling().handleKeyPress(
             event->key(), m_store->selection(), photoOrder(*m_store))) {

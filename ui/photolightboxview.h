@@ -3,6 +3,9 @@
 // the page is narrower than 640 pixels) stand who added it, when it was
 // updated, and the buttons "Show for today", "Download" and "Delete".
 //
+// The Photo / E-paper switch (or the E key) shows the photo as the frames'
+// panel will, so it can be judged before "Show for today".
+//
 // Escape, Alt+Left, the mouse's back button and the back control close it;
 // Left and Right step through the photos, wrapping at both ends. A new photo
 // cross-fades in; the first one fades in when the page appears.
@@ -21,6 +24,7 @@ class CachedPhotoImage;
 class CapsuleButton;
 class EmptyStatePanel;
 class GalleryStore;
+class PreviewAppearanceSwitch;
 class QBoxLayout;
 class QGraphicsOpacityEffect;
 class QLabel;
@@ -76,6 +80,7 @@ public:
     QString updatedText() const;
     EmptyStatePanel *unavailablePanel() const { return m_unavailable; }
     QWidget *detailsColumn() const { return m_details; }
+    PreviewAppearanceSwitch *appearanceSwitch() const { return m_appearance; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -115,6 +120,7 @@ private:
     CapsuleButton *m_download;
     CapsuleButton *m_delete;
     EmptyStatePanel *m_unavailable;
+    PreviewAppearanceSwitch *m_appearance;
 
     QGraphicsOpacityEffect *m_heroEffect;
     QGraphicsOpacityEffect *m_outgoingEffect;

@@ -103,6 +103,8 @@ QJsonObject AppSettings::toJson() const
     };
     if (uploaderNameOnServer)
         object.insert(QLatin1StringView("uploaderNameOnServer"), *uploaderNameOnServer);
+    if (previewAppearance == PreviewAppearance::epaper)
+        object.insert(QLatin1StringView("previewAppearance"), QStringLiteral("epaper"));
     return object;
 }
 
@@ -129,6 +131,7 @@ std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QStrin
     const auto columns = f.optionalInt64(QLatin1StringView("galleryGridColumnCount"));
     const auto interval = f.optionalInt64(QLatin1StringView("debugAdvanceIntervalSeconds"));
     const auto nameOnServer = f.optionalString(QLatin1StringView("uploaderNameOnServer"));
+    const auto appearance = f.optionalString(QLatin1StringView("previewAppearance"));
     if (!f.ok()) {
         if (error)
             *error = f.error();
@@ -141,6 +144,8 @@ std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QStrin
                        interval.value_or(d.debugAdvanceIntervalSeconds));
     if (nameOnServer && !nameOnServer->trimmed().isEmpty())
         settings.uploaderNameOnServer = nameOnServer->trimmed();
+    if (appearance == QLatin1StringView("epaper"))
+        settings.previewAppearance = PreviewAppearance::epaper;
     return settings;
 }
 

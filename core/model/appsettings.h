@@ -17,6 +17,10 @@ QString productionBaseURL();
 QString localDevBaseURL();
 } // namespace SyncServerURLs
 
+// How the device preview and the lightbox show a photo: as a screen shows
+// it, or as the frames' e-paper panel will (EpaperRendering).
+enum class PreviewAppearance { photo, epaper };
+
 struct AppSettings {
     static inline const QString defaultDisplayName = QStringLiteral("Kelvo");
     static QString productionServerBaseURL() { return SyncServerURLs::productionBaseURL(); }
@@ -42,6 +46,10 @@ struct AppSettings {
     // server last accepted, which uploads there still carry. Written only
     // when set, so older files (and older programs) are unaffected.
     std::optional<QString> uploaderNameOnServer;
+    // Written only when it is not `photo`, so older files (without it) read
+    // as `photo`. An unknown value (a newer program's) reads as `photo` too
+    // rather than costing the whole file.
+    PreviewAppearance previewAppearance = PreviewAppearance::photo;
 
     AppSettings() = default;
     // Applies the normalisation: display name trimmed (blank becomes the

@@ -80,17 +80,25 @@ SyncClient::SyncClient(const AppSettings &settings, HttpSession &session, std::s
     SecretMask::remember(m_bearer);
 }
 
-QUrl SyncClient::url(const QString &path) const
+namespace {
+
+// The base URL's path (in `format`) and `path` after it, one "/" between.
+QString joinedPath(const QUrl &base, QString path, QUrl::ComponentFormattingOptions format)
 {
-    QString relative = path;
-    if (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
-    QString joined = m_baseURL.path(QUrl::FullyDecoded);
+    if (path.startsWith(QLatin1Char('/')))
+        path.remove(0, 1);
+    QString joined = base.path(format);
     if (!joined.endsWith(QLatin1Char('/')))
         joined += QLatin1Char('/');
-    joined += relative;
+    return joined + path;
+}
+
+} // namespace
+
+QUrl SyncClient::url(const QString &path) const
+{
     QUrl result = m_baseURL;
-    result.setPath(joined, QUrl::DecodedMode);
+    result.setPath(joinedPath(m_baseURL, path, QUrl::FullyDecoded), QUrl::DecodedMode);
     return result;
 }
 
@@ -102,17 +110,10 @@ QUrl SyncClient::url(const QString &prefix, const QString &id, const QString &su
     if (id.isEmpty() || id == QLatin1StringView(".") || id == QLatin1StringView(".."))
         throw PlatformError::general(QStringLiteral("The id \"") + id
                                      + QStringLiteral("\" cannot be sent to the server safely"));
-    QString relative = prefix;
-    if (relative.startsWith(QLatin1Char('/')))
-        relative.remove(0, 1);
-    QString joined = m_baseURL.path(QUrl::FullyEncoded);
-    if (!joined.endsWith(QLatin1Char('/')))
-        joined += QLatin1Char('/');
-    joined += QString::fromLatin1(QUrl::toPercentEncoding(relative, "/"));
-    joined += QString::fromLatin1(QUrl::toPercentEncoding(id));
-    joined += QString::fromLatin1(QUrl::toPercentEncoding(suffix, "/"));
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(prefix, "/") + QUrl::toPercentEncoding(id)
+                                                + QUrl::toPercentEncoding(suffix, "/"));
     QUrl result = m_baseURL;
-    result.setPath(joined, QUrl::TolerantMode);
+    result.setPath(joinedPath(m_baseURL, encoded, QUrl::FullyEncoded), QUrl::TolerantMode);
     return result;
 }
 
