@@ -12,7 +12,9 @@
 // preview-epaper (the pointer over the device preview, its switch on Photo or
 // on E-paper), lightbox (the
 // second photo large), delete-confirm (two photos selected and the Delete
-// key pressed) and delete-blocked (a delete of the photo showing today).
+// key pressed), delete-blocked (a delete of the photo showing today),
+// uploading (a batch of twelve photos as its third file goes up) and
+// downloading (the first pull half way through the photos it downloads).
 
 #include "approotcontainer.h"
 #include "appui/appicons.h"
@@ -41,11 +43,14 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
+#include <QLinearGradient>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -129,8 +134,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("state"),
         QStringLiteral("launch, unlock, loading, gallery, activity, preview, preview-epaper, settings, lightbox, "
-                       "delete-confirm or "
-                       "delete-blocked"));
+                       "delete-confirm, delete-blocked, uploading or downloading"));
     parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("the PNG to write"));
     parser.addOption({ QStringLiteral("password"), QStringLiteral("The family password to sign in with."),
         QStringLiteral("password") });
@@ -191,6 +195,8 @@ int main(int argc, char *argv[])
 
     int status = 0;
     QWidget *popup = nullptr;
+    std::optional<QPixmap> caught;
+    const QTemporaryDir scratch;
     {
         LunvikPhotosApp lunvik;
         MainWindow &window = lunvik.window();
@@ -222,9 +228,23 @@ int main(int argc, char *argv[])
             settle(1200);
         } else if (state == QLatin1StringView("gallery") || state == QLatin1StringView("activity")
             || state.startsWith(QLatin1StringView("preview")) || state == QLatin1StringView("settings")
-            || state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-"))) {
+            || state == QLatin1StringView("lightbox") || state.startsWith(QLatin1StringView("delete-"))
+            || state == QLatin1StringView("uploading") || state == QLatin1StringView("downloading")) {
             if (!waitUntil([&] { return session.sessionPhase() == SessionPhase::locked; }, 15000))
                 return fail("the unlock form did not appear");
+            // The moment is caught as the store announces it: the toolbar
+            // has followed the same announcement by then.
+            const auto catchWhen = [&](auto signal, std::function<bool()> now) {
+                QObject::connect(&store, signal, &window, [&, now] {
+                    if (!caught && now())
+                        caught = grabWithPopup(window, nullptr);
+                });
+            };
+            if (state == QLatin1StringView("downloading"))
+                catchWhen(&GalleryStore::photoDownloadProgressChanged, [&] {
+                    const TransferProgress progress = store.photoDownloadProgress();
+                    return progress.total > 2 && progress.done == progress.total / 2;
+                });
             lunvik.unlockForm().setPassword(password);
             TaskWait::run(lunvik.unlockForm().attemptUnlock());
             if (!session.isUnlocked())
@@ -238,6 +258,10 @@ int main(int argc, char *argv[])
                 return fail("the first pull did not end");
             if (state == QLatin1StringView("activity"))
                 lunvik.chrome().setShowActivityInspector(true);
+            if (state == QLatin1StringView("downloading")) {
+                if (!caught)
+                    return fail("the first pull downloaded too few photos");
+            }
             // Thumbnails are decoded off the main thread.
             settle(3000);
             auto *screen = qobject_cast<GalleryScreen *>(window.rootContainer()->currentScreen());
@@ -292,6 +316,24 @@ int main(int argc, char *argv[])
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
                 QApplication::sendEvent(screen->grid(), &press);
                 settle(600);
+            } else if (state == QLatin1StringView("uploading")) {
+                QStringList files;
+                for (int i = 0; i < 12; ++i) {
+                    QImage picture(1600, 1200, QImage::Format_RGB32);
+                    QPainter painter(&picture);
+                    QLinearGradient gradient(0, 0, 1600, 1200);
+                    gradient.setColorAt(0, QColor::fromHsv((i * 30) % 360, 120, 220));
+                    gradient.setColorAt(1, QColor::fromHsv((i * 30 + 60) % 360, 160, 120));
+                    painter.fillRect(picture.rect(), gradient);
+                    painter.end();
+                    files << scratch.filePath(QStringLiteral("IMG_%1.jpg").arg(2041 + i));
+                    if (!picture.save(files.last(), "JPEG", 85))
+                        return fail("cannot write the photos to upload");
+                }
+                catchWhen(&GalleryStore::uploadProgressChanged, [&] { return store.uploadProgress().done == 2; });
+                store.startBackground([files](GalleryStore &s) { return s.uploadFiles(files); });
+                if (!waitUntil([&] { return caught.has_value(); }, 30000))
+                    return fail("the upload did not reach its third file");
             } else if (state == QLatin1StringView("delete-blocked")) {
                 const QString current = store.state().currentPhotoId.value_or(order.at(0));
                 store.selection().setSelectedIDs({ current });
@@ -306,7 +348,7 @@ int main(int argc, char *argv[])
             dialog = screen->deleteHandling()->dialog();
         if (state.startsWith(QLatin1StringView("delete-")) && !dialog)
             return fail("no delete dialog");
-        const QPixmap shot = dialog ? windowWithDialog(window, dialog) : grabWithPopup(window, popup);
+        const QPixmap shot = caught ? *caught : dialog ? windowWithDialog(window, dialog) : grabWithPopup(window, popup);
         if (!shot.save(out, "PNG"))
             status = fail("cannot write the PNG");
         // Requests still waiting on the silent server end before the program does.

@@ -292,7 +292,9 @@ int uploadStall(const QStringList &files, int warmups, int iterations)
         const auto &entries = ActivityLogStore::shared().entries();
         if (std::none_of(entries.begin(), entries.end(),
                          [](const LogEntry &entry) { return entry.message == QLatin1String("Upload complete"); })) {
-            std::fprintf(stderr, "uploadstall: the upload did not complete\n");
+            std::fprintf(stderr, "uploadstall: the upload did not complete; the log:\n");
+            for (const LogEntry &entry : entries)
+                std::fprintf(stderr, "  %s %s\n", qPrintable(entry.message), qPrintable(entry.detail.value_or(QString())));
             return false;
         }
         if (measured) {

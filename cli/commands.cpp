@@ -23,7 +23,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTimer>
@@ -110,16 +109,16 @@ private:
     LogWatch &m_watch;
 };
 
-// On a terminal, tells how many images a pull has put into the cache so
-// far; a first sync of a large gallery downloads for a while.
+// On a terminal, tells how far a pull's photo downloads have come, from the
+// counts the store publishes (the desktop app's bar shows the same); a first
+// sync of a large gallery downloads for a while. At most one line a second.
 class CacheDownloadProgress
 {
 public:
-    CacheDownloadProgress()
+    explicit CacheDownloadProgress(GalleryStore &store) : m_store(store)
     {
         if (!Console::standardErrorIsTerminal())
             return;
-        m_lastCount = cachedImageCount();
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
         m_timer.start(1000);
     }
@@ -127,23 +126,18 @@ public:
     CacheDownloadProgress &operator=(const CacheDownloadProgress &) = delete;
 
 private:
-    static qsizetype cachedImageCount()
-    {
-        return QDir(AppConfig::cacheFolder()).entryList({QStringLiteral("*.jpg")}, QDir::Files).size();
-    }
     void tick()
     {
-        const qsizetype count = cachedImageCount();
-        if (count > m_lastCount) {
-            m_downloaded += count - m_lastCount;
-            Console::printError(QStringLiteral("Downloaded %1 image(s)…").arg(m_downloaded));
-        }
-        m_lastCount = count;
+        const TransferProgress progress = m_store.photoDownloadProgress();
+        if (!progress.isRunning() || progress == m_shown)
+            return;
+        m_shown = progress;
+        Console::printError(QStringLiteral("Downloading photos %1 of %2").arg(progress.done).arg(progress.total));
     }
 
+    GalleryStore &m_store;
     QTimer m_timer;
-    qsizetype m_lastCount = 0;
-    qsizetype m_downloaded = 0;
+    TransferProgress m_shown;
 };
 
 // One field of a tab-separated row. A tab or a line break inside a file or
@@ -443,7 +437,7 @@ QCoro::Task<int> CommandRunner::status()
 QCoro::Task<int> CommandRunner::sync()
 {
     {
-        const CacheDownloadProgress progress;
+        const CacheDownloadProgress progress(m_store);
         co_await m_store.syncAll();
     }
     if (co_await settle())
@@ -456,7 +450,7 @@ QCoro::Task<int> CommandRunner::list(bool json, bool offline)
     // As the gallery does when it appears. A failed refresh is logged and
     // the cached gallery is listed all the same.
     if (!offline) {
-        const CacheDownloadProgress progress;
+        const CacheDownloadProgress progress(m_store);
         co_await m_store.pullFromServer(PullKind::refresh);
     }
     if (co_await settle())
@@ -492,25 +486,26 @@ QCoro::Task<int> CommandRunner::upload(QStringList files)
     for (const QString &file : files)
         paths << QFileInfo(file).absoluteFilePath();
 
-    static const QRegularExpression announcement(QStringLiteral("^Uploading (\\d+) file\\(s\\)$"));
     const bool showProgress = Console::standardErrorIsTerminal();
-    qsizetype expected = 0;
     QStringList uploadedNames;
     {
         const ListenerScope scope(*m_log, [&](const LogEntry &entry) {
-            if (entry.category != LogCategory::gallery)
-                return;
-            if (const QRegularExpressionMatch match = announcement.match(entry.message); match.hasMatch()) {
-                expected = match.captured(1).toLongLong();
-            } else if (entry.message == QLatin1StringView("Uploaded to server") && entry.detail) {
+            if (entry.category == LogCategory::gallery && entry.message == QLatin1StringView("Uploaded to server")
+                && entry.detail) {
                 // "<file name> → <new ids>"; the ids never hold the arrow.
                 Console::printLine(*entry.detail);
                 uploadedNames << entry.detail->left(entry.detail->lastIndexOf(QStringLiteral(" \u2192 ")));
-                if (showProgress && expected > 1)
-                    Console::printError(QStringLiteral("Uploaded %1 of %2").arg(uploadedNames.size()).arg(expected));
             }
         });
+        // The store's count, as the desktop app shows it.
+        const QMetaObject::Connection counting =
+            QObject::connect(&m_store, &GalleryStore::uploadProgressChanged, &m_store, [this, showProgress] {
+                const TransferProgress progress = m_store.uploadProgress();
+                if (showProgress && progress.total > 1 && progress.done > 0)
+                    Console::printError(QStringLiteral("Uploaded %1 of %2").arg(progress.done).arg(progress.total));
+            });
         co_await m_store.uploadFiles(paths);
+        QObject::disconnect(counting);
     }
 
     // The files go up in the order given, and a failure ends the batch, so

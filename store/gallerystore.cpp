@@ -117,6 +117,18 @@ void GalleryStore::setSyncing(bool syncing)
     Q_EMIT isSyncingChanged();
 }
 
+void GalleryStore::setUploadProgress(TransferProgress progress)
+{
+    m_uploadProgress = progress;
+    Q_EMIT uploadProgressChanged();
+}
+
+void GalleryStore::setPhotoDownloadProgress(TransferProgress progress)
+{
+    m_photoDownloadProgress = progress;
+    Q_EMIT photoDownloadProgressChanged();
+}
+
 void GalleryStore::beginBusy()
 {
     if (++m_busyCount == 1)
@@ -320,6 +332,10 @@ void GalleryStore::endSessionGeneration()
         setBusy(false);
     if (m_isSyncing)
         setSyncing(false);
+    if (m_uploadProgress.isRunning())
+        setUploadProgress({});
+    if (m_photoDownloadProgress.isRunning())
+        setPhotoDownloadProgress({});
     if (m_isCheckingConnection)
         setCheckingConnection(false);
     m_setAsCurrentInFlight.reset();
@@ -570,9 +586,15 @@ QCoro::Task<> GalleryStore::commit(GalleryResponse response, std::optional<SyncC
     const Live live(this);
     if (downloadMissing) {
         const SyncClient downloader = client ? *client : makeClient();
-        co_await downloader.downloadMissing(response.state);
+        SyncClient::DownloadProgress progress = [this, live](int done, int total) {
+            if (live)
+                setPhotoDownloadProgress({done, total});
+        };
+        co_await downloader.downloadMissing(response.state, std::move(progress));
         if (!live)
             co_return;
+        if (m_photoDownloadProgress.isRunning())
+            setPhotoDownloadProgress({});
     }
     co_await adoptAndSave(std::move(response.state));
 }

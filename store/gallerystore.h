@@ -48,8 +48,19 @@
 #include <memory>
 #include <optional>
 
+class UploadPipeline;
 
 enum class PullKind { refresh, sync, scheduled };
+
+// How far a batch the user waits for has come: `done` of `total` items
+// finished. No batch runs while `total` is 0.
+struct TransferProgress {
+    int done = 0;
+    int total = 0;
+
+    bool isRunning() const { return total > 0; }
+    bool operator==(const TransferProgress &) const = default;
+};
 
 // Pulls are submitted through this executor. It keeps no state and is not
 // held across a pull's waits, so pulls and mutations may interleave at their
@@ -73,6 +84,11 @@ class GalleryStore : public QObject
     Q_PROPERTY(bool deviceScreenIsLandscape READ deviceScreenIsLandscape NOTIFY deviceScreenIsLandscapeChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
     Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
+    // Files of the upload batch sent so far, of the batch's files.
+    Q_PROPERTY(TransferProgress uploadProgress READ uploadProgress NOTIFY uploadProgressChanged)
+    // Full-size photos a sync (or the last upload) has downloaded or given
+    // up on, of those the cache lacked.
+    Q_PROPERTY(TransferProgress photoDownloadProgress READ photoDownloadProgress NOTIFY photoDownloadProgressChanged)
     Q_PROPERTY(bool isAwaitingInitialGalleryPull READ isAwaitingInitialGalleryPull WRITE
                    setAwaitingInitialGalleryPull NOTIFY isAwaitingInitialGalleryPullChanged)
 
@@ -115,6 +131,8 @@ public:
     bool isBusy() const { return m_isBusy; }
     bool isSyncing() const { return m_isSyncing; }
     bool isAwaitingInitialGalleryPull() const { return m_isAwaitingInitialGalleryPull; }
+    const TransferProgress &uploadProgress() const { return m_uploadProgress; }
+    const TransferProgress &photoDownloadProgress() const { return m_photoDownloadProgress; }
     void setAwaitingInitialGalleryPull(bool awaiting);
 
     GallerySelectionStore &selection() { return m_selection; }
@@ -220,8 +238,10 @@ public:
     QCoro::Task<> unregisterFrame(QString id);
 
     // ---- Cache and downloads ---------------------------------------------
-    QCoro::Task<> ensureThumbnailCached(QString photoID, int width);
-    QCoro::Task<> ensurePhotoCached(QString photoID);
+    // Aborting `cancel` (a screen no longer shows the photo) ends the
+    // download quietly; a lock ends it too.
+    QCoro::Task<> ensureThumbnailCached(QString photoID, int width, std::shared_ptr<RequestGroup> cancel = nullptr);
+    QCoro::Task<> ensurePhotoCached(QString photoID, std::shared_ptr<RequestGroup> cancel = nullptr);
     QCoro::Task<> downloadPhotos(QSet<QString> ids);
     // The photo's file name made fit for a file on disk: its last path
     // component, no control or direction-override characters, a stem of at
@@ -261,6 +281,8 @@ Q_SIGNALS:
     void isBusyChanged();
     void isSyncingChanged();
     void isAwaitingInitialGalleryPullChanged();
+    void uploadProgressChanged();
+    void photoDownloadProgressChanged();
     void backgroundTasksFinished();
     // After adoptFilesChangedElsewhere() has taken up what it found.
     void filesChangedElsewhereAdopted();
@@ -284,6 +306,8 @@ private:
     void setDeviceScreenIsLandscape(bool landscape);
     void setBusy(bool busy);
     void setSyncing(bool syncing);
+    void setUploadProgress(TransferProgress progress);
+    void setPhotoDownloadProgress(TransferProgress progress);
     // isBusy is true while any user-visible operation runs.
     void beginBusy();
     void endBusy();
@@ -328,7 +352,9 @@ private:
                                           PauseFunction pause, std::chrono::milliseconds interval);
 
     // True once the server has taken the file.
-    QCoro::Task<bool> uploadOne(SyncClient client, QString path, bool isLast);
+    // The file comes converted from `pipeline`, where it is the one at `index`.
+    QCoro::Task<bool> uploadOne(SyncClient client, QString path, bool isLast, std::shared_ptr<UploadPipeline> pipeline,
+                                qsizetype index);
     QCoro::Task<> cacheUploadedBytes(GalleryState answer, QSet<QString> before, QString filename, QByteArray jpeg,
                                      std::shared_ptr<QSet<QString>> cached);
     QCoro::Task<> propagateDisplayNameChange(QString from, QString to);
@@ -338,7 +364,7 @@ private:
     void applyDeviceScreenGeometryIfReachable(const QList<DeviceLiveStatus> &statuses);
     void upsertRegisteredFrame(const RegisteredDevicePublic &frame);
 
-    QCoro::Task<> ensureCached(QString photoID, std::optional<int> width);
+    QCoro::Task<> ensureCached(QString photoID, std::optional<int> width, std::shared_ptr<RequestGroup> cancel);
     QCoro::Task<> writeFullSizeJPEGDownload(PhotoEntry photo);
     // Ids of `ids` in manifest order, then the rest sorted.
     QList<QString> orderedIds(const QSet<QString> &ids) const;
@@ -369,6 +395,8 @@ private:
     QSize m_deviceScreenPortraitPixels;
     bool m_isBusy = false;
     bool m_isSyncing = false;
+    TransferProgress m_uploadProgress;
+    TransferProgress m_photoDownloadProgress;
     ActivityLogStore &m_log;
     std::optional<QDateTime> m_lastServerOK;
     std::optional<QString> m_setAsCurrentInFlight;
@@ -402,4 +430,5 @@ private:
 Q_DECLARE_METATYPE(AppSettings)
 Q_DECLARE_METATYPE(GalleryState)
 Q_DECLARE_METATYPE(LinkStatus)
+Q_DECLARE_METATYPE(TransferProgress)
 Q_DECLARE_METATYPE(RegisteredDevicePublic)

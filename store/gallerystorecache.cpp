@@ -15,17 +15,17 @@
 
 #include <algorithm>
 
-QCoro::Task<> GalleryStore::ensureThumbnailCached(QString photoID, int width)
+QCoro::Task<> GalleryStore::ensureThumbnailCached(QString photoID, int width, std::shared_ptr<RequestGroup> cancel)
 {
-    return ensureCached(std::move(photoID), width);
+    return ensureCached(std::move(photoID), width, std::move(cancel));
 }
 
-QCoro::Task<> GalleryStore::ensurePhotoCached(QString photoID)
+QCoro::Task<> GalleryStore::ensurePhotoCached(QString photoID, std::shared_ptr<RequestGroup> cancel)
 {
-    return ensureCached(std::move(photoID), std::nullopt);
+    return ensureCached(std::move(photoID), std::nullopt, std::move(cancel));
 }
 
-QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> width)
+QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> width, std::shared_ptr<RequestGroup> cancel)
 {
     if (!isSessionUnlocked())
         co_return;
@@ -39,7 +39,11 @@ QCoro::Task<> GalleryStore::ensureCached(QString photoID, std::optional<int> wid
     const Live live(this);
     std::exception_ptr failure;
     try {
-        const SyncClient client = makeClient();
+        // The caller's group ends with the session's, or alone when the
+        // caller no longer needs the image.
+        if (cancel)
+            m_requests->include(cancel);
+        const SyncClient client = cancel ? SyncClient(m_settings, HttpSession::shared(), cancel) : makeClient();
         if (width)
             co_await client.cacheThumbnailIfMissing(photo, *width);
         else

@@ -6,6 +6,7 @@
 #include "clock.h"
 #include "model/appconfig.h"
 #include "rules/photocachejpeg.h"
+#include "uploadpipeline.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -44,14 +45,6 @@ QString deleteBlockReasonName(GalleryDeleteBlockReason reason)
 {
     return reason == GalleryDeleteBlockReason::includesCurrentPhoto ? QStringLiteral("includesCurrentPhoto")
                                                                     : QStringLiteral("wouldRemoveAllPhotos");
-}
-
-// Reads and converts one file to JPEG on a worker thread: a phone photo
-// takes long enough to freeze the window for half a second. The wait for
-// decoding memory happens here, not on a worker.
-QCoro::Task<QByteArray> convertToJPEG(QString path)
-{
-    co_return co_await PhotoCacheJPEG::normalizedJPEGDataAsync(std::move(path));
 }
 
 // A picked file that is not read at all (a FIFO, a device, or far too
@@ -129,21 +122,30 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
         co_return;
     }
     m_log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Uploading %1 file(s)").arg(kept.size()));
+    const Live batchLive(this);
+    setUploadProgress({0, int(kept.size())});
 
     Body batch = [this, kept]() -> QCoro::Task<> {
         const QPointer<GalleryStore> self(this);
         const Live live(this);
         const SyncClient client = makeClient();
+        const int total = int(kept.size());
+        // Files reach the server one at a time, in order; the next ones are
+        // converted while one is sent.
+        auto pipeline = std::make_shared<UploadPipeline>(kept);
         for (qsizetype i = 0; i < kept.size(); ++i) {
             std::exception_ptr failure;
             bool accepted = false;
             try {
-                accepted = co_await uploadOne(client, kept.at(i), i == kept.size() - 1);
+                pipeline->fill(i);
+                accepted = co_await uploadOne(client, kept.at(i), i == kept.size() - 1, pipeline, i);
             } catch (...) {
                 failure = std::current_exception();
             }
             if (!self)
                 co_return;
+            if (live && !failure)
+                setUploadProgress({int(i + 1), total});
             if (!live) {
                 // Signed out (or refused) half way: nothing more goes out, and
                 // the log says what did not reach the gallery. A file whose
@@ -166,6 +168,8 @@ QCoro::Task<> GalleryStore::uploadFiles(QList<QString> paths)
         co_await updateDeviceStatus(client);
     };
     co_await run(QStringLiteral("Upload"), LogCategory::gallery, std::move(batch));
+    if (batchLive)
+        setUploadProgress({});
 }
 
 // The uploaded bytes go into the cache under the new photo's id, so the new
@@ -201,13 +205,17 @@ QCoro::Task<> GalleryStore::cacheUploadedBytes(GalleryState answer, QSet<QString
 // One file of a batch. The last file's commit downloads the images the
 // cache lacks; the uploaded bytes go into the cache before that, so the new
 // photo is never downloaded right after its own upload.
-QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool isLast)
+QCoro::Task<bool> GalleryStore::uploadOne(SyncClient client, QString path, bool isLast,
+                                          std::shared_ptr<UploadPipeline> pipeline, qsizetype index)
 {
     const Live live(this);
     std::optional<PhotoCacheJPEGError> skipped;
     QByteArray jpeg;
     try {
-        jpeg = co_await convertToJPEG(path);
+        jpeg = co_await pipeline->take(index);
+        // Converted: the next files start while this one is sent.
+        if (live)
+            pipeline->fill(index + 1);
     } catch (const PhotoCacheJPEGError &e) {
         if (!isSkippedSourceFile(e))
             throw;

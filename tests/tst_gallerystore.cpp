@@ -269,6 +269,8 @@ private Q_SLOTS:
         QCOMPARE(!server.requests("GET", "/api/health").isEmpty(), checks);
         QVERIFY(!store->isBusy());
         QVERIFY(!store->isSyncing());
+        QVERIFY(!store->photoDownloadProgress().isRunning());
+        QVERIFY(!store->uploadProgress().isRunning());
     }
 
     void backOffOfScheduledPulls()
@@ -367,7 +369,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("work");
         QTest::newRow("refresh: the manifest") << "refresh";
-        QTest::newRow("sync: the image downloads") << "sync";
+        QTest::newRow("sync: four image downloads in flight") << "sync";
         QTest::newRow("upload: between two files") << "upload";
         QTest::newRow("reorder: the retry after a 409") << "reorder";
         QTest::newRow("thumbnail download") << "thumbnail";
@@ -404,7 +406,16 @@ private Q_SLOTS:
             lockOnceSeen("GET", "/api/gallery", 1);
         } else if (work == QLatin1StringView("sync")) {
             running = store->syncAll();
-            lockOnceSeen("GET", "/api/gallery/photos/a/image", 1);
+            // a, b, c and p1 are all on their way, then the lock.
+            const auto imageRequests = [&] {
+                qsizetype count = 0;
+                for (const auto &request : server.requests())
+                    count += request.path.startsWith("/api/gallery/photos/") ? 1 : 0;
+                return count;
+            };
+            QTRY_COMPARE(imageRequests(), SyncClient::maxDownloadsInFlight);
+            QTRY_VERIFY(store->photoDownloadProgress() == (TransferProgress{0, 4}));
+            lock();
         } else if (work == QLatin1StringView("upload")) {
             server.on("POST", "/api/gallery/photos", Response::json(200, answer(newer)));
             connect(store.get(), &GalleryStore::stateChanged, this, [&] {
@@ -556,7 +567,18 @@ private Q_SLOTS:
         const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
         QDir().mkpath(folder);
 
+        // The counts the app's bar and the command line show.
+        QStringList uploads;
+        QStringList downloads;
+        const auto progressOf = [](const TransferProgress &p) { return QStringLiteral("%1/%2").arg(p.done).arg(p.total); };
+        QObject watcher;
+        connect(store.get(), &GalleryStore::uploadProgressChanged, &watcher,
+                [&] { uploads << progressOf(store->uploadProgress()); });
+        connect(store.get(), &GalleryStore::photoDownloadProgressChanged, &watcher,
+                [&] { downloads << progressOf(store->photoDownloadProgress()); });
         TaskWait::run(store->uploadFiles({imageFile("one.png"), folder, imageFile("two.png"), imageFile("three.png")}));
+        QCOMPARE(uploads, (QStringList{"0/3", "1/3", "2/3", "3/3", "0/0"}));
+        QCOMPARE(downloads, (QStringList{"0/1", "1/1", "0/0"}));
         QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 3);
         // Only the photo that nobody uploaded here is downloaded.
         QCOMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);

@@ -93,6 +93,23 @@ PhotoEntry photo(const QString &id)
                       std::nullopt, QStringLiteral("u"), std::nullopt};
 }
 
+// A manifest of photos p0, p1, … in that order.
+GalleryState galleryOf(int count)
+{
+    GalleryState state;
+    for (int i = 0; i < count; ++i) {
+        const QString id = QStringLiteral("p%1").arg(i);
+        state.order << id;
+        state.photos.insert(id, photo(id));
+    }
+    return state;
+}
+
+QByteArray imagePath(int index)
+{
+    return QByteArray("/api/gallery/photos/p") + QByteArray::number(index) + "/image";
+}
+
 // The log entries with this message, in any order.
 QList<LogEntry> logged(const QString &message)
 {
@@ -415,6 +432,68 @@ private Q_SLOTS:
         server.clearRequests();
         QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
         QCOMPARE(server.requests().size(), 1);
+    }
+
+    // Several photos download at once and their answers arrive in any
+    // order; failures in the middle are logged in the manifest's order, the
+    // rest are cached, and the progress counts every photo once.
+    void parallelDownloadsReportInManifestOrder()
+    {
+        Response slowFailure = Response::text(500, "boom");
+        slowFailure.delayMs = 300;
+        Response slowImage = Response::text(200, jpegLike("0"));
+        slowImage.delayMs = 150;
+        server.on("GET", imagePath(0), slowImage);
+        server.on("GET", imagePath(1), slowFailure);
+        server.on("GET", imagePath(2), Response::text(404, ""));
+        server.on("GET", imagePath(3), Response::text(200, jpegLike("3")));
+        server.on("GET", imagePath(4), Response::text(200, "<html>not an image</html>"));
+        server.on("GET", imagePath(5), Response::text(200, jpegLike("5")));
+        QList<QPair<int, int>> progress;
+        SyncClient::DownloadProgress record = [&progress](int done, int total) { progress.append({done, total}); };
+        QVERIFY(attemptVoid(client().downloadMissing(galleryOf(6), record)).value);
+
+        QStringList details;
+        for (const LogEntry &entry : logged(QStringLiteral("Could not cache photo from server")))
+            details.prepend(entry.detail.value_or(QString())); // the log lists the newest first
+        QCOMPARE(details, (QStringList{"p1: HTTP 500: image download failed", "p2: HTTP 404: image download failed",
+                                       "p4: The answer for the image is not a JPEG"}));
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(QFile::exists(AppConfig::cacheURL(QStringLiteral("p%1").arg(i))), i == 0 || i == 3 || i == 5);
+        QCOMPARE(progress.size(), 7);
+        for (int i = 0; i < progress.size(); ++i)
+            QCOMPARE(progress[i], qMakePair(i, 6));
+    }
+
+    // A lock ends every download in flight: no more than the bound were
+    // sent, nothing more goes out, nothing is written and nothing is logged.
+    void abortEndsTheDownloadsInFlight()
+    {
+        Response hang;
+        hang.kind = Response::Kind::Hang;
+        for (int i = 0; i < 6; ++i)
+            server.on("GET", imagePath(i), hang);
+        auto group = std::make_shared<RequestGroup>();
+        const SyncClient grouped(settingsFor(server.baseUrl().toString()), HttpSession::shared(), group);
+        QCoro::Task<> running = grouped.downloadMissing(galleryOf(6));
+        QTRY_COMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QTest::qWait(50); // a fifth request would have arrived by now
+        QCOMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QStringList asked;
+        for (const auto &request : server.requests())
+            asked << QString::fromLatin1(request.path);
+        asked.sort();
+        QStringList first;
+        for (int i = 0; i < SyncClient::maxDownloadsInFlight; ++i)
+            first << QString::fromLatin1(imagePath(i));
+        QCOMPARE(asked, first);
+
+        group->abort();
+        TaskWait::run(std::move(running));
+        QTest::qWait(20);
+        QCOMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QVERIFY(ActivityLogStore::shared().entries().isEmpty());
+        QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
     }
 
     // Files are written on worker threads while the next photo downloads;

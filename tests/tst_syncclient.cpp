@@ -407,6 +407,28 @@ private Q_SLOTS:
         QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
     }
 
+    void changeAfterIdleGoesOutOnNewConnection()
+    {
+        // The pooled connection sat idle past the server's keep-alive, which
+        // closes it as the next upload arrives: that upload must not fail.
+        Response expiring = Response::json(200, R"({"ok":true})");
+        expiring.kind = Response::Kind::ClosedWhenReused;
+        server.on("POST", "/api/gallery/photos", expiring);
+        server.on("GET", "/api/health", Response::json(200, "{}"));
+        HttpSession session(HttpSession::Limits{});
+        const SyncClient client(settingsFor(server.baseUrl().toString()), session);
+        for (int i = 0; i < 2; ++i) {
+            if (i > 0) {
+                QTest::qWait(int(HttpSession::maxIdleReuseForChanges.count()) + 100);
+                QVERIFY(perform(client, QStringLiteral("/api/health")).body); // a GET between does not count
+            }
+            const auto out = perform(client, QStringLiteral("/api/gallery/photos"), QStringLiteral("POST"),
+                                     QByteArray("photo bytes"));
+            QVERIFY2(!out.transportError, out.transportError ? qPrintable(out.transportError->record().localizedDescription) : "");
+        }
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 2);
+    }
+
     void idleLimitRestartsWithData()
     {
         // The body trickles in for longer than the idle limit, but never

@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <atomic>
 #include <list>
 #include <memory>
@@ -21,6 +22,17 @@ class DecodedImageCache
 {
 public:
     static constexpr qint64 defaultCapacityBytes = 256LL * 1024 * 1024;
+    // The grid sizes the cache from what it shows: this many screens of
+    // thumbnails, so scrolling back a screen or two decodes nothing, while
+    // a long scroll through thousands of photos does not pile them up.
+    static constexpr int screensKept = 4;
+    // Room for the lightbox's and the preview's large images all the same.
+    static constexpr qint64 minimumCapacityBytes = 64LL * 1024 * 1024;
+    // The capacity for screens of `bytesPerScreen` decoded bytes.
+    static qint64 capacityForScreens(qint64 bytesPerScreen)
+    {
+        return std::clamp(bytesPerScreen * screensKept, minimumCapacityBytes, defaultCapacityBytes);
+    }
 
     explicit DecodedImageCache(qint64 capacityBytes = defaultCapacityBytes);
 

@@ -1,5 +1,7 @@
 #include "galleryphotogrid.h"
 
+#include "decodedimagecache.h"
+
 #include "cachedphotoimage.h"
 #include "galleryfilepasteboard.h"
 #include "uipainting.h"
@@ -291,11 +293,21 @@ void GalleryPhotoGrid::updateImageModels()
     for (int i = aheadFirst; i < aheadEnd; ++i)
         ahead.insert(m_order.at(i));
     m_cellPixmaps.removeIf([&ahead](const auto &cell) { return !ahead.contains(cell.key()); });
+    // Loads (and downloads) of photos that scrolled away make room for
+    // those coming into view.
+    for (auto it = m_models.cbegin(); it != m_models.cend(); ++it)
+        if (!ahead.contains(it.key()))
+            it.value()->abandonLoad();
     if (viewport()->width() <= 0 || !isVisible())
         return;
 
     const int maxPixelSize = thumbMaxPixelSize();
     const int thumbnailWidth = GalleryThumbSizing::thumbnailDownloadWidth(maxPixelSize);
+    // A decoded thumbnail is at most maxPixelSize square, four bytes a pixel.
+    const qint64 bytesPerScreen = qint64(shownEnd - shownFirst) * maxPixelSize * maxPixelSize * 4;
+    DecodedImageCache &decoded = DecodedImageCache::shared();
+    if (const qint64 capacity = DecodedImageCache::capacityForScreens(bytesPerScreen); capacity != decoded.capacityBytes())
+        decoded.setCapacityBytes(capacity);
     const auto load = [&](int index) {
         const QString &id = m_order.at(index);
         PhotoImageModel *&model = m_models[id];

@@ -13,7 +13,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QProgressBar>
 #include <QSlider>
+
+#include <algorithm>
 
 namespace {
 
@@ -128,6 +131,25 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     m_add->setToolTip(tr("Add photos"));
     connect(m_add, &QAction::triggered, this, &GalleryToolbar::addPhotosRequested);
 
+    // A transfer the user waits for shows how far it has come where the
+    // sync spinner would turn.
+    m_progress = new QWidget(this);
+    m_progress->setObjectName(QStringLiteral("transferProgress"));
+    auto *progressLayout = new QHBoxLayout(m_progress);
+    progressLayout->setContentsMargins(4, 0, 4, 0);
+    progressLayout->setSpacing(6);
+    m_progressLabel = new QLabel(m_progress);
+    m_progressBar = new QProgressBar(m_progress);
+    m_progressBar->setTextVisible(false);
+    // Narrow: beside the title and the size slider it must still fit a
+    // window next to the device preview.
+    m_progressBar->setFixedWidth(64);
+    m_progressBar->setMaximumHeight(8);
+    progressLayout->addWidget(m_progressLabel);
+    progressLayout->addWidget(m_progressBar);
+    m_progressAction = addWidget(m_progress);
+    m_progressAction->setVisible(false);
+
     m_sync = addAction(AppIcons::icon(QStringLiteral("arrow.clockwise")), tr("Sync"));
     m_sync->setToolTip(tr("Sync with the server"));
     connect(m_sync, &QAction::triggered, this, [this] {
@@ -157,11 +179,44 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     connect(&store, &GalleryStore::isAwaitingInitialGalleryPullChanged, this, &GalleryToolbar::updateTitle);
     connect(&store, &GalleryStore::isBusyChanged, this, &GalleryToolbar::updateEnablement);
     connect(&store, &GalleryStore::isSyncingChanged, this, &GalleryToolbar::updateEnablement);
+    connect(&store, &GalleryStore::uploadProgressChanged, this, &GalleryToolbar::updateProgress);
+    connect(&store, &GalleryStore::photoDownloadProgressChanged, this, &GalleryToolbar::updateProgress);
     connect(&chrome, &AppChromeState::showActivityInspectorChanged, this, &GalleryToolbar::updateChrome);
     connect(&chrome, &AppChromeState::showDevicePreviewChanged, this, &GalleryToolbar::updateChrome);
     updateTitle();
     updateEnablement();
+    updateProgress();
     updateChrome();
+}
+
+QString GalleryToolbar::progressText(const TransferProgress &upload, const TransferProgress &download)
+{
+    if (upload.isRunning())
+        return tr("Uploading %1 of %2").arg(std::min(upload.done + 1, upload.total)).arg(upload.total);
+    if (download.isRunning())
+        return tr("Downloading photos %1 of %2").arg(download.done).arg(download.total);
+    return QString();
+}
+
+QString GalleryToolbar::progressLabel() const
+{
+    return m_progressAction->isVisible() ? m_progressLabel->text() : QString();
+}
+
+void GalleryToolbar::updateProgress()
+{
+    if (!m_store)
+        return;
+    const TransferProgress &upload = m_store->uploadProgress();
+    const TransferProgress &download = m_store->photoDownloadProgress();
+    const TransferProgress &shown = upload.isRunning() ? upload : download;
+    const QString text = progressText(upload, download);
+    m_progressAction->setVisible(!text.isEmpty());
+    m_progressLabel->setText(text);
+    m_progressBar->setRange(0, std::max(shown.total, 1));
+    m_progressBar->setValue(std::min(shown.done, shown.total));
+    // The bar says it all; the spinner would only repeat it.
+    updateSyncIcon();
 }
 
 QString GalleryToolbar::titleText(int activePhotoCount, bool isBootstrapping)
@@ -201,7 +256,8 @@ void GalleryToolbar::updateEnablement()
 
 void GalleryToolbar::updateSyncIcon()
 {
-    if (!m_store || !m_store->isSyncing()) {
+    const bool transferShown = m_progressAction->isVisible();
+    if (!m_store || !m_store->isSyncing() || transferShown) {
         m_sync->setIcon(AppIcons::icon(QStringLiteral("arrow.clockwise")));
         return;
     }

@@ -11,7 +11,9 @@
 class AppChromeState;
 class GalleryStore;
 class QLabel;
+class QProgressBar;
 class QSlider;
+struct TransferProgress;
 
 // The slider of photos per row: 2 columns at its right end, 8 at its left.
 class GalleryThumbnailSizeControl : public QWidget
@@ -50,6 +52,15 @@ public:
     static QString titleText(int activePhotoCount, bool isBootstrapping);
     QString title() const;
 
+    // "Uploading 3 of 12" while an upload batch runs (the file being sent),
+    // else "Downloading photos 120 of 500" while a sync downloads photos
+    // (those finished); empty when neither runs.
+    static QString progressText(const TransferProgress &upload, const TransferProgress &download);
+    // The bar and its text beside the Sync button; hidden when no transfer runs.
+    QWidget *progressView() const { return m_progress; }
+    QProgressBar *progressBar() const { return m_progressBar; }
+    QString progressLabel() const;
+
     QAction *devicePreviewAction() const { return m_devicePreview; }
     QAction *addPhotosAction() const { return m_add; }
     QAction *syncAction() const { return m_sync; }
@@ -65,6 +76,7 @@ private:
     void updateEnablement();
     void updateChrome();
     void updateSyncIcon();
+    void updateProgress();
 
     QPointer<GalleryStore> m_store;
     QPointer<AppChromeState> m_chrome;
@@ -73,6 +85,10 @@ private:
     QAction *m_devicePreview;
     QAction *m_add;
     QAction *m_sync;
+    QWidget *m_progress;
+    QAction *m_progressAction;
+    QLabel *m_progressLabel;
+    QProgressBar *m_progressBar;
     QAction *m_activity;
     QAction *m_settings;
     QTimer m_syncSpinner;

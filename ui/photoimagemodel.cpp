@@ -2,22 +2,26 @@
 
 #include "log/activitylogstore.h"
 #include "model/appconfig.h"
+#include "server/httpsession.h"
 #include "store/gallerystore.h"
 
 #include <QFileInfo>
 
+#include <utility>
+
 namespace {
 
-QCoro::Task<> ensureThumbnail(QPointer<GalleryStore> store, QString photoID, int width)
+QCoro::Task<> ensureThumbnail(QPointer<GalleryStore> store, QString photoID, int width,
+                              std::shared_ptr<RequestGroup> cancel)
 {
     if (store)
-        co_await store->ensureThumbnailCached(std::move(photoID), width);
+        co_await store->ensureThumbnailCached(std::move(photoID), width, std::move(cancel));
 }
 
-QCoro::Task<> ensurePhoto(QPointer<GalleryStore> store, QString photoID)
+QCoro::Task<> ensurePhoto(QPointer<GalleryStore> store, QString photoID, std::shared_ptr<RequestGroup> cancel)
 {
     if (store)
-        co_await store->ensurePhotoCached(std::move(photoID));
+        co_await store->ensurePhotoCached(std::move(photoID), std::move(cancel));
 }
 
 } // namespace
@@ -38,15 +42,34 @@ PhotoImageModel::EnsureCached PhotoImageModel::storeEnsureCached(
     const QPointer<GalleryStore> guarded(&store);
     if (thumbnailWidth) {
         const int width = *thumbnailWidth;
-        return [guarded, photoID, width] { return ensureThumbnail(guarded, photoID, width); };
+        return [guarded, photoID, width](std::shared_ptr<RequestGroup> cancel) {
+            return ensureThumbnail(guarded, photoID, width, std::move(cancel));
+        };
     }
-    return [guarded, photoID] { return ensurePhoto(guarded, photoID); };
+    return [guarded, photoID](std::shared_ptr<RequestGroup> cancel) {
+        return ensurePhoto(guarded, photoID, std::move(cancel));
+    };
 }
 
 void PhotoImageModel::cancelLoad()
 {
     if (m_ticket)
         m_ticket->cancelled = true;
+    // A cell scrolled out of view (or a superseded size) gives its
+    // connection back to the cells on screen.
+    if (m_download)
+        std::exchange(m_download, nullptr)->abort();
+}
+
+void PhotoImageModel::abandonLoad()
+{
+    if (!m_loadRunning)
+        return;
+    cancelLoad();
+    m_loadRunning = false;
+    // Dropped, the task runs to its end and finds itself cancelled.
+    m_loadTask.reset();
+    m_loadedMaxPixelSize.reset();
 }
 
 void PhotoImageModel::load(const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth,
@@ -80,6 +103,8 @@ void PhotoImageModel::load(const QString &photoID, int maxPixelSize, std::option
         = thumbnailWidth ? AppConfig::thumbnailCacheURL(photoID, *thumbnailWidth) : AppConfig::cacheURL(photoID);
     request.ticket = std::make_shared<DecodeTicket>();
     m_ticket = request.ticket;
+    request.download = std::make_shared<RequestGroup>();
+    m_download = request.download;
     ++m_loadsStarted;
     m_loadRunning = true;
     // The task runs at once up to its first wait; an image already decoded
@@ -114,7 +139,7 @@ QCoro::Task<> PhotoImageModel::runLoad(Request request, EnsureCached ensureCache
     if (!self || !isCurrent(request))
         co_return;
     if (!image && ensureCached) {
-        co_await ensureCached();
+        co_await ensureCached(request.download);
         if (!self || !isCurrent(request))
             co_return;
         image = co_await readThumbnail(request.file, request.maxPixelSize, request.ticket);
@@ -126,6 +151,7 @@ QCoro::Task<> PhotoImageModel::runLoad(Request request, EnsureCached ensureCache
 
 void PhotoImageModel::finish(const Request &request, std::optional<QImage> image)
 {
+    m_download.reset();
     m_loadRunning = false;
     m_isLoading = false;
     if (image) {

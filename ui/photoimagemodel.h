@@ -21,13 +21,16 @@
 #include <optional>
 
 class GalleryStore;
+class RequestGroup;
 
 class PhotoImageModel : public QObject
 {
     Q_OBJECT
 public:
     // Makes the file present if it can (downloads it), on the main thread.
-    using EnsureCached = std::function<QCoro::Task<>()>;
+    // The load aborts `cancel` when it is no longer wanted (another photo or
+    // size, or the model is gone): a download for it ends then.
+    using EnsureCached = std::function<QCoro::Task<>(std::shared_ptr<RequestGroup> cancel)>;
     // What an identical request does after a load that failed: nothing, or
     // read (and fetch) once more. A view asks again only when it is shown
     // again, which is what the "not in cache" notice tells the user to do.
@@ -59,6 +62,11 @@ public:
     void load(const QString &photoID, int maxPixelSize, std::optional<int> thumbnailWidth,
         EnsureCached ensureCached = {}, FailedLoad failedLoad = FailedLoad::keep);
 
+    // Stops a load still running (its download too), for a photo that left
+    // the screen; the same request loads again when asked for. What is
+    // shown stays.
+    void abandonLoad();
+
     // What the views pass as `ensureCached`: the store's download of the
     // thumbnail of `thumbnailWidth`, or of the full-size file.
     static EnsureCached storeEnsureCached(
@@ -74,6 +82,7 @@ private:
         int maxPixelSize = 0;
         QString file;
         std::shared_ptr<DecodeTicket> ticket;
+        std::shared_ptr<RequestGroup> download;
     };
 
     QCoro::Task<> runLoad(Request request, EnsureCached ensureCached);
@@ -91,6 +100,7 @@ private:
     bool m_loadRunning = false;
     std::optional<QCoro::Task<>> m_loadTask;
     std::shared_ptr<DecodeTicket> m_ticket;
+    std::shared_ptr<RequestGroup> m_download;
     std::optional<QString> m_loadedPhotoID;
     std::optional<int> m_loadedMaxPixelSize;
     int m_loadsStarted = 0;

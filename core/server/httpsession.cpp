@@ -36,6 +36,23 @@ void RequestGroup::abort()
     const QSet<QNetworkReply *> inFlight = std::exchange(m_replies, {});
     for (QNetworkReply *reply : inFlight)
         reply->abort();
+    const auto inner = std::exchange(m_inner, {});
+    for (const std::weak_ptr<RequestGroup> &weak : inner)
+        if (const std::shared_ptr<RequestGroup> group = weak.lock())
+            group->abort();
+}
+
+void RequestGroup::include(const std::shared_ptr<RequestGroup> &inner)
+{
+    if (!inner || inner.get() == this)
+        return;
+    if (isAborted()) {
+        inner->abort();
+        return;
+    }
+    // Groups that are gone leave their places to the new ones.
+    std::erase_if(m_inner, [](const std::weak_ptr<RequestGroup> &weak) { return weak.expired(); });
+    m_inner.push_back(inner);
 }
 
 QByteArray HttpResponse::header(const QByteArray &name) const
@@ -172,6 +189,12 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
         sent = m_manager->sendCustomRequest(request, method);
     } else {
         const QByteArray bytes = body.value_or(QByteArray());
+        // Changes have connections of their own (Qt pools them apart from
+        // GETs). When those have been idle for a while and nothing is in
+        // flight, drop the pool, so that this goes out on a new connection.
+        if (m_inFlight.isEmpty() && m_sinceLastChange.isValid()
+            && m_sinceLastChange.elapsed() > maxIdleReuseForChanges.count())
+            m_manager->clearConnectionCache();
         request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
         auto *once = new OneShotBody(bytes);
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
@@ -264,8 +287,11 @@ QCoro::Task<HttpResponse> HttpSession::send(QNetworkRequest request, QByteArray 
     });
 
     co_await raw;
-    if (self)
+    if (self) {
         self->m_inFlight.remove(raw);
+        if (method != "GET" && method != "HEAD")
+            self->m_sinceLastChange.start();
+    }
     if (group)
         group->m_replies.remove(raw);
 

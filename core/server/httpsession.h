@@ -17,6 +17,7 @@
 #include "../error.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
@@ -29,6 +30,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QNetworkAccessManager;
 class QNetworkRequest;
@@ -69,6 +71,10 @@ struct HttpResponse {
 // requests share one group, and signing out aborts it: every request of the
 // group still in flight ends at once as a cancellation, and a request sent
 // through an aborted group is refused before anything goes out.
+//
+// A group may hold smaller groups (one thumbnail a screen no longer needs):
+// aborting one of those ends its requests alone, aborting the outer group
+// ends them all.
 class RequestGroup
 {
 public:
@@ -77,11 +83,15 @@ public:
     // Main thread. The waiting senders resume (with the cancellation)
     // before this returns, or on the next turn of the event loop.
     void abort();
+    // Main thread. `inner` is aborted with this group, at once when this
+    // one already is.
+    void include(const std::shared_ptr<RequestGroup> &inner);
 
 private:
     friend class HttpSession;
     std::atomic<bool> m_aborted{false};
     QSet<QNetworkReply *> m_replies;
+    std::vector<std::weak_ptr<RequestGroup>> m_inner;
 };
 
 class HttpSession : public QObject
@@ -102,6 +112,11 @@ public:
     // The body of an answer with an error status (300 and above, but for
     // 304 and 409, whose body is a manifest) is read up to this size only.
     static constexpr qint64 maxErrorBodyBytes = 1024 * 1024;
+
+    // A request that may change something is never sent on a connection
+    // that has been idle this long: the server may be closing it just then
+    // (its keep-alive ran out), and such a request is not sent again.
+    static constexpr std::chrono::milliseconds maxIdleReuseForChanges{500};
 
     explicit HttpSession(Limits limits, bool ephemeral = false, QObject *parent = nullptr);
     // Requests still in flight end as cancelled (OperationCanceledError).
@@ -127,6 +142,8 @@ private:
     Limits m_limits;
     QNetworkAccessManager *m_manager;
     QSet<QNetworkReply *> m_inFlight;
+    // Since the last exchange of a change ended (invalid before the first).
+    QElapsedTimer m_sinceLastChange;
 };
 
 // A process-wide session made on first use (on the main thread, owned by the

@@ -11,10 +11,12 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QNetworkRequest>
 #include <QUrl>
 
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -108,14 +110,26 @@ public:
     // Writes `bytes` to each cache file, off the caller's thread; throws the
     // first write error. Nothing lands once the request group is aborted.
     QCoro::Task<> writeCacheFiles(QStringList files, QByteArray bytes) const;
+    // A thumbnail is asked for ahead of the full-size downloads of
+    // downloadMissing: it is on screen now.
     QCoro::Task<> cacheThumbnailIfMissing(PhotoEntry photo, int width) const;
-    // Caches every visible photo, downloading one at a time. Never throws:
-    // each failure is logged as a warning and the next photo is tried. Files
-    // are written (and flushed to disk) on worker threads while the next
-    // photo downloads; every one is written or has failed when this returns.
-    // Once the client's request group is aborted it stops without a word,
-    // and no file lands after that.
-    QCoro::Task<> downloadMissing(GalleryState state) const;
+
+    // The full-size downloads downloadMissing keeps in flight. Over a link
+    // with a round trip of tens of milliseconds one request at a time leaves
+    // it idle most of the time; four fill it, and leave the connections Qt
+    // opens to a host (six) free for the thumbnails on screen.
+    static constexpr int maxDownloadsInFlight = 4;
+    // Called on the main thread as photos finish (downloaded or failed):
+    // how many of those the pass found missing have finished.
+    using DownloadProgress = std::function<void(int finished, int total)>;
+    // Caches every visible photo, up to maxDownloadsInFlight at a time,
+    // taken in the manifest's order. Never throws: each failure is logged as
+    // a warning and the rest go on; the warnings come in the manifest's
+    // order, whatever order the answers arrive in. Files are written (and
+    // flushed to disk) on worker threads; every one is written or has failed
+    // when this returns. Once the client's request group is aborted it stops
+    // without a word, and no file lands after that.
+    QCoro::Task<> downloadMissing(GalleryState state, DownloadProgress progress = {}) const;
 
     // ---- Photo frames ---------------------------------------------------
 
@@ -130,7 +144,13 @@ private:
                                                    std::optional<QString> context) const;
     QCoro::Task<> downloadImageIfMissing(PhotoEntry photo, std::optional<int> width, QString file) const;
     // The image's bytes from a 2xx answer; throws SyncError::http otherwise.
-    QCoro::Task<QByteArray> fetchImage(PhotoEntry photo, std::optional<int> width) const;
+    // Thumbnails go ahead of other requests waiting for a connection.
+    QCoro::Task<QByteArray> fetchImage(PhotoEntry photo, std::optional<int> width,
+                                       QNetworkRequest::Priority priority = QNetworkRequest::NormalPriority) const;
+    struct DownloadPass;
+    // One of the downloaders of a downloadMissing pass: takes the pass's
+    // next photo until none is left.
+    static QCoro::Task<> downloadInTurn(SyncClient client, std::shared_ptr<DownloadPass> pass);
 
     QUrl m_baseURL;
     QString m_bearer;

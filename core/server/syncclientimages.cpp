@@ -21,7 +21,8 @@
 
 #include <zlib.h>
 
-#include <deque>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -127,14 +128,6 @@ void logCacheFailure(const QString &photoID, const std::exception_ptr &error)
                                    photoID + QStringLiteral(": ") + describeFailure(error));
 }
 
-// Waits for one write of downloadMissing and logs its failure.
-QCoro::Task<> finishWrite(QString photoID, QFuture<std::exception_ptr> done)
-{
-    const std::exception_ptr failure = co_await done;
-    if (failure)
-        logCacheFailure(photoID, failure);
-}
-
 } // namespace
 
 QUrl SyncClient::imageURL(const PhotoEntry &photo, std::optional<int> width) const
@@ -148,11 +141,13 @@ QUrl SyncClient::imageURL(const PhotoEntry &photo, std::optional<int> width) con
     return result;
 }
 
-QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<int> width) const
+QCoro::Task<QByteArray> SyncClient::fetchImage(PhotoEntry photo, std::optional<int> width,
+                                               QNetworkRequest::Priority priority) const
 {
     const QUrl requestURL = imageURL(photo, width);
     HttpSession *session = m_session;
     QNetworkRequest request(requestURL);
+    request.setPriority(priority);
     request.setRawHeader("Authorization", "Bearer " + m_bearer.toUtf8());
     // Asked for here, so that Qt leaves a compressed body to us: its own
     // decompression passes a corrupt or cut-off stream on as a whole image.
@@ -199,7 +194,8 @@ QCoro::Task<> SyncClient::downloadImageIfMissing(PhotoEntry photo, std::optional
     if (AppConfig::cachedFileExists(file))
         co_return;
     const SyncClient client = *this;
-    QByteArray bytes = co_await client.fetchImage(photo, width);
+    const QNetworkRequest::Priority priority = width ? QNetworkRequest::HighPriority : QNetworkRequest::NormalPriority;
+    QByteArray bytes = co_await client.fetchImage(photo, width, priority);
     const QFuture<std::exception_ptr> written = writeInBackground(file, std::move(bytes), client.m_group);
     const std::exception_ptr failure = co_await written;
     if (failure)
@@ -231,61 +227,103 @@ QCoro::Task<> SyncClient::cacheThumbnailIfMissing(PhotoEntry photo, int width) c
     return downloadImageIfMissing(photo, width, AppConfig::thumbnailCacheURL(photo.id, width));
 }
 
-QCoro::Task<> SyncClient::downloadMissing(GalleryState state) const
-{
-    // The loop outlives the caller's client value; it works on its own copy.
-    const SyncClient client = *this;
-
-    // Which photos have no cached image: one file check per photo, on the
-    // worker thread since a large gallery means thousands of them.
-    const QString folder = AppConfig::cacheFolder();
-    QFuture<QList<PhotoEntry>> checking = BackgroundWork::run([photos = state.activePhotos(), folder] {
-        QList<PhotoEntry> missing;
-        for (const PhotoEntry &photo : photos)
-            if (!AppConfig::cachedFileExists(AppConfig::cacheURLIn(folder, photo.id)))
-                missing.append(photo);
-        return missing;
-    });
-    const QList<PhotoEntry> missing = co_await checking;
-
-    struct PendingWrite {
-        QString photoID;
-        QString file;
-        QFuture<std::exception_ptr> done;
+// What the downloaders of one pass share. Main thread only.
+struct SyncClient::DownloadPass {
+    struct Outcome {
+        bool finished = false;
+        std::exception_ptr failure;
     };
-    std::deque<PendingWrite> writes;
-    // A file still being written does not exist yet; an id the order lists
-    // twice must not be fetched twice.
-    QSet<QString> writing;
 
-    for (const PhotoEntry &photo : missing) {
+    // The photos found missing, in the manifest's order, each id once.
+    QList<PhotoEntry> photos;
+    std::vector<Outcome> outcomes;
+    DownloadProgress progress;
+    // The next photo a downloader takes.
+    qsizetype next = 0;
+    // Photos finished, and the first whose failure (if any) is not logged yet.
+    int finished = 0;
+    qsizetype reported = 0;
+
+    // Answers arrive in any order; the warnings go out in the manifest's, as
+    // soon as every photo before theirs has finished.
+    void finish(qsizetype index, std::exception_ptr failure)
+    {
+        outcomes[size_t(index)] = Outcome{true, std::move(failure)};
+        ++finished;
+        while (reported < photos.size() && outcomes[size_t(reported)].finished) {
+            if (const std::exception_ptr &error = outcomes[size_t(reported)].failure)
+                logCacheFailure(photos.at(reported).id, error);
+            ++reported;
+        }
+        if (progress)
+            progress(finished, int(photos.size()));
+    }
+};
+
+QCoro::Task<> SyncClient::downloadInTurn(SyncClient client, std::shared_ptr<DownloadPass> pass)
+{
+    while (pass->next < pass->photos.size() && !client.isAborted()) {
+        const qsizetype index = pass->next++;
+        const PhotoEntry photo = pass->photos.at(index);
         // cacheURL creates the folder when it is missing; a failure to
         // create it shows up as the write error. The image may have been
         // cached meanwhile (the screens fetch what they show).
         const QString file = AppConfig::cacheURL(photo.id);
-        if (writing.contains(file) || AppConfig::cachedFileExists(file))
-            continue;
+        std::exception_ptr failure;
+        if (!AppConfig::cachedFileExists(file)) {
+            try {
+                QByteArray bytes = co_await client.fetchImage(photo, std::nullopt, QNetworkRequest::LowPriority);
+                const QFuture<std::exception_ptr> written =
+                    writeInBackground(file, std::move(bytes), client.m_group);
+                failure = co_await written;
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        // Ended by a lock: what was cut short is no failure of the photo.
         if (client.isAborted())
-            break;
-        try {
-            QByteArray bytes = co_await client.fetchImage(photo, std::nullopt);
-            writing.insert(file);
-            writes.push_back(PendingWrite{photo.id, file, writeInBackground(file, std::move(bytes), client.m_group)});
-        } catch (...) {
-            if (client.isAborted())
-                break;
-            logCacheFailure(photo.id, std::current_exception());
-        }
-        while (writes.size() >= size_t(maxWritesInFlight)) {
-            const PendingWrite oldest = std::move(writes.front());
-            writes.pop_front();
-            co_await finishWrite(oldest.photoID, oldest.done);
-            writing.remove(oldest.file);
-        }
+            co_return;
+        pass->finish(index, std::move(failure));
     }
-    while (!writes.empty()) {
-        const PendingWrite oldest = std::move(writes.front());
-        writes.pop_front();
-        co_await finishWrite(oldest.photoID, oldest.done);
-    }
+}
+
+QCoro::Task<> SyncClient::downloadMissing(GalleryState state, DownloadProgress progress) const
+{
+    // The pass outlives the caller's client value; it works on its own copy.
+    const SyncClient client = *this;
+
+    // Which photos have no cached image: one file check per photo, on the
+    // worker thread since a large gallery means thousands of them. An id the
+    // order lists twice is fetched once.
+    const QString folder = AppConfig::cacheFolder();
+    QFuture<QList<PhotoEntry>> checking = BackgroundWork::run([photos = state.activePhotos(), folder] {
+        QList<PhotoEntry> missing;
+        QSet<QString> seen;
+        for (const PhotoEntry &photo : photos) {
+            if (seen.contains(photo.id))
+                continue;
+            seen.insert(photo.id);
+            if (!AppConfig::cachedFileExists(AppConfig::cacheURLIn(folder, photo.id)))
+                missing.append(photo);
+        }
+        return missing;
+    });
+    QList<PhotoEntry> missing = co_await checking;
+    if (missing.isEmpty() || client.isAborted())
+        co_return;
+
+    auto pass = std::make_shared<DownloadPass>();
+    pass->photos = std::move(missing);
+    pass->outcomes.resize(size_t(pass->photos.size()));
+    pass->progress = std::move(progress);
+    if (pass->progress)
+        pass->progress(0, int(pass->photos.size()));
+    // Each downloader takes the next photo as soon as its own one is
+    // written, so a slow answer holds up one place only.
+    std::vector<QCoro::Task<>> downloaders;
+    const qsizetype count = std::min<qsizetype>(maxDownloadsInFlight, pass->photos.size());
+    for (qsizetype i = 0; i < count; ++i)
+        downloaders.push_back(downloadInTurn(client, pass));
+    for (QCoro::Task<> &downloader : downloaders)
+        co_await downloader;
 }

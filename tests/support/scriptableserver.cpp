@@ -68,6 +68,7 @@ public:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
                 connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                     m_buffers.remove(socket);
+                    m_served.remove(socket);
                     socket->deleteLater();
                 });
             }
@@ -113,11 +114,16 @@ private:
                 return;
             request.body = buffer.mid(headerEnd + 4, contentLength);
             buffer.remove(0, total);
+            const auto response = m_state->take(request);
+            if (response.kind == ScriptableServer::Response::Kind::ClosedWhenReused && m_served.value(socket) > 0) {
+                socket->abort();
+                return;
+            }
+            ++m_served[socket];
             {
                 QMutexLocker locker(&m_state->mutex);
                 m_state->seen.append(request);
             }
-            const auto response = m_state->take(request);
             QPointer<QTcpSocket> guard(socket);
             if (response.delayMs > 0) {
                 QTimer::singleShot(response.delayMs, this, [this, guard, response] {
@@ -144,6 +150,7 @@ private:
             socket->disconnectFromHost();
             return;
         case Kind::Normal:
+        case Kind::ClosedWhenReused:
         case Kind::Truncated:
             break;
         }
@@ -177,6 +184,7 @@ private:
     std::shared_ptr<ScriptableServer::State> m_state;
     QTcpServer *m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
+    QHash<QTcpSocket *, int> m_served;
 };
 
 } // namespace

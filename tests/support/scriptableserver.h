@@ -40,6 +40,10 @@ public:
         enum class Kind {
             Normal,
             CloseWithoutAnswer, // drop the connection without a byte
+            // Drop a connection that already carried a request without
+            // reading this one (a keep-alive that ran out just then); on a
+            // new connection, answer normally.
+            ClosedWhenReused,
             NotHttp,            // answer bytes that are not HTTP
             Hang,               // accept and never answer
             Truncated,          // announce the whole body, send half of it, close
