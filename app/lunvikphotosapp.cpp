@@ -16,6 +16,14 @@ GalleryStore::Environment LunvikPhotosApp::desktopEnvironment()
 {
     GalleryStore::Environment environment;
     environment.isApplicationActive = [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; };
+    // Hidden, for long-running tests: pulls every few seconds instead of
+    // every half hour, and also when no window is active (offscreen).
+    bool valid = false;
+    const int seconds = qEnvironmentVariableIntValue("LUNVIK_TEST_PULL_INTERVAL_SECONDS", &valid);
+    if (valid && seconds > 0) {
+        environment.periodicPullInterval = std::chrono::seconds(seconds);
+        environment.isApplicationActive = [] { return true; };
+    }
     return environment;
 }
 
@@ -63,6 +71,7 @@ void LunvikPhotosApp::launch(bool verifySession)
 {
     m_window->show();
     m_updater->mainWindowDidAppear();
+    m_store.watchDataFolder();
     if (verifySession)
         m_session.tryAutoUnlock(m_store);
     QTimer::singleShot(0, this, [this] {

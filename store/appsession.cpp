@@ -67,7 +67,7 @@ QCoro::Task<> AppSession::tryAutoUnlock(GalleryStore &store)
 {
     if (m_sessionPhase != SessionPhase::checking)
         co_return;
-    store.setSettings(AppConfig::loadSettings());
+    store.reloadSettings();
     const QString base = canonicalServerBaseURL(store.settings().serverBaseURL);
     if (base.isEmpty() || !store.settings().syncBearer()) {
         lock(store);
@@ -85,6 +85,34 @@ QCoro::Task<> AppSession::tryAutoUnlock(GalleryStore &store)
         break;
     case AuthVerifyOutcome::unauthorized:
         lock(store);
+        break;
+    case AuthVerifyOutcome::unreachable:
+        open(store, base);
+        store.markServerDown();
+        break;
+    }
+}
+
+QCoro::Task<> AppSession::adoptSignInMadeElsewhere(GalleryStore &store)
+{
+    if (m_sessionPhase != SessionPhase::locked || !store.settings().syncBearer())
+        co_return;
+    const QString token = store.settings().syncSessionToken;
+    const QString base = canonicalServerBaseURL(store.settings().serverBaseURL);
+    const QPointer<AppSession> self(this);
+    const QPointer<GalleryStore> storeGuard(&store);
+    const AuthVerifyOutcome outcome = co_await AuthVerifier::verify(store.settings());
+    // Only the answer about the token still stored, for a session still locked.
+    if (!self || !storeGuard || m_sessionPhase != SessionPhase::locked || store.settings().syncSessionToken != token)
+        co_return;
+    switch (outcome) {
+    case AuthVerifyOutcome::ok:
+        open(store, base);
+        ActivityLogStore::shared().log(LogCategory::system, LogLevel::info,
+                                       QStringLiteral("Signed in by another program"));
+        break;
+    case AuthVerifyOutcome::unauthorized:
+        // Left for that program to find out; this one stays locked.
         break;
     case AuthVerifyOutcome::unreachable:
         open(store, base);
@@ -114,7 +142,7 @@ QCoro::Task<bool> AppSession::unlock(QString password, GalleryStore &store)
         store.setSettings(settings);
         bool saved = true;
         try {
-            AppConfig::saveSettings(store.settings());
+            store.writeSettingsOver();
         } catch (const Error &error) {
             ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
             saved = false;
@@ -211,7 +239,7 @@ bool AppSession::clearSessionToken(GalleryStore &store)
     settings.syncSessionToken.clear();
     store.setSettings(settings);
     try {
-        AppConfig::saveSettings(store.settings());
+        store.writeSettingsOver();
     } catch (const Error &error) {
         ActivityLogStore::shared().log(error, LogCategory::system, QStringLiteral("Save settings"));
         return false;

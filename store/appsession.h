@@ -37,6 +37,10 @@ public:
 
     // Start-up: verifies the stored token; only while the phase is checking.
     QCoro::Task<> tryAutoUnlock(GalleryStore &store);
+    // Another program signed in on this folder (a token appeared in the
+    // settings): a locked session opens once the server accepts the token,
+    // as at start-up. A rejected token is left to that program.
+    QCoro::Task<> adoptSignInMadeElsewhere(GalleryStore &store);
     // Sign-in with the family password; true when the session is open.
     QCoro::Task<bool> unlock(QString password, GalleryStore &store);
     QCoro::Task<> revalidateIfUnlocked(GalleryStore &store);

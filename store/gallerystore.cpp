@@ -8,6 +8,7 @@
 #include "appsession.h"
 #include "backgroundwork.h"
 #include "clock.h"
+#include "datafolderwatcher.h"
 #include "model/appconfig.h"
 #include "rules/bloomin8.h"
 
@@ -39,6 +40,7 @@ GalleryStore::GalleryStore(Environment environment, QObject *parent)
             return folder.isEmpty() ? std::nullopt : std::optional(folder);
         };
     }
+    m_settingsOnDisk = m_settings;
     const AppConfig::LocalStateLoad local = AppConfig::loadLocalState();
     m_state = local.state.withResolvedCurrentPhoto();
     if (local.needsServerPull)
@@ -218,10 +220,24 @@ std::optional<QString> GalleryStore::lightboxShowingUntilCaption(const PhotoEntr
 
 // ---- Settings -------------------------------------------------------------
 
+void GalleryStore::writeSettingsOver()
+{
+    const AppSettings written = AppConfig::saveSettingsChanges(m_settings, m_settingsOnDisk);
+    m_settingsOnDisk = written;
+    if (!(written == m_settings))
+        setSettings(written);
+}
+
+void GalleryStore::reloadSettings()
+{
+    m_settingsOnDisk = AppConfig::loadSettings();
+    setSettings(m_settingsOnDisk);
+}
+
 bool GalleryStore::writeSettings()
 {
     try {
-        AppConfig::saveSettings(m_settings);
+        writeSettingsOver();
         return true;
     } catch (const Error &error) {
         // The in-memory settings stay changed; the next save tries again.
@@ -340,7 +356,8 @@ void GalleryStore::clearLockedGalleryData()
     m_selection.setLightboxPhotoID(std::nullopt);
     m_selection.setLightboxNavigationPhotoID(std::nullopt);
     try {
-        AppConfig::saveLocalState(GalleryState::empty());
+        AppConfig::saveLocalState(GalleryState::empty(), m_settings.serverBaseURL,
+                                  AppConfig::LocalStateSaveMode::replace);
     } catch (const Error &error) {
         m_log.log(error, LogCategory::system, QStringLiteral("Save gallery"));
     }
@@ -374,7 +391,82 @@ QCoro::Task<> GalleryStore::adoptAndSave(GalleryState state)
         co_return;
     if (generation != m_stateGeneration)
         bytes = m_state.toJsonBytes();
-    AppConfig::saveLocalStateBytes(bytes);
+    saveLocalState(bytes, m_state.updatedAt);
+}
+
+void GalleryStore::saveLocalState(const QByteArray &bytes, const QString &updatedAt)
+{
+    if (auto newer = AppConfig::saveLocalStateBytes(bytes, updatedAt, m_settings.serverBaseURL)) {
+        // Another program got a later manifest of this server first.
+        setState(newer->withResolvedCurrentPhoto());
+    }
+}
+
+// ---- Other programs on the same folder ----------------------------------
+
+void GalleryStore::watchDataFolder()
+{
+    if (m_dataFolderWatcher)
+        return;
+    m_dataFolderWatcher = new DataFolderWatcher(
+        AppConfig::supportFolder(), {AppConfig::settingsURL(), AppConfig::localStateURL()}, this);
+    connect(m_dataFolderWatcher, &DataFolderWatcher::filesChanged, this, &GalleryStore::adoptFilesChangedElsewhere);
+}
+
+void GalleryStore::adoptFilesChangedElsewhere()
+{
+    adoptSettingsChangedElsewhere();
+    adoptLocalStateChangedElsewhere();
+    Q_EMIT filesChangedElsewhereAdopted();
+}
+
+void GalleryStore::adoptSettingsChangedElsewhere()
+{
+    const auto disk = AppConfig::readSettingsFile();
+    if (!disk || *disk == m_settingsOnDisk)
+        return; // our own save, or nothing usable to take up
+    const AppSettings before = m_settings;
+    const AppSettings base = std::exchange(m_settingsOnDisk, *disk);
+    const AppSettings merged = AppConfig::mergedSettings(m_settings, base, *disk);
+    if (merged == m_settings)
+        return;
+    setSettings(merged);
+    m_log.log(LogCategory::system, LogLevel::info, QStringLiteral("Settings changed by another program"));
+    if (!m_session)
+        return;
+    const bool hadToken = before.syncBearer().has_value();
+    const bool hasToken = m_settings.syncBearer().has_value();
+    if (hadToken && !hasToken) {
+        if (m_session->sessionPhase() == SessionPhase::unlocked)
+            m_session->lock(*this);
+        return;
+    }
+    if (hasToken && m_settings.syncSessionToken != before.syncSessionToken
+        && m_session->sessionPhase() == SessionPhase::locked) {
+        QPointer<AppSession> session = m_session;
+        startBackground([session](GalleryStore &store) -> QCoro::Task<> {
+            if (session)
+                co_await session->adoptSignInMadeElsewhere(store);
+        });
+        return;
+    }
+    m_session->noteSettingsChanged(*this, before.serverBaseURL);
+}
+
+void GalleryStore::adoptLocalStateChangedElsewhere()
+{
+    // A locked gallery shows nothing; the manifest comes back with the session.
+    if (!isSessionUnlocked() || AppConfig::localStateIsOwnLastWrite())
+        return;
+    const AppConfig::LocalStateLoad local = AppConfig::loadLocalState();
+    if (local.needsServerPull)
+        return;
+    const GalleryState state = local.state.withResolvedCurrentPhoto();
+    // The server's updatedAt texts order as their times do. A manifest of
+    // the same version with another current photo is the server's rotation
+    // seen by the other program first.
+    if (state.updatedAt > m_state.updatedAt || (state.updatedAt == m_state.updatedAt && !(state == m_state)))
+        setState(state);
 }
 
 void GalleryStore::startBackground(std::function<QCoro::Task<>(GalleryStore &)> work)

@@ -100,6 +100,7 @@ public:
         std::function<bool()> isApplicationActive = [] { return true; };
         // The pause of the periodic pull loop.
         PauseFunction pause = timerPause;
+        std::chrono::milliseconds periodicPullInterval = GalleryStore::periodicPullInterval;
         // The user's Downloads folder; none when there is none.
         std::function<std::optional<QString>()> downloadsFolder;
     };
@@ -168,6 +169,25 @@ public:
     // could not be saved (logged), the choice holding for this run.
     bool setPreviewAppearance(PreviewAppearance appearance);
     void clearLockedGalleryData();
+    // Writes the changes made to `settings` since they were last read or
+    // written over the file as it is now (other programs share it), and
+    // takes what the file then holds. Throws PlatformError.
+    void writeSettingsOver();
+    // Reads the settings file again (with its corrections), dropping
+    // unsaved changes.
+    void reloadSettings();
+
+    // ---- Other programs on the same folder ----------------------------
+    // The desktop app follows what the command-line client writes: from
+    // here on, a change of config.json or local-gallery.json made by
+    // another program is taken up (see adoptFilesChangedElsewhere).
+    void watchDataFolder();
+    // Takes up the settings and the manifest as the files hold them, where
+    // another program changed them: settings that this program has not
+    // changed itself, a newer manifest. A session token that disappeared
+    // locks an open session (as a 401 would); one that appeared unlocks a
+    // locked session once the server accepts it (as start-up would).
+    void adoptFilesChangedElsewhere();
 
     // ---- Session generations --------------------------------------------
     // Ends with every lock (clearLockedGalleryData).
@@ -264,6 +284,8 @@ Q_SIGNALS:
     void uploadProgressChanged();
     void photoDownloadProgressChanged();
     void backgroundTasksFinished();
+    // After adoptFilesChangedElsewhere() has taken up what it found.
+    void filesChangedElsewhereAdopted();
     // Bookkeeping of the single-flight work, for those who join it.
     void pullEnded();
     void connectionCheckEnded();
@@ -327,7 +349,7 @@ private:
     void logPulledCurrentPhotoChange(const std::optional<CurrentPhotoPullDelta> &delta);
     void markServerUnreachableAfterSyncFailure(const std::exception_ptr &error);
     static QCoro::Task<> periodicPullLoop(QPointer<GalleryStore> store, std::shared_ptr<CancellationFlag> flag,
-                                          PauseFunction pause);
+                                          PauseFunction pause, std::chrono::milliseconds interval);
 
     // True once the server has taken the file.
     // The file comes converted from `pipeline`, where it is the one at `index`.
@@ -351,6 +373,15 @@ private:
     QPointer<AppSession> m_session;
     GallerySelectionStore m_selection;
     AppSettings m_settings;
+    // The settings as this program last read or wrote the file: what
+    // m_settings differs from is this program's own change.
+    AppSettings m_settingsOnDisk;
+    class DataFolderWatcher *m_dataFolderWatcher = nullptr;
+    void adoptSettingsChangedElsewhere();
+    void adoptLocalStateChangedElsewhere();
+    // Saves the manifest in the file (keeping a newer one another program
+    // wrote, which is then adopted). Throws PlatformError.
+    void saveLocalState(const QByteArray &bytes, const QString &updatedAt);
     GalleryState m_state;
     // Counts setState calls; tells a save in flight that the state moved on.
     quint64 m_stateGeneration = 0;

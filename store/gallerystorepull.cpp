@@ -230,7 +230,7 @@ void GalleryStore::applyCurrentPhoto(const CurrentPhotoResponse &answer)
     changed.currentPhotoUpdatedBy = answer.currentPhotoUpdatedBy;
     setState(changed.withResolvedCurrentPhoto());
     try {
-        AppConfig::saveLocalState(m_state);
+        saveLocalState(m_state.toJsonBytes(), m_state.updatedAt);
     } catch (const Error &error) {
         m_log.log(error, LogCategory::system, QStringLiteral("Save gallery"));
     }
@@ -257,7 +257,8 @@ void GalleryStore::startPeriodicPullWhileUnlocked()
 {
     cancelPeriodicPull();
     m_periodicPull = std::make_shared<CancellationFlag>();
-    periodicPullLoop(QPointer<GalleryStore>(this), m_periodicPull, m_environment.pause);
+    periodicPullLoop(QPointer<GalleryStore>(this), m_periodicPull, m_environment.pause,
+                     m_environment.periodicPullInterval);
 }
 
 void GalleryStore::cancelPeriodicPull()
@@ -268,11 +269,11 @@ void GalleryStore::cancelPeriodicPull()
 }
 
 QCoro::Task<> GalleryStore::periodicPullLoop(QPointer<GalleryStore> store, std::shared_ptr<CancellationFlag> flag,
-                                             PauseFunction pause)
+                                             PauseFunction pause, std::chrono::milliseconds interval)
 {
     while (!flag->isCancelled()) {
         const bool slept =
-            co_await pause(std::chrono::duration_cast<std::chrono::milliseconds>(periodicPullInterval), flag);
+            co_await pause(interval, flag);
         if (!slept || flag->isCancelled() || !store)
             co_return;
         co_await store->pullFromServer(PullKind::scheduled);

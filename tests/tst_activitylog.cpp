@@ -11,7 +11,12 @@
 #include "log/currentphotoactivity.h"
 #include "server/syncerror.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QThread>
+#include <QProcess>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -97,6 +102,30 @@ struct UnsupportedImage : Error {
     std::optional<QString> recoverySuggestion() const override { return QStringLiteral("Export it as JPEG"); }
     Record record() const override { return {"ImageIO", 3, "Unsupported image: a.heic", {}}; }
 };
+
+// A second program on the same folder (this executable run with --child):
+// appends `count` records "<tag> <n>", n counting up from 0, once the
+// parent has made the start file (so that both programs append at once and
+// neither has all its records trimmed away by the other before it starts).
+QString startFilePath()
+{
+    return ActivityLogFile::url() + QStringLiteral(".start");
+}
+
+int appendRecords(const QString &tag, int count)
+{
+    QDeadlineTimer deadline(60000);
+    while (!QFileInfo::exists(startFilePath())) {
+        if (deadline.hasExpired())
+            return 2;
+        QThread::msleep(5);
+    }
+    const QString padding(200, QLatin1Char('x'));
+    for (int n = 0; n < count; ++n)
+        ActivityLogFile::append(LogEntry{QUuid::createUuid(), Clock::now(), LogCategory::system, LogLevel::info,
+                                         tag + QLatin1Char(' ') + QString::number(n), padding});
+    return 0;
+}
 
 } // namespace
 
@@ -332,6 +361,54 @@ private Q_SLOTS:
             QCOMPARE(ActivityLogFile::loadRecent(500), QList<LogEntry>({entry}));
     }
 
+    // Two programs append at once while their appends trim the file again
+    // and again: every line is one whole record, and what each program
+    // wrote is, in the file, an unbroken run up to its last record (a trim
+    // drops only the oldest; a record appended meanwhile is never lost).
+    void twoProgramsAppendAcrossTrims()
+    {
+        constexpr int count = 2500; // about 1.6 MB together: several trims
+        std::vector<std::unique_ptr<QProcess>> children;
+        for (const char *tag : {"A", "B"}) {
+            auto child = std::make_unique<QProcess>();
+            child->setProcessChannelMode(QProcess::ForwardedChannels);
+            child->start(QCoreApplication::applicationFilePath(),
+                         {QStringLiteral("--child"), QString::fromLatin1(tag), QString::number(count)});
+            children.push_back(std::move(child));
+        }
+        for (auto &child : children)
+            QVERIFY(child->waitForStarted());
+        QFile start(startFilePath());
+        QVERIFY(start.open(QIODevice::WriteOnly));
+        start.close();
+        const auto removeStartFile = qScopeGuard([] { QFile::remove(startFilePath()); });
+        for (auto &child : children) {
+            QVERIFY(child->waitForFinished(120000));
+            QCOMPARE(child->exitCode(), 0);
+        }
+        QFile file(ActivityLogFile::url());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.size() <= ActivityLogFile::trimThresholdBytes + 1024);
+        QVERIFY(bytes.endsWith('\n'));
+        QHash<QString, QList<int>> seen;
+        for (const QByteArray &line : bytes.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const auto entry = LogEntry::fromLine(line);
+            QVERIFY2(entry, line.constData());
+            const QStringList parts = entry->message.split(QLatin1Char(' '));
+            seen[parts.at(0)].append(parts.at(1).toInt());
+        }
+        for (const QString &tag : {QStringLiteral("A"), QStringLiteral("B")}) {
+            const QList<int> numbers = seen.value(tag);
+            QVERIFY2(!numbers.isEmpty(), qPrintable(tag));
+            QCOMPARE(numbers.last(), count - 1);
+            for (qsizetype i = 1; i < numbers.size(); ++i)
+                QVERIFY2(numbers.at(i) == numbers.at(i - 1) + 1, qPrintable(tag + QString::number(numbers.at(i))));
+        }
+    }
+
     void logRecordsEverywhere_data()
     {
         QTest::addColumn<std::optional<QString>>("detail");
@@ -513,5 +590,17 @@ private Q_SLOTS:
     }
 };
 
-LUNVIK_TEST_MAIN(TestActivityLog)
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--child") == 0) {
+        // Inherits the parent's temporary home from the environment.
+        QCoreApplication app(argc, argv);
+        return appendRecords(QString::fromLatin1(argv[2]), QByteArray(argv[3]).toInt());
+    }
+    TestEnvironment::setUp();
+    QCoreApplication app(argc, argv);
+    TestActivityLog tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_activitylog.moc"

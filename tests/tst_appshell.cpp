@@ -40,6 +40,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocumentFragment>
@@ -165,6 +166,46 @@ private Q_SLOTS:
             app->shutdown();
         }
         app.reset();
+    }
+
+    // The command-line client works on the same folder while the app runs:
+    // a name it sets shows in the app, its sign-out locks the app, and its
+    // sign-in opens it again.
+    void followsTheCommandLineClient()
+    {
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(200, emptyGallery()));
+        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
+        start(QStringLiteral("tok"), QStringLiteral("Kelvo"));
+        app->launch();
+        QTRY_VERIFY(app->session().isUnlocked());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+
+        auto cli = [](const QStringList &arguments, const QByteArray &input = {}) {
+            QProcess process;
+            process.start(QStringLiteral(LUNVIK_CLI_BINARY), arguments);
+            process.write(input);
+            process.closeWriteChannel();
+            // The test server answers on this thread: keep the loop turning.
+            QSignalSpy finished(&process, &QProcess::finished);
+            if (!finished.wait(60000))
+                return -1;
+            return process.exitCode();
+        };
+        QCOMPARE(cli({QStringLiteral("set-name"), QStringLiteral("Study")}), 0);
+        QTRY_COMPARE(app->store().settings().displayName, QStringLiteral("Study"));
+        QVERIFY(app->session().isUnlocked());
+        // The app's own next save keeps the name.
+        QVERIFY(app->store().setDebugAdvanceIntervalSeconds(300));
+        QCOMPARE(AppConfig::readSettingsFile()->displayName, QStringLiteral("Study"));
+
+        QCOMPARE(cli({QStringLiteral("lock")}), 0);
+        QTRY_VERIFY(unlockView());
+        QVERIFY(!app->session().isUnlocked());
+        QVERIFY(app->store().settings().syncSessionToken.isEmpty());
+
+        QCOMPARE(cli({QStringLiteral("unlock"), QStringLiteral("--name"), QStringLiteral("Study")}, "pw\n"), 0);
+        QTRY_VERIFY(app->session().isUnlocked());
+        QCOMPARE(app->store().settings().syncSessionToken, QStringLiteral("tok"));
     }
 
     // ---- Start-up and the screen of each phase ---------------------------

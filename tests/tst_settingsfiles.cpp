@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -107,6 +108,37 @@ AppSettings expect(bool debug, const QString &token = QString(), int columns = 5
     s.syncSessionToken = token;
     s.galleryGridColumnCount = columns;
     return s;
+}
+
+// A second program on the same folder (this executable run with --child):
+// `count` times, sets its one setting ("name" or "interval") to its next
+// value and saves that change alone over the file. Fails (exit status 3)
+// when the file, as written, no longer holds the other program's latest
+// value or its own.
+int saveSettingRepeatedly(const QString &which, int count)
+{
+    AppSettings known = AppConfig::readSettingsFile().value_or(AppSettings());
+    int otherSeen = 0;
+    for (int n = 1; n <= count; ++n) {
+        AppSettings mine = known;
+        if (which == QLatin1StringView("name"))
+            mine.displayName = QStringLiteral("N%1").arg(n);
+        else
+            mine.debugAdvanceIntervalSeconds = 60 + n;
+        try {
+            known = AppConfig::saveSettingsChanges(mine, known);
+        } catch (const Error &) {
+            return 2;
+        }
+        const int own = which == QLatin1StringView("name") ? known.displayName.mid(1).toInt()
+                                                           : known.debugAdvanceIntervalSeconds - 60;
+        const int other = which == QLatin1StringView("name") ? known.debugAdvanceIntervalSeconds - 60
+                                                             : known.displayName.mid(1).toInt();
+        if (own != n || other < otherSeen)
+            return 3;
+        otherSeen = other;
+    }
+    return 0;
 }
 
 } // namespace
@@ -351,8 +383,92 @@ private Q_SLOTS:
         QCOMPARE(entries(), QStringList({QFileInfo(path).fileName()}));
 
         save(true); // with room again, the new file replaces the old one
-        QCOMPARE(readFile(path), settingsFile ? big.toJsonBytes() : sampleState().toJsonBytes());
+        if (settingsFile)
+            QCOMPARE(readFile(path), big.toJsonBytes());
+        else
+            QVERIFY(AppConfig::loadLocalState().state == sampleState());
         QCOMPARE(entries(), QStringList({QFileInfo(path).fileName()}));
+    }
+
+    // Two programs saving different settings at the same moment, many
+    // times over: neither ever undoes the other's change.
+    void twoProgramsSaveDifferentSettings()
+    {
+        AppSettings start;
+        start.displayName = QStringLiteral("N0");
+        start.debugAdvanceIntervalSeconds = 60;
+        AppConfig::saveSettings(start);
+        constexpr int count = 150;
+        std::vector<std::unique_ptr<QProcess>> children;
+        for (const char *which : {"name", "interval"}) {
+            auto child = std::make_unique<QProcess>();
+            child->setProcessChannelMode(QProcess::ForwardedChannels);
+            child->start(QCoreApplication::applicationFilePath(),
+                         {QStringLiteral("--child"), QString::fromLatin1(which), QString::number(count)});
+            children.push_back(std::move(child));
+        }
+        for (auto &child : children) {
+            QVERIFY(child->waitForFinished(120000));
+            QCOMPARE(child->exitCode(), 0);
+        }
+        const auto saved = AppConfig::readSettingsFile();
+        QVERIFY(saved);
+        QCOMPARE(saved->displayName, QStringLiteral("N%1").arg(count));
+        QCOMPARE(saved->debugAdvanceIntervalSeconds, 60 + count);
+        QVERIFY(!QFileInfo::exists(AppConfig::settingsURL() + QStringLiteral(".lock")));
+    }
+
+    // A save of the manifest keeps a newer one of the same server that is
+    // already in the file (and hands it back); another server's manifest,
+    // and the empty state of a lock, replace it.
+    void localStateKeepsNewerManifest_data()
+    {
+        QTest::addColumn<QString>("offeredVersion");
+        QTest::addColumn<QString>("offeredServer");
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<bool>("writtenElsewhere");
+        QTest::addColumn<QString>("kept");
+        const QString newer = QStringLiteral("2024-06-01T10:00:00.500Z");
+        const QString older = QStringLiteral("2024-06-01T09:59:59.999Z");
+        const QString later = QStringLiteral("2024-06-01T10:00:01.000Z");
+        QTest::newRow("older, same server") << older << "http://a" << false << false << newer;
+        QTest::newRow("older, file written by another program") << older << "http://a" << false << true << newer;
+        QTest::newRow("same version") << newer << "http://a" << false << false << newer;
+        QTest::newRow("later") << later << "http://a" << false << false << later;
+        QTest::newRow("older, another server") << older << "http://b" << false << false << older;
+        QTest::newRow("empty state of a lock") << GalleryState::emptyUpdatedAt << "http://a" << true << false
+                                               << GalleryState::emptyUpdatedAt;
+    }
+
+    void localStateKeepsNewerManifest()
+    {
+        QFETCH(QString, offeredVersion);
+        QFETCH(QString, offeredServer);
+        QFETCH(bool, replace);
+        QFETCH(bool, writtenElsewhere);
+        QFETCH(QString, kept);
+        GalleryState newer;
+        newer.updatedAt = QStringLiteral("2024-06-01T10:00:00.500Z");
+        newer.order = {QStringLiteral("p1")};
+        if (writtenElsewhere) {
+            // As another program's save leaves it: the server key beside the manifest.
+            QJsonObject object = newer.toJson();
+            object.insert(QStringLiteral("serverBaseURL"), QStringLiteral("http://a"));
+            writeFile(AppConfig::localStateURL(), QJsonDocument(object).toJson(QJsonDocument::Compact));
+        } else {
+            QCOMPARE(AppConfig::saveLocalState(newer, QStringLiteral("http://a")), std::nullopt);
+        }
+        GalleryState offered;
+        offered.updatedAt = offeredVersion;
+        const auto answer = AppConfig::saveLocalState(offered, offeredServer,
+                                                      replace ? AppConfig::LocalStateSaveMode::replace
+                                                              : AppConfig::LocalStateSaveMode::keepNewer);
+        const AppConfig::LocalStateLoad loaded = AppConfig::loadLocalState();
+        QVERIFY(!loaded.needsServerPull);
+        QCOMPARE(loaded.state.updatedAt, kept);
+        QCOMPARE(answer.has_value(), kept != offeredVersion);
+        if (answer)
+            QVERIFY(*answer == newer);
     }
 
     void cacheFileNames()
@@ -484,5 +600,17 @@ private Q_SLOTS:
     }
 };
 
-LUNVIK_TEST_MAIN(TestSettingsFiles)
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--child") == 0) {
+        // Inherits the parent's temporary home from the environment.
+        QCoreApplication app(argc, argv);
+        return saveSettingRepeatedly(QString::fromLatin1(argv[2]), QByteArray(argv[3]).toInt());
+    }
+    TestEnvironment::setUp();
+    QCoreApplication app(argc, argv);
+    TestSettingsFiles tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_settingsfiles.moc"

@@ -1,6 +1,7 @@
 // The activity log on disk: "activity.log" in the support folder, one JSON
-// record per line. Appends, reads, trims and clears are serialised by one
-// lock, so they never interleave, from whichever thread they come. Every
+// record per line. Appends, reads, trims and clears are serialised by a
+// lock on the file (flock), so they never interleave, from whichever thread
+// or program sharing the folder they come. Every
 // file error is swallowed: a record that cannot be written is lost, an
 // unreadable file reads as empty, a bad line is skipped.
 #pragma once

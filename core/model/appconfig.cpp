@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
 #include <QMutex>
 #include <QScopeGuard>
 #include <QRegularExpression>
@@ -17,6 +20,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
@@ -322,6 +326,117 @@ void clearPhotoCache()
         removeEntry(dir.filePath(name));
 }
 
+namespace {
+
+// One program's hold on "<file>.lock" for a read-modify-write of <file>.
+// QLockFile takes over a lock whose process is gone (whatever its age);
+// a live holder is waited for, and only for so long.
+class DataFileLock
+{
+public:
+    explicit DataFileLock(const QString &filePath) : m_lock(filePath + QStringLiteral(".lock"))
+    {
+        m_lock.setStaleLockTime(0);
+        errno = 0;
+        if (m_lock.tryLock(AppConfig::fileLockTimeoutMs))
+            return;
+        const int reason = errno;
+        const QString name = QFileInfo(filePath).fileName();
+        if (m_lock.error() == QLockFile::LockFailedError) {
+            throw PlatformError(QStringLiteral("QLockFile"), int(m_lock.error()),
+                                QStringLiteral("Another program kept %1 locked; nothing was written.").arg(name));
+        }
+        // The lock file itself could not be made (a full disk, a read-only
+        // folder): a failed write of the file, not another program's.
+        QString description = QStringLiteral("Could not write %1.lock; nothing was written").arg(name);
+        if (reason != 0 && reason != EEXIST)
+            description += QStringLiteral(": ") + QString::fromLocal8Bit(::strerror(reason));
+        throw fileError(m_lock.error() == QLockFile::PermissionError ? QFileDevice::PermissionsError
+                                                                     : QFileDevice::WriteError,
+                        description);
+    }
+
+private:
+    QLockFile m_lock;
+};
+
+// The key beside the manifest in local-gallery.json naming its server.
+const QString localStateServerKey = QStringLiteral("serverBaseURL");
+
+// What a save needs to know of the manifest in the file: its version and
+// its server. Reading that means parsing the whole manifest, so it is
+// remembered for the file this process wrote last and only read again when
+// another program has replaced the file since (a rename gives it a new
+// inode).
+struct LocalStateStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = -1;
+    qint64 mtimeNs = -1;
+    bool operator==(const LocalStateStamp &) const = default;
+};
+struct LocalStateHeader {
+    QString updatedAt;
+    QString serverBaseURL;
+};
+
+std::optional<LocalStateStamp> localStateStamp(const QString &path)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return LocalStateStamp{status.st_dev, status.st_ino, qint64(status.st_size),
+                           qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+struct RememberedLocalState {
+    QMutex mutex;
+    std::optional<LocalStateStamp> stamp;
+    LocalStateHeader header;
+};
+RememberedLocalState &rememberedLocalState()
+{
+    static RememberedLocalState remembered;
+    return remembered;
+}
+
+// The manifest's updatedAt and server as the file holds them; none when
+// there is no usable manifest.
+std::optional<LocalStateHeader> readLocalStateHeader(const QString &path)
+{
+    const auto stamp = localStateStamp(path);
+    if (!stamp)
+        return std::nullopt;
+    RememberedLocalState &remembered = rememberedLocalState();
+    {
+        const QMutexLocker lock(&remembered.mutex);
+        if (remembered.stamp == stamp)
+            return remembered.header;
+    }
+    const auto bytes = readRegularFile(path, maxLocalStateFileBytes, false);
+    if (!bytes)
+        return std::nullopt;
+    const auto state = GalleryState::fromJsonBytes(*bytes);
+    if (!state)
+        return std::nullopt;
+    const QJsonValue server = QJsonDocument::fromJson(*bytes).object().value(localStateServerKey);
+    return LocalStateHeader{state->updatedAt, server.toString()};
+}
+
+// The manifest's compact JSON object with the server key put in front.
+QByteArray withServerKey(const QByteArray &manifest, const QString &serverBaseURL)
+{
+    QByteArray bytes = QJsonDocument(QJsonObject{{localStateServerKey, serverBaseURL}}).toJson(QJsonDocument::Compact);
+    bytes.chop(1); // its closing brace
+    const QByteArray rest = manifest.trimmed();
+    if (!rest.startsWith('{'))
+        return manifest; // not an object: written as it is, and rejected by the next load
+    const QByteArray members = rest.mid(1);
+    return bytes + (members.trimmed() == "}" ? QByteArray() : QByteArray(",")) + members;
+}
+
+} // namespace
+
 std::optional<AppSettings> readSettingsFile()
 {
     const auto bytes = readRegularFile(settingsURL(), maxSettingsFileBytes);
@@ -331,22 +446,25 @@ std::optional<AppSettings> readSettingsFile()
 AppSettings loadSettings()
 {
     AppSettings settings = readSettingsFile().value_or(AppSettings());
-
-    auto saveQuietly = [&settings] {
-        try {
-            saveSettings(settings);
-        } catch (const Error &) {
-            // The corrected value is still used for this run.
-        }
-    };
     const QString expected = AppSettings::syncServerBaseURL(settings.debugMode);
-    if (settings.serverBaseURL != expected) {
-        settings.serverBaseURL = expected;
-        saveQuietly();
-    }
-    if (settings.displayName.trimmed().isEmpty()) {
-        settings.displayName = AppSettings::defaultDisplayName;
-        saveQuietly();
+    if (settings.serverBaseURL == expected && !settings.displayName.trimmed().isEmpty())
+        return settings;
+    try {
+        // Corrected under the lock, on the file as it is by then.
+        const DataFileLock lock(settingsURL());
+        const auto onDisk = readSettingsFile();
+        if (onDisk)
+            settings = *onDisk;
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(settings.debugMode);
+        if (settings.displayName.trimmed().isEmpty())
+            settings.displayName = AppSettings::defaultDisplayName;
+        if (!onDisk || !(*onDisk == settings))
+            saveSettings(settings);
+    } catch (const Error &) {
+        // The corrected value is still used for this run.
+        settings.serverBaseURL = AppSettings::syncServerBaseURL(settings.debugMode);
+        if (settings.displayName.trimmed().isEmpty())
+            settings.displayName = AppSettings::defaultDisplayName;
     }
     return settings;
 }
@@ -354,6 +472,35 @@ AppSettings loadSettings()
 void saveSettings(const AppSettings &settings)
 {
     AtomicFile::write(settingsURL(), settings.toJsonBytes(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+AppSettings mergedSettings(const AppSettings &mine, const AppSettings &base, const AppSettings &disk)
+{
+    AppSettings merged = disk;
+    auto take = [&](auto field) {
+        if (!(mine.*field == base.*field))
+            merged.*field = mine.*field;
+    };
+    take(&AppSettings::serverBaseURL);
+    take(&AppSettings::debugMode);
+    take(&AppSettings::syncSessionToken);
+    take(&AppSettings::galleryName);
+    take(&AppSettings::displayName);
+    take(&AppSettings::previewPaneSplitFraction);
+    take(&AppSettings::galleryGridColumnCount);
+    take(&AppSettings::debugAdvanceIntervalSeconds);
+    take(&AppSettings::uploaderNameOnServer);
+    return merged;
+}
+
+AppSettings saveSettingsChanges(const AppSettings &mine, const AppSettings &base)
+{
+    const DataFileLock lock(settingsURL());
+    // A missing or unusable file holds nothing worth keeping: ours is written.
+    const auto disk = readSettingsFile();
+    const AppSettings merged = disk ? mergedSettings(mine, base, *disk) : mine;
+    saveSettings(merged);
+    return merged;
 }
 
 LocalStateLoad loadLocalState()
@@ -365,21 +512,60 @@ LocalStateLoad loadLocalState()
         if (auto state = GalleryState::fromJsonBytes(*bytes))
             return {std::move(*state), false};
     }
-    // Ours to replace only when it is a file (or a link): a folder or a
-    // pipe under that name stays, and the next save reports the failure.
-    if (const EntryKind kind = entryKind(path); kind == EntryKind::regular || kind == EntryKind::symlink)
-        removeEntry(path);
+    try {
+        const DataFileLock lock(path);
+        // Another program may have written a good file meanwhile.
+        if (const auto bytes = readRegularFile(path, maxLocalStateFileBytes)) {
+            if (auto state = GalleryState::fromJsonBytes(*bytes))
+                return {std::move(*state), false};
+        }
+        // Ours to replace only when it is a file (or a link): a folder or a
+        // pipe under that name stays, and the next save reports the failure.
+        if (const EntryKind kind = entryKind(path); kind == EntryKind::regular || kind == EntryKind::symlink)
+            removeEntry(path);
+    } catch (const Error &) {
+        // Left for the next save, which takes the lock again.
+    }
     return {GalleryState::empty(), true};
 }
 
 void saveLocalState(const GalleryState &state)
 {
-    saveLocalStateBytes(state.toJsonBytes());
+    saveLocalState(state, loadSettings().serverBaseURL, LocalStateSaveMode::replace);
 }
 
-void saveLocalStateBytes(const QByteArray &bytes)
+bool localStateIsOwnLastWrite()
 {
-    AtomicFile::write(localStateURL(), bytes);
+    const auto stamp = localStateStamp(localStateURL());
+    RememberedLocalState &remembered = rememberedLocalState();
+    const QMutexLocker lock(&remembered.mutex);
+    return stamp && remembered.stamp == stamp;
+}
+
+std::optional<GalleryState> saveLocalState(const GalleryState &state, const QString &serverBaseURL,
+                                           LocalStateSaveMode mode)
+{
+    return saveLocalStateBytes(state.toJsonBytes(), state.updatedAt, serverBaseURL, mode);
+}
+
+std::optional<GalleryState> saveLocalStateBytes(const QByteArray &bytes, const QString &updatedAt,
+                                                const QString &serverBaseURL, LocalStateSaveMode mode)
+{
+    const QString path = localStateURL();
+    const DataFileLock lock(path);
+    if (mode == LocalStateSaveMode::keepNewer) {
+        const auto onDisk = readLocalStateHeader(path);
+        if (onDisk && onDisk->serverBaseURL == serverBaseURL && onDisk->updatedAt > updatedAt) {
+            if (auto newer = loadLocalState().state; newer.updatedAt == onDisk->updatedAt)
+                return newer;
+        }
+    }
+    AtomicFile::write(path, withServerKey(bytes, serverBaseURL));
+    RememberedLocalState &remembered = rememberedLocalState();
+    const QMutexLocker rememberedLock(&remembered.mutex);
+    remembered.stamp = localStateStamp(path);
+    remembered.header = LocalStateHeader{updatedAt, serverBaseURL};
+    return std::nullopt;
 }
 
 } // namespace AppConfig

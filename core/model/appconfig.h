@@ -84,16 +84,56 @@ std::optional<AppSettings> readSettingsFile();
 // Never fails: a missing or corrupt file gives the defaults. The server
 // address is always derived from the debug flag and is corrected on disk.
 AppSettings loadSettings();
-// Throws PlatformError. The file is written with permissions 0600 since it
-// holds the session token.
+
+// The desktop app and any number of command-line clients share these files.
+// Every read-modify-write of config.json and local-gallery.json happens
+// under a lock file beside it ("<name>.lock"); a lock left by a process
+// that is gone is taken over. Waiting longer than this for a live holder
+// fails the save.
+constexpr int fileLockTimeoutMs = 10000;
+
+// Writes the whole record, replacing whatever the file holds. Throws
+// PlatformError. The file is written with permissions 0600 since it holds
+// the session token.
 void saveSettings(const AppSettings &settings);
+// `mine` differs from `base` (what this program last read or wrote) in the
+// changes this program made; every other field is taken from `disk`, so a
+// change another program saved meanwhile is kept.
+AppSettings mergedSettings(const AppSettings &mine, const AppSettings &base, const AppSettings &disk);
+// Under the lock: the file as it is now, with this program's changes
+// (`mine` against `base`) written over it. Returns what was written.
+// Throws PlatformError.
+AppSettings saveSettingsChanges(const AppSettings &mine, const AppSettings &base);
 
 // Never fails: a missing file gives an empty state; an unusable one is
 // removed and reported through needsServerPull.
 LocalStateLoad loadLocalState();
-// Throws PlatformError.
+
+enum class LocalStateSaveMode {
+    // A manifest of the same server with a later updatedAt already in the
+    // file stays there.
+    keepNewer,
+    // The file is replaced whatever it holds (the empty state of a lock).
+    replace,
+};
+// Under the lock. `serverBaseURL` is the server the manifest came from; it
+// is written into the file beside the manifest (the manifest decoder
+// ignores it), and a manifest of another server is always replaced.
+// Returns the manifest the file keeps when that is a newer one than
+// `state` (nothing was written); none when `state` was written. The
+// server's updatedAt texts share one fixed-width format, so their text
+// order is their time order. Throws PlatformError.
+std::optional<GalleryState> saveLocalState(const GalleryState &state, const QString &serverBaseURL,
+                                           LocalStateSaveMode mode = LocalStateSaveMode::keepNewer);
+// Replaces the file with `state` as the manifest of the server the settings
+// name (seeding a folder). Throws PlatformError.
 void saveLocalState(const GalleryState &state);
-// Writes an already encoded manifest (GalleryState::toJsonBytes).
-void saveLocalStateBytes(const QByteArray &bytes);
+// True when local-gallery.json is still the file this process wrote last.
+bool localStateIsOwnLastWrite();
+// The same for an already encoded manifest (GalleryState::toJsonBytes) whose
+// updatedAt is `updatedAt`.
+std::optional<GalleryState> saveLocalStateBytes(const QByteArray &bytes, const QString &updatedAt,
+                                                const QString &serverBaseURL,
+                                                LocalStateSaveMode mode = LocalStateSaveMode::keepNewer);
 
 } // namespace AppConfig

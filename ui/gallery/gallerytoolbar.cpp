@@ -80,7 +80,7 @@ void GalleryThumbnailSizeControl::persistColumnCount(GalleryStore &store, int co
     settings.galleryGridColumnCount = clamped;
     store.setSettings(settings);
     try {
-        AppConfig::saveSettings(store.settings());
+        store.writeSettingsOver();
     } catch (const Error &) {
         // The count stays in memory; the next save of the settings writes it.
     }
