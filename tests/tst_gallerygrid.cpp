@@ -618,6 +618,19 @@ private Q_SLOTS:
         QVERIFY(near(past(unselected, 1, 2), photo));
     }
 
+    // A photo that left the gallery keeps no decoded image in memory (in a
+    // gallery whose photos keep changing, the cache's limit never comes).
+    void decodedImagesOfRemovedPhotosAreDropped()
+    {
+        DecodedImageCache::shared().clear();
+        open(galleryOf({"a", "b"}), galleryOf({"a"}, QStringLiteral("v2")), false, 1500);
+        QTRY_VERIFY(grid()->imageModel(QStringLiteral("b")) && grid()->imageModel(QStringLiteral("b"))->hasImage());
+        const int decoded = DecodedImageCache::shared().count();
+        settle();
+        QTRY_COMPARE(grid()->photoOrder(), QStringList{"a"});
+        QCOMPARE(DecodedImageCache::shared().count(), decoded - 1);
+    }
+
     // Scrolling through thousands of photos keeps a bounded number of image
     // models, never decodes on the main thread, and scrolling back a little
     // decodes nothing again.

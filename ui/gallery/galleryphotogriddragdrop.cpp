@@ -4,9 +4,11 @@
 
 #include "ui/kit/galleryfilepasteboard.h"
 
+#include "model/photomanifestreorder.h"
 #include "store/gallerystore.h"
 
 #include <QDrag>
+#include <QDropEvent>
 #include <QMimeData>
 #include <QScrollBar>
 

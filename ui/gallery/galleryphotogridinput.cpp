@@ -2,6 +2,7 @@
 // menu, starting a reorder drag, and the keys of the gallery.
 #include "galleryphotogrid.h"
 
+#include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/galleryfilepasteboard.h"
 #include "ui/kit/painting.h"
 

@@ -9,6 +9,7 @@
 #include "store/gallerystore.h"
 #include "store/photoformatters.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 

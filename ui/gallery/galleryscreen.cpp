@@ -11,13 +11,16 @@
 #include "ui/kit/chromestate.h"
 #include "store/appsession.h"
 #include "clock.h"
+#include "model/appconfig.h"
 #include "store/gallerystore.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
@@ -167,6 +170,7 @@ GalleryScreen::GalleryScreen(
         updateDropOutline();
     });
     connect(&store, &GalleryStore::stateChanged, this, &GalleryScreen::updateContent);
+    connect(&store, &GalleryStore::stateChanged, this, &GalleryScreen::forgetDecodedImagesOfRemovedPhotos);
     connect(&store, &GalleryStore::isBusyChanged, this, &GalleryScreen::updateContent);
     connect(&store, &GalleryStore::isAwaitingInitialGalleryPullChanged, this, &GalleryScreen::updateContent);
     connect(&chrome, &AppChromeState::showActivityInspectorChanged, this, &GalleryScreen::updateActivityPane);
@@ -191,6 +195,28 @@ GalleryScreen::Content GalleryScreen::content() const
     if (m_pages->currentWidget() == m_empty)
         return Content::empty;
     return Content::grid;
+}
+
+// A photo that left the gallery is not drawn again: its decoded images only
+// hold memory until the cache's limit pushes them out, which in a gallery
+// whose photos keep changing is never.
+void GalleryScreen::forgetDecodedImagesOfRemovedPhotos()
+{
+    if (!m_store)
+        return;
+    QSet<QString> stems;
+    for (auto it = m_store->state().photos.cbegin(); it != m_store->state().photos.cend(); ++it)
+        if (!it->deletedAt)
+            stems.insert(AppConfig::cacheFileStem(it.key()));
+    const QString folder = QDir(AppConfig::cacheFolder()).path() + QLatin1Char('/');
+    static const QRegularExpression thumbnailSuffix(QStringLiteral("_w[0-9]+$"));
+    DecodedImageCache::shared().retainFiles([&](const QString &file) {
+        if (!file.startsWith(folder) || !file.endsWith(QLatin1String(".jpg")))
+            return true;
+        QString stem = file.mid(folder.size());
+        stem.chop(4);
+        return stems.contains(stem) || stems.contains(stem.remove(thumbnailSuffix));
+    });
 }
 
 void GalleryScreen::updateContent()

@@ -94,6 +94,7 @@ protected:
 private:
     void startAppearanceTasks();
     void updateContent();
+    void forgetDecodedImagesOfRemovedPhotos();
     void updateActivityPane();
     // Widens the window, within its screen, when the activity pane would
     // leave the gallery narrower than its toolbar; hiding the pane gives the

@@ -23,7 +23,12 @@ DecodedImageCache &DecodedImageCache::shared()
 
 QString DecodedImageCache::key(const QString &file, int maxPixelSize)
 {
-    return file + QLatin1Char('\n') + QString::number(maxPixelSize);
+    return key(file, QString::number(maxPixelSize));
+}
+
+QString DecodedImageCache::key(const QString &file, const QString &variant)
+{
+    return file + QLatin1Char('\n') + variant;
 }
 
 std::optional<QImage> DecodedImageCache::find(const QString &key)
@@ -56,6 +61,19 @@ void DecodedImageCache::clear()
     m_items.clear();
     m_index.clear();
     m_size = 0;
+}
+
+void DecodedImageCache::retainFiles(const std::function<bool(const QString &file)> &keep)
+{
+    for (auto it = m_items.begin(); it != m_items.end();) {
+        if (keep(it->key.left(it->key.indexOf(QLatin1Char('\n'))))) {
+            ++it;
+            continue;
+        }
+        m_size -= it->bytes;
+        m_index.remove(it->key);
+        it = m_items.erase(it);
+    }
 }
 
 void DecodedImageCache::setCapacityBytes(qint64 bytes)

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -39,7 +40,9 @@ public:
     // The one cache of the process.
     static DecodedImageCache &shared();
 
+    // Every key starts with the file's path and a line break.
     static QString key(const QString &file, int maxPixelSize);
+    static QString key(const QString &file, const QString &variant);
 
     // The image, which becomes the most recently used one.
     std::optional<QImage> find(const QString &key);
@@ -47,6 +50,8 @@ public:
     // capacity. An image larger than the whole capacity is not kept.
     void insert(const QString &key, const QImage &image);
     void clear();
+    // Drops the images decoded from the files `keep` refuses.
+    void retainFiles(const std::function<bool(const QString &file)> &keep);
 
     void setCapacityBytes(qint64 bytes);
     qint64 capacityBytes() const { return m_capacity; }

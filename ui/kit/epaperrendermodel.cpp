@@ -12,7 +12,7 @@ namespace {
 
 QString cacheKey(const QString &file, QSize screen)
 {
-    return QStringLiteral("epaper %1x%2 ").arg(screen.width()).arg(screen.height()) + file;
+    return DecodedImageCache::key(file, QStringLiteral("e-paper %1x%2").arg(screen.width()).arg(screen.height()));
 }
 
 } // namespace
