@@ -169,6 +169,17 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(support + QStringLiteral("/cache")).isDir());
     }
 
+    // A save carries every setting this program changed onto what another
+    // program wrote meanwhile, whichever setting it is.
+    void saveCarriesEveryChangedSetting()
+    {
+        const AppSettings mine = AppSettings::fromJson(QJsonObject{{"serverBaseURL", "https://other.example"},
+            {"debugMode", true}, {"syncSessionToken", "t"}, {"galleryName", "g"}, {"displayName", "Ana"},
+            {"previewPaneSplitFraction", 0.5}, {"galleryGridColumnCount", 3}, {"debugAdvanceIntervalSeconds", 90},
+            {"uploaderNameOnServer", "Old"}, {"previewAppearance", "epaper"}}).value();
+        QCOMPARE(AppConfig::mergedSettings(mine, AppSettings(), AppSettings()).toJson(), mine.toJson());
+    }
+
     void decodeSettings_data()
     {
         QTest::addColumn<QByteArray>("json");

@@ -490,6 +490,7 @@ AppSettings mergedSettings(const AppSettings &mine, const AppSettings &base, con
     take(&AppSettings::galleryGridColumnCount);
     take(&AppSettings::debugAdvanceIntervalSeconds);
     take(&AppSettings::uploaderNameOnServer);
+    take(&AppSettings::previewAppearance);
     return merged;
 }
 
