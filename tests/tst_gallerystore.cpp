@@ -151,8 +151,9 @@ class TestGalleryStore : public QObject
     std::unique_ptr<AppSession> session;
     std::unique_ptr<GalleryStore> store;
 
-    // A store whose session is open against the test server, holding `state`.
-    void openStore(const GalleryState &state = GalleryState::empty())
+    // A store whose session is open against the test server, holding
+    // `state`; with `cached`, every photo's image is in the cache already.
+    void openStore(const GalleryState &state = GalleryState::empty(), bool cached = false)
     {
         AppConfig::saveLocalState(state);
         GalleryStore::Environment environment;
@@ -169,6 +170,9 @@ class TestGalleryStore : public QObject
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         server.clearRequests();
         ActivityLogStore::shared().clear();
+        for (const QString &id : state.order)
+            if (cached)
+                touch(AppConfig::cacheURL(id));
     }
 
     void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
@@ -247,8 +251,7 @@ private Q_SLOTS:
 
     void unauthorizedLocksEverythingDown()
     {
-        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
-        touch(AppConfig::cacheURL(QStringLiteral("a")));
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"), true);
         server.on("PUT", "/api/gallery/order", Response::json(401, R"({"error":"expired"})"));
 
         TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
@@ -289,21 +292,17 @@ private Q_SLOTS:
         QVERIFY(lastLogged(QStringLiteral("Server sync failed")));
         settle();
         QCOMPARE(!server.requests("GET", "/api/health").isEmpty(), checks);
-        QVERIFY(!store->isBusy());
-        QVERIFY(!store->isSyncing());
-        QVERIFY(!store->photoDownloadProgress().isRunning());
-        QVERIFY(!store->uploadProgress().isRunning());
+        QVERIFY(!store->isBusy() && !store->isSyncing());
+        QVERIFY(!store->photoDownloadProgress().isRunning() && !store->uploadProgress().isRunning());
     }
 
     void backOffOfScheduledPulls()
     {
         openStore();
-        const QDateTime start = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, QTimeZone::utc());
-        QDateTime now = start;
+        QDateTime now = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, QTimeZone::utc());
         Clock::setForTesting([&now] { return now; });
         server.on("GET", "/api/gallery", Response::json(503, "{}"));
-        const QList<qint64> delays{2, 4, 8, 16, 32, 64, 128, 256, 300, 300};
-        for (qint64 delay : delays) {
+        for (qint64 delay : {2, 4, 8, 16, 32, 64, 128, 256, 300, 300}) {
             TaskWait::run(store->syncAll());
             QCOMPARE(store->pullRetryNotBefore(), std::optional(now.addSecs(delay)));
         }
@@ -318,8 +317,7 @@ private Q_SLOTS:
         QVERIFY(messages().isEmpty());
 
         // A success resets the streak.
-        const GalleryState served = gallery(QStringLiteral("v2"), {"a"}, "a");
-        serve(served, true);
+        serve(gallery(QStringLiteral("v2"), {"a"}, "a"), true);
         TaskWait::run(store->syncAll());
         QCOMPARE(store->pullFailureStreak(), 0);
         QCOMPARE(store->pullRetryNotBefore(), std::nullopt);
@@ -461,8 +459,7 @@ private Q_SLOTS:
         QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
         QVERIFY(store->state().order.isEmpty());
         QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
-        QVERIFY(!store->isBusy());
-        QVERIFY(!store->isSyncing());
+        QVERIFY(!store->isBusy() && !store->isSyncing());
     }
 
     // Work asked for while the same work runs joins it: one announcement,
@@ -472,8 +469,7 @@ private Q_SLOTS:
     void overlappingPullsAndChecksJoin()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"a"}, "a");
-        openStore(local);
-        touch(AppConfig::cacheURL(QStringLiteral("a")));
+        openStore(local, true);
         Response gallery = Response::json(200, answer(local));
         gallery.delayMs = 100;
         server.on("GET", "/api/gallery", gallery);
@@ -556,8 +552,7 @@ private Q_SLOTS:
                     state.photos[names[i]].filename = names[i + 1];
             return answer(state);
         };
-        openStore(gallery(QStringLiteral("v0"), {"x"}, "x"));
-        touch(AppConfig::cacheURL(QStringLiteral("x")));
+        openStore(gallery(QStringLiteral("v0"), {"x"}, "x"), true);
         server.onSequence("POST", "/api/gallery/photos",
                           {Response::json(200, served(QStringLiteral("v1"), {"x", "p1"})),
                            Response::json(200, served(QStringLiteral("v2"), {"x", "p1", "p2"})),
@@ -579,7 +574,6 @@ private Q_SLOTS:
         TaskWait::run(store->uploadFiles({imageFile("one.png"), folder, imageFile("two.png"), imageFile("three.png")}));
         QCOMPARE(uploads, (QStringList{"0/3", "1/3", "2/3", "3/3", "0/0"}));
         QCOMPARE(downloads, (QStringList{"0/1", "1/1", "0/0"}));
-        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 3);
         // Only the photo that nobody uploaded here is downloaded.
         QCOMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);
         QCOMPARE(server.requests().size(), 5); // three uploads, y, and the frame status
@@ -596,8 +590,7 @@ private Q_SLOTS:
     // only to our photo.
     void uploadRacingAnotherOfTheSameName()
     {
-        openStore(gallery(QStringLiteral("v1"), {"x"}, "x"));
-        touch(AppConfig::cacheURL(QStringLiteral("x")));
+        openStore(gallery(QStringLiteral("v1"), {"x"}, "x"), true);
         GalleryState theirs = gallery(QStringLiteral("v2"), {"x", "theirs"}, "x");
         theirs.photos[QStringLiteral("theirs")].filename = QStringLiteral("IMG_1234.png");
         GalleryState both = gallery(QStringLiteral("v3"), {"x", "theirs", "mine"}, "x");
@@ -619,8 +612,7 @@ private Q_SLOTS:
     void pullDuringAnUploadKeepsItsBytes()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"x"}, "x");
-        openStore(local);
-        touch(AppConfig::cacheURL(QStringLiteral("x")));
+        openStore(local, true);
         GalleryState uploaded = gallery(QStringLiteral("v2"), {"x", "p1", "y"}, "x");
         uploaded.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
         server.on("POST", "/api/gallery/photos", Response::json(200, answer(uploaded)));
@@ -745,7 +737,6 @@ private Q_SLOTS:
         const QByteArray den = R"({"id":"f2","displayName":"Den","registeredBy":"Ana","registeredAt":"t"})";
         server.on("GET", "/api/devices", Response::json(200, "{\"devices\":[" + hall + "," + den + "]}"));
         TaskWait::run(store->reloadRegisteredFrames());
-        QCOMPARE(store->registeredFrames().size(), 2);
 
         server.on("POST", "/api/devices",
                   Response::json(200, R"({"device":{"id":"f1","displayName":"Hall 2","registeredBy":"Ana","registeredAt":"t"}})"));
@@ -757,13 +748,7 @@ private Q_SLOTS:
                  QStringLiteral("Hall 2"));
 
         server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"busy"})"));
-        bool thrown = false;
-        try {
-            TaskWait::run(store->unregisterFrame(QStringLiteral("f2")));
-        } catch (const SyncError &) {
-            thrown = true;
-        }
-        QVERIFY(thrown);
+        QVERIFY_THROWS_EXCEPTION(SyncError, TaskWait::run(store->unregisterFrame(QStringLiteral("f2"))));
         QCOMPARE(store->registeredFrames().size(), 2);
         QCOMPARE(store->registeredFrames().at(1).id, QStringLiteral("f2"));
     }
