@@ -239,10 +239,9 @@ private Q_SLOTS:
         TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
         const auto sent = server.requests("PUT", "/api/gallery/order");
         QCOMPARE(sent.size(), requests);
-        QCOMPARE(QJsonDocument::fromJson(sent[0].body)[QLatin1StringView("baseUpdatedAt")].toString(), "v1");
-        for (int i = 1; i < sent.size(); ++i)
+        for (int i = 0; i < sent.size(); ++i) // each retry is based on the state the last 409 carried
             QCOMPARE(QJsonDocument::fromJson(sent[i].body)[QLatin1StringView("baseUpdatedAt")].toString(),
-                     QStringLiteral("s%1").arg(i - 1));
+                     i ? QStringLiteral("s%1").arg(i - 1) : QStringLiteral("v1"));
         QVERIFY(lastLogged(outcome));
         // Whatever the outcome, what was adopted last is also on disk.
         QCOMPARE(AppConfig::loadLocalState().state, store->state());
