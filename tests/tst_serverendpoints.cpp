@@ -31,9 +31,9 @@ const QByteArray manifest = R"({"state":{"updatedAt":"v2","order":["a","b","c"],
          "deletedAt":"v2"}},"uploaders":{"u":"Ana"},"currentPhotoId":"a"}})";
 
 const QByteArray staleBody = R"({"error":"Gallery changed on server","state":{"updatedAt":"v9","order":[],"photos":{}}})";
-const QByteArray htmlPage = "<html><head><title>Bad Gateway</title></head><body><h1>502 Bad Gateway</h1></body></html>";
 
-AppSettings settingsFor(const QString &address, const QString &token = QStringLiteral("tok-123"))
+// The stored token has blanks around it: every request must send it trimmed.
+AppSettings settingsFor(const QString &address, const QString &token = QStringLiteral(" tok-123\n"))
 {
     AppSettings s;
     s.serverBaseURL = address;
@@ -46,10 +46,11 @@ QJsonObject jsonOf(const QByteArray &bytes)
     return QJsonDocument::fromJson(bytes).object();
 }
 
-// Runs a task and keeps what it threw.
+// Runs a task and keeps what it threw; a task without a value gives Done.
+struct Done {};
 template<typename T>
 struct Result {
-    std::optional<T> value;
+    std::optional<std::conditional_t<std::is_void_v<T>, Done, T>> value;
     std::optional<SyncError> syncError;
     std::optional<TransportError> transportError;
 };
@@ -61,24 +62,10 @@ Result<T> attempt(QCoro::Task<T> task)
     try {
         if constexpr (std::is_void_v<T>) {
             TaskWait::run(std::move(task));
+            result.value = Done{};
         } else {
             result.value = TaskWait::run(std::move(task));
         }
-    } catch (const SyncError &e) {
-        result.syncError = e;
-    } catch (const TransportError &e) {
-        result.transportError = e;
-    }
-    return result;
-}
-
-struct Done {};
-Result<Done> attemptVoid(QCoro::Task<> task)
-{
-    Result<Done> result;
-    try {
-        TaskWait::run(std::move(task));
-        result.value = Done{};
     } catch (const SyncError &e) {
         result.syncError = e;
     } catch (const TransportError &e) {
@@ -173,19 +160,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QByteArray>("expectedBody");
         QTest::addColumn<QString>("context"); // of an error answer; empty: none
-        QTest::newRow("delete, id with a space") << "delete" << QByteArray("DELETE")
-                                                 << QByteArray("/api/gallery/photos/a%20b")
-                                                 << QByteArray(R"({"baseUpdatedAt":"v1"})") << "";
-        QTest::newRow("reorder") << "reorder" << QByteArray("PUT") << QByteArray("/api/gallery/order")
-                                 << QByteArray(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})")
-                                 << "reorder 3 photos";
-        QTest::newRow("reorder nothing") << "reorder none" << QByteArray("PUT") << QByteArray("/api/gallery/order")
-                                         << QByteArray(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
-        QTest::newRow("rename") << "rename" << QByteArray("PATCH") << QByteArray("/api/gallery/uploaders")
-                                << QByteArray(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
+        using B = QByteArray;
+        QTest::newRow("delete, id with a space") << "delete" << B("DELETE") << B("/api/gallery/photos/a%20b")
+                                                 << B(R"({"baseUpdatedAt":"v1"})") << "";
+        QTest::newRow("reorder") << "reorder" << B("PUT") << B("/api/gallery/order")
+                                 << B(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})") << "reorder 3 photos";
+        QTest::newRow("reorder nothing") << "reorder none" << B("PUT") << B("/api/gallery/order")
+                                         << B(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
+        QTest::newRow("rename") << "rename" << B("PATCH") << B("/api/gallery/uploaders")
+                                << B(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
                                 << QString::fromUtf8("rename uploader Kelvo \u2192 Åsa");
-        QTest::newRow("current") << "current" << QByteArray("PUT") << QByteArray("/api/gallery/current")
-                                 << QByteArray(R"({"photoId":"b","baseUpdatedAt":"v1"})") << "";
+        QTest::newRow("current") << "current" << B("PUT") << B("/api/gallery/current")
+                                 << B(R"({"photoId":"b","baseUpdatedAt":"v1"})") << "";
     }
     void galleryChangesSendTheirRequest()
     {
@@ -218,7 +204,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<Response>("answer");
-        QTest::addColumn<int>("kind"); // -1: transport error
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("description");
         const QStringList changes{"delete", "reorder", "rename", "current", "upload"};
         for (const QString &change : changes) {
@@ -229,13 +215,6 @@ private Q_SLOTS:
             QTest::newRow(c + ": 2xx not a manifest")
                 << change << Response::text(200, "") << int(SyncError::Kind::decode) << "Could not decode server response";
         }
-        QTest::newRow("409 without manifest") << "reorder" << Response::json(409, R"({"error":"busy"})")
-                                              << int(SyncError::Kind::http) << "HTTP 409: busy";
-        QTest::newRow("HTML error page") << "current" << Response::text(502, htmlPage, "text/html")
-                                         << int(SyncError::Kind::http) << "HTTP 502: Bad Gateway 502 Bad Gateway";
-        Response dropped;
-        dropped.kind = Response::Kind::CloseWithoutAnswer;
-        QTest::newRow("connection dropped") << "upload" << dropped << -1 << "";
     }
     void galleryChangeAnswers()
     {
@@ -246,12 +225,6 @@ private Q_SLOTS:
 
         server.setFallback(answer);
         const auto result = attempt(changeNamed(change)(client()));
-        QVERIFY(!result.value);
-        if (kind < 0) {
-            QVERIFY(result.transportError);
-            QVERIFY(!result.transportError->isCancellation());
-            return;
-        }
         QVERIFY(result.syncError);
         QCOMPARE(int(result.syncError->kind()), kind);
         QCOMPARE(result.syncError->errorDescription().value_or(QString()), description);
@@ -261,19 +234,17 @@ private Q_SLOTS:
 
     void fetchGallery_data()
     {
-        QTest::addColumn<std::optional<QString>>("ifNoneMatch");
+        using Tag = std::optional<QString>;
+        QTest::addColumn<Tag>("ifNoneMatch");
         QTest::addColumn<Response>("answer");
         QTest::addColumn<QByteArray>("sentHeader"); // empty: none sent
         QTest::addColumn<int>("outcome");           // 0 modified, 1 not modified, else the SyncError kind + 2
-        QTest::newRow("plain") << std::optional<QString>() << Response::json(200, manifest) << QByteArray() << 0;
-        QTest::newRow("empty tag") << std::optional<QString>(QString()) << Response::json(200, manifest) << QByteArray()
-                                   << 0;
-        QTest::newRow("304, empty body") << std::optional<QString>(QStringLiteral("v2")) << Response::text(304, "")
-                                         << QByteArray("\"v2\"") << 1;
-        QTest::newRow("200 not a manifest") << std::optional<QString>() << Response::json(200, R"({"state":1})")
-                                            << QByteArray() << int(SyncError::Kind::decode) + 2;
-        QTest::newRow("409 is plain http") << std::optional<QString>() << Response::json(409, staleBody) << QByteArray()
-                                           << int(SyncError::Kind::http) + 2;
+        const int decode = int(SyncError::Kind::decode) + 2, http = int(SyncError::Kind::http) + 2;
+        QTest::newRow("plain") << Tag() << Response::json(200, manifest) << QByteArray() << 0;
+        QTest::newRow("empty tag") << Tag(QString()) << Response::json(200, manifest) << QByteArray() << 0;
+        QTest::newRow("304, empty body") << Tag("v2") << Response::text(304, "") << QByteArray("\"v2\"") << 1;
+        QTest::newRow("200 not a manifest") << Tag() << Response::json(200, R"({"state":1})") << QByteArray() << decode;
+        QTest::newRow("409 is plain http") << Tag() << Response::json(409, staleBody) << QByteArray() << http;
     }
     void fetchGallery()
     {
@@ -314,6 +285,7 @@ private Q_SLOTS:
         QVERIFY(result.value);
         QCOMPARE(result.value->currentPhotoId, std::optional(QStringLiteral("b")));
         QCOMPARE(result.value->currentPhotoUpdatedBy, std::optional(CurrentPhotoUpdatedBy::cron));
+        QVERIFY(!server.requests()[0].hasHeader("Content-Type")); // nor a body
     }
 
     void uploadBodyIsFramedExactly()
@@ -326,17 +298,15 @@ private Q_SLOTS:
                                     "--B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"\xC3\x96land.jpg\"\r\n"
                                     "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFFjpeg\r\n--B--\r\n";
         QCOMPARE(body, expected);
-    }
 
-    void uploadFilenameCannotBreakItsHeader()
-    {
+        // A file name cannot break its part header.
         const QString name = QStringLiteral("a\"b\r\nContent-Type: text/html\r\n\r\n--B\nc.jpg");
-        const QByteArray body = SyncClient::uploadBody("J", name, QStringLiteral("Ana"), QStringLiteral("v1"),
-                                                       QStringLiteral("B"));
-        QVERIFY(body.contains(
+        const QByteArray odd = SyncClient::uploadBody("J", name, QStringLiteral("Ana"), QStringLiteral("v1"),
+                                                      QStringLiteral("B"));
+        QVERIFY(odd.contains(
             "name=\"image\"; filename=\"a%22b%0D%0AContent-Type: text/html%0D%0A%0D%0A--B%0Ac.jpg\"\r\nContent-Type: image/jpeg\r\n"));
         // The plain field keeps the name as it is.
-        QVERIFY(body.contains("name=\"filename\"\r\n\r\n" + name.toUtf8() + "\r\n--B\r\n"));
+        QVERIFY(odd.contains("name=\"filename\"\r\n\r\n" + name.toUtf8() + "\r\n--B\r\n"));
     }
 
     void uploadRequest()
@@ -358,32 +328,10 @@ private Q_SLOTS:
                  std::optional(QStringLiteral("upload: photo.jpg (JPEG %1 bytes)").arg(sent[0].body.size())));
     }
 
-    void imageURL_data()
-    {
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<std::optional<int>>("width");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("thumbnail") << "http://127.0.0.1:3000" << "p1" << std::optional<int>(320)
-                                   << "http://127.0.0.1:3000/api/gallery/photos/p1/image?w=320";
-        QTest::newRow("full size") << "http://127.0.0.1:3000" << "p1" << std::optional<int>()
-                                   << "http://127.0.0.1:3000/api/gallery/photos/p1/image";
-        QTest::newRow("base path, odd id") << "https://h/g/" << "a b#?" << std::optional<int>(8)
-                                           << "https://h/g/api/gallery/photos/a%20b%23%3F/image?w=8";
-    }
-    void imageURL()
-    {
-        QFETCH(QString, base);
-        QFETCH(QString, id);
-        QFETCH(std::optional<int>, width);
-        QFETCH(QString, expected);
-        QCOMPARE(SyncClient(settingsFor(base)).imageURL(photo(id), width).toString(QUrl::FullyEncoded), expected);
-    }
-
     void cachingImages()
     {
         server.on("GET", "/api/gallery/photos/p1/image", Response::text(200, jpegLike("JPEGBYTES"), "image/jpeg"));
-        QVERIFY(attemptVoid(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
+        QVERIFY(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
         QFile cached(AppConfig::cacheURL(QStringLiteral("p1")));
         QVERIFY(cached.open(QIODevice::ReadOnly));
         QCOMPARE(cached.readAll(), jpegLike("JPEGBYTES"));
@@ -395,12 +343,12 @@ private Q_SLOTS:
         QFile empty(AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 240));
         QVERIFY(empty.open(QIODevice::WriteOnly));
         empty.close();
-        QVERIFY(attemptVoid(client().cacheThumbnailIfMissing(photo(QStringLiteral("p1")), 240)).value);
-        QVERIFY(attemptVoid(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
+        QVERIFY(attempt(client().cacheThumbnailIfMissing(photo(QStringLiteral("p1")), 240)).value);
+        QVERIFY(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
         QCOMPARE(server.requests().size(), 1);
 
         // A failed thumbnail leaves no file behind.
-        const auto failed = attemptVoid(client().cacheThumbnailIfMissing(photo(QStringLiteral("p2")), 240));
+        const auto failed = attempt(client().cacheThumbnailIfMissing(photo(QStringLiteral("p2")), 240));
         QVERIFY(failed.syncError);
         QCOMPARE(failed.syncError->failure().context, std::optional(QStringLiteral("cache photo p2 w=240")));
         QCOMPARE(failed.syncError->failure().shortSummary(), QStringLiteral("HTTP 404: image download failed"));
@@ -408,35 +356,10 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(AppConfig::thumbnailCacheURL(QStringLiteral("p2"), 240)));
     }
 
-    void downloadMissingLogsEachFailureAndGoesOn()
-    {
-        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("A")));
-        server.on("GET", "/api/gallery/photos/b/image", Response::text(500, "boom"));
-        server.on("GET", "/api/gallery/photos/c/image", Response::text(200, jpegLike("C")));
-        const auto state = GalleryResponse::fromJsonBytes(manifest);
-        QVERIFY(state);
-        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
-
-        QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("a"))));
-        QVERIFY(!QFile::exists(AppConfig::cacheURL(QStringLiteral("b"))));
-        QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("c"))));
-        // The deleted photo d is never asked for.
-        QCOMPARE(server.requests().size(), 3);
-        const auto warnings = logged(QStringLiteral("Could not cache photo from server"));
-        QCOMPARE(warnings.size(), 1);
-        QCOMPARE(warnings[0].level, LogLevel::warning);
-        QCOMPARE(warnings[0].category, LogCategory::gallery);
-        QCOMPARE(warnings[0].detail, std::optional(QStringLiteral("b: HTTP 500: image download failed")));
-
-        // A second pass over a cached gallery sends only the failed one again.
-        server.clearRequests();
-        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
-        QCOMPARE(server.requests().size(), 1);
-    }
-
     // Several photos download at once and their answers arrive in any
     // order; failures in the middle are logged in the manifest's order, the
-    // rest are cached, and the progress counts every photo once.
+    // rest are cached, the progress counts every photo once, a deleted photo
+    // is never asked for, and the next pass asks only for the failed ones.
     void parallelDownloadsReportInManifestOrder()
     {
         Response slowFailure = Response::text(500, "boom");
@@ -449,20 +372,35 @@ private Q_SLOTS:
         server.on("GET", imagePath(3), Response::text(200, jpegLike("3")));
         server.on("GET", imagePath(4), Response::text(200, "<html>not an image</html>"));
         server.on("GET", imagePath(5), Response::text(200, jpegLike("5")));
+        GalleryState state = galleryOf(6);
+        PhotoEntry gone = photo(QStringLiteral("gone"));
+        gone.deletedAt = QStringLiteral("v2");
+        state.photos.insert(gone.id, gone);
         QList<QPair<int, int>> progress;
         SyncClient::DownloadProgress record = [&progress](int done, int total) { progress.append({done, total}); };
-        QVERIFY(attemptVoid(client().downloadMissing(galleryOf(6), record)).value);
+        QVERIFY(attempt(client().downloadMissing(state, record)).value);
+        QCOMPARE(server.requests().size(), 6);
 
         QStringList details;
-        for (const LogEntry &entry : logged(QStringLiteral("Could not cache photo from server")))
+        for (const LogEntry &entry : logged(QStringLiteral("Could not cache photo from server"))) {
+            QCOMPARE(entry.level, LogLevel::warning);
+            QCOMPARE(entry.category, LogCategory::gallery);
             details.prepend(entry.detail.value_or(QString())); // the log lists the newest first
+        }
         QCOMPARE(details, (QStringList{"p1: HTTP 500: image download failed", "p2: HTTP 404: image download failed",
                                        "p4: The answer for the image is not a JPEG"}));
         for (int i = 0; i < 6; ++i)
             QCOMPARE(QFile::exists(AppConfig::cacheURL(QStringLiteral("p%1").arg(i))), i == 0 || i == 3 || i == 5);
+        QFile three(AppConfig::cacheURL(QStringLiteral("p3")));
+        QVERIFY(three.open(QIODevice::ReadOnly));
+        QCOMPARE(three.readAll(), jpegLike("3"));
         QCOMPARE(progress.size(), 7);
         for (int i = 0; i < progress.size(); ++i)
             QCOMPARE(progress[i], qMakePair(i, 6));
+
+        server.clearRequests();
+        QVERIFY(attempt(client().downloadMissing(state)).value);
+        QCOMPARE(server.requests().size(), 3);
     }
 
     // A lock ends every download in flight: no more than the bound were
@@ -479,13 +417,12 @@ private Q_SLOTS:
         QTRY_COMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
         QTest::qWait(50); // a fifth request would have arrived by now
         QCOMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
-        QStringList asked;
-        for (const auto &request : server.requests())
-            asked << QString::fromLatin1(request.path);
-        asked.sort();
-        QStringList first;
-        for (int i = 0; i < SyncClient::maxDownloadsInFlight; ++i)
-            first << QString::fromLatin1(imagePath(i));
+        QList<QByteArray> asked, first;
+        for (int i = 0; i < SyncClient::maxDownloadsInFlight; ++i) {
+            first << imagePath(i);
+            asked << server.requests()[i].path;
+        }
+        std::sort(asked.begin(), asked.end());
         QCOMPARE(asked, first);
 
         group->abort();
@@ -497,19 +434,9 @@ private Q_SLOTS:
     }
 
     // Files are written on worker threads while the next photo downloads;
-    // each is still written once, and a failed write is still logged
-    // against its photo when the pass ends.
-    void downloadMissingWritesInTheBackground_data()
-    {
-        QTest::addColumn<bool>("cacheIsAFile");
-        QTest::addColumn<int>("warnings");
-        QTest::newRow("written") << false << 0;
-        QTest::newRow("cache folder unusable") << true << 2;
-    }
+    // a failed write is still logged against its photo when the pass ends.
     void downloadMissingWritesInTheBackground()
     {
-        QFETCH(bool, cacheIsAFile);
-        QFETCH(int, warnings);
         server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("A")));
         server.on("GET", "/api/gallery/photos/c/image", Response::text(200, jpegLike("C")));
         auto state = GalleryResponse::fromJsonBytes(manifest);
@@ -518,51 +445,39 @@ private Q_SLOTS:
         state->state.order = {QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("a")};
         const QString cache = AppConfig::supportFolder() + QStringLiteral("/cache");
         QDir(cache).removeRecursively();
-        if (cacheIsAFile) {
-            QFile blocker(cache);
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-        }
-        QVERIFY(attemptVoid(client().downloadMissing(state->state)).value);
+        QFile blocker(cache);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        auto removeBlocker = qScopeGuard([&cache] { QFile::remove(cache); });
+        QVERIFY(attempt(client().downloadMissing(state->state)).value);
 
         QCOMPARE(server.requests().size(), 2);
-        const auto failures = logged(QStringLiteral("Could not cache photo from server"));
-        QCOMPARE(failures.size(), warnings);
-        if (cacheIsAFile) {
-            QStringList ids;
-            for (const LogEntry &failure : failures)
-                ids << failure.detail.value_or(QString()).section(QStringLiteral(": "), 0, 0);
-            ids.sort();
-            QCOMPARE(ids, QStringList({"a", "c"}));
-            // One photo alone: the write error reaches the caller.
-            bool threw = false;
-            try {
-                TaskWait::run(client().cachePhotoIfMissing(photo(QStringLiteral("a"))));
-            } catch (const PlatformError &) {
-                threw = true;
-            }
-            QVERIFY(threw);
-            QFile::remove(cache);
-        } else {
-            QFile a(AppConfig::cacheURL(QStringLiteral("a")));
-            QVERIFY(a.open(QIODevice::ReadOnly));
-            QCOMPARE(a.readAll(), jpegLike("A"));
-            QVERIFY(QFile::exists(AppConfig::cacheURL(QStringLiteral("c"))));
+        QStringList ids;
+        for (const LogEntry &failure : logged(QStringLiteral("Could not cache photo from server")))
+            ids << failure.detail.value_or(QString()).section(QStringLiteral(": "), 0, 0);
+        ids.sort();
+        QCOMPARE(ids, QStringList({"a", "c"}));
+        // One photo alone: the write error reaches the caller.
+        bool threw = false;
+        try {
+            TaskWait::run(client().cachePhotoIfMissing(photo(QStringLiteral("a"))));
+        } catch (const PlatformError &) {
+            threw = true;
         }
+        QVERIFY(threw);
     }
 
     void deviceAnswers_data()
     {
         QTest::addColumn<QByteArray>("statusBody");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("only the required fields") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true}]})")
-                                                  << true;
+        const QByteArray hall = R"({"id":"f","displayName":"Hall","reachable":true})";
+        QTest::newRow("only the required fields") << "{\"devices\":[" + hall + "]}" << true;
         QTest::newRow("null optional") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":false,
                                                          "lastPushError":null,"width":1600}]})")
                                        << true;
         QTest::newRow("no reachable") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall"}]})") << false;
-        QTest::newRow("width as text") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true},
-                                                         {"id":"g","displayName":"Den","reachable":true,"width":"1600"}]})")
-                                       << false;
+        QTest::newRow("width as text")
+            << "{\"devices\":[" + hall + R"(,{"id":"g","displayName":"Den","reachable":true,"width":"1600"}]})" << false;
         QTest::newRow("empty list") << QByteArray(R"({"devices":[]})") << true;
     }
     void deviceAnswers()
@@ -582,31 +497,11 @@ private Q_SLOTS:
         }
     }
 
-    void deviceRequests()
+    void deviceIdIsOneSegment()
     {
-        const QByteArray device = R"({"id":"f1","displayName":"Hall","registeredBy":"Ana","registeredAt":"t"})";
-        server.on("POST", "/api/devices", Response::json(200, "{\"device\":" + device + "}"));
-        server.on("GET", "/api/devices", Response::json(200, "{\"devices\":[" + device + "]}"));
         server.on("DELETE", "/api/devices/f%201", Response::text(204, ""));
-
-        const auto registered = attempt(client().registerDevice(QStringLiteral("Token: x"), std::nullopt,
-                                                                QStringLiteral("Ana")));
-        QVERIFY(registered.value);
-        QCOMPARE(registered.value->displayName, QStringLiteral("Hall"));
-        QCOMPARE(jsonOf(server.requests("POST", "/api/devices")[0].body),
-                 jsonOf(R"({"setupText":"Token: x","registeredBy":"Ana"})"));
-
-        const auto listed = attempt(client().listDevices());
-        QVERIFY(listed.value);
-        QCOMPARE(listed.value->size(), 1);
-
-        QVERIFY(attemptVoid(client().deleteDevice(QStringLiteral("f 1"))).value);
+        QVERIFY(attempt(client().deleteDevice(QStringLiteral("f 1"))).value);
         QCOMPARE(server.requests("DELETE", "/api/devices/f%201").size(), 1);
-
-        server.on("GET", "/api/devices", Response::json(403, R"({"message":"frames are admin-only"})"));
-        const auto refused = attempt(client().listDevices());
-        QVERIFY(refused.syncError);
-        QCOMPARE(*refused.syncError->errorDescription(), QStringLiteral("HTTP 403: frames are admin-only"));
     }
 
     void endpointAddresses_data()
@@ -614,8 +509,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("alternate"); // empty: none
         QTest::addColumn<QString>("session");
-        QTest::newRow("numeric") << "http://127.0.0.1:3000/a" << "http://localhost:3000/a"
-                                 << "http://127.0.0.1:3000/api/auth/session";
         QTest::newRow("name") << "http://localhost:3000/a?x=1" << "http://127.0.0.1:3000/a?x=1"
                               << "http://localhost:3000/api/auth/session";
         QTest::newRow("path, query and fragment dropped")
@@ -643,17 +536,16 @@ private Q_SLOTS:
         QTest::addColumn<AuthVerifyOutcome>("outcome");
         QTest::addColumn<int>("requests");
         const Response ok = Response::json(200, R"({"ok":true})");
+        const auto refused = AuthVerifyOutcome::unauthorized, down = AuthVerifyOutcome::unreachable;
         QTest::newRow("accepted") << "@" << " tok \n" << ok << AuthVerifyOutcome::ok << 1;
-        QTest::newRow("no token") << "@" << "" << ok << AuthVerifyOutcome::unauthorized << 0;
-        QTest::newRow("no address") << "  " << "tok" << ok << AuthVerifyOutcome::unauthorized << 0;
-        QTest::newRow("not a URL") << "::not a url" << "tok" << ok << AuthVerifyOutcome::unreachable << 0;
-        QTest::newRow("401") << "@" << "tok" << Response::json(401, "{}") << AuthVerifyOutcome::unauthorized << 1;
-        QTest::newRow("204") << "@" << "tok" << Response::text(204, "") << AuthVerifyOutcome::unauthorized << 1;
-        QTest::newRow("200 without ok") << "@" << "tok" << Response::json(200, R"({"ok":"true"})")
-                                        << AuthVerifyOutcome::unauthorized << 1;
-        QTest::newRow("500") << "@" << "tok" << Response::json(500, R"({"ok":true})") << AuthVerifyOutcome::unreachable
-                             << 1;
-        QTest::newRow("403") << "@" << "tok" << Response::json(403, "{}") << AuthVerifyOutcome::unreachable << 1;
+        QTest::newRow("no token") << "@" << "" << ok << refused << 0;
+        QTest::newRow("no address") << "  " << "tok" << ok << refused << 0;
+        QTest::newRow("not a URL") << "::not a url" << "tok" << ok << down << 0;
+        QTest::newRow("401") << "@" << "tok" << Response::json(401, "{}") << refused << 1;
+        QTest::newRow("204") << "@" << "tok" << Response::text(204, "") << refused << 1;
+        QTest::newRow("200 without ok") << "@" << "tok" << Response::json(200, R"({"ok":"true"})") << refused << 1;
+        QTest::newRow("500") << "@" << "tok" << Response::json(500, R"({"ok":true})") << down << 1;
+        QTest::newRow("403") << "@" << "tok" << Response::json(403, "{}") << down << 1;
     }
     void verify()
     {
@@ -672,32 +564,23 @@ private Q_SLOTS:
             QCOMPARE(server.requests()[0].header("Authorization"), "Bearer " + token.trimmed().toUtf8());
     }
 
-    void verifyUsesTheStoredToken()
-    {
-        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
-        QCOMPARE(TaskWait::run(AuthVerifier::verify(settingsFor(server.baseUrl().toString(), QStringLiteral("stored")))),
-                 AuthVerifyOutcome::ok);
-        QCOMPARE(server.requests()[0].header("Authorization"), QByteArray("Bearer stored"));
-    }
-
     void createSession_data()
     {
         QTest::addColumn<QString>("password");
         QTest::addColumn<Response>("answer");
         QTest::addColumn<AuthVerifier::CreateSessionOutcome>("outcome");
         using Outcome = AuthVerifier::CreateSessionOutcome;
-        QTest::newRow("token") << "family pw\n" << Response::json(200, R"({"ok":true,"sessionToken":" s1 "})")
+        const auto down = Outcome::unreachable();
+        const auto ok = [](const char *json) { return Response::json(200, json); };
+        QTest::newRow("token") << "family pw\n" << ok(R"({"ok":true,"sessionToken":" s1 "})")
                                << Outcome::success(QStringLiteral(" s1 "));
-        QTest::newRow("blank password") << "   " << Response::json(200, R"({"ok":true,"sessionToken":"s1"})")
-                                        << Outcome::unreachable();
+        QTest::newRow("blank password") << "   " << ok(R"({"ok":true,"sessionToken":"s1"})") << down;
         QTest::newRow("wrong password") << "pw" << Response::json(401, "{}") << Outcome::wrongPassword();
-        QTest::newRow("no token") << "pw" << Response::json(200, R"({"ok":true})") << Outcome::unreachable();
-        QTest::newRow("empty token") << "pw" << Response::json(200, R"({"ok":true,"sessionToken":""})")
-                                     << Outcome::unreachable();
-        QTest::newRow("ok as text") << "pw" << Response::json(200, R"({"ok":"true","sessionToken":"s1"})")
-                                    << Outcome::unreachable();
-        QTest::newRow("not JSON") << "pw" << Response::text(200, "welcome") << Outcome::unreachable();
-        QTest::newRow("server error") << "pw" << Response::json(503, "{}") << Outcome::unreachable();
+        QTest::newRow("no token") << "pw" << ok(R"({"ok":true})") << down;
+        QTest::newRow("empty token") << "pw" << ok(R"({"ok":true,"sessionToken":""})") << down;
+        QTest::newRow("ok as text") << "pw" << ok(R"({"ok":"true","sessionToken":"s1"})") << down;
+        QTest::newRow("not JSON") << "pw" << Response::text(200, "welcome") << down;
+        QTest::newRow("server error") << "pw" << Response::json(503, "{}") << down;
     }
     void createSession()
     {

@@ -175,33 +175,6 @@ private Q_SLOTS:
         }
     }
 
-    void requestCarriesCredentialAndBody_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QByteArray>("body"); // empty: none, and no content type
-        QTest::newRow("POST with JSON") << QByteArray("POST") << QByteArray("{\"order\":[\"a\"]}");
-        QTest::newRow("GET") << QByteArray("GET") << QByteArray();
-    }
-    void requestCarriesCredentialAndBody()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QByteArray, body);
-        server.on(method, "/api/gallery/order", Response::json(200, "{\"ok\":true}"));
-        const SyncClient client(settingsFor(server.baseUrl().toString(), QStringLiteral("  s3cret \n")));
-        const bool hasBody = !body.isEmpty();
-        const auto out = perform(client, QStringLiteral("api/gallery/order"), QString::fromLatin1(method),
-                                 hasBody ? std::optional(body) : std::nullopt,
-                                 hasBody ? std::optional(QStringLiteral("application/json")) : std::nullopt);
-        QCOMPARE(out.body.value(), QByteArray("{\"ok\":true}"));
-
-        const auto seen = server.requests(method, "/api/gallery/order");
-        QCOMPARE(seen.size(), 1);
-        QCOMPARE(seen[0].header("Authorization"), QByteArray("Bearer s3cret"));
-        QCOMPARE(seen[0].hasHeader("Content-Type"), hasBody);
-        QCOMPARE(seen[0].header("Content-Type"), hasBody ? QByteArray("application/json") : QByteArray());
-        QCOMPARE(seen[0].body, body);
-    }
-
     void answers_data()
     {
         QTest::addColumn<int>("status");
@@ -327,11 +300,10 @@ private Q_SLOTS:
         const QString cert = dir.filePath(QStringLiteral("cert.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), cert});
+                      QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                                     "subjectAltName=IP:127.0.0.1 -keyout %1 -out %2")
+                          .arg(key, cert)
+                          .split(u' '));
         if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0)
             QSKIP("openssl cannot make a test certificate here");
         QFile keyFile(key);
@@ -385,26 +357,20 @@ private Q_SLOTS:
         QVERIFY(!received.contains("tls-secret-token-4b1d"));
     }
 
-    void droppedChangeIsNotSentAgain_data()
-    {
-        QTest::addColumn<QString>("method");
-        QTest::newRow("POST") << "POST";
-        QTest::newRow("PUT") << "PUT";
-        QTest::newRow("DELETE") << "DELETE";
-    }
     void droppedChangeIsNotSentAgain()
     {
         // The server may have made the change before the connection broke:
         // sending it again could upload a photo twice.
-        QFETCH(QString, method);
         Response dropped;
         dropped.kind = Response::Kind::CloseWithoutAnswer;
-        server.on(method.toUtf8(), "/api/gallery/photos", dropped);
-        HttpSession session(HttpSession::Limits{});
-        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
-                                 QStringLiteral("/api/gallery/photos"), method, QByteArray("photo bytes"));
-        QVERIFY(out.transportError);
-        QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
+        for (const QString &method : QStringList{"POST", "PUT", "DELETE"}) {
+            server.on(method.toUtf8(), "/api/gallery/photos", dropped);
+            HttpSession session(HttpSession::Limits{});
+            const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
+                                     QStringLiteral("/api/gallery/photos"), method, QByteArray("photo bytes"));
+            QVERIFY2(out.transportError, qPrintable(method));
+            QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
+        }
     }
 
     void changeAfterIdleGoesOutOnNewConnection()
@@ -429,52 +395,40 @@ private Q_SLOTS:
         QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 2);
     }
 
-    void idleLimitRestartsWithData()
+    // A body that trickles in without pausing longer than the idle limit
+    // gets it; a server that sends a byte now and then cannot hold a request
+    // open for ever; a body that needs the time at a reasonable rate gets it.
+    void slowBodies_data()
     {
-        // The body trickles in for longer than the idle limit, but never
-        // pauses that long: only the whole-exchange limit may cut it.
-        Response slow = Response::json(200, QByteArray(600, 'x'));
-        slow.trickleMs = 100;
-        slow.trickleChunks = 10;
-        server.on("GET", "/slow", slow);
-        HttpSession relaxed({std::chrono::milliseconds(600), std::chrono::milliseconds(0)});
-        QCOMPARE(perform(SyncClient(settingsFor(server.baseUrl().toString()), relaxed), QStringLiteral("/slow")).body,
-                 QByteArray(600, 'x'));
-
-        HttpSession strict({std::chrono::milliseconds(2000), std::chrono::milliseconds(50)});
-        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), strict), QStringLiteral("/slow"));
-        QVERIFY(out.transportError);
-        QVERIFY(out.transportError->isTimeout());
-        QVERIFY(!out.transportError->isCancellation());
-    }
-
-    // A server that sends a byte now and then cannot hold a request open
-    // for ever; a body that needs the time at a reasonable rate gets it.
-    void exchangeDeadline_data()
-    {
+        QTest::addColumn<int>("idleMs");
+        QTest::addColumn<int>("exchangeMs"); // 0: no limit
         QTest::addColumn<qint64>("rate");
         QTest::addColumn<int>("bodyBytes");
         QTest::addColumn<bool>("arrives");
-        QTest::newRow("fixed limit") << qint64(0) << 1500 << false;
-        QTest::newRow("large body, more time") << qint64(1000) << 1500 << true;
-        QTest::newRow("small body, no more") << qint64(1000) << 150 << false;
+        // Every body takes about a second, in ten pieces.
+        QTest::newRow("idle limit restarts with data") << 600 << 0 << qint64(0) << 600 << true;
+        QTest::newRow("idle limit") << 50 << 2000 << qint64(0) << 600 << false;
+        QTest::newRow("fixed exchange limit") << 2000 << 400 << qint64(0) << 1500 << false;
+        QTest::newRow("large body, more time") << 2000 << 400 << qint64(1000) << 1500 << true;
+        QTest::newRow("small body, no more") << 2000 << 400 << qint64(1000) << 150 << false;
     }
-    void exchangeDeadline()
+    void slowBodies()
     {
+        QFETCH(int, idleMs);
+        QFETCH(int, exchangeMs);
         QFETCH(qint64, rate);
         QFETCH(int, bodyBytes);
         QFETCH(bool, arrives);
         QVERIFY(HttpSession::defaultLimits().exchange > std::chrono::milliseconds(0));
-        // About a second for the whole body; the fixed limit is 400 ms.
         Response drip = Response::json(200, QByteArray(bodyBytes, 'x'));
         drip.trickleMs = 100;
         drip.trickleChunks = 10;
         server.on("GET", "/drip", drip);
-        HttpSession session({std::chrono::milliseconds(2000), std::chrono::milliseconds(400), rate});
+        HttpSession session({std::chrono::milliseconds(idleMs), std::chrono::milliseconds(exchangeMs), rate});
         const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session), QStringLiteral("/drip"));
-        QCOMPARE(bool(out.body), arrives);
+        QCOMPARE(out.body, arrives ? std::optional(QByteArray(bodyBytes, 'x')) : std::nullopt);
         if (!arrives)
-            QVERIFY(out.transportError && out.transportError->isTimeout());
+            QVERIFY(out.transportError && out.transportError->isTimeout() && !out.transportError->isCancellation());
     }
 
     // Answers past their kind's size limit fail and leave nothing behind.
@@ -603,40 +557,37 @@ private Q_SLOTS:
     {
         QTest::addColumn<SyncHTTPFailure>("failure");
         QTest::addColumn<QString>("summary");
-        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("detail"); // after its "HTTP <status>", "<method> <url>" lines
         const QString url = QStringLiteral("http://h/api/gallery/order");
         const QString html1234 = "<html><body><div>" + QString(1234 - 37, u' ') + "</div></body></html>";
         const QString x600 = QString(600, u'x');
-
+        const auto get = [&url](int status, const QString &body) {
+            return SyncHTTPFailure{status, "GET", url, body, std::nullopt, std::nullopt};
+        };
         QTest::newRow("reorder with context")
             << SyncHTTPFailure{500, "POST", url, "{\"error\":\"boom\"}", 532, "Reorder photos"} << "HTTP 500: boom"
-            << "HTTP 500\nPOST " + url + "\nReorder photos\nRequest size: 532 bytes\nResponse: boom";
+            << "Reorder photos\nRequest size: 532 bytes\nResponse: boom";
         QTest::newRow("empty context skipped") << SyncHTTPFailure{404, "GET", url, "", std::nullopt, QString()}
-                                               << "HTTP 404" << "HTTP 404\nGET " + url + "\nResponse: (empty body)";
-        QTest::newRow("html without text")
-            << SyncHTTPFailure{502, "GET", url, html1234, std::nullopt, std::nullopt}
-            << "HTTP 502: (HTML error page, 1234 bytes)"
-            << "HTTP 502\nGET " + url + "\nResponse: (HTML error page, 1234 bytes)";
-        QTest::newRow("plain text 601") << SyncHTTPFailure{500, "GET", url, x600 + "x", std::nullopt, std::nullopt}
-                                        << "HTTP 500: " + x600 + u'\u2026'
-                                        << "HTTP 500\nGET " + url + "\nResponse: " + x600 + u'\u2026';
-        QTest::newRow("plain text 600") << SyncHTTPFailure{500, "GET", url, x600, std::nullopt, std::nullopt}
-                                        << "HTTP 500: " + x600 << "HTTP 500\nGET " + url + "\nResponse: " + x600;
-        QTest::newRow("white space only") << SyncHTTPFailure{503, "GET", url, " \n\t ", std::nullopt, std::nullopt}
-                                          << "HTTP 503"
-                                          << "HTTP 503\nGET " + url + "\nResponse: (4 characters of white space)";
+                                               << "HTTP 404" << "Response: (empty body)";
+        QTest::newRow("html without text") << get(502, html1234) << "HTTP 502: (HTML error page, 1234 bytes)"
+                                           << "Response: (HTML error page, 1234 bytes)";
+        QTest::newRow("plain text 601") << get(500, x600 + "x") << "HTTP 500: " + x600 + u'\u2026'
+                                        << "Response: " + x600 + u'\u2026';
+        QTest::newRow("plain text 600") << get(500, x600) << "HTTP 500: " + x600 << "Response: " + x600;
+        QTest::newRow("white space only") << get(503, " \n\t ") << "HTTP 503"
+                                          << "Response: (4 characters of white space)";
         QTest::newRow("big upload") << SyncHTTPFailure{413, "POST", url, "too big", 1234567, std::nullopt}
-                                    << "HTTP 413: too big"
-                                    << "HTTP 413\nPOST " + url + "\nRequest size: 1.2 MB\nResponse: too big";
+                                    << "HTTP 413: too big" << "Request size: 1.2 MB\nResponse: too big";
     }
     void failureTexts()
     {
         QFETCH(SyncHTTPFailure, failure);
         QFETCH(QString, summary);
         QFETCH(QString, detail);
+        const QString full = QStringLiteral("HTTP %1\n%2 %3\n").arg(failure.statusCode).arg(failure.method, failure.url);
         QCOMPARE(failure.shortSummary(), summary);
-        QCOMPARE(failure.activityLogDetail(), detail);
-        QCOMPARE(SyncError::http(failure).activityLogDetail(), detail);
+        QCOMPARE(failure.activityLogDetail(), full + detail);
+        QCOMPARE(SyncError::http(failure).activityLogDetail(), full + detail);
     }
 
     void bodyDigest_data()
@@ -660,7 +611,6 @@ private Q_SLOTS:
         QTest::newRow("html page with secret") << "<p>password: hunter2</p>" << "password [redacted]";
         QTest::newRow("bearer") << "sent Bearer abc.def-123 then" << "sent Bearer [redacted] then";
         QTest::newRow("bearer any case") << "bEaReR   xyz" << "Bearer [redacted]";
-        QTest::newRow("authorization header") << "Authorization: Bearer abc" << "Authorization [redacted] [redacted]";
         QTest::newRow("password equals") << "PASSWORD=hunter2 ok" << "PASSWORD [redacted] ok";
         QTest::newRow("token colon") << "token : abc" << "token [redacted]";
         QTest::newRow("json member") << "{\"sessionToken\":\"abc123\"}" << "{\"sessionToken [redacted]";
@@ -682,7 +632,6 @@ private Q_SLOTS:
         QTest::newRow("999") << qint64(999) << "999 bytes";
         QTest::newRow("1000") << qint64(1000) << "1 KB";
         QTest::newRow("999999") << qint64(999999) << "1 MB";
-        QTest::newRow("1234567") << qint64(1234567) << "1.2 MB";
         QTest::newRow("2000000") << qint64(2000000) << "2 MB";
         QTest::newRow("3456789012") << qint64(3456789012) << "3.46 GB";
     }
