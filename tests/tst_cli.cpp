@@ -22,21 +22,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <libheif/heif.h>
-
 #include <csignal>
-#include <cstring>
-#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <optional>
-
-// x265 leaks a little in every x265_encoder_open(); the HEIC sample is
-// encoded in this process.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libx265.so\n";
-}
 
 namespace {
 
@@ -59,45 +47,6 @@ QString describe(const CliRun &run)
 
 #define EXPECT_EXIT(run, code) QVERIFY2((run).exitCode == (code), qPrintable(describe(run)))
 
-template<auto release> struct Released {
-    template<typename T> void operator()(T *p) const { release(p); }
-};
-
-// A HEIC file of a plain colour; none when libheif has no HEVC encoder.
-std::optional<QByteArray> heicFile(int width, int height)
-{
-    const std::unique_ptr<heif_context, Released<heif_context_free>> context(heif_context_alloc());
-    heif_encoder *rawEncoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
-        return std::nullopt;
-    const std::unique_ptr<heif_encoder, Released<heif_encoder_release>> encoder(rawEncoder);
-    heif_encoder_set_lossy_quality(encoder.get(), 80);
-
-    QImage rgb(width, height, QImage::Format_RGB888);
-    rgb.fill(QColor(30, 90, 200));
-    heif_image *rawImage = nullptr;
-    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage);
-    const std::unique_ptr<heif_image, Released<heif_image_release>> image(rawImage);
-    heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8);
-    int stride = 0;
-    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(plane + y * stride, rgb.constScanLine(y), size_t(width * 3));
-    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok)
-        return std::nullopt;
-
-    QByteArray bytes;
-    heif_writer writer{};
-    writer.writer_api_version = 1;
-    writer.write = [](heif_context *, const void *data, size_t size, void *out) {
-        static_cast<QByteArray *>(out)->append(static_cast<const char *>(data), qsizetype(size));
-        return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
-    };
-    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
-        return std::nullopt;
-    return bytes;
-}
-
 QByteArray encoded(const char *format, const QColor &colour)
 {
     QImage image(64, 48, QImage::Format_RGB32);
@@ -109,7 +58,19 @@ QByteArray encoded(const char *format, const QColor &colour)
     return bytes;
 }
 
-const QString lockedMessage = QStringLiteral("Locked: sign in with lunvik-photos-cli unlock --name NAME");
+// A command refused for want of a session: exit 3, the hint, nothing of the gallery.
+void expectLocked(const CliRun &run)
+{
+    QVERIFY2(run.exitCode == 3 && run.out.isEmpty()
+                 && run.err.contains(QStringLiteral("Locked: sign in with lunvik-photos-cli unlock --name NAME")),
+             qPrintable(describe(run)));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 const QString setupBlock = QStringLiteral("Bloomin8 API token\nDevice: Kitchen | 13.3 inch\n"
                                           "Token: 0123abcd.0123456789abcdef0123456789abcdef\nInterval: 24h\n");
 
@@ -131,8 +92,7 @@ class TestCli : public QObject
     }
     QJsonObject settingsFile() const
     {
-        QFile file(supportFile(QStringLiteral("config.json")));
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        return QJsonDocument::fromJson(readFile(supportFile(QStringLiteral("config.json")))).object();
     }
 
     // With `unwritable`, the client can create no file content at all (a
@@ -264,10 +224,7 @@ private Q_SLOTS:
 
     void lockedBeforeSignIn()
     {
-        const CliRun list = cli({QStringLiteral("list")});
-        EXPECT_EXIT(list, 3);
-        QVERIFY2(list.err.contains(lockedMessage), qPrintable(list.err));
-        QVERIFY(list.out.isEmpty());
+        expectLocked(cli({QStringLiteral("list")}));
 
         // status reports the session rather than refusing.
         const CliRun status = cli({QStringLiteral("status")});
@@ -320,13 +277,8 @@ private Q_SLOTS:
     {
         const CliRun run = cli({QStringLiteral("status")});
         EXPECT_EXIT(run, 0);
-        QCOMPARE(run.lines(), (QStringList{
-                                  QStringLiteral("session: unlocked"),
-                                  QStringLiteral("server: %1 (up)").arg(server.baseURL().toString()),
-                                  QStringLiteral("frames: down"),
-                                  QStringLiteral("photos: 0"),
-                                  QStringLiteral("current: none"),
-                              }));
+        QCOMPARE(run.out, QStringLiteral("session: unlocked\nserver: %1 (up)\nframes: down\nphotos: 0\ncurrent: none\n")
+                              .arg(server.baseURL().toString()));
     }
 
     void upload_data()
@@ -335,8 +287,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("png") << "sunset.png" << encoded("PNG", QColor(220, 90, 30)) << 0;
-        const std::optional<QByteArray> heic = heicFile(64, 48);
-        QTest::newRow("heic") << "IMG_0001.HEIC" << heic.value_or(QByteArray()) << 0;
+        // Taken by its name, converted by its content (HEIF decoding: tst_images).
+        QTest::newRow("heic name") << "IMG_0001.HEIC" << encoded("JPEG", QColor(30, 90, 200)) << 0;
         QTest::newRow("jpeg") << "lake.jpg" << encoded("JPEG", QColor(20, 120, 160)) << 0;
         QTest::newRow("text") << "notes.txt" << QByteArrayLiteral("not a photo\n") << 1;
     }
@@ -346,9 +298,6 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         QFETCH(int, exitCode);
-        if (bytes.isEmpty())
-            QSKIP("libheif has no HEVC encoder here");
-
         const QString path = writeFile(name, bytes);
         const CliRun run = cli({QStringLiteral("upload"), path});
         EXPECT_EXIT(run, exitCode);
@@ -524,10 +473,6 @@ private Q_SLOTS:
         const CliRun named = cli({QStringLiteral("preview"), lake, QStringLiteral("-o"), chosen});
         EXPECT_EXIT(named, 0);
         QCOMPARE(named.lines(), QStringList{chosen});
-        const auto readFile = [](const QString &path) {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
         const QByteArray written = readFile(chosen);
         const CliRun clobber = cli({QStringLiteral("preview"), lake, QStringLiteral("-o"), chosen});
         EXPECT_EXIT(clobber, 1);
@@ -639,11 +584,8 @@ private Q_SLOTS:
         refusing.on("GET", "/api/auth/verify", ScriptableServer::Response::json(200, R"({"ok": true})"));
         refusing.on("GET", "/api/gallery", ScriptableServer::Response::json(401, R"({"error": "Unauthorized"})"));
         const CliRun run = cli({QStringLiteral("list")}, {}, refusing.baseUrl());
-        EXPECT_EXIT(run, 3);
+        expectLocked(run);
         QCOMPARE(refusing.requests("GET", "/api/gallery").size(), 1);
-        QVERIFY2(run.err.contains(lockedMessage), qPrintable(run.err));
-        // Nothing of the gallery is listed once the session is gone.
-        QVERIFY(run.out.isEmpty());
         QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
     }
 
@@ -651,10 +593,7 @@ private Q_SLOTS:
     {
         EXPECT_EXIT(cli({QStringLiteral("lock")}), 0);
         QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
-        const CliRun locked = cli({QStringLiteral("list"), QStringLiteral("--offline")});
-        EXPECT_EXIT(locked, 3);
-        QVERIFY2(locked.err.contains(lockedMessage), qPrintable(locked.err));
-        QVERIFY(locked.out.isEmpty());
+        expectLocked(cli({QStringLiteral("list"), QStringLiteral("--offline")}));
 
         // A stored token that the server rejects locks at start-up and is erased.
         QJsonObject settings = settingsFile();
