@@ -22,21 +22,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <libheif/heif.h>
-
 #include <csignal>
-#include <cstring>
-#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <optional>
 
-// x265 leaks a little in every x265_encoder_open(); the HEIC sample is
-// encoded in this process.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libx265.so\n";
-}
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -54,49 +44,10 @@ struct CliRun {
 
 QString describe(const CliRun &run)
 {
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3").arg(run.exitCode).arg(run.out, run.err);
+    return u"exit %1\n--- stdout\n%2--- stderr\n%3"_s.arg(run.exitCode).arg(run.out, run.err);
 }
 
 #define EXPECT_EXIT(run, code) QVERIFY2((run).exitCode == (code), qPrintable(describe(run)))
-
-template<auto release> struct Released {
-    template<typename T> void operator()(T *p) const { release(p); }
-};
-
-// A HEIC file of a plain colour; none when libheif has no HEVC encoder.
-std::optional<QByteArray> heicFile(int width, int height)
-{
-    const std::unique_ptr<heif_context, Released<heif_context_free>> context(heif_context_alloc());
-    heif_encoder *rawEncoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
-        return std::nullopt;
-    const std::unique_ptr<heif_encoder, Released<heif_encoder_release>> encoder(rawEncoder);
-    heif_encoder_set_lossy_quality(encoder.get(), 80);
-
-    QImage rgb(width, height, QImage::Format_RGB888);
-    rgb.fill(QColor(30, 90, 200));
-    heif_image *rawImage = nullptr;
-    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage);
-    const std::unique_ptr<heif_image, Released<heif_image_release>> image(rawImage);
-    heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8);
-    int stride = 0;
-    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(plane + y * stride, rgb.constScanLine(y), size_t(width * 3));
-    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, nullptr).code != heif_error_Ok)
-        return std::nullopt;
-
-    QByteArray bytes;
-    heif_writer writer{};
-    writer.writer_api_version = 1;
-    writer.write = [](heif_context *, const void *data, size_t size, void *out) {
-        static_cast<QByteArray *>(out)->append(static_cast<const char *>(data), qsizetype(size));
-        return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
-    };
-    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
-        return std::nullopt;
-    return bytes;
-}
 
 QByteArray encoded(const char *format, const QColor &colour)
 {
@@ -109,7 +60,19 @@ QByteArray encoded(const char *format, const QColor &colour)
     return bytes;
 }
 
-const QString lockedMessage = QStringLiteral("Locked: sign in with lunvik-photos-cli unlock --name NAME");
+// A command refused for want of a session: exit 3, the hint, nothing of the gallery.
+void expectLocked(const CliRun &run)
+{
+    QVERIFY2(run.exitCode == 3 && run.out.isEmpty()
+            && run.err.contains(u"Locked: sign in with lunvik-photos-cli unlock --name NAME"_s),
+        qPrintable(describe(run)));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 const QString setupBlock = QStringLiteral("Bloomin8 API token\nDevice: Kitchen | 13.3 inch\n"
                                           "Token: 0123abcd.0123456789abcdef0123456789abcdef\nInterval: 24h\n");
 
@@ -124,15 +87,11 @@ class TestCli : public QObject
     // Uploaded photos: file name → id, in upload order.
     QList<std::pair<QString, QString>> uploaded;
 
-    QString downloads() const { return home.path() + QStringLiteral("/Downloads"); }
-    QString supportFile(const QString &name) const
-    {
-        return home.path() + QStringLiteral("/data/LunvikPhotos/") + name;
-    }
+    QString downloads() const { return home.path() + u"/Downloads"_s; }
+    QString supportFile(const QString &name) const { return home.path() + u"/data/LunvikPhotos/"_s + name; }
     QJsonObject settingsFile() const
     {
-        QFile file(supportFile(QStringLiteral("config.json")));
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        return QJsonDocument::fromJson(readFile(supportFile(u"config.json"_s))).object();
     }
 
     // With `unwritable`, the client can create no file content at all (a
@@ -149,16 +108,15 @@ class TestCli : public QObject
             });
         }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
-        environment.insert(QStringLiteral("XDG_DOWNLOAD_DIR"), downloads());
-        environment.insert(QStringLiteral("LUNVIK_LOCAL_SERVER_URL"),
-                           (serverURL.isEmpty() ? server.baseURL() : serverURL).toString());
-        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                           (asan.isEmpty() ? QString() : asan + QLatin1Char(':'))
-                               + QStringLiteral("exitcode=%1").arg(sanitizerExitCode));
+        environment.insert(u"HOME"_s, home.path());
+        environment.insert(u"XDG_DATA_HOME"_s, home.path() + u"/data"_s);
+        environment.insert(u"XDG_CONFIG_HOME"_s, home.path() + u"/config"_s);
+        environment.insert(u"XDG_DOWNLOAD_DIR"_s, downloads());
+        environment.insert(
+            u"LUNVIK_LOCAL_SERVER_URL"_s, (serverURL.isEmpty() ? server.baseURL() : serverURL).toString());
+        const QString asan = environment.value(u"ASAN_OPTIONS"_s);
+        environment.insert(u"ASAN_OPTIONS"_s,
+            (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + u"exitcode=%1"_s.arg(sanitizerExitCode));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(LUNVIK_CLI_BINARY), arguments);
         CliRun run;
@@ -179,7 +137,7 @@ class TestCli : public QObject
 
     QString writeFile(const QString &name, const QByteArray &bytes) const
     {
-        const QString path = home.path() + QStringLiteral("/files/") + name;
+        const QString path = home.path() + u"/files/"_s + name;
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
@@ -199,7 +157,7 @@ class TestCli : public QObject
     QList<QStringList> listed() const
     {
         QList<QStringList> rows;
-        for (const QString &line : cli({QStringLiteral("list"), QStringLiteral("--offline")}).lines())
+        for (const QString &line : cli({ u"list"_s, u"--offline"_s }).lines())
             rows << line.split(QLatin1Char('\t'));
         return rows;
     }
@@ -211,9 +169,9 @@ private Q_SLOTS:
         QDir().mkpath(downloads());
         QVERIFY2(server.start(), qPrintable(server.errorText()));
         // Debug mode points the client at the development server.
-        const CliRun debug = cli({QStringLiteral("debug"), QStringLiteral("on")});
+        const CliRun debug = cli({ u"debug"_s, u"on"_s });
         EXPECT_EXIT(debug, 0);
-        QCOMPARE(settingsFile().value(QStringLiteral("serverBaseURL")).toString(), server.baseURL().toString());
+        QCOMPARE(settingsFile().value(u"serverBaseURL"_s).toString(), server.baseURL().toString());
         // The family's photos and log are nobody else's to read.
         struct stat folder {};
         QCOMPARE(::stat(QFile::encodeName(supportFile(QString())).constData(), &folder), 0);
@@ -246,33 +204,30 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         const CliRun run = cli(arguments);
         EXPECT_EXIT(run, 2);
-        QVERIFY2(run.err.startsWith(QStringLiteral("lunvik-photos-cli: ")), qPrintable(run.err));
-        QVERIFY(run.err.contains(QStringLiteral("Usage: lunvik-photos-cli COMMAND")));
+        QVERIFY2(run.err.startsWith(u"lunvik-photos-cli: "_s), qPrintable(run.err));
+        QVERIFY(run.err.contains(u"Usage: lunvik-photos-cli COMMAND"_s));
         QVERIFY(run.out.isEmpty());
     }
 
     void versionAndHelp()
     {
-        const CliRun version = cli({QStringLiteral("--version")});
+        const CliRun version = cli({ u"--version"_s });
         EXPECT_EXIT(version, 0);
-        QVERIFY2(QRegularExpression(QStringLiteral("^lunvik-photos-cli \\d+\\.\\d+\\.\\d+\n$")).match(version.out).hasMatch(),
-                 qPrintable(version.out));
-        const CliRun help = cli({QStringLiteral("upload"), QStringLiteral("--help")});
+        QVERIFY2(QRegularExpression(u"^lunvik-photos-cli \\d+\\.\\d+\\.\\d+\n$"_s).match(version.out).hasMatch(),
+            qPrintable(version.out));
+        const CliRun help = cli({ u"upload"_s, u"--help"_s });
         EXPECT_EXIT(help, 0);
-        QVERIFY(help.out.startsWith(QStringLiteral("Usage: lunvik-photos-cli COMMAND")));
+        QVERIFY(help.out.startsWith(u"Usage: lunvik-photos-cli COMMAND"_s));
     }
 
     void lockedBeforeSignIn()
     {
-        const CliRun list = cli({QStringLiteral("list")});
-        EXPECT_EXIT(list, 3);
-        QVERIFY2(list.err.contains(lockedMessage), qPrintable(list.err));
-        QVERIFY(list.out.isEmpty());
+        expectLocked(cli({ u"list"_s }));
 
         // status reports the session rather than refusing.
-        const CliRun status = cli({QStringLiteral("status")});
+        const CliRun status = cli({ u"status"_s });
         EXPECT_EXIT(status, 0);
-        QCOMPARE(status.lines().value(0), QStringLiteral("session: locked"));
+        QCOMPARE(status.lines().value(0), u"session: locked"_s);
     }
 
     void unlock_data()
@@ -307,9 +262,9 @@ private Q_SLOTS:
         QFETCH(QString, out);
         QFETCH(QString, err);
 
-        QStringList arguments{QStringLiteral("unlock"), QStringLiteral("--name"), name};
+        QStringList arguments { u"unlock"_s, u"--name"_s, name };
         if (!frameSetup.isEmpty())
-            arguments << QStringLiteral("--frame-setup") << writeFile(QStringLiteral("setup.txt"), frameSetup.toUtf8());
+            arguments << u"--frame-setup"_s << writeFile(u"setup.txt"_s, frameSetup.toUtf8());
         const CliRun run = cli(arguments, input);
         EXPECT_EXIT(run, exitCode);
         QCOMPARE(run.lines(), out.isEmpty() ? QStringList() : QStringList{out});
@@ -318,15 +273,11 @@ private Q_SLOTS:
 
     void status()
     {
-        const CliRun run = cli({QStringLiteral("status")});
+        const CliRun run = cli({ u"status"_s });
         EXPECT_EXIT(run, 0);
-        QCOMPARE(run.lines(), (QStringList{
-                                  QStringLiteral("session: unlocked"),
-                                  QStringLiteral("server: %1 (up)").arg(server.baseURL().toString()),
-                                  QStringLiteral("frames: down"),
-                                  QStringLiteral("photos: 0"),
-                                  QStringLiteral("current: none"),
-                              }));
+        QCOMPARE(run.out,
+            u"session: unlocked\nserver: %1 (up)\nframes: down\nphotos: 0\ncurrent: none\n"_s.arg(
+                server.baseURL().toString()));
     }
 
     void upload_data()
@@ -335,8 +286,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("png") << "sunset.png" << encoded("PNG", QColor(220, 90, 30)) << 0;
-        const std::optional<QByteArray> heic = heicFile(64, 48);
-        QTest::newRow("heic") << "IMG_0001.HEIC" << heic.value_or(QByteArray()) << 0;
+        // Taken by its name, converted by its content (HEIF decoding: tst_images).
+        QTest::newRow("heic name") << "IMG_0001.HEIC" << encoded("JPEG", QColor(30, 90, 200)) << 0;
         QTest::newRow("jpeg") << "lake.jpg" << encoded("JPEG", QColor(20, 120, 160)) << 0;
         QTest::newRow("text") << "notes.txt" << QByteArrayLiteral("not a photo\n") << 1;
     }
@@ -346,19 +297,15 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         QFETCH(int, exitCode);
-        if (bytes.isEmpty())
-            QSKIP("libheif has no HEVC encoder here");
-
         const QString path = writeFile(name, bytes);
-        const CliRun run = cli({QStringLiteral("upload"), path});
+        const CliRun run = cli({ u"upload"_s, path });
         EXPECT_EXIT(run, exitCode);
         if (exitCode != 0) {
             QVERIFY(run.out.isEmpty());
-            QVERIFY2(run.err.contains(QStringLiteral("Not uploaded: ") + path), qPrintable(run.err));
+            QVERIFY2(run.err.contains(u"Not uploaded: "_s + path), qPrintable(run.err));
             return;
         }
-        const QRegularExpressionMatch line =
-            QRegularExpression(QStringLiteral("^(.+) \u2192 (\\S+)\n$")).match(run.out);
+        const QRegularExpressionMatch line = QRegularExpression(u"^(.+) \u2192 (\\S+)\n$"_s).match(run.out);
         QVERIFY2(line.hasMatch(), qPrintable(describe(run)));
         QCOMPARE(line.captured(1), name);
         uploaded.append({name, line.captured(2)});
@@ -367,9 +314,9 @@ private Q_SLOTS:
     void list()
     {
         QVERIFY(uploaded.size() >= 2);
-        const CliRun text = cli({QStringLiteral("list")});
+        const CliRun text = cli({ u"list"_s });
         EXPECT_EXIT(text, 0);
-        const CliRun json = cli({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--offline")});
+        const CliRun json = cli({ u"list"_s, u"--json"_s, u"--offline"_s });
         EXPECT_EXIT(json, 0);
         const QJsonArray photos = QJsonDocument::fromJson(json.out.toUtf8()).array();
 
@@ -378,24 +325,21 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < uploaded.size(); ++i) {
             const QStringList fields = text.lines().at(i).split(QLatin1Char('\t'));
             QCOMPARE(fields.size(), 4);
-            QCOMPARE(fields.at(0), uploaded.at(i).second);
-            QCOMPARE(fields.at(1), uploaded.at(i).first);
-            QCOMPARE(fields.at(2), QStringLiteral("Åsa"));
+            QCOMPARE(fields.first(3), (QStringList { uploaded.at(i).second, uploaded.at(i).first, u"Åsa"_s }));
             const QJsonObject photo = photos.at(i).toObject();
-            QCOMPARE(photo.value(QStringLiteral("id")).toString(), fields.at(0));
-            QCOMPARE(photo.value(QStringLiteral("filename")).toString(), fields.at(1));
-            QCOMPARE(photo.value(QStringLiteral("uploader")).toString(), fields.at(2));
+            QCOMPARE((QStringList { photo[u"id"].toString(), photo[u"filename"].toString(), photo[u"uploader"].toString() }),
+                fields.first(3));
             // Under a debug interval a tag is a time counted from now, and
             // the two runs are a moment apart.
-            static const QRegularExpression clock(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
-            const QString tag = photo.value(QStringLiteral("tag")).toString();
+            static const QRegularExpression clock(u"^\\d\\d:\\d\\d:\\d\\d$"_s);
+            const QString tag = photo.value(u"tag"_s).toString();
             if (clock.match(tag).hasMatch())
                 QVERIFY2(clock.match(fields.at(3)).hasMatch(), qPrintable(fields.at(3)));
             else
                 QCOMPARE(tag, fields.at(3));
             // The first photo of an empty gallery becomes the photo for today.
-            QCOMPARE(photo.value(QStringLiteral("current")).toBool(), i == 0);
-            QCOMPARE(fields.at(3) == QStringLiteral("Showing for today"), i == 0);
+            QCOMPARE(photo.value(u"current"_s).toBool(), i == 0);
+            QCOMPARE(fields.at(3) == u"Showing for today"_s, i == 0);
         }
     }
 
@@ -404,39 +348,38 @@ private Q_SLOTS:
         QStringList reversed;
         for (const auto &photo : std::as_const(uploaded))
             reversed.prepend(photo.second);
-        EXPECT_EXIT(cli(QStringList{QStringLiteral("reorder")} + reversed), 0);
+        EXPECT_EXIT(cli(QStringList { u"reorder"_s } + reversed), 0);
         QStringList order;
         for (const QStringList &row : listed())
             order << row.value(0);
         QCOMPARE(order, reversed);
 
-        const CliRun partial = cli({QStringLiteral("reorder"), reversed.first()});
+        const CliRun partial = cli({ u"reorder"_s, reversed.first() });
         EXPECT_EXIT(partial, 1);
-        QVERIFY2(partial.err.contains(QStringLiteral("stale order")), qPrintable(partial.err));
+        QVERIFY2(partial.err.contains(u"stale order"_s), qPrintable(partial.err));
 
         const QString current = uploaded.first().second;
-        const CliRun again = cli({QStringLiteral("show-today"), current});
+        const CliRun again = cli({ u"show-today"_s, current });
         EXPECT_EXIT(again, 1);
-        QVERIFY2(again.err.contains(QStringLiteral("already the photo for today")), qPrintable(again.err));
+        QVERIFY2(again.err.contains(u"already the photo for today"_s), qPrintable(again.err));
 
-        const QString lake = idOf(QStringLiteral("lake.jpg"));
-        EXPECT_EXIT(cli({QStringLiteral("show-today"), lake}), 0);
-        const CliRun status = cli({QStringLiteral("status")});
-        QVERIFY2(status.lines().contains(QStringLiteral("current: %1 lake.jpg").arg(lake)), qPrintable(status.out));
+        const QString lake = idOf(u"lake.jpg"_s);
+        EXPECT_EXIT(cli({ u"show-today"_s, lake }), 0);
+        const CliRun status = cli({ u"status"_s });
+        QVERIFY2(status.lines().contains(u"current: %1 lake.jpg"_s.arg(lake)), qPrintable(status.out));
     }
 
     void deletePhotos()
     {
         const qsizetype before = listed().size();
-        const CliRun refused = cli({QStringLiteral("delete"), idOf(QStringLiteral("lake.jpg"))});
+        const CliRun refused = cli({ u"delete"_s, idOf(u"lake.jpg"_s) });
         EXPECT_EXIT(refused, 1);
-        QVERIFY2(refused.err.contains(
-                     QStringLiteral("Can't delete the current photo. Show another photo for today first.")),
-                 qPrintable(refused.err));
+        QVERIFY2(refused.err.contains(u"Can't delete the current photo. Show another photo for today first."_s),
+            qPrintable(refused.err));
         QCOMPARE(listed().size(), before);
 
-        const QString sunset = idOf(QStringLiteral("sunset.png"));
-        EXPECT_EXIT(cli({QStringLiteral("delete"), sunset}), 0);
+        const QString sunset = idOf(u"sunset.png"_s);
+        EXPECT_EXIT(cli({ u"delete"_s, sunset }), 0);
         const QList<QStringList> after = listed();
         QCOMPARE(after.size(), before - 1);
         for (const QStringList &row : after)
@@ -445,67 +388,63 @@ private Q_SLOTS:
 
     void frames()
     {
-        const CliRun added = cli({QStringLiteral("frames"), QStringLiteral("add")}, setupBlock.toUtf8());
+        const CliRun added = cli({ u"frames"_s, u"add"_s }, setupBlock.toUtf8());
         EXPECT_EXIT(added, 0);
         const QStringList row = added.out.trimmed().split(QLatin1Char('\t'));
         QCOMPARE(row.size(), 4);
-        QCOMPARE(row.at(1), QStringLiteral("Kitchen"));
-        QVERIFY2(row.at(2).startsWith(QStringLiteral("Added ")), qPrintable(row.at(2)));
+        QCOMPARE(row.at(1), u"Kitchen"_s);
+        QVERIFY2(row.at(2).startsWith(u"Added "_s), qPrintable(row.at(2)));
 
         // The same block again: the server answers with the frame as listed.
-        const CliRun again = cli({QStringLiteral("frames"), QStringLiteral("add")}, setupBlock.toUtf8());
+        const CliRun again = cli({ u"frames"_s, u"add"_s }, setupBlock.toUtf8());
         EXPECT_EXIT(again, 0);
         QCOMPARE(again.out.trimmed().split(QLatin1Char('\t')), row);
 
-        const CliRun listedFrames = cli({QStringLiteral("frames")});
+        const CliRun listedFrames = cli({ u"frames"_s });
         EXPECT_EXIT(listedFrames, 0);
         QCOMPARE(listedFrames.lines().size(), 2);
         QCOMPARE(listedFrames.lines().first().split(QLatin1Char('\t')).first(), row.first());
-        QCOMPARE(listedFrames.lines().last(), QStringLiteral("frames: up"));
+        QCOMPARE(listedFrames.lines().last(), u"frames: up"_s);
 
-        const CliRun sentence = cli({QStringLiteral("frames"), QStringLiteral("add")}, "my kitchen frame\n");
+        const CliRun sentence = cli({ u"frames"_s, u"add"_s }, "my kitchen frame\n");
         EXPECT_EXIT(sentence, 1);
-        QVERIFY(sentence.err.contains(
-            QStringLiteral("Could not find a Bloomin8 API token. Paste the setup block or token only.")));
-        EXPECT_EXIT(cli({QStringLiteral("frames"), QStringLiteral("add")}, " \n"), 1);
+        QVERIFY(sentence.err.contains(u"Could not find a Bloomin8 API token. Paste the setup block or token only."_s));
+        EXPECT_EXIT(cli({ u"frames"_s, u"add"_s }, " \n"), 1);
 
-        EXPECT_EXIT(cli({QStringLiteral("frames"), QStringLiteral("remove"), row.first()}), 0);
-        QCOMPARE(cli({QStringLiteral("frames")}).lines(), QStringList{QStringLiteral("frames: down")});
-        const CliRun gone = cli({QStringLiteral("frames"), QStringLiteral("remove"), row.first()});
+        EXPECT_EXIT(cli({ u"frames"_s, u"remove"_s, row.first() }), 0);
+        QCOMPARE(cli({ u"frames"_s }).lines(), QStringList { u"frames: down"_s });
+        const CliRun gone = cli({ u"frames"_s, u"remove"_s, row.first() });
         EXPECT_EXIT(gone, 1);
-        QVERIFY2(gone.err.contains(QStringLiteral("HTTP 404")), qPrintable(gone.err));
+        QVERIFY2(gone.err.contains(u"HTTP 404"_s), qPrintable(gone.err));
     }
 
     void download()
     {
-        const QString lake = idOf(QStringLiteral("lake.jpg"));
-        const CliRun first = cli({QStringLiteral("download"), lake});
+        const QString lake = idOf(u"lake.jpg"_s);
+        const CliRun first = cli({ u"download"_s, lake });
         EXPECT_EXIT(first, 0);
-        QCOMPARE(first.lines(), QStringList{downloads() + QStringLiteral("/lake.jpg")});
+        QCOMPARE(first.lines(), QStringList { downloads() + u"/lake.jpg"_s });
         QFile saved(first.lines().first());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY(saved.read(3) == QByteArray("\xFF\xD8\xFF"));
 
-        const CliRun second = cli({QStringLiteral("download"), lake});
-        EXPECT_EXIT(second, 0);
-        QCOMPARE(second.lines(), QStringList{downloads() + QStringLiteral("/lake (1).jpg")});
-
+        // A second copy's free name: hostileServerText.
         // An unknown id, and a deleted photo (its entry stays in the manifest).
-        const QString deleted = idOf(QStringLiteral("sunset.png"));
-        const CliRun unknown = cli({QStringLiteral("download"), QStringLiteral("no-such-photo"), deleted});
+        const QString deleted = idOf(u"sunset.png"_s);
+        const CliRun unknown = cli({ u"download"_s, u"no-such-photo"_s, deleted });
         EXPECT_EXIT(unknown, 1);
         QVERIFY(unknown.out.isEmpty());
-        QVERIFY2(unknown.err.contains(QStringLiteral("No photo %1 in the gallery.").arg(deleted)), qPrintable(unknown.err));
+        QVERIFY2(unknown.err.contains(u"No photo %1 in the gallery."_s.arg(deleted)), qPrintable(unknown.err));
     }
 
     // The e-paper rendering as a PNG of the frame's size: in Downloads under
     // a free name, or where -o says but never over a file.
     void preview()
     {
-        const QString lake = idOf(QStringLiteral("lake.jpg"));
-        const CliRun first = cli({QStringLiteral("preview"), lake});
+        const QString lake = idOf(u"lake.jpg"_s);
+        const CliRun first = cli({ u"preview"_s, lake });
         EXPECT_EXIT(first, 0);
-        QCOMPARE(first.lines(), QStringList{downloads() + QStringLiteral("/lake (e-paper).png")});
+        QCOMPARE(first.lines(), QStringList { downloads() + u"/lake (e-paper).png"_s });
         const QImage rendering(first.lines().first());
         QCOMPARE(rendering.size(), QSize(1200, 1600));
         QSet<QRgb> inks;
@@ -515,66 +454,61 @@ private Q_SLOTS:
             for (int x = 0; x < rendering.width(); x += 3)
                 QVERIFY(inks.contains(rendering.pixel(x, y)));
 
-        const CliRun second = cli({QStringLiteral("preview"), lake, QStringLiteral("--size"), QStringLiteral("800x480")});
+        const CliRun second = cli({ u"preview"_s, lake, u"--size"_s, u"800x480"_s });
         EXPECT_EXIT(second, 0);
-        QCOMPARE(second.lines(), QStringList{downloads() + QStringLiteral("/lake (e-paper) (1).png")});
+        QCOMPARE(second.lines(), QStringList { downloads() + u"/lake (e-paper) (1).png"_s });
         QCOMPARE(QImage(second.lines().first()).size(), QSize(800, 480));
 
-        const QString chosen = home.path() + QStringLiteral("/chosen.png");
-        const CliRun named = cli({QStringLiteral("preview"), lake, QStringLiteral("-o"), chosen});
+        const QString chosen = home.path() + u"/chosen.png"_s;
+        const CliRun named = cli({ u"preview"_s, lake, u"-o"_s, chosen });
         EXPECT_EXIT(named, 0);
         QCOMPARE(named.lines(), QStringList{chosen});
-        const auto readFile = [](const QString &path) {
-            QFile file(path);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
         const QByteArray written = readFile(chosen);
-        const CliRun clobber = cli({QStringLiteral("preview"), lake, QStringLiteral("-o"), chosen});
+        const CliRun clobber = cli({ u"preview"_s, lake, u"-o"_s, chosen });
         EXPECT_EXIT(clobber, 1);
-        QVERIFY2(clobber.err.contains(QStringLiteral("exists: not overwritten")), qPrintable(clobber.err));
+        QVERIFY2(clobber.err.contains(u"exists: not overwritten"_s), qPrintable(clobber.err));
         QCOMPARE(readFile(chosen), written);
 
-        const QString deleted = idOf(QStringLiteral("sunset.png"));
-        for (const QString &id : {QStringLiteral("no-such-photo"), deleted}) {
-            const CliRun unknown = cli({QStringLiteral("preview"), id});
+        const QString deleted = idOf(u"sunset.png"_s);
+        for (const QString &id : { u"no-such-photo"_s, deleted }) {
+            const CliRun unknown = cli({ u"preview"_s, id });
             EXPECT_EXIT(unknown, 1);
             QVERIFY(unknown.out.isEmpty());
-            QVERIFY2(unknown.err.contains(QStringLiteral("No photo %1 in the gallery.").arg(id)), qPrintable(unknown.err));
+            QVERIFY2(unknown.err.contains(u"No photo %1 in the gallery."_s.arg(id)), qPrintable(unknown.err));
         }
     }
 
     void setName()
     {
-        EXPECT_EXIT(cli({QStringLiteral("set-name"), QStringLiteral(" Bo ")}), 0);
-        QCOMPARE(settingsFile().value(QStringLiteral("displayName")).toString(), QStringLiteral("Bo"));
+        EXPECT_EXIT(cli({ u"set-name"_s, u" Bo "_s }), 0);
+        QCOMPARE(settingsFile().value(u"displayName"_s).toString(), u"Bo"_s);
         // The uploader was renamed on the server, not just here.
-        const CliRun list = cli({QStringLiteral("list")});
+        const CliRun list = cli({ u"list"_s });
         QVERIFY(!list.lines().isEmpty());
         for (const QString &line : list.lines())
-            QCOMPARE(line.split(QLatin1Char('\t')).value(2), QStringLiteral("Bo"));
+            QCOMPARE(line.split(QLatin1Char('\t')).value(2), u"Bo"_s);
     }
 
     void debugInterval()
     {
-        EXPECT_EXIT(cli({QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("5")}), 0);
-        QCOMPARE(settingsFile().value(QStringLiteral("debugAdvanceIntervalSeconds")).toInt(), 60);
+        EXPECT_EXIT(cli({ u"debug"_s, u"interval"_s, u"5"_s }), 0);
+        QCOMPARE(settingsFile().value(u"debugAdvanceIntervalSeconds"_s).toInt(), 60);
     }
 
     // A change that could not be written is no success: the next command
     // would find the old settings, a sign-out its token still there.
     void unsavedChanges()
     {
-        const QString token = settingsFile().value(QStringLiteral("syncSessionToken")).toString();
+        const QString token = settingsFile().value(u"syncSessionToken"_s).toString();
         QVERIFY(!token.isEmpty());
-        const CliRun interval =
-            cli({QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("300")}, {}, {}, true);
+        const CliRun interval = cli({ u"debug"_s, u"interval"_s, u"300"_s }, {}, {}, true);
         EXPECT_EXIT(interval, 1);
-        QVERIFY2(interval.err.contains(QStringLiteral("Not saved")), qPrintable(interval.err));
-        const CliRun lock = cli({QStringLiteral("lock")}, {}, {}, true);
+        QVERIFY2(interval.err.contains(u"Not saved"_s), qPrintable(interval.err));
+        const CliRun lock = cli({ u"lock"_s }, {}, {}, true);
         EXPECT_EXIT(lock, 1);
-        QVERIFY2(lock.err.contains(QStringLiteral("Could not sign out")), qPrintable(lock.err));
-        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), token);
-        QCOMPARE(settingsFile().value(QStringLiteral("debugAdvanceIntervalSeconds")).toInt(), 60);
+        QVERIFY2(lock.err.contains(u"Could not sign out"_s), qPrintable(lock.err));
+        QCOMPARE(settingsFile().value(u"syncSessionToken"_s).toString(), token);
+        QCOMPARE(settingsFile().value(u"debugAdvanceIntervalSeconds"_s).toInt(), 60);
     }
 
     // Text from a server never reaches the terminal as escape sequences or
@@ -582,14 +516,12 @@ private Q_SLOTS:
     // exact through JSON's escapes.
     void hostileServerText()
     {
-        const QString evil = QStringLiteral("a\u001b]2;owned\u0007\u009b31m\u202egpj.exe\u0000.jpg");
+        const QString evil = u"a\u001b]2;owned\u0007\u009b31m\u202egpj.exe\u0000.jpg"_s;
         QJsonObject photo{{"id", "p1"},        {"filename", evil},     {"blobPath", "b/p1"},
                           {"sizeBytes", 3},    {"updatedAt", "2026-03-01T07:05:09.250Z"}, {"uploaderId", "u-1"}};
-        const QJsonObject manifest{{"updatedAt", "2026-03-01T07:05:09.250Z"},
-                                   {"order", QJsonArray{"p1"}},
-                                   {"photos", QJsonObject{{"p1", photo}}},
-                                   {"uploaders", QJsonObject{{"u-1", QStringLiteral("Eve\u001b[2J")}}},
-                                   {"currentPhotoId", "p1"}};
+        const QJsonObject manifest { { "updatedAt", "2026-03-01T07:05:09.250Z" }, { "order", QJsonArray { "p1" } },
+            { "photos", QJsonObject { { "p1", photo } } },
+            { "uploaders", QJsonObject { { "u-1", u"Eve\u001b[2J"_s } } }, { "currentPhotoId", "p1" } };
         ScriptableServer hostile;
         QVERIFY(hostile.listen());
         hostile.on("GET", "/api/auth/verify", ScriptableServer::Response::json(200, R"({"ok": true})"));
@@ -607,26 +539,26 @@ private Q_SLOTS:
                 return (u < 0x20 && u != 0x0a && u != 0x09) || (u >= 0x7f && u <= 0x9f) || (u >= 0x202a && u <= 0x202e);
             });
         };
-        const CliRun list = cli({QStringLiteral("list")}, {}, hostile.baseUrl());
+        const CliRun list = cli({ u"list"_s }, {}, hostile.baseUrl());
         EXPECT_EXIT(list, 0);
         QVERIFY2(list.lines().size() == 1, qPrintable(describe(list)));
         QCOMPARE(list.lines().first().split(QLatin1Char('\t')).size(), 4);
-        const CliRun json = cli({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--offline")});
+        const CliRun json = cli({ u"list"_s, u"--json"_s, u"--offline"_s });
         EXPECT_EXIT(json, 0);
         QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).array().first().toObject().value("filename").toString(), evil);
-        const CliRun first = cli({QStringLiteral("download"), QStringLiteral("p1")}, {}, hostile.baseUrl());
+        const CliRun first = cli({ u"download"_s, u"p1"_s }, {}, hostile.baseUrl());
         EXPECT_EXIT(first, 0);
-        const CliRun second = cli({QStringLiteral("download"), QStringLiteral("p1")}, {}, hostile.baseUrl());
+        const CliRun second = cli({ u"download"_s, u"p1"_s }, {}, hostile.baseUrl());
         EXPECT_EXIT(second, 0);
-        const QString saved = QStringLiteral("a_]2;owned__31m_gpj.exe_.jpg");
+        const QString saved = u"a_]2;owned__31m_gpj.exe_.jpg"_s;
         QCOMPARE(first.lines(), QStringList{downloads() + QLatin1Char('/') + saved});
-        QCOMPARE(second.lines(), QStringList{downloads() + QStringLiteral("/a_]2;owned__31m_gpj.exe_ (1).jpg")});
-        const CliRun frames = cli({QStringLiteral("frames")}, {}, hostile.baseUrl()); // answered by the fallback
-        const CliRun log = cli({QStringLiteral("log"), QStringLiteral("-n"), QStringLiteral("50")});
+        QCOMPARE(second.lines(), QStringList { downloads() + u"/a_]2;owned__31m_gpj.exe_ (1).jpg"_s });
+        const CliRun frames = cli({ u"frames"_s }, {}, hostile.baseUrl()); // answered by the fallback
+        const CliRun log = cli({ u"log"_s, u"-n"_s, u"50"_s });
         EXPECT_EXIT(log, 0);
         for (const CliRun &run : {list, json, first, second, frames, log})
             QVERIFY2(!rawControls(run.out) && !rawControls(run.err), qPrintable(describe(run)));
-        QVERIFY(log.out.contains(QStringLiteral("a\\x1b]2;owned\\x07\\x9b31m\\u202egpj.exe\\x00.jpg")));
+        QVERIFY(log.out.contains(u"a\\x1b]2;owned\\x07\\x9b31m\\u202egpj.exe\\x00.jpg"_s));
         QVERIFY(QFile::remove(downloads() + QLatin1Char('/') + saved));
         QVERIFY(QFile::remove(second.lines().value(0)));
     }
@@ -638,33 +570,27 @@ private Q_SLOTS:
         QVERIFY(refusing.listen());
         refusing.on("GET", "/api/auth/verify", ScriptableServer::Response::json(200, R"({"ok": true})"));
         refusing.on("GET", "/api/gallery", ScriptableServer::Response::json(401, R"({"error": "Unauthorized"})"));
-        const CliRun run = cli({QStringLiteral("list")}, {}, refusing.baseUrl());
-        EXPECT_EXIT(run, 3);
+        const CliRun run = cli({ u"list"_s }, {}, refusing.baseUrl());
+        expectLocked(run);
         QCOMPARE(refusing.requests("GET", "/api/gallery").size(), 1);
-        QVERIFY2(run.err.contains(lockedMessage), qPrintable(run.err));
-        // Nothing of the gallery is listed once the session is gone.
-        QVERIFY(run.out.isEmpty());
-        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
+        QCOMPARE(settingsFile().value(u"syncSessionToken"_s).toString(), QString());
     }
 
     void lock()
     {
-        EXPECT_EXIT(cli({QStringLiteral("lock")}), 0);
-        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
-        const CliRun locked = cli({QStringLiteral("list"), QStringLiteral("--offline")});
-        EXPECT_EXIT(locked, 3);
-        QVERIFY2(locked.err.contains(lockedMessage), qPrintable(locked.err));
-        QVERIFY(locked.out.isEmpty());
+        EXPECT_EXIT(cli({ u"lock"_s }), 0);
+        QCOMPARE(settingsFile().value(u"syncSessionToken"_s).toString(), QString());
+        expectLocked(cli({ u"list"_s, u"--offline"_s }));
 
         // A stored token that the server rejects locks at start-up and is erased.
         QJsonObject settings = settingsFile();
-        settings.insert(QStringLiteral("syncSessionToken"), QStringLiteral("forged-token"));
-        QFile file(supportFile(QStringLiteral("config.json")));
+        settings.insert(u"syncSessionToken"_s, u"forged-token"_s);
+        QFile file(supportFile(u"config.json"_s));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QJsonDocument(settings).toJson());
         file.close();
-        EXPECT_EXIT(cli({QStringLiteral("sync")}), 3);
-        QCOMPARE(settingsFile().value(QStringLiteral("syncSessionToken")).toString(), QString());
+        EXPECT_EXIT(cli({ u"sync"_s }), 3);
+        QCOMPARE(settingsFile().value(u"syncSessionToken"_s).toString(), QString());
     }
 };
 

@@ -18,7 +18,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
@@ -37,10 +36,12 @@
 #include <csignal>
 #include <random>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int sanitizerExitCode = 86;
-const QString familyPassword = QStringLiteral("fault-family-pw-7f3e");
+const QString familyPassword = u"fault-family-pw-7f3e"_s;
 
 struct CliRun {
     int exitCode = -1;
@@ -50,7 +51,7 @@ struct CliRun {
 
 QString describe(const CliRun &run)
 {
-    return QStringLiteral("exit %1\n--- stdout\n%2--- stderr\n%3").arg(run.exitCode).arg(run.out, run.err);
+    return u"exit %1\n--- stdout\n%2--- stderr\n%3"_s.arg(run.exitCode).arg(run.out, run.err);
 }
 
 QByteArray jpeg(const QColor &colour, int width)
@@ -90,7 +91,7 @@ class TestFaults : public QObject
 
     // One client installation: a home folder and the tokens it was given.
     struct Client {
-        QTemporaryDir home{TestEnvironment::home() + QStringLiteral("/client-XXXXXX")};
+        QTemporaryDir home { TestEnvironment::home() + u"/client-XXXXXX"_s };
         explicit Client(const FaultProxy &through)
             : proxy(through.baseUrl())
         {
@@ -98,7 +99,7 @@ class TestFaults : public QObject
         }
         QUrl proxy;
         QStringList stderrs;
-        QString support() const { return home.path() + QStringLiteral("/data/LunvikPhotos/"); }
+        QString support() const { return home.path() + u"/data/LunvikPhotos/"_s; }
         // Writes a photo into the home folder and answers its path.
         QString addPhoto(const QString &name, const QColor &colour, int width)
         {
@@ -111,16 +112,15 @@ class TestFaults : public QObject
                        const QString &program = QStringLiteral(LUNVIK_CLI_BINARY))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), client.home.path());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), client.home.path() + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), client.home.path() + QStringLiteral("/config"));
-        environment.insert(QStringLiteral("XDG_DOWNLOAD_DIR"), client.home.path() + QStringLiteral("/Downloads"));
-        environment.insert(QStringLiteral("LUNVIK_LOCAL_SERVER_URL"), client.proxy.toString());
-        const QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), (asan.isEmpty() ? QString() : asan + QLatin1Char(':'))
-                                                               + QStringLiteral("exitcode=%1").arg(sanitizerExitCode));
+        environment.insert(u"HOME"_s, client.home.path());
+        environment.insert(u"XDG_DATA_HOME"_s, client.home.path() + u"/data"_s);
+        environment.insert(u"XDG_CONFIG_HOME"_s, client.home.path() + u"/config"_s);
+        environment.insert(u"XDG_DOWNLOAD_DIR"_s, client.home.path() + u"/Downloads"_s);
+        environment.insert(u"LUNVIK_LOCAL_SERVER_URL"_s, client.proxy.toString());
+        const QString asan = environment.value(u"ASAN_OPTIONS"_s);
+        environment.insert(u"ASAN_OPTIONS"_s,
+            (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + u"exitcode=%1"_s.arg(sanitizerExitCode));
         process.setProcessEnvironment(environment);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.start(program, arguments);
         process.waitForStarted(10000);
         return &process;
@@ -149,14 +149,14 @@ class TestFaults : public QObject
     {
         client.stderrs << QString::fromUtf8(err);
         // Kept beside the client's files for the secret scan after the suite.
-        QFile capture(client.home.filePath(QStringLiteral("stderr-%1.txt").arg(client.stderrs.size())));
+        QFile capture(client.home.filePath(u"stderr-%1.txt"_s.arg(client.stderrs.size())));
         if (capture.open(QIODevice::WriteOnly))
             capture.write(err);
     }
 
     bool unlock(Client &client)
     {
-        const QStringList arguments{QStringLiteral("unlock"), QStringLiteral("--name"), QStringLiteral("Mia")};
+        const QStringList arguments { u"unlock"_s, u"--name"_s, u"Mia"_s };
         for (int attempt = 0; attempt < 6; ++attempt) {
             if (cli(client, arguments, familyPassword.toUtf8() + '\n').exitCode == 0)
                 return true;
@@ -178,33 +178,30 @@ class TestFaults : public QObject
         return reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
     }
 
-    QString cachePath(Client &client, const QString &name = {})
-    {
-        return client.support() + QStringLiteral("cache/") + name;
-    }
+    QString cachePath(Client &client, const QString &name = {}) { return client.support() + u"cache/"_s + name; }
 
-    // After a kill: the next start reads valid files, and a half-written
-    // photo never sits under its final name.
-    void verifyWholeAfterKill(Client &client)
+    // After a kill or a failed write: the next start reads valid files, and
+    // a half-written photo never sits under its final name.
+    void verifyWhole(Client &client)
     {
-        QVERIFY(AppSettings::fromJsonBytes(readFile(client.support() + QStringLiteral("config.json"))));
-        const QString gallery = client.support() + QStringLiteral("local-gallery.json");
+        QVERIFY(AppSettings::fromJsonBytes(readFile(client.support() + u"config.json"_s)));
+        const QString gallery = client.support() + u"local-gallery.json"_s;
         if (QFile::exists(gallery))
             QVERIFY(GalleryState::fromJsonBytes(readFile(gallery)));
-        for (const QString &name : QDir(cachePath(client)).entryList({QStringLiteral("*.jpg")}, QDir::Files))
-            QVERIFY2(readFile(cachePath(client, name))
-                         == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))),
-                     qPrintable(QStringLiteral("half-written cache file ") + name));
+        for (const QString &name : QDir(cachePath(client)).entryList({ u"*.jpg"_s }, QDir::Files))
+            QVERIFY2(
+                readFile(cachePath(client, name)) == serverGet(u"/api/gallery/photos/%1/image"_s.arg(name.chopped(4))),
+                qPrintable(u"half-written cache file "_s + name));
     }
 
     std::optional<GalleryState> serverState()
     {
-        const auto response = GalleryResponse::fromJsonBytes(serverGet(QStringLiteral("/api/gallery")));
+        const auto response = GalleryResponse::fromJsonBytes(serverGet(u"/api/gallery"_s));
         return response ? std::optional<GalleryState>(response->state) : std::nullopt;
     }
     std::optional<GalleryState> localState(Client &client)
     {
-        return GalleryState::fromJsonBytes(readFile(client.support() + QStringLiteral("local-gallery.json")));
+        return GalleryState::fromJsonBytes(readFile(client.support() + u"local-gallery.json"_s));
     }
 
     // The local manifest and the cache as the server has them (no checks of
@@ -216,9 +213,8 @@ class TestFaults : public QObject
         if (!truth || !local || *local != *truth)
             return false;
         const auto activePhotos = truth->activePhotos();
-        return std::all_of(activePhotos.cbegin(), activePhotos.cend(), [&](const PhotoEntry &photo) {
-            return QFile::exists(cachePath(client, photo.id + QStringLiteral(".jpg")));
-        });
+        return std::all_of(activePhotos.cbegin(), activePhotos.cend(),
+            [&](const PhotoEntry &photo) { return QFile::exists(cachePath(client, photo.id + u".jpg"_s)); });
     }
 
     // What must hold once one sync has run without faults.
@@ -227,71 +223,70 @@ class TestFaults : public QObject
         const auto truth = serverState();
         QVERIFY(truth);
         const auto local = localState(client);
-        QVERIFY2(local, qPrintable(label + QStringLiteral(": no valid local manifest")));
-        QVERIFY2(*local == *truth, qPrintable(label + QStringLiteral(": local manifest differs from the server's")));
+        QVERIFY2(local, qPrintable(label + u": no valid local manifest"_s));
+        QVERIFY2(*local == *truth, qPrintable(label + u": local manifest differs from the server's"_s));
 
         // Exactly the visible photos' files, each as the server has it (and
         // thumbnails the desktop app showed, of visible photos only).
         QStringList expected;
         QStringList visible;
         for (const PhotoEntry &photo : truth->activePhotos()) {
-            expected << photo.id + QStringLiteral(".jpg");
+            expected << photo.id + u".jpg"_s;
             visible << photo.id;
         }
         expected.sort();
         expected.removeDuplicates();
         QDir cache(cachePath(client));
         QStringList present;
-        static const QRegularExpression thumbnail(QStringLiteral("^(.+)_w([0-9]+)\\.jpg$"));
+        static const QRegularExpression thumbnail(u"^(.+)_w([0-9]+)\\.jpg$"_s);
         for (const QString &name : cache.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
             const QRegularExpressionMatch match = thumbnail.match(name);
             if (match.hasMatch() && visible.contains(match.captured(1))) {
                 QVERIFY2(readFile(cache.filePath(name))
-                             == serverGet(QStringLiteral("/api/gallery/photos/%1/image?w=%2")
-                                              .arg(match.captured(1), match.captured(2))),
-                         qPrintable(label + QStringLiteral(": thumbnail is not whole: ") + name));
+                        == serverGet(u"/api/gallery/photos/%1/image?w=%2"_s.arg(match.captured(1), match.captured(2))),
+                    qPrintable(label + u": thumbnail is not whole: "_s + name));
                 continue;
             }
             present << name;
         }
         present.sort();
-        QVERIFY2(present == expected, qPrintable(QStringLiteral("%1: cache holds %2, expected %3")
-                                                     .arg(label, present.join(u' '), expected.join(u' '))));
+        QVERIFY2(present == expected,
+            qPrintable(u"%1: cache holds %2, expected %3"_s.arg(label, present.join(u' '), expected.join(u' '))));
         for (const QString &name : present) {
             const QString id = name.chopped(4);
-            QVERIFY2(readFile(cache.filePath(name)) == serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(id)),
-                     qPrintable(label + QStringLiteral(": cached file is not whole: ") + name));
+            QVERIFY2(readFile(cache.filePath(name)) == serverGet(u"/api/gallery/photos/%1/image"_s.arg(id)),
+                qPrintable(label + u": cached file is not whole: "_s + name));
         }
 
         // Settings valid, owner-only.
-        const QString config = client.support() + QStringLiteral("config.json");
-        QVERIFY2(AppSettings::fromJsonBytes(readFile(config)), qPrintable(label + QStringLiteral(": settings")));
+        const QString config = client.support() + u"config.json"_s;
+        QVERIFY2(AppSettings::fromJsonBytes(readFile(config)), qPrintable(label + u": settings"_s));
         QCOMPARE(QFile::permissions(config) & 0x0077, QFileDevice::Permissions());
     }
 
     // No secret in the log or on standard error; every log line a record.
     void verifyNoSecrets(Client &client, const QString &label)
     {
-        const QByteArray log = readFile(client.support() + QStringLiteral("activity.log"));
+        const QByteArray log = readFile(client.support() + u"activity.log"_s);
         for (const QByteArray &line : log.split('\n')) {
             if (!line.isEmpty())
-                QVERIFY2(LogEntry::fromLine(line), qPrintable(label + QStringLiteral(": bad log line ") + line));
+                QVERIFY2(LogEntry::fromLine(line), qPrintable(label + u": bad log line "_s + line));
         }
         QStringList secrets{familyPassword};
-        const auto settings = AppSettings::fromJsonBytes(readFile(client.support() + QStringLiteral("config.json")));
+        const auto settings = AppSettings::fromJsonBytes(readFile(client.support() + u"config.json"_s));
         if (settings && !settings->syncSessionToken.isEmpty())
             secrets << settings->syncSessionToken;
         for (const QString &secret : secrets) {
-            QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(label + QStringLiteral(": a secret in the log")));
+            QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(label + u": a secret in the log"_s));
             for (const QString &err : client.stderrs)
-                QVERIFY2(!err.contains(secret), qPrintable(label + QStringLiteral(": a secret on stderr")));
+                QVERIFY2(!err.contains(secret), qPrintable(label + u": a secret on stderr"_s));
         }
     }
 
     int errorRecords(Client &client)
     {
         int count = 0;
-        for (const QByteArray &line : readFile(client.support() + QStringLiteral("activity.log")).split('\n')) {
+        for (const QByteArray &line : readFile(client.support() + u"activity.log"_s).split('\n')) {
             const auto entry = LogEntry::fromLine(line);
             if (entry && (entry->level == LogLevel::error || entry->level == LogLevel::warning))
                 ++count;
@@ -299,19 +294,22 @@ class TestFaults : public QObject
         return count;
     }
 
-    bool setUpClient(Client &client)
+    bool setUpClient(Client &client) { return cli(client, { u"debug"_s, u"on"_s }).exitCode == 0 && unlock(client); }
+
+    // A sync that has every photo still to fetch, with answers that come slowly.
+    static void forgetGallery(Client &client, FaultProxy &proxy)
     {
-        return cli(client, {QStringLiteral("debug"), QStringLiteral("on")}).exitCode == 0 && unlock(client);
+        QDir(client.support() + u"cache"_s).removeRecursively();
+        QFile::remove(client.support() + u"local-gallery.json"_s);
+        proxy.setSlowdown(250);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        serverToken = QJsonDocument::fromJson(serverGet(QStringLiteral("/api/auth/session")))
-                          .object()
-                          .value(QStringLiteral("sessionToken"))
-                          .toString();
+        serverToken
+            = QJsonDocument::fromJson(serverGet(u"/api/auth/session"_s)).object().value(u"sessionToken"_s).toString();
         QVERIFY(!serverToken.isEmpty());
     }
 
@@ -332,7 +330,7 @@ private Q_SLOTS:
     void faultsThenOneSync()
     {
         QFETCH(quint32, seed);
-        const QString label = QStringLiteral("seed %1").arg(seed);
+        const QString label = u"seed %1"_s.arg(seed);
         FaultProxy proxy(server.baseURL(), seed);
         QVERIFY(proxy.listen());
         Client client(proxy);
@@ -347,27 +345,27 @@ private Q_SLOTS:
             CliRun run;
             switch (round) {
             case 0:
-                run = cli(client, {QStringLiteral("sync")});
+                run = cli(client, { u"sync"_s });
                 break;
             case 1: {
                 QStringList files;
                 for (int i = 0; i < 3; ++i) {
-                    names << QStringLiteral("s%1-%2.jpg").arg(seed).arg(i);
+                    names << u"s%1-%2.jpg"_s.arg(seed).arg(i);
                     files << client.addPhoto(names.last(), QColor::fromHsv(int(random() % 360), 200, 200), 64 + i);
                 }
                 uploadsTried += int(files.size());
-                run = cli(client, QStringList{QStringLiteral("upload")} + files);
+                run = cli(client, QStringList { u"upload"_s } + files);
                 break;
             }
             case 2: {
-                const CliRun listed = cli(client, {QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--offline")});
+                const CliRun listed = cli(client, { u"list"_s, u"--json"_s, u"--offline"_s });
                 QStringList ids;
                 for (const QJsonValue &row : QJsonDocument::fromJson(listed.out.toUtf8()).array())
-                    ids << row.toObject().value(QStringLiteral("id")).toString();
+                    ids << row.toObject().value(u"id"_s).toString();
                 if (ids.size() < 2)
                     continue;
                 std::shuffle(ids.begin(), ids.end(), random);
-                run = cli(client, QStringList{QStringLiteral("reorder")} + ids);
+                run = cli(client, QStringList { u"reorder"_s } + ids);
                 break;
             }
             case 3: {
@@ -380,23 +378,23 @@ private Q_SLOTS:
                 }
                 if (victim.isEmpty() || truth->activePhotos().size() < 3)
                     continue;
-                run = cli(client, {QStringLiteral("delete"), victim});
+                run = cli(client, { u"delete"_s, victim });
                 break;
             }
             }
             QVERIFY2(run.exitCode == 0 || run.exitCode == 1 || run.exitCode == 3, qPrintable(label + ' ' + describe(run)));
             if (run.exitCode == 1)
                 QVERIFY2(errorRecords(client) > errorsBefore,
-                         qPrintable(label + QStringLiteral(": a failure without a log record\n") + describe(run)));
+                    qPrintable(label + u": a failure without a log record\n"_s + describe(run)));
             if (run.exitCode == 3)
                 QVERIFY(unlock(client));
         }
 
         proxy.setFaultRate(0);
-        CliRun last = cli(client, {QStringLiteral("sync")});
+        CliRun last = cli(client, { u"sync"_s });
         if (last.exitCode == 3) {
             QVERIFY(unlock(client));
-            last = cli(client, {QStringLiteral("sync")});
+            last = cli(client, { u"sync"_s });
         }
         QVERIFY2(last.exitCode == 0, qPrintable(label + ' ' + describe(last)));
         verifyConsistent(client, label);
@@ -407,20 +405,17 @@ private Q_SLOTS:
         // No file reached the server twice.
         const auto truth = serverState();
         for (const QString &name : names) {
-            int copies = 0;
-            for (const PhotoEntry &photo : truth->photos)
-                copies += photo.filename == name ? 1 : 0;
-            QVERIFY2(copies <= 1, qPrintable(QStringLiteral("%1: %2 uploaded %3 times").arg(label, name).arg(copies)));
+            const auto copies = std::count_if(truth->photos.cbegin(), truth->photos.cend(),
+                                              [&](const PhotoEntry &photo) { return photo.filename == name; });
+            QVERIFY2(copies <= 1, qPrintable(u"%1: %2 uploaded %3 times"_s.arg(label, name).arg(copies)));
         }
         QVERIFY(proxy.uploadsForwarded() <= uploadsTried + 3); // stale retries send a refused upload again
-        int injected = 0;
         QStringList counts;
         const auto kinds = proxy.injected();
         for (auto it = kinds.begin(); it != kinds.end(); ++it) {
-            injected += it.value();
-            counts << QStringLiteral("%1 %2").arg(it.value()).arg(FaultProxy::name(it.key()));
+            faultsSurvived += it.value();
+            counts << u"%1 %2"_s.arg(it.value()).arg(FaultProxy::name(it.key()));
         }
-        faultsSurvived += injected;
         qInfo("%s: %d exchanges, faults: %s", qPrintable(label), proxy.exchanges(), qPrintable(counts.join(", ")));
     }
 
@@ -439,24 +434,21 @@ private Q_SLOTS:
         const QString support = client.support();
         QVERIFY(QDir().mkpath(support));
         // A support folder on a tiny file system of its own (root only).
-        const auto mount = [](const QStringList &arguments) {
-            return QProcess::execute(QStringLiteral("mount"), arguments) == 0;
-        };
-        if (!mount({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), QStringLiteral("size=256k"),
-                    QStringLiteral("tmpfs"), support}))
+        const auto mount = [](const QStringList &arguments) { return QProcess::execute(u"mount"_s, arguments) == 0; };
+        if (!mount({ u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=256k"_s, u"tmpfs"_s, support }))
             QSKIP("cannot mount a tmpfs here (not root, or mounting is not permitted)");
-        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {support}); });
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, { support }); });
         QVERIFY(setUpClient(client));
-        QVERIFY(cli(client, {QStringLiteral("sync")}).exitCode == 0);
-        const QByteArray settingsBefore = readFile(support + QStringLiteral("config.json"));
-        const QByteArray galleryBefore = readFile(support + QStringLiteral("local-gallery.json"));
+        QVERIFY(cli(client, { u"sync"_s }).exitCode == 0);
+        const QByteArray settingsBefore = readFile(support + u"config.json"_s);
+        const QByteArray galleryBefore = readFile(support + u"local-gallery.json"_s);
         QVERIFY(AppSettings::fromJsonBytes(settingsBefore));
-        QDir(support + QStringLiteral("cache")).removeRecursively();
+        QDir(support + u"cache"_s).removeRecursively();
 
         if (readOnly) {
-            QVERIFY(mount({QStringLiteral("-o"), QStringLiteral("remount,ro"), support}));
+            QVERIFY(mount({ u"-o"_s, u"remount,ro"_s, support }));
         } else {
-            QFile filler(support + QStringLiteral("filler")); // fills what is left
+            QFile filler(support + u"filler"_s); // fills what is left
             QVERIFY(filler.open(QIODevice::WriteOnly));
             const QByteArray block(4096, 'f');
             while (filler.write(block) == block.size() && filler.flush()) {
@@ -465,23 +457,19 @@ private Q_SLOTS:
 
         // A changed setting, a sync with every photo to cache, a new interval.
         QString errors;
-        for (const QStringList &arguments : {QStringList{QStringLiteral("set-name"), QStringLiteral("Mia Full")},
-                                             QStringList{QStringLiteral("sync")},
-                                             QStringList{QStringLiteral("debug"), QStringLiteral("interval"), QStringLiteral("120")}}) {
+        for (const QStringList &arguments : { QStringList { u"set-name"_s, u"Mia Full"_s }, QStringList { u"sync"_s },
+                 QStringList { u"debug"_s, u"interval"_s, u"120"_s } }) {
             const CliRun run = cli(client, arguments);
             QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(describe(run)));
             errors += run.err;
         }
         // The failed writes are reported (the log file itself may be what
         // cannot be written, so standard error is where they show).
-        QVERIFY2(errors.contains(QStringLiteral("Domain: QFileDevice")), qPrintable(errors));
+        QVERIFY2(errors.contains(u"Domain: QFileDevice"_s), qPrintable(errors));
         // The previous files are still whole.
-        QCOMPARE(readFile(support + QStringLiteral("config.json")), settingsBefore);
-        QCOMPARE(readFile(support + QStringLiteral("local-gallery.json")), galleryBefore);
-        const QDir cache(support + QStringLiteral("cache"));
-        for (const QString &name : cache.entryList({QStringLiteral("*.jpg")}, QDir::Files))
-            QCOMPARE(readFile(cache.filePath(name)),
-                     serverGet(QStringLiteral("/api/gallery/photos/%1/image").arg(name.chopped(4))));
+        QCOMPARE(readFile(support + u"config.json"_s), settingsBefore);
+        QCOMPARE(readFile(support + u"local-gallery.json"_s), galleryBefore);
+        verifyWhole(client);
     }
 
     void killedMidWork_data()
@@ -489,8 +477,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("killAfterMs");
         for (int ms : {150, 500, 1200, 2500}) {
-            QTest::addRow("sync, killed after %d ms", ms) << QStringLiteral("sync") << ms;
-            QTest::addRow("upload, killed after %d ms", ms) << QStringLiteral("upload") << ms;
+            QTest::addRow("sync, killed after %d ms", ms) << u"sync"_s << ms;
+            QTest::addRow("upload, killed after %d ms", ms) << u"upload"_s << ms;
         }
     }
     void killedMidWork()
@@ -501,15 +489,12 @@ private Q_SLOTS:
         QVERIFY(proxy.listen());
         Client client(proxy);
         QVERIFY(setUpClient(client));
-        // A sync that has every photo still to fetch, answers that come slowly.
-        QDir(cachePath(client)).removeRecursively();
-        QFile::remove(client.support() + QStringLiteral("local-gallery.json"));
-        proxy.setSlowdown(250);
+        forgetGallery(client, proxy);
 
         QStringList arguments{command};
         for (int i = 0; i < 2 && command == QLatin1StringView("upload"); ++i)
-            arguments << client.addPhoto(QStringLiteral("k%1-%2.jpg").arg(killAfterMs).arg(i),
-                                         QColor::fromHsv((killAfterMs + i * 40) % 360, 180, 220), 300);
+            arguments << client.addPhoto(
+                u"k%1-%2.jpg"_s.arg(killAfterMs).arg(i), QColor::fromHsv((killAfterMs + i * 40) % 360, 180, 220), 300);
         QProcess process;
         startCli(client, arguments, process);
         process.closeWriteChannel();
@@ -517,12 +502,12 @@ private Q_SLOTS:
         if (!finishedEarly)
             ::kill(pid_t(process.processId()), SIGKILL);
         process.waitForFinished(10000);
-        verifyWholeAfterKill(client);
+        verifyWhole(client);
 
         proxy.setSlowdown(0);
-        const CliRun after = cli(client, {QStringLiteral("sync")});
+        const CliRun after = cli(client, { u"sync"_s });
         QVERIFY2(after.exitCode == 0, qPrintable(describe(after)));
-        verifyConsistent(client, QStringLiteral("%1 killed after %2 ms").arg(command).arg(killAfterMs));
+        verifyConsistent(client, u"%1 killed after %2 ms"_s.arg(command).arg(killAfterMs));
         verifyNoSecrets(client, command);
     }
 
@@ -532,17 +517,13 @@ private Q_SLOTS:
         QVERIFY(proxy.listen());
         Client client(proxy);
         QVERIFY(setUpClient(client));
-        QStringList upload{QStringLiteral("upload")};
+        QStringList upload { u"upload"_s };
         for (int i = 0; i < 4; ++i)
-            upload << client.addPhoto(QStringLiteral("app-%1.jpg").arg(i), QColor::fromHsv(40 + i * 70, 160, 230), 200);
+            upload << client.addPhoto(u"app-%1.jpg"_s.arg(i), QColor::fromHsv(40 + i * 70, 160, 230), 200);
         QVERIFY(cli(client, upload).exitCode == 0);
-        // The app unlocks with the saved token, and its first refresh has
-        // every photo to fetch, slowly.
-        QDir(cachePath(client)).removeRecursively();
-        QFile::remove(client.support() + QStringLiteral("local-gallery.json"));
-        proxy.setSlowdown(250);
+        // The app unlocks with the saved token.
+        forgetGallery(client, proxy);
         const QString program = QStringLiteral(LUNVIK_APP_BINARY);
-        const int before = proxy.exchanges();
         {
             QProcess app;
             startCli(client, {}, app, program);
@@ -551,8 +532,7 @@ private Q_SLOTS:
             const QDir cache(cachePath(client));
             const bool underWay = QTest::qWaitFor(
                 [&] {
-                    return !cache.entryList({QStringLiteral("*.jpg")}, QDir::Files).isEmpty()
-                        || app.state() != QProcess::Running;
+                    return !cache.entryList({ u"*.jpg"_s }, QDir::Files).isEmpty() || app.state() != QProcess::Running;
                 },
                 60000);
             QVERIFY(underWay);
@@ -561,13 +541,12 @@ private Q_SLOTS:
             app.waitForFinished(10000);
             keepStderr(client, app.readAllStandardError());
         }
-        verifyWholeAfterKill(client);
+        verifyWhole(client);
         QVERIFY2(!caughtUp(client), "the refresh ended before the kill");
 
         // Started again, the app reads what is there and its one refresh
         // completes the work.
         proxy.setSlowdown(0);
-        const int restarted = proxy.exchanges();
         QProcess app;
         startCli(client, {}, app, program);
         const bool done = QTest::qWaitFor([&] { return caughtUp(client) || app.state() != QProcess::Running; }, 90000);
@@ -576,10 +555,8 @@ private Q_SLOTS:
         app.waitForFinished(10000);
         keepStderr(client, app.readAllStandardError());
         QVERIFY2(done, "the restarted app did not catch up");
-        qInfo("desktop app: %d exchanges before the kill, %d after the restart", restarted - before,
-              proxy.exchanges() - restarted);
-        verifyConsistent(client, QStringLiteral("desktop app killed mid-sync"));
-        verifyNoSecrets(client, QStringLiteral("desktop app"));
+        verifyConsistent(client, u"desktop app killed mid-sync"_s);
+        verifyNoSecrets(client, u"desktop app"_s);
     }
 };
 

@@ -3,8 +3,6 @@
 // count that keeps the program alive, feed failures, and the whole path
 // against the development server's signed feed (a verified update saved to
 // Downloads; a bad signature or length never offered, deleted and logged).
-//
-// Set LUNVIK_UPDATER_GRABS to a folder to keep a PNG of each update window shown.
 
 #include "support/devserverprocess.h"
 #include "support/scriptableserver.h"
@@ -151,13 +149,6 @@ class TestUpdater : public QObject
 
     UpdateDialog *dialog() const { return app ? app->window().findChild<UpdateDialog *>() : nullptr; }
 
-    void keep(const QString &name)
-    {
-        const QString folder = qEnvironmentVariable("LUNVIK_UPDATER_GRABS");
-        if (!folder.isEmpty() && dialog())
-            dialog()->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
-    }
-
     static QString publicKeyOf(const DevServerProcess &devServer)
     {
         const QNetworkRequest request(devServer.baseURL().resolved(QUrl(QStringLiteral("/api/dev/update-key"))));
@@ -302,7 +293,6 @@ private Q_SLOTS:
         QVERIFY(!app->updater().didCheckOnLaunch());
         QVERIFY(!app->updater().canCheckForUpdates());
         QAction *check = app->window().checkForUpdatesAction();
-        QCOMPARE(check->text(), QStringLiteral("Check for Updates…"));
         QVERIFY(!check->isEnabled());
         check->trigger();
         app->updater().checkForUpdates();
@@ -431,10 +421,8 @@ private Q_SLOTS:
                 dialog()->secondaryButton()->click(); // Remind Me Later
             });
         }
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(2); });
-        watchdog.start(10000);
+        const QObject watchdog; // a hang ends the loop with 2, and goes with this function
+        QTimer::singleShot(10000, &watchdog, [] { QCoreApplication::exit(2); });
         QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(ranAfterClosing, updating);
         QCOMPARE(nesting(), 0);
@@ -477,11 +465,9 @@ private Q_SLOTS:
         QVERIFY(dialog()->notesView()->toPlainText().contains(QStringLiteral("test update")));
         QCOMPARE(dialog()->primaryButton()->text(), QStringLiteral("Download Update"));
         QCOMPARE(nesting(), 1);
-        keep(QStringLiteral("update-found"));
 
         dialog()->primaryButton()->click();
         QCOMPARE(dialog()->stage(), UpdateDialog::Stage::downloading);
-        keep(QStringLiteral("update-downloading"));
         QTRY_VERIFY(dialog()->stage() != UpdateDialog::Stage::downloading);
         const QString saved = QDir(folders.downloads).filePath(QStringLiteral("lunvik-photos-0.1.1-test-update.bin"));
         // Nothing is left where the download was checked.
@@ -499,7 +485,6 @@ private Q_SLOTS:
             QCOMPARE(dialog()->stage(), UpdateDialog::Stage::failed);
             QCOMPARE(dialog()->messageLabel()->text(),
                 QStringLiteral("The downloaded update could not be verified, so it was deleted. Try again later."));
-            QVERIFY(!QFileInfo::exists(saved));
             QVERIFY(QDir(folders.downloads).isEmpty());
             QVERIFY(!logged(QStringLiteral("Installing update")));
             const auto logLine = logged(QStringLiteral("Sparkle update failed"));
@@ -508,7 +493,6 @@ private Q_SLOTS:
             QVERIFY2(logLine->detail.contains(failure), qPrintable(logLine->detail));
             QCOMPARE(nesting(), 0);
         }
-        keep(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         dialog()->primaryButton()->click(); // Done, or OK
         QCOMPARE(nesting(), 0);
         QVERIFY(check->isEnabled());
