@@ -48,12 +48,8 @@ private Q_SLOTS:
         QFETCH(int, target);
         QFETCH(double, bound);
         QFETCH(QString, verdict);
-        BenchCase c;
-        c.name = QStringLiteral("case");
-        c.samples = samples;
-        c.peerSamples = peer;
-        c.target = BenchCase::Target(target);
-        c.targetValue = bound;
+        const BenchCase c{.name = QStringLiteral("case"), .samples = samples, .peerName = {}, .peerSamples = peer,
+                          .target = BenchCase::Target(target), .targetValue = bound, .failure = {}};
         QCOMPARE(BenchReport::verdict(c), verdict);
         QVERIFY(BenchReport::table({c}).contains(verdict));
     }
