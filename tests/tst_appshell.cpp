@@ -307,7 +307,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("no password") << "Åsa" << "" << false;
-        QTest::newRow("no name") << "" << "pw" << false;
         QTest::newRow("blank name") << "   " << "pw" << false;
         QTest::newRow("blank password") << "Åsa" << "   " << true;
         QTest::newRow("both") << "Åsa" << "pw" << true;
