@@ -2,8 +2,6 @@
 // phase, the unlock form (texts, refusals, enablement, the password field
 // and the help popovers), the menu commands, start-up and shutdown, and the
 // single running instance.
-//
-// Set LUNVIK_SHELL_GRABS to a folder to keep a PNG of the screens shown.
 
 #include "support/devserverprocess.h"
 #include "support/scriptableserver.h"
@@ -105,13 +103,6 @@ class TestAppShell : public QObject
     QWidget *screen() { return window().rootContainer()->currentScreen(); }
     UnlockView *unlockView() { return qobject_cast<UnlockView *>(screen()); }
 
-    void keep(const QString &name, QWidget *widget = nullptr)
-    {
-        const QString folder = qEnvironmentVariable("LUNVIK_SHELL_GRABS");
-        if (!folder.isEmpty())
-            (widget ? widget : &window())->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
-    }
-
     // Enablement of the Edit menu's commands, Undo to Select All ("1" on),
     // as the menu shows them when it opens.
     QString editStates()
@@ -208,8 +199,6 @@ private Q_SLOTS:
         QCOMPARE(app->store().settings().syncSessionToken, QStringLiteral("tok"));
     }
 
-    // ---- Start-up and the screen of each phase ---------------------------
-
     void startUpAndShutdown()
     {
         server.on("GET", "/api/auth/verify", [] {
@@ -228,7 +217,6 @@ private Q_SLOTS:
         QTRY_COMPARE(window().rootContainer()->size(), QSize(900, 600));
         // Checking: the spinner until the verification answers.
         QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
-        keep(QStringLiteral("checking"));
         QTRY_VERIFY(ActivityLogStore::shared().isLiveReloadRunning());
         QCOMPARE(ActivityLogStore::shared().entries().value(0).message, QStringLiteral("Lunvik Photos started"));
         QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
@@ -240,21 +228,17 @@ private Q_SLOTS:
 
     void screenPerPhase_data()
     {
-        QTest::addColumn<QString>("token");
         QTest::addColumn<Response>("verify");
         QTest::addColumn<bool>("unlocked");
-        QTest::newRow("no stored session") << "" << Response::json(200, ok) << false;
-        QTest::newRow("accepted") << "tok" << Response::json(200, ok) << true;
-        QTest::newRow("rejected") << "tok" << Response::json(401, "{}") << false;
-        QTest::newRow("server unreachable") << "tok" << Response::json(503, "{}") << true;
+        QTest::newRow("rejected") << Response::json(401, "{}") << false;
+        QTest::newRow("server unreachable") << Response::json(503, "{}") << true;
     }
     void screenPerPhase()
     {
-        QFETCH(QString, token);
         QFETCH(Response, verify);
         QFETCH(bool, unlocked);
         server.on("GET", "/api/auth/verify", verify);
-        start(token);
+        start(QStringLiteral("tok"));
         app->launch();
         QTRY_VERIFY(window().rootContainer()->shownPhase() != SessionPhase::checking);
         QCOMPARE(app->session().isUnlocked(), unlocked);
@@ -271,8 +255,6 @@ private Q_SLOTS:
         QVERIFY(unlockView()->errorLabel()->isHidden());
         QTRY_VERIFY(!gallery); // the old screen is gone once control is back in the loop
     }
-
-    // ---- The unlock form ---------------------------------------------------
 
     void formTexts()
     {
@@ -317,15 +299,6 @@ private Q_SLOTS:
         QVERIFY(qAbs(panel.width() - panel.height() * 0.75) <= 1);
         QVERIFY(!panel.intersects(view->formColumn()->geometry()));
         QVERIFY(view->formColumn()->width() <= UnlockForm::formWidth);
-        keep(QStringLiteral("unlock"));
-    }
-
-    void savedNameAndFocus()
-    {
-        startLocked(QStringLiteral("Åsa"));
-        QCOMPARE(unlockView()->nameField()->text(), QStringLiteral("Åsa"));
-        // With the name known, typing goes straight to the password.
-        QTRY_VERIFY(unlockView()->passwordField()->hasFocus());
     }
 
     void unlockEnablement_data()
@@ -334,7 +307,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("no password") << "Åsa" << "" << false;
-        QTest::newRow("no name") << "" << "pw" << false;
         QTest::newRow("blank name") << "   " << "pw" << false;
         QTest::newRow("blank password") << "Åsa" << "   " << true;
         QTest::newRow("both") << "Åsa" << "pw" << true;
@@ -344,8 +316,11 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, password);
         QFETCH(bool, enabled);
-        startLocked();
+        startLocked(QStringLiteral("Åsa"));
         UnlockView *view = unlockView();
+        QCOMPARE(view->nameField()->text(), QStringLiteral("Åsa"));
+        // With the name known, typing goes straight to the password.
+        QTRY_VERIFY(view->passwordField()->hasFocus());
         view->nameField()->selectAll();
         QTest::keyClick(view->nameField(), Qt::Key_Backspace);
         QTest::keyClicks(view->nameField(), name);
@@ -423,14 +398,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<Response>("answer");
         QTest::addColumn<bool>("pressReturn");
-        QTest::addColumn<QString>("error"); // "@": the server-down text; empty: signed in
+        QTest::addColumn<QString>("error"); // "@": the server-down text
         QTest::newRow("blank password") << "Åsa" << " \t" << Response::json(200, sessionCreated) << false
                                         << "Enter the password.";
         QTest::newRow("wrong password") << "Åsa" << "pw" << Response::json(401, "{}") << false
                                         << "Wrong password. Grab the latest from 1Password.";
         QTest::newRow("server down") << "Åsa" << "pw" << Response::json(503, "{}") << true << "@";
-        QTest::newRow("right password, Return") << " Åsa " << "pw" << Response::json(200, sessionCreated) << true
-                                                << "";
     }
     void unlockRefusals()
     {
@@ -450,14 +423,6 @@ private Q_SLOTS:
             QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
         QTRY_VERIFY(!app->unlockForm().isUnlocking());
         const int requests = server.requests("POST", "/api/auth/session").size();
-        if (error.isEmpty()) {
-            QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
-            QCOMPARE(requests, 1);
-            const AppSettings saved = AppConfig::loadSettings();
-            QCOMPARE(saved.displayName, name.trimmed());
-            QCOMPARE(saved.syncSessionToken, QStringLiteral("tok"));
-            return;
-        }
         if (error == QLatin1StringView("@"))
             error = ServerConnectivityCopy::serverDown(app->store().settings().serverBaseURL);
         // Refused before sending, or answered by the server.
@@ -467,7 +432,6 @@ private Q_SLOTS:
         QCOMPARE(view->errorLabel()->palette().color(QPalette::WindowText), AppStyle::errorText(view->palette()));
         // The typed password stays for another try.
         QCOMPARE(view->passwordField()->text(), password);
-        keep(QStringLiteral("unlock-error"));
     }
 
     // A frame that cannot be registered right after signing in: the gallery
@@ -482,16 +446,13 @@ private Q_SLOTS:
         view->passwordField()->setText(QStringLiteral("pw"));
         QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
         QTRY_VERIFY(app->session().isUnlocked());
-        QTRY_COMPARE(server.requests("POST", "/api/devices").size(), 1);
         QTRY_VERIFY(!app->unlockForm().isUnlocking());
         const QString expected = QStringLiteral("Signed in, but frame registration failed: HTTP 400: No frame token");
         QCOMPARE(app->session().unlockError().value_or(QString()), expected);
         const QList<LogEntry> entries = ActivityLogStore::shared().entries();
-        const auto logged = std::find_if(entries.begin(), entries.end(),
-                                         [&](const LogEntry &entry) { return entry.message == expected; });
-        QVERIFY(logged != entries.end());
-        QCOMPARE(logged->level, LogLevel::error);
-        QVERIFY(app->unlockForm().bloomin8SetupText().isEmpty());
+        QVERIFY(std::any_of(entries.begin(), entries.end(), [&](const LogEntry &entry) {
+            return entry.message == expected && entry.level == LogLevel::error;
+        }));
     }
 
     void passwordShowHide()
@@ -538,8 +499,6 @@ private Q_SLOTS:
         button->click();
         QVERIFY(popover->isVisible());
         QVERIFY(!other->isVisible());
-        QCOMPARE(password ? view->showPasswordHelp() : view->showBloomin8Help(), true);
-        keep(QString::fromUtf8(QTest::currentDataTag()), popover);
         // Beside the button: not over it, and level with it where the screen allows.
         const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
         const QRect shown = popover->geometry();
@@ -549,10 +508,7 @@ private Q_SLOTS:
             QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
         button->click();
         QVERIFY(!popover->isVisible());
-        QCOMPARE(password ? view->showPasswordHelp() : view->showBloomin8Help(), false);
     }
-
-    // ---- Menus ---------------------------------------------------------------
 
     void syncCommand()
     {
@@ -569,7 +525,6 @@ private Q_SLOTS:
         QVERIFY(!sync->isEnabled()); // locked
 
         TaskWait::run(app->session().unlock(QStringLiteral("pw"), app->store()));
-        QVERIFY(app->session().isUnlocked());
         QTRY_VERIFY(sync->isEnabled());
         TaskWait::run(app->store().waitForBackgroundTasks());
         server.clearRequests();
@@ -581,7 +536,8 @@ private Q_SLOTS:
         QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
     }
 
-    void activityCommand()
+    // Show Activity, About, and raising the window for a second launch.
+    void windowCommands()
     {
         start();
         QAction *activity = window().activityAction();
@@ -598,6 +554,18 @@ private Q_SLOTS:
         // The pane's own button changes the same state.
         app->chrome().setShowActivityInspector(true);
         QCOMPARE(activity->text(), QStringLiteral("Hide Activity"));
+
+        QCOMPARE(window().aboutAction()->text(), QStringLiteral("About Lunvik Photos"));
+        window().aboutAction()->trigger();
+        QDialog *about = window().findChild<QDialog *>();
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Lunvik Photos"));
+        about->close();
+
+        window().showMinimized();
+        QVERIFY(window().isMinimized());
+        window().bringToFront();
+        QVERIFY(!window().isMinimized() && window().isVisible());
     }
 
     // The clipboard commands of the Edit menu act on the focused text field,
@@ -625,7 +593,6 @@ private Q_SLOTS:
         QCOMPARE(editStates(), QStringLiteral("0011111"));
         editAction(QStringLiteral("&Paste"))->trigger();
         QCOMPARE(name->text(), QStringLiteral("Åsa"));
-        QCOMPARE(app->unlockForm().displayName(), QStringLiteral("Åsa"));
         QCOMPARE(editStates(), QStringLiteral("1000101"));
 
         // A masked password is neither cut nor copied.
@@ -718,7 +685,6 @@ private Q_SLOTS:
         QVERIFY(intervals->isVisible());
         QVERIFY(window().advanceIntervalActions().at(2)->isChecked()); // 1800 s by default
         window().advanceIntervalActions().at(1)->trigger();
-        QCOMPARE(app->store().settings().debugAdvanceIntervalSeconds, 300);
         QCOMPARE(AppConfig::loadSettings().debugAdvanceIntervalSeconds, 300);
         QVERIFY(window().advanceIntervalActions().at(1)->isChecked());
         QVERIFY(!window().advanceIntervalActions().at(2)->isChecked());
@@ -726,31 +692,12 @@ private Q_SLOTS:
         debugMode->trigger();
         QVERIFY(!app->store().settings().debugMode);
         QVERIFY(!intervals->isVisible());
-        debugMode->trigger();
-        QVERIFY(app->store().settings().debugMode);
-        QVERIFY(intervals->isVisible());
 
         // An interval set elsewhere that is none of the choices checks none.
         app->store().setDebugAdvanceIntervalSeconds(120);
         for (QAction *choice : window().advanceIntervalActions())
             QVERIFY(!choice->isChecked());
     }
-
-    void helpMenu()
-    {
-        start();
-        QCOMPARE(window().aboutAction()->text(), QStringLiteral("About Lunvik Photos"));
-        QCOMPARE(window().checkForUpdatesAction()->text(), QStringLiteral("Check for Updates…"));
-        QVERIFY(!window().checkForUpdatesAction()->isEnabled());
-        window().aboutAction()->trigger();
-        QDialog *about = window().findChild<QDialog *>();
-        QVERIFY(about && about->isVisible());
-        QCOMPARE(about->windowTitle(), QStringLiteral("About Lunvik Photos"));
-        keep(QStringLiteral("about"), about);
-        about->close();
-    }
-
-    // ---- One running program -----------------------------------------------
 
     void singleInstance()
     {
@@ -770,19 +717,6 @@ private Q_SLOTS:
         first.reset();
         SingleInstance third(key);
         QVERIFY(third.isPrimary());
-        // Nobody listens on a key never launched.
-        SingleInstance lone(key + QStringLiteral("-lone"));
-        QVERIFY(lone.isPrimary());
-    }
-
-    void bringToFront()
-    {
-        start();
-        window().showMinimized();
-        QVERIFY(window().isMinimized());
-        window().bringToFront();
-        QVERIFY(!window().isMinimized());
-        QVERIFY(window().isVisible());
     }
 
     void icons_data()
