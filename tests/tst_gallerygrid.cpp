@@ -34,11 +34,10 @@ GalleryState galleryOf(const QStringList &ids, const QString &version = QStringL
     GalleryState state;
     state.updatedAt = version;
     state.order = ids;
+    const QString ana = GalleryState::uploaderId(QStringLiteral("Ana"));
     for (const QString &id : ids)
-        state.photos.insert(id,
-            PhotoEntry { id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
-                GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt });
-    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+        state.photos.insert(id, PhotoEntry { id, id + ".jpg", "x", 1, "v", std::nullopt, ana, std::nullopt });
+    state.uploaders.insert(ana, QStringLiteral("Ana"));
     return state.withResolvedCurrentPhoto();
 }
 
@@ -178,12 +177,11 @@ private Q_SLOTS:
         const int loading = int(GalleryScreen::Content::loading);
         const int empty = int(GalleryScreen::Content::empty);
         const int grid = int(GalleryScreen::Content::grid);
-        QTest::newRow("empty everywhere")
-            << QStringList {} << QStringList {} << loading << "Loading photos\u2026" << empty << "0 photos";
-        QTest::newRow("first photos arrive") << QStringList {} << QStringList { "a", "b", "c" } << loading
-                                             << "Loading photos\u2026" << grid << "3 photos";
-        QTest::newRow("one photo here") << QStringList { "a" } << QStringList { "a" } << grid << "1 photo" << grid
-                                        << "1 photo";
+        using L = QStringList;
+        QTest::newRow("empty everywhere") << L {} << L {} << loading << "Loading photos\u2026" << empty << "0 photos";
+        QTest::newRow("first photos arrive") << L {} << L { "a", "b", "c" } << loading << "Loading photos\u2026" << grid
+                                             << "3 photos";
+        QTest::newRow("one photo here") << L { "a" } << L { "a" } << grid << "1 photo" << grid << "1 photo";
     }
     void contentStates()
     {
@@ -216,12 +214,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("clicks"); // "[c|s|r]<index>" or "bg"
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("plain") << QStringList { "2" } << QStringList { "p2" };
-        QTest::newRow("range back and forth") << QStringList { "2", "s0" } << QStringList { "p0", "p1", "p2" };
-        QTest::newRow("range keeps the anchor") << QStringList { "2", "s0", "s4" } << QStringList { "p2", "p3", "p4" };
-        QTest::newRow("ctrl toggles") << QStringList { "1", "c3", "c1" } << QStringList { "p3" };
-        QTest::newRow("background clears") << QStringList { "1", "c3", "bg" } << QStringList {};
-        QTest::newRow("right button keeps it") << QStringList { "0", "r2" } << QStringList { "p0" };
+        using L = QStringList;
+        QTest::newRow("plain") << L { "2" } << L { "p2" };
+        QTest::newRow("range back and forth") << L { "2", "s0" } << L { "p0", "p1", "p2" };
+        QTest::newRow("range keeps the anchor") << L { "2", "s0", "s4" } << L { "p2", "p3", "p4" };
+        QTest::newRow("ctrl toggles") << L { "1", "c3", "c1" } << L { "p3" };
+        QTest::newRow("background clears") << L { "1", "c3", "bg" } << L {};
+        QTest::newRow("right button keeps it") << L { "0", "r2" } << L { "p0" };
     }
     void clickSelection()
     {
@@ -276,22 +275,21 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("lightbox");
         using Keys = QList<int>;
-        QTest::newRow("right from nothing") << QStringList {} << Keys { Qt::Key_Right } << QStringList { "p0" } << "";
-        QTest::newRow("left from nothing") << QStringList {} << Keys { Qt::Key_Left } << QStringList { "p6" } << "";
-        QTest::newRow("down a row of five")
-            << QStringList { "p1" } << Keys { Qt::Key_Down } << QStringList { "p6" } << "";
-        QTest::newRow("up wraps") << QStringList { "p0" } << Keys { Qt::Key_Up } << QStringList { "p2" } << "";
-        QTest::newRow("right wraps") << QStringList { "p6" } << Keys { Qt::Key_Right } << QStringList { "p0" } << "";
-        QTest::newRow("escape clears") << QStringList { "p2", "p3" } << Keys { Qt::Key_Escape } << QStringList {} << "";
-        QTest::newRow("return opens") << QStringList { "p4" } << Keys { Qt::Key_Return } << QStringList { "p4" }
-                                      << "p4";
-        QTest::newRow("return with nothing") << QStringList {} << Keys { Qt::Key_Return } << QStringList {} << "";
-        QTest::newRow("arrows step the lightbox")
-            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Left } << QStringList { "p6" } << "p6";
+        using L = QStringList;
+        QTest::newRow("right from nothing") << L {} << Keys { Qt::Key_Right } << L { "p0" } << "";
+        QTest::newRow("left from nothing") << L {} << Keys { Qt::Key_Left } << L { "p6" } << "";
+        QTest::newRow("down a row of five") << L { "p1" } << Keys { Qt::Key_Down } << L { "p6" } << "";
+        QTest::newRow("up wraps") << L { "p0" } << Keys { Qt::Key_Up } << L { "p2" } << "";
+        QTest::newRow("right wraps") << L { "p6" } << Keys { Qt::Key_Right } << L { "p0" } << "";
+        QTest::newRow("escape clears") << L { "p2", "p3" } << Keys { Qt::Key_Escape } << L {} << "";
+        QTest::newRow("return opens") << L { "p4" } << Keys { Qt::Key_Return } << L { "p4" } << "p4";
+        QTest::newRow("return with nothing") << L {} << Keys { Qt::Key_Return } << L {} << "";
+        QTest::newRow("arrows step the lightbox") << L { "p0" } << Keys { Qt::Key_Space, Qt::Key_Left } << L { "p6" }
+                                                  << "p6";
         QTest::newRow("down is ignored in the lightbox")
-            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Down } << QStringList { "p0" } << "p0";
+            << L { "p0" } << Keys { Qt::Key_Space, Qt::Key_Down } << L { "p0" } << "p0";
         QTest::newRow("escape closes the lightbox")
-            << QStringList { "p0" } << Keys { Qt::Key_Space, Qt::Key_Escape } << QStringList { "p0" } << "";
+            << L { "p0" } << Keys { Qt::Key_Space, Qt::Key_Escape } << L { "p0" } << "";
     }
     void keyboard()
     {
@@ -318,10 +316,11 @@ private Q_SLOTS:
         QTest::addColumn<double>("fraction");
         QTest::addColumn<int>("insertion");
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("left half of c") << 2 << 0.25 << 2 << QStringList {};
-        QTest::newRow("right half of c") << 2 << 0.75 << 3 << QStringList { "a", "c", "b", "d" };
-        QTest::newRow("before a") << 0 << 0.1 << 0 << QStringList { "b", "a", "c", "d" };
-        QTest::newRow("past the last") << 3 << 1.4 << 4 << QStringList { "a", "c", "d", "b" };
+        using L = QStringList;
+        QTest::newRow("left half of c") << 2 << 0.25 << 2 << L {};
+        QTest::newRow("right half of c") << 2 << 0.75 << 3 << L { "a", "c", "b", "d" };
+        QTest::newRow("before a") << 0 << 0.1 << 0 << L { "b", "a", "c", "d" };
+        QTest::newRow("past the last") << 3 << 1.4 << 4 << L { "a", "c", "d", "b" };
     }
     void reorderByDrag()
     {
@@ -351,51 +350,53 @@ private Q_SLOTS:
     // What each kind of drop uploads, and whether it is outlined on hover.
     void fileDrops_data()
     {
-        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("files"); // dropped as locations, "" for the home folder
+        QTest::addColumn<QString>("type"); // else the data's type: "text" gives the two files' paths
+        QTest::addColumn<QByteArray>("data");
         QTest::addColumn<bool>("outlined");
         QTest::addColumn<QString>("uploaded"); // a pattern of the sent file names
-        QTest::newRow("file locations") << "uri-list" << true << "^one\\.jpg,two\\.png$";
-        QTest::newRow("paths as text") << "text" << true << "^one\\.jpg,two\\.png$";
-        QTest::newRow("PNG data") << "image/png" << true << "^gallery-drop-[0-9a-f-]{36}\\.png$";
-        QTest::newRow("JPEG data") << "image/jpeg" << true << "^gallery-drop-[0-9a-f-]{36}\\.jpg$";
-        QTest::newRow("Qt image") << "qt-image" << true << "^gallery-drop-[0-9a-f-]{36}\\.png$";
-        QTest::newRow("unreadable PNG data") << "bad-png" << true << "^$";
-        QTest::newRow("a folder") << "folder" << false << "^$";
-        QTest::newRow("a text file") << "txt" << false << "^$";
-        QTest::newRow("an image without extension") << "bare image" << true << "^scan$";
-        QTest::newRow("text without extension") << "bare text" << false << "^$";
+        const QByteArray png = imageBytes(Qt::green, "PNG");
+        const QByteArray jpeg = imageBytes(Qt::green);
+        const QString dropped = QStringLiteral("^gallery-drop-[0-9a-f-]{36}\\.");
+        using L = QStringList;
+        QTest::newRow("file locations") << L { "one.jpg", "two.png" } << "" << QByteArray() << true
+                                        << "^one\\.jpg,two\\.png$";
+        QTest::newRow("paths as text") << L {} << "text" << QByteArray() << true << "^one\\.jpg,two\\.png$";
+        QTest::newRow("PNG data") << L {} << "image/png" << png << true << dropped + "png$";
+        QTest::newRow("JPEG data") << L {} << "image/jpeg" << jpeg << true << dropped + "jpg$";
+        QTest::newRow("Qt image") << L {} << "qt-image" << jpeg << true << dropped + "png$";
+        QTest::newRow("unreadable PNG data") << L {} << "image/png" << QByteArray("not an image") << true << "^$";
+        QTest::newRow("a folder") << L { "" } << "" << QByteArray() << false << "^$";
+        QTest::newRow("a text file") << L { "notes.txt" } << "" << QByteArray() << false << "^$";
+        QTest::newRow("an image without extension") << L { "scan" } << "" << QByteArray() << true << "^scan$";
+        QTest::newRow("text without extension") << L { "README" } << "" << QByteArray() << false << "^$";
     }
     void fileDrops()
     {
-        QFETCH(QString, kind);
+        QFETCH(QStringList, files);
+        QFETCH(QString, type);
+        QFETCH(QByteArray, data);
         QFETCH(bool, outlined);
         QFETCH(QString, uploaded);
         open(galleryOf({ "a", "b" }));
         server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "b", "n" }, "v2"))));
         const QString jpeg = writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red));
         const QString png = writeFile(QStringLiteral("two.png"), imageBytes(Qt::blue, "PNG"));
-        const QString text = writeFile(QStringLiteral("notes.txt"), "hello");
+        writeFile(QStringLiteral("notes.txt"), "hello");
+        writeFile(QStringLiteral("scan"), imageBytes(Qt::red));
+        writeFile(QStringLiteral("README"), "hello");
         QMimeData mime;
-        if (kind == QLatin1StringView("uri-list"))
-            mime.setUrls({ QUrl::fromLocalFile(jpeg), QUrl::fromLocalFile(png) });
-        else if (kind == QLatin1StringView("text"))
+        QList<QUrl> urls;
+        for (const QString &name : files)
+            urls.append(QUrl::fromLocalFile(TestEnvironment::home() + (name.isEmpty() ? QString() : "/" + name)));
+        if (!urls.isEmpty())
+            mime.setUrls(urls);
+        else if (type == QLatin1StringView("text"))
             mime.setText(QStringLiteral(" ") + jpeg + QStringLiteral("\n\n") + png + QStringLiteral("\n"));
-        else if (kind == QLatin1StringView("image/png"))
-            mime.setData(kind, imageBytes(Qt::green, "PNG"));
-        else if (kind == QLatin1StringView("image/jpeg"))
-            mime.setData(kind, imageBytes(Qt::green));
-        else if (kind == QLatin1StringView("qt-image"))
-            mime.setImageData(QImage::fromData(imageBytes(Qt::green)));
-        else if (kind == QLatin1StringView("bad-png"))
-            mime.setData(QStringLiteral("image/png"), "not an image");
-        else if (kind == QLatin1StringView("folder"))
-            mime.setUrls({ QUrl::fromLocalFile(TestEnvironment::home()) });
-        else if (kind == QLatin1StringView("bare image"))
-            mime.setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("scan"), imageBytes(Qt::red))) });
-        else if (kind == QLatin1StringView("bare text"))
-            mime.setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("README"), "hello")) });
+        else if (type == QLatin1StringView("qt-image"))
+            mime.setImageData(QImage::fromData(data));
         else
-            mime.setUrls({ QUrl::fromLocalFile(text) });
+            mime.setData(type, data);
 
         sendDrag(viewport(), &mime, cellPoint(1));
         QCOMPARE(screen->isFileDropTargeted(), outlined);
@@ -462,7 +463,6 @@ private Q_SLOTS:
         QSlider *slider = screen->toolbar()->sizeControl()->slider();
         QCOMPARE(slider->value(), 5);
         slider->setValue(sliderValue);
-        QCOMPARE(store->settings().galleryGridColumnCount, columns);
         QCOMPARE(AppConfig::loadSettings().galleryGridColumnCount, columns);
         QCOMPARE(grid()->layoutGeometry().columns, columns);
         QCOMPARE(grid()->settledGridWidth(), double(viewport()->width()));
@@ -644,24 +644,17 @@ private Q_SLOTS:
         QScrollBar *bar = grid()->verticalScrollBar();
         QTRY_VERIFY(grid()->imageModel(QStringLiteral("p0")) && grid()->imageModel(QStringLiteral("p0"))->hasImage());
 
-        QElapsedTimer timer;
-        timer.start();
         qint64 slowestPaint = 0;
-        qint64 allPaints = 0;
-        int paints = 0;
         for (int value = 0; value <= bar->maximum(); value += bar->pageStep()) {
             bar->setValue(value);
             QElapsedTimer paint;
             paint.start();
             viewport()->repaint();
             slowestPaint = std::max(slowestPaint, paint.elapsed());
-            allPaints += paint.nsecsElapsed();
-            ++paints;
             QVERIFY(grid()->imageModelCount() <= 8 * 5 * 4);
             QCoreApplication::processEvents();
         }
-        qInfo("scrolled 5000 photos in %lld ms, %d frames, %.2f ms on average, slowest %lld ms", timer.elapsed(),
-            paints, allPaints / 1e6 / std::max(paints, 1), slowestPaint);
+        qInfo("scrolled 5000 photos, slowest frame %lld ms", slowestPaint);
         QVERIFY(slowestPaint < 100);
 
         // The decoded-image cache holds a few screens: scrolling back past

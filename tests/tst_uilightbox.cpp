@@ -33,21 +33,17 @@ GalleryState galleryOf(const QStringList &ids, const QString &current = {}, cons
     GalleryState state;
     state.updatedAt = version;
     state.order = ids;
+    const QString ana = GalleryState::uploaderId(QStringLiteral("Ana"));
     for (const QString &id : ids)
-        state.photos.insert(id,
-            PhotoEntry { id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1,
-                QStringLiteral("2026-03-01T09:30:00.000Z"), std::nullopt,
-                GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt });
-    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+        state.photos.insert(
+            id, PhotoEntry { id, id + ".jpg", "x", 1, "2026-03-01T09:30:00.000Z", std::nullopt, ana, std::nullopt });
+    state.uploaders.insert(ana, QStringLiteral("Ana"));
     if (!current.isEmpty())
         state.currentPhotoId = current;
     return state;
 }
 
-QSet<QString> setOf(const QStringList &ids)
-{
-    return QSet<QString>(ids.begin(), ids.end());
-}
+QSet<QString> setOf(const QStringList &ids) { return QSet<QString>(ids.begin(), ids.end()); }
 
 } // namespace
 
@@ -149,22 +145,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         const QString confirmOne = "This photo will be removed from the gallery.";
         const QString confirmMany = "These photos will be removed from the gallery.";
-        QTest::newRow("one photo") << "a" << QStringList { "b" } << false << "confirm-1"
-                                   << "Delete photo?" << confirmOne;
-        QTest::newRow("two photos") << "a" << QStringList { "b", "c" } << false << "confirm-2"
-                                    << "Delete 2 photos?" << confirmMany;
-        QTest::newRow("all but the current one") << "a" << QStringList { "b", "c", "d" } << false << "confirm-3"
-                                                 << "Delete 3 photos?" << confirmMany;
-        QTest::newRow("the current photo") << "c" << QStringList { "b", "c" } << false << "blocked-includesCurrentPhoto"
+        using L = QStringList;
+        QTest::newRow("one photo") << "a" << L { "b" } << false << "confirm-1" << "Delete photo?" << confirmOne;
+        QTest::newRow("two photos") << "a" << L { "b", "c" } << false << "confirm-2" << "Delete 2 photos?"
+                                    << confirmMany;
+        QTest::newRow("all but the current one")
+            << "a" << L { "b", "c", "d" } << false << "confirm-3" << "Delete 3 photos?" << confirmMany;
+        QTest::newRow("the current photo") << "c" << L { "b", "c" } << false << "blocked-includesCurrentPhoto"
                                            << "Cannot delete"
                                            << "Can't delete the current photo. Show another photo for today first.";
-        QTest::newRow("every photo, none current")
-            << "" << QStringList { "a", "b", "c", "d" } << false << "blocked-wouldRemoveAllPhotos"
-            << "Cannot delete"
-            << "At least one photo must remain in the gallery.";
-        QTest::newRow("busy") << "a" << QStringList { "b" } << true << ""
-                              << ""
-                              << "";
+        QTest::newRow("every photo, none current") << "" << L { "a", "b", "c", "d" } << false
+                                                   << "blocked-wouldRemoveAllPhotos" << "Cannot delete"
+                                                   << "At least one photo must remain in the gallery.";
+        QTest::newRow("busy") << "a" << L { "b" } << true << "" << "" << "";
     }
     void deleteRequest()
     {
@@ -198,14 +191,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("answer"); // a button's text, or "escape"
         QTest::addColumn<QStringList>("sent");
-        QTest::newRow("delete") << QStringList { "c", "b" } << "Delete 2 photos?"
-                                << "Delete" << QStringList { "b", "c" };
-        QTest::newRow("cancel") << QStringList { "b" } << "Delete photo?"
-                                << "Cancel" << QStringList {};
-        QTest::newRow("dismissed") << QStringList { "b" } << "Delete photo?"
-                                   << "escape" << QStringList {};
-        QTest::newRow("refused") << QStringList { "a", "b" } << "Cannot delete"
-                                 << "OK" << QStringList {};
+        using L = QStringList;
+        QTest::newRow("delete") << L { "c", "b" } << "Delete 2 photos?" << "Delete" << L { "b", "c" };
+        QTest::newRow("cancel") << L { "b" } << "Delete photo?" << "Cancel" << L {};
+        QTest::newRow("dismissed") << L { "b" } << "Delete photo?" << "escape" << L {};
+        QTest::newRow("refused") << L { "a", "b" } << "Cannot delete" << "OK" << L {};
     }
     void dialogButtons()
     {
@@ -290,16 +280,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("busy");
         QTest::addColumn<QStringList>("targets");
         QTest::addColumn<QList<bool>>("enabled"); // show for today, download, delete
-        using Enabled = QList<bool>;
-        QTest::newRow("outside three selected")
-            << QStringList { "b", "c", "d" } << 4 << false << QStringList { "e" } << Enabled { true, true, true };
-        QTest::newRow("inside the selection") << QStringList { "b", "c", "d" } << 2 << false
-                                              << QStringList { "b", "c", "d" } << Enabled { true, true, true };
-        QTest::newRow("the current photo")
-            << QStringList {} << 0 << false << QStringList { "a" } << Enabled { false, true, false };
-        QTest::newRow("selection with the current photo")
-            << QStringList { "a", "b" } << 1 << false << QStringList { "a", "b" } << Enabled { true, true, false };
-        QTest::newRow("busy") << QStringList {} << 1 << true << QStringList { "b" } << Enabled { false, false, false };
+        using B = QList<bool>;
+        using L = QStringList;
+        QTest::newRow("outside three selected") << L { "b", "c", "d" } << 4 << false << L { "e" } << B { 1, 1, 1 };
+        QTest::newRow("inside the selection") << L { "b", "c", "d" } << 2 << false << L { "b", "c", "d" }
+                                              << B { 1, 1, 1 };
+        QTest::newRow("the current photo") << L {} << 0 << false << L { "a" } << B { 0, 1, 0 };
+        QTest::newRow("selection with the current") << L { "a", "b" } << 1 << false << L { "a", "b" } << B { 1, 1, 0 };
+        QTest::newRow("busy") << L {} << 1 << true << L { "b" } << B { 0, 0, 0 };
     }
     void contextMenu()
     {
@@ -366,10 +354,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("showsShowToday");
         QTest::addColumn<double>("deleteOpacity");
-        QTest::newRow("none") << QStringList {} << "" << false << 1.0;
-        QTest::newRow("one") << QStringList { "b" } << "1 photo selected" << true << 1.0;
-        QTest::newRow("two") << QStringList { "b", "c" } << "2 photos selected" << false << 1.0;
-        QTest::newRow("with the current") << QStringList { "a", "c" } << "2 photos selected" << false << 0.45;
+        using L = QStringList;
+        QTest::newRow("none") << L {} << "" << false << 1.0;
+        QTest::newRow("one") << L { "b" } << "1 photo selected" << true << 1.0;
+        QTest::newRow("two") << L { "b", "c" } << "2 photos selected" << false << 1.0;
+        QTest::newRow("with the current") << L { "a", "c" } << "2 photos selected" << false << 0.45;
     }
     void selectionBar()
     {

@@ -34,10 +34,10 @@ GalleryState galleryOf(const QStringList &ids, const std::optional<QString> &cur
     GalleryState state;
     state.updatedAt = QStringLiteral("v1");
     state.order = ids;
+    const QString ana = GalleryState::uploaderId(QStringLiteral("Ana"));
     for (const QString &id : ids)
-        state.photos.insert(id, PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"),
-                                           std::nullopt, GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt});
-    state.uploaders.insert(GalleryState::uploaderId(QStringLiteral("Ana")), QStringLiteral("Ana"));
+        state.photos.insert(id, PhotoEntry{id, id + ".jpg", "x", 1, "v", std::nullopt, ana, std::nullopt});
+    state.uploaders.insert(ana, QStringLiteral("Ana"));
     state.currentPhotoId = current;
     return state.withResolvedCurrentPhoto();
 }
@@ -126,8 +126,7 @@ private Q_SLOTS:
         QTest::addColumn<double>("aspect");
         QTest::addColumn<double>("screenWidth");
         QTest::newRow("no geometry known") << 0.0 << false << QSizeF(300, 900) << 0.75 << 196.0;
-        QTest::newRow("landscape frame drawn 4:3 wide")
-            << 0.75 << true << QSizeF(1000, 400) << 1 / 0.75 << 296 / 0.75;
+        QTest::newRow("landscape frame drawn 4:3 wide") << 0.75 << true << QSizeF(1000, 400) << 1 / 0.75 << 296 / 0.75;
         QTest::newRow("a narrow pane keeps 80 points") << 0.75 << false << QSizeF(60, 900) << 0.75 << 80.0;
         QTest::newRow("no height: the width binds") << 0.75 << false << QSizeF(500, 0) << 0.75 << 396.0;
         QTest::newRow("portrait never wider than square") << 1.25 << false << QSizeF(300, 300) << 1.0 << 196.0;
@@ -245,13 +244,10 @@ private Q_SLOTS:
             mime = std::make_unique<QMimeData>();
             mime->setText(payload);
         } else {
-            const QString path = TestEnvironment::home() + QStringLiteral("/") + payload;
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(jpeg({40, 30}));
-            file.close();
+            QFile file(TestEnvironment::home() + QStringLiteral("/") + payload);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg({40, 30})) > 0);
             mime = std::make_unique<QMimeData>();
-            mime->setUrls({QUrl::fromLocalFile(path)});
+            mime->setUrls({QUrl::fromLocalFile(file.fileName())});
         }
         const QPoint centre = preview()->rect().center();
         QDragEnterEvent enter(centre, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
@@ -277,7 +273,6 @@ private Q_SLOTS:
     void placeholderAndBadge()
     {
         open(galleryOf({}, std::nullopt));
-        QVERIFY(!store->state().currentPhoto());
         QVERIFY(preview()->showsPlaceholder());
         QCOMPARE(DeviceCurrentPreview::placeholderTitle(), QStringLiteral("No current photo"));
         QCOMPARE(DeviceCurrentPreview::placeholderDescription(),
@@ -304,8 +299,7 @@ private Q_SLOTS:
         QVERIFY(!preview()->hoverBadgeText());
         // The photo is letterboxed in black: the 3:4 photo on the frame's
         // 3:4 screen fills it, the screen's centre is the photo's colour.
-        const QImage shot = preview()->grab().toImage();
-        const QColor centre = shot.pixelColor(preview()->screenRect().center().toPoint());
+        const QColor centre = preview()->grab().toImage().pixelColor(preview()->screenRect().center().toPoint());
         QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
     }
 

@@ -153,10 +153,15 @@ private Q_SLOTS:
     }
 
     // Return in the name field drops the focus and saves the name, once.
-    void displayName()
+    // The local-server caption shows only in debug mode.
+    void displayNameAndCaption()
     {
         open();
         openPopover();
+        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
+        QVERIFY(popover->localServerCaptionLabel()->isVisible());
+        QCOMPARE(popover->localServerCaptionLabel()->text(),
+                 QStringLiteral("Run ./scripts/dev.sh in the repo to start the local API."));
         QCOMPARE(popover->nameField()->text(), store->settings().displayName);
         popover->nameField()->setFocus(Qt::MouseFocusReason);
         QTRY_VERIFY(popover->nameField()->hasFocus());
@@ -167,16 +172,6 @@ private Q_SLOTS:
         QVERIFY(!popover->nameField()->hasFocus());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
         QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Bodil"));
-    }
-
-    void localServerCaption()
-    {
-        open();
-        openPopover();
-        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
-        QVERIFY(popover->localServerCaptionLabel()->isVisible());
-        QCOMPARE(popover->localServerCaptionLabel()->text(),
-                 QStringLiteral("Run ./scripts/dev.sh in the repo to start the local API."));
         AppSettings settings = store->settings();
         settings.debugMode = false;
         store->setSettings(settings);
@@ -193,10 +188,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sent");
         QTest::newRow("only white space") << "  \n\t " << 200 << "" << false;
         QTest::newRow("a sentence") << "Please add the frame in the hall" << 200
-                                    << "Could not find a Bloomin8 API token. Paste the setup block or token only."
-                                    << false;
-        QTest::newRow("a setup block") << "\n  Device: Hall | 13.3 inch\nToken: " + token + "\nInterval: 1h\n" << 200
-                                       << "" << true;
+                                    << "Could not find a Bloomin8 API token. Paste the setup block or token only." << false;
+        QTest::newRow("a setup block") << "\n  Device: Hall | 13.3 inch\nToken: " + token + "\nInterval: 1h\n" << 200 << ""
+                                       << true;
         QTest::newRow("the server refuses") << "Token: " + token << 400 << "HTTP 400: Frame token rejected" << true;
     }
     void registration()
@@ -301,14 +295,11 @@ private Q_SLOTS:
         QVERIFY(!frames()->isRowDimmed("f2"));
         QVERIFY(frames()->errorLabel()->isVisible());
         QCOMPARE(frames()->errorLabel()->text(), QStringLiteral("HTTP 500: Frame busy"));
-        const QList<LogEntry> entries = ActivityLogStore::shared().entries();
-        const auto failed = std::find_if(entries.begin(), entries.end(), [](const LogEntry &entry) {
-            return entry.message == QLatin1StringView("Frame removal failed");
-        });
-        QVERIFY(failed != entries.end());
-        QCOMPARE(failed->level, LogLevel::error);
-        QCOMPARE(failed->category, LogCategory::device);
-        QVERIFY(failed->detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
+        const LogEntry failed = ActivityLogStore::shared().entries().first();
+        QCOMPARE(failed.message, QStringLiteral("Frame removal failed"));
+        QCOMPARE(failed.level, LogLevel::error);
+        QCOMPARE(failed.category, LogCategory::device);
+        QVERIFY(failed.detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
     }
 
     // The form opens by itself only without frames; closing it clears its
