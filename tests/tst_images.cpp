@@ -77,13 +77,14 @@ bool shows(const QImage &image, QSize size, QColor background)
 }
 
 QByteArray encoded(const QImage &image, const char *format,
-    QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone)
+    QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone, bool progressive = false)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     writer.setTransformation(transformation);
+    writer.setProgressiveScanWrite(progressive);
     if (!writer.write(image))
         qFatal("cannot write %s: %s", format, qPrintable(writer.errorString()));
     return bytes;
@@ -264,13 +265,14 @@ std::optional<QByteArray> heifFile(
         != heif_error_Ok)
         qFatal("HEIF encoding failed");
 
-    QTemporaryDir folder;
-    const QString path = folder.filePath(u"sample.heif"_s);
-    QFile file(path);
-    if (heif_context_write_to_file(context.get(), qPrintable(path)).code != heif_error_Ok
-        || !file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    heif_writer writer { 1, [](heif_context *, const void *data, size_t size, void *into) {
+        static_cast<QByteArray *>(into)->append(static_cast<const char *>(data), qsizetype(size));
+        return heif_error { heif_error_Ok, heif_suberror_Unspecified, "" };
+    } };
+    if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok)
         qFatal("HEIF writing failed");
-    return file.readAll();
+    return bytes;
 }
 
 } // namespace
@@ -348,9 +350,7 @@ private Q_SLOTS:
     }
     void boundedSize()
     {
-        QFETCH(QSize, source);
-        QFETCH(int, limit);
-        QFETCH(QSize, bounded);
+        QFETCH(QSize, source); QFETCH(int, limit); QFETCH(QSize, bounded);
         QCOMPARE(ImageDownsampler::boundedSize(source, limit), bounded);
     }
 
@@ -390,31 +390,13 @@ private Q_SLOTS:
     }
     void normalizedJPEGData()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, fileName);
-        QFETCH(Outcome, outcome);
-        QFETCH(QSize, size);
+        QFETCH(QByteArray, bytes); QFETCH(QString, fileName); QFETCH(Outcome, outcome); QFETCH(QSize, size);
         QFETCH(QColor, background);
         QImage image;
         normalize(bytes, fileName, outcome, &image);
         if (QTest::currentTestFailed() || outcome != Encoded)
             return;
         QVERIFY(shows(image, size, background));
-    }
-
-    void unreadableFiles()
-    {
-        QVERIFY(QDir(m_dir.path()).mkpath(u"folder.png"_s));
-        for (const QString &path : { m_dir.filePath(u"missing.png"_s), m_dir.filePath(u"folder.png"_s) }) {
-            try {
-                PhotoCacheJPEG::normalizedJPEGData(path);
-                QFAIL(qPrintable(u"no error for "_s + path));
-            } catch (const PlatformError &e) {
-                QCOMPARE(e.record().domain, u"QFileDevice"_s);
-                QCOMPARE(e.record().code, qint64(QFileDevice::OpenError));
-            }
-            QVERIFY(!ImageDownsampler::loadThumbnail(path, 100));
-        }
     }
 
     void loadThumbnail_data()
@@ -436,9 +418,7 @@ private Q_SLOTS:
     }
     void loadThumbnail()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, limit);
-        QFETCH(QSize, size);
+        QFETCH(QByteArray, bytes); QFETCH(int, limit); QFETCH(QSize, size);
         const std::optional<QImage> image = ImageDownsampler::loadThumbnail(write(u"thumb"_s, bytes), limit);
         QCOMPARE(image.has_value(), size.isValid());
         if (image)
@@ -460,32 +440,26 @@ private Q_SLOTS:
     }
     void heif()
     {
-        QFETCH(heif_compression_format, format);
-        QFETCH(int, orientation);
-        QFETCH(QColor, background);
-        QFETCH(bool, displayP3);
-        QFETCH(QString, fileName);
+        QFETCH(heif_compression_format, format); QFETCH(int, orientation); QFETCH(QColor, background);
+        QFETCH(bool, displayP3); QFETCH(QString, fileName);
         const QByteArray icc = displayP3 ? QColorSpace(QColorSpace::DisplayP3).iccProfile() : QByteArray();
         const QImage upright = picture({ 120, 200 }, background);
         const std::optional<QByteArray> file = heifFile(
             orientation == 6 ? upright.transformed(QTransform().rotate(-90)) : upright, format, orientation, icc);
         if (!file)
             QSKIP("libheif has no encoder for this format here");
-
         QImage normalized;
         normalize(*file, fileName, Encoded, &normalized);
         if (QTest::currentTestFailed())
             return;
         // JPEG has no alpha: transparent areas come out white.
         QVERIFY(shows(normalized, QSize(120, 200), background.alpha() ? background : QColor(Qt::white)));
-
         const std::optional<QImage> thumbnail = ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100);
         QVERIFY(thumbnail && shows(*thumbnail, QSize(60, 100), background));
         if (displayP3) {
             QCOMPARE(thumbnail->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
             QCOMPARE(normalized.colorSpace(), QColorSpace(QColorSpace::DisplayP3));
         }
-
         // Cut short, it is refused like any broken file.
         normalize(file->left(file->size() / 2), fileName, Unsupported);
         QVERIFY(!ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100));
@@ -499,24 +473,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QSize>("size"); // invalid: refused
-        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB")
-            << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << QSize();
-        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB")
-            << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << QSize();
-        QTest::newRow("baseline 15000x15000, a scan per component")
-            << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << QSize();
-        QByteArray progressive;
-        QBuffer buffer(&progressive);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpeg");
-        writer.setProgressiveScanWrite(true);
-        QVERIFY(writer.write(picture({ 4000, 3000 })));
-        QTest::newRow("progressive 4000x3000") << progressive << QSize(400, 300);
+        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB") << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << QSize();
+        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB") << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << QSize();
+        QTest::newRow("baseline 15000x15000, a scan per component") << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << QSize();
+        QTest::newRow("progressive 4000x3000")
+            << encoded(picture({ 4000, 3000 }), "jpeg", QImageIOHandler::TransformationNone, true) << QSize(400, 300);
     }
     void decodeMemory()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QSize, size);
+        QFETCH(QByteArray, bytes); QFETCH(QSize, size);
         const QString path = write(u"memory.jpg"_s, bytes);
         QElapsedTimer timer;
         timer.start();
@@ -540,16 +505,14 @@ private Q_SLOTS:
         QVERIFY(!budget.tryAcquire(31));
 
         // Concurrent acquirers wait their turn and never hold more than all.
-        std::atomic<qint64> inUse { 0 };
-        std::atomic<qint64> mostInUse { 0 };
+        std::atomic<qint64> inUse { 0 }, mostInUse { 0 };
         std::vector<std::thread> threads;
         for (int i = 0; i < 6; ++i) {
             threads.emplace_back([&] {
                 for (int round = 0; round < 20; ++round) {
                     std::optional<DecodeMemoryBudget::Share> share = budget.acquire(40);
-                    const qint64 now = inUse += 40;
-                    qint64 seen = mostInUse;
-                    while (now > seen && !mostInUse.compare_exchange_weak(seen, now)) { }
+                    for (qint64 now = inUse += 40, seen = mostInUse; now > seen;)
+                        mostInUse.compare_exchange_weak(seen, now);
                     std::this_thread::yield();
                     inUse -= 40;
                 }
@@ -567,8 +530,8 @@ private Q_SLOTS:
     }
 
     // The asynchronous callers wait for their share on their own thread,
-    // tying up no worker of the pool meanwhile; the blocking one waits
-    // where it is called.
+    // tying up no worker of the pool meanwhile, and resume there; the
+    // blocking one waits where it is called.
     void decodesWaitForMemory_data()
     {
         QTest::addColumn<QString>("caller");
@@ -585,14 +548,14 @@ private Q_SLOTS:
         QVERIFY(all);
 
         std::optional<QImage> image;
-        bool done = false;
+        QThread *resumedOn = nullptr;
         // Outlives the coroutine it makes, which refers to it.
         auto load = [&](QString file) -> QCoro::Task<> {
             if (caller == u"thumbnail async"_s)
                 image = co_await ImageDownsampler::loadThumbnailAsync(file, 100);
             else
                 image = QImage::fromData(co_await PhotoCacheJPEG::normalizedJPEGDataAsync(file));
-            done = true;
+            resumedOn = QThread::currentThread();
         };
         std::thread blocking;
         QCoro::Task<> waiting;
@@ -602,71 +565,64 @@ private Q_SLOTS:
             waiting = load(path);
         QTRY_COMPARE(budget.waitingCount(), 1);
         QTest::qWait(20);
-        QVERIFY(!done && !image);
+        QVERIFY(!resumedOn && !image);
         if (!blocking.joinable())
             QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
         all.reset();
         if (blocking.joinable())
             blocking.join();
         else
-            QTRY_VERIFY(done);
-        QVERIFY(image);
-        QCOMPARE(image->size(), caller == u"upload async"_s ? QSize(800, 600) : QSize(100, 75));
+            QTRY_COMPARE(resumedOn, QThread::currentThread());
+        QVERIFY(image && shows(*image, caller == u"upload async"_s ? QSize(800, 600) : QSize(100, 75), Qt::blue));
         QCOMPARE(budget.heldBytes(), 0);
     }
 
     // Only regular files are read, and picked files only up to the limit:
     // a FIFO would block the open, and a huge file would be read whole.
+    // Missing files and folders fail to open.
     void refusedSourceFiles_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("reason"); // "open": an open error
         QTest::newRow("fifo") << u"fifo"_s << u"not a regular file"_s;
         QTest::newRow("one byte over the limit") << u"large"_s << u"larger than 200 MB"_s;
         QTest::newRow("link to a png") << u"link"_s << QString();
+        QTest::newRow("missing") << u"missing"_s << u"open"_s;
+        QTest::newRow("folder") << u"folder"_s << u"open"_s;
     }
     void refusedSourceFiles()
     {
-        QFETCH(QString, kind);
-        QFETCH(QString, reason);
+        QFETCH(QString, kind); QFETCH(QString, reason);
         const QString path = m_dir.filePath(kind + u".jpg"_s);
         QFile::remove(path);
-        if (kind == u"fifo"_s) {
+        if (kind == u"folder"_s) {
+            QVERIFY(QDir(m_dir.path()).mkpath(kind + u".jpg"_s));
+        } else if (kind == u"fifo"_s) {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         } else if (kind == u"large"_s) {
             QFile sparse(path);
             QVERIFY(sparse.open(QIODevice::WriteOnly));
             QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
-        } else {
+        } else if (kind == u"link"_s) {
             QVERIFY(QFile::link(write(u"linked.png"_s, encoded(picture({ 80, 60 }), "png")), path));
         }
         const std::optional<PhotoCacheJPEGError> refusal = PhotoCacheJPEG::sourceFileRefusal(path);
-        QCOMPARE(refusal ? refusal->reason() : QString(), reason);
+        QCOMPARE(refusal ? refusal->reason() : QString(), reason == u"open"_s ? QString() : reason);
         try {
             const QByteArray jpeg = PhotoCacheJPEG::normalizedJPEGData(path);
             QVERIFY(reason.isEmpty() && PhotoCacheJPEG::isJPEG(jpeg));
         } catch (const PhotoCacheJPEGError &e) {
             QCOMPARE(e.reason(), reason);
             QCOMPARE(e.fileName(), kind + u".jpg"_s);
+        } catch (const PlatformError &e) {
+            QCOMPARE(reason, u"open"_s);
+            QCOMPARE(e.record().domain, u"QFileDevice"_s);
+            QCOMPARE(e.record().code, qint64(QFileDevice::OpenError));
         }
         // Thumbnails come from the cache, where not even a link is followed.
         QVERIFY(!ImageDownsampler::loadThumbnail(path, 100));
         if (kind == u"link"_s)
             QVERIFY(ImageDownsampler::loadThumbnail(m_dir.filePath(u"linked.png"_s), 100));
-    }
-
-    void loadThumbnailAsync()
-    {
-        const QString path = write(u"async.png"_s, encoded(picture({ 800, 600 }), "png"));
-        QThread *resumedOn = nullptr;
-        auto load = [&resumedOn](QString file) -> QCoro::Task<std::optional<QImage>> {
-            std::optional<QImage> image = co_await ImageDownsampler::loadThumbnailAsync(file, 100);
-            resumedOn = QThread::currentThread();
-            co_return image;
-        };
-        const std::optional<QImage> image = TaskWait::run(load(path));
-        QCOMPARE(resumedOn, QThread::currentThread());
-        QVERIFY(image && shows(*image, QSize(100, 75), Qt::blue));
     }
 
     void epaperScreenSize_data()
@@ -683,10 +639,7 @@ private Q_SLOTS:
     }
     void epaperScreenSize()
     {
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(bool, landscape);
-        QFETCH(QSize, size);
+        QFETCH(int, width); QFETCH(int, height); QFETCH(bool, landscape); QFETCH(QSize, size);
         const auto reported = [](int side) { return side > 0 ? std::optional(side) : std::nullopt; };
         QCOMPARE(EpaperRendering::screenSize(reported(width), reported(height), landscape), size);
     }
@@ -705,9 +658,7 @@ private Q_SLOTS:
     }
     void epaperRendering()
     {
-        QFETCH(QSize, photo);
-        QFETCH(QSize, screen);
-        QFETCH(QRect, placed);
+        QFETCH(QSize, photo); QFETCH(QSize, screen); QFETCH(QRect, placed);
         const QImage source = colourfulPicture(photo);
         const QImage rendered = EpaperRendering::render(source, screen);
         QCOMPARE(rendered.size(), screen);
@@ -738,48 +689,39 @@ private Q_SLOTS:
             QImage flat(photo, QImage::Format_RGB32);
             flat.fill(color);
             const QImage rendered = EpaperRendering::render(flat, QSize(1200, 1600));
-            QCOMPARE(rendered.size(), QSize(1200, 1600));
-            qint64 others = 0;
-            for (int y = 0; y < rendered.height(); ++y) {
-                const auto *row = reinterpret_cast<const QRgb *>(rendered.constScanLine(y));
-                others += std::count_if(row, row + rendered.width(), [color](QRgb c) { return c != color; });
-            }
-            QVERIFY2(others == 0, qPrintable(u"%1 other pixels from %2x%3"_s.arg(others).arg(photo.width()).arg(photo.height())));
+            QImage ink(QSize(1200, 1600), QImage::Format_RGB32);
+            ink.fill(color);
+            ink.setColorSpace(rendered.colorSpace());
+            QCOMPARE(rendered, ink);
         }
     }
 
     // A grey ramp gets lighter from left to right, band by band.
     void epaperGreyRamp()
     {
-        QImage ramp(1200, 1600, QImage::Format_RGB32);
-        for (int y = 0; y < ramp.height(); ++y) {
-            auto *row = reinterpret_cast<QRgb *>(ramp.scanLine(y));
-            for (int x = 0; x < ramp.width(); ++x) {
-                const int v = x * 256 / ramp.width();
-                row[x] = qRgb(v, v, v);
-            }
-        }
+        QImage ramp(1200, 1, QImage::Format_RGB32);
+        for (int x = 0; x < ramp.width(); ++x)
+            ramp.setPixel(x, 0, qRgb(x * 256 / 1200, x * 256 / 1200, x * 256 / 1200));
+        ramp = ramp.scaled(1200, 1600);
         const QImage rendered = EpaperRendering::render(ramp, ramp.size());
         const double whiteInk = luminance(EpaperRendering::inks()[1].color);
         double previous = 0;
         for (int band = 0; band < rendered.width() / 16; ++band) {
-            double sum = 0;
-            double light = 0;
+            double mean = 0; // lightness
+            double light = 0; // luminance
             for (int y = 0; y < rendered.height(); ++y) {
                 for (int x = band * 16; x < band * 16 + 16; ++x) {
-                    sum += lightness(rendered.pixel(x, y));
-                    light += luminance(rendered.pixel(x, y));
+                    mean += lightness(rendered.pixel(x, y)) / (16.0 * rendered.height());
+                    light += luminance(rendered.pixel(x, y)) / (16.0 * rendered.height());
                 }
             }
-            const double mean = sum / (16.0 * rendered.height());
             QVERIFY2(mean >= previous * 0.98, qPrintable(u"band %1: %2 after %3"_s.arg(band).arg(mean).arg(previous)));
             previous = mean;
             // Within the panel's range the dots mix to the grey's own light
             // (the error is carried in linear light, not in sRGB steps).
             const double grey = luminance(ramp.pixel(band * 16 + 8, 0));
             if (grey < whiteInk * 0.9)
-                QVERIFY2(std::abs(light / (16.0 * rendered.height()) - grey) < 0.02,
-                         qPrintable(u"band %1: light %2 for %3"_s.arg(band).arg(light / (16.0 * rendered.height())).arg(grey)));
+                QVERIFY2(std::abs(light - grey) < 0.02, qPrintable(u"band %1: light %2 for %3"_s.arg(band).arg(light).arg(grey)));
         }
         // The lightest band is the panel's white.
         QVERIFY(previous > lightness(EpaperRendering::inks()[1].color) - 1);

@@ -15,9 +15,7 @@ const QString token = hex8 + QLatin1Char('.') + hex32;
 
 QDateTime utc(const QString &iso)
 {
-    QDateTime t = QDateTime::fromString(iso, Qt::ISODateWithMs);
-    t.setTimeZone(QTimeZone::utc());
-    return t;
+    return QDateTime::fromString(iso + QLatin1Char('Z'), Qt::ISODateWithMs);
 }
 
 } // namespace
@@ -27,63 +25,41 @@ class TestRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void looksLikeToken_data()
-    {
-        QTest::addColumn<QString>("candidate");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("minimal") << token << true;
-        QTest::newRow("blank ends") << " \n" + token + "\t\n" << true;
-        QTest::newRow("7 before") << hex8.left(7) + "." + hex32 << false;
-        QTest::newRow("31 after") << hex8 + "." + hex32.left(31) << false;
-        QTest::newRow("a g") << hex8 + "." + hex32.left(31) + "g" << false;
-        QTest::newRow("inner space") << hex8 + ". " + hex32 << false;
-        QTest::newRow("second stop") << token + ".00" << false;
-        QTest::newRow("no stop") << hex8 + hex32 << false;
-        QTest::newRow("full-width digits") << QString::fromUtf8("０１２３４５６７.") + hex32 << false;
-    }
-    void looksLikeToken()
-    {
-        QFETCH(QString, candidate);
-        QFETCH(bool, expected);
-        QCOMPARE(Bloomin8TokenParser::looksLikeToken(candidate), expected);
-    }
-
-    void parseToken_data()
+    // Both parsers run over every setup text: a token line must not be
+    // taken for a device name, nor a device line for a token. `alone`: the
+    // whole text is a token, blank ends aside.
+    void setupText_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: none
-        QTest::newRow("bare") << "  " + token + "\n" << token;
-        QTest::newRow("labelled, any case") << "Device: Hall\nTOKEN:   " + token + "\nInterval: 24h" << token;
-        QTest::newRow("windows line ends") << "Device: Hall\r\nToken: " + token + "\r\nInterval: 24h\r\n" << token;
-        QTest::newRow("bad label, then good") << "Token: nope\n\tToken:\t" + token << token;
+        QTest::addColumn<QString>("token"); // empty: none
+        QTest::addColumn<QString>("device"); // empty: none
+        QTest::addColumn<bool>("alone");
+        QTest::newRow("bare") << " \n" + token + "\t\n" << token << "" << true;
+        QTest::newRow("7 before") << hex8.left(7) + "." + hex32 << "" << "" << false;
+        QTest::newRow("31 after") << hex8 + "." + hex32.left(31) << "" << "" << false;
+        QTest::newRow("a g") << hex8 + "." + hex32.left(31) + "g" << "" << "" << false;
+        QTest::newRow("inner space") << hex8 + ". " + hex32 << "" << "" << false;
+        QTest::newRow("second stop") << token + ".00" << "" << "" << false;
+        QTest::newRow("no stop") << hex8 + hex32 << "" << "" << false;
+        QTest::newRow("full-width digits") << QString::fromUtf8("０１２３４５６７.") + hex32 << "" << "" << false;
+        QTest::newRow("labelled, any case") << "Device: Hall\nTOKEN:   " + token + "\nInterval: 24h" << token << "Hall" << false;
+        QTest::newRow("windows line ends") << "Device: Hall\r\nToken: " + token + "\r\nInterval: 24h\r\n" << token << "Hall" << false;
+        QTest::newRow("bad label, then good") << "Token: nope\n\tToken:\t" + token << token << "" << false;
         QTest::newRow("split over lines") << "Bloomin8 API token\nDevice: Hall\n" + hex8 + ".\n" + hex32.left(16) + "\n"
-                                                 + hex32.mid(16)
-                                          << token;
-        QTest::newRow("title spoils the join") << "My frame\n" + token << "";
-        QTest::newRow("empty") << " \n\t " << "";
-        QTest::newRow("nothing like a token") << "Device: Hall\nToken: 1234" << "";
+                + hex32.mid(16) << token << "Hall" << false;
+        QTest::newRow("title spoils the join") << "My frame\n" + token << "" << "" << false;
+        QTest::newRow("empty") << " \n\t " << "" << "" << false;
+        QTest::newRow("nothing like a token") << "Device: Hall\nToken: 1234" << "" << "Hall" << false;
+        QTest::newRow("with more after the bar") << "Device:   Living room | 13.3 inch" << "" << "Living room" << false;
+        QTest::newRow("only a bar") << "Device: | x\nDevice: Hall" << "" << "" << false;
+        QTest::newRow("empty, then named") << "device:\n  DEVICE:\tHall\t\nToken: x" << "" << "Hall" << false;
     }
-    void parseToken()
+    void setupText()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(Bloomin8TokenParser::parseToken(text).value_or(QString()), expected);
-    }
-
-    void parseDeviceName_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: none
-        QTest::newRow("with more after the bar") << "Device:   Living room | 13.3 inch" << "Living room";
-        QTest::newRow("only a bar") << "Device: | x\nDevice: Hall" << "";
-        QTest::newRow("empty, then named") << "device:\n  DEVICE:\tHall\t\nToken: x" << "Hall";
-        QTest::newRow("none") << "Token: " + token << "";
-    }
-    void parseDeviceName()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(Bloomin8TokenParser::parseDeviceName(text).value_or(QString()), expected);
+        QFETCH(QString, text); QFETCH(QString, token); QFETCH(QString, device); QFETCH(bool, alone);
+        QCOMPARE(Bloomin8TokenParser::parseToken(text).value_or(QString()), token);
+        QCOMPARE(Bloomin8TokenParser::parseDeviceName(text).value_or(QString()), device);
+        QCOMPARE(Bloomin8TokenParser::looksLikeToken(text), alone);
     }
 
     void screenGeometry()
@@ -92,18 +68,15 @@ private Q_SLOTS:
         QCOMPARE(aspectRatio(1600, 1200), 0.75);
         QCOMPARE(aspectRatio(0, 5), 0.75);
         QCOMPARE(aspectRatio(1000, 1000), 1.0);
-
         QVERIFY(isLandscapeDevice(QStringLiteral("l"), std::nullopt, std::nullopt));
         QVERIFY(!isLandscapeDevice(QStringLiteral("P"), 1600, 1200));
         QVERIFY(isLandscapeDevice(std::nullopt, 1600, 1200));
         QVERIFY(!isLandscapeDevice(QStringLiteral("x"), 1600, std::nullopt));
         QVERIFY(isLandscapeDevice(QStringLiteral("x"), 1600, 1200));
         QVERIFY(!isLandscapeDevice(std::nullopt, -1600, -1200));
-
         QCOMPARE(displayAspectRatio(0, true), 1 / 0.75);
         QCOMPARE(displayAspectRatio(1.5, false), 1.0);
         QCOMPARE(displayAspectRatio(-2, false), 0.75);
-
         QCOMPARE(portraitCanvasPixels(1600, 1200), (CanvasPixels{1200, 1600}));
         QCOMPARE(portraitCanvasPixels(2000, std::nullopt), (CanvasPixels{1600, 2000}));
         QCOMPARE(portraitCanvasPixels(0, 500), (CanvasPixels{1200, 1600}));
@@ -135,11 +108,10 @@ private Q_SLOTS:
     }
     void nextDailyBoundary()
     {
-        QFETCH(QDateTime, after);
-        QFETCH(QDateTime, expected);
-        const QDateTime next = GalleryRotationSchedule::nextBoundary(
-            after, GalleryRotationScheduleKind::productionDailyUTC(), GalleryRotationSchedule::utcCalendar());
-        QCOMPARE(next, expected);
+        QFETCH(QDateTime, after); QFETCH(QDateTime, expected);
+        QCOMPARE(GalleryRotationSchedule::nextBoundary(after, GalleryRotationScheduleKind::productionDailyUTC(),
+                     GalleryRotationSchedule::utcCalendar()),
+            expected);
     }
 
     void plan()

@@ -50,56 +50,41 @@ QByteArray answer(const GalleryState &state)
     return QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact);
 }
 
-QByteArray currentAnswer(const GalleryState &state)
+QByteArray currentAnswer(const GalleryState &s)
 {
-    return QJsonDocument(
-               CurrentPhotoResponse{state.updatedAt, state.currentPhotoId, state.currentPhotoUpdatedBy, state.updatedAt}
-                   .toJson())
-        .toJson(QJsonDocument::Compact);
+    const CurrentPhotoResponse current{s.updatedAt, s.currentPhotoId, s.currentPhotoUpdatedBy, s.updatedAt};
+    return QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact);
 }
 
 bool logged(const QString &message)
 {
-    for (const LogEntry &entry : ActivityLogStore::shared().entries())
-        if (entry.message == message)
-            return true;
-    return false;
+    const QList<LogEntry> entries = ActivityLogStore::shared().entries();
+    return std::any_of(entries.begin(), entries.end(), [&](const LogEntry &entry) { return entry.message == message; });
 }
-
-// The longest time the main thread did not get back to its event loop.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_sinceTick.restart());
-        });
-        m_sinceTick.start();
-        m_total.start();
-        m_timer.start();
-    }
-    // Milliseconds; call once the work has ended.
-    qint64 longestStall()
-    {
-        m_longest = std::max(m_longest, m_sinceTick.elapsed());
-        m_timer.stop();
-        return m_longest;
-    }
-    qint64 elapsed() const { return m_total.elapsed(); }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_sinceTick;
-    QElapsedTimer m_total;
-    qint64 m_longest = 0;
-};
 
 // Under the sanitizers on two shared cores the longest stall is about a
 // quarter of this (tens of milliseconds in a release build); decoding or
 // encoding a 20,000-photo manifest on the main thread takes about twice it.
 constexpr qint64 stallBoundMs = 1000;
+
+// Runs `work`, prints the figures and checks the longest time the main
+// thread did not get back to its event loop against the bound.
+template<typename Work>
+void measure(const char *what, Work work)
+{
+    QElapsedTimer sinceTick;
+    QElapsedTimer total;
+    qint64 longest = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+    sinceTick.start();
+    total.start();
+    timer.start(5);
+    work();
+    longest = std::max(longest, sinceTick.elapsed());
+    qInfo("%s: %lld ms, longest main-thread stall %lld ms", what, total.elapsed(), longest);
+    QVERIFY2(longest < stallBoundMs, what);
+}
 
 } // namespace
 
@@ -128,12 +113,6 @@ class TestScale : public QObject
         server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         ActivityLogStore::shared().clear();
-    }
-
-    void report(const char *what, const StallMeter &meter, qint64 stall)
-    {
-        qInfo("%s: %lld ms, longest main-thread stall %lld ms", what, meter.elapsed(), stall);
-        QVERIFY2(stall < stallBoundMs, what);
     }
 
 private Q_SLOTS:
@@ -187,11 +166,7 @@ private Q_SLOTS:
         }
         openStore();
 
-        {
-            StallMeter meter;
-            TaskWait::run(store->syncAll());
-            report("sync", meter, meter.longestStall());
-        }
+        measure("sync", [&] { TaskWait::run(store->syncAll()); });
         QVERIFY(logged(QStringLiteral("Server sync OK")));
         QCOMPARE(store->state().activePhotos().size(), count);
         QCOMPARE(AppConfig::loadLocalState().state.order.size(), count);
@@ -202,11 +177,7 @@ private Q_SLOTS:
         std::reverse(reordered.order.begin(), reordered.order.end());
         reordered.updatedAt = QStringLiteral("v2");
         server.on("PUT", "/api/gallery/order", Response::json(200, answer(reordered)));
-        {
-            StallMeter meter;
-            TaskWait::run(store->applyOrder(reordered.order));
-            report("reorder", meter, meter.longestStall());
-        }
+        measure("reorder", [&] { TaskWait::run(store->applyOrder(reordered.order)); });
         QVERIFY(logged(QStringLiteral("Reorder saved")));
         QCOMPARE(store->state().order.first(), reordered.order.first());
     }
@@ -222,13 +193,11 @@ private Q_SLOTS:
             for (int x = 0; x < image.width(); ++x)
                 line[x] = qRgb(x % 251, y % 241, (x * y) % 239);
         }
-        for (int i = 1; i <= 3; ++i) {
-            files << TestEnvironment::home() + QStringLiteral("/large%1.png").arg(i);
-            QVERIFY(i == 1 ? image.save(files.last(), "PNG", 90) : QFile::copy(files.first(), files.last()));
-        }
         QList<Response> answers;
         GalleryState served = bigGallery(QStringLiteral("v0"), 0, 12);
         for (int i = 1; i <= 3; ++i) {
+            files << TestEnvironment::home() + QStringLiteral("/large%1.png").arg(i);
+            QVERIFY(i == 1 ? image.save(files.last(), "PNG", 90) : QFile::copy(files.first(), files.last()));
             const QString id = QStringLiteral("p%1").arg(i);
             served.updatedAt = QStringLiteral("v%1").arg(i);
             served.order << id;
@@ -238,9 +207,7 @@ private Q_SLOTS:
         }
         server.onSequence("POST", "/api/gallery/photos", answers);
         openStore();
-        StallMeter meter;
-        TaskWait::run(store->uploadFiles(files));
-        report("upload of three 48-megapixel PNGs", meter, meter.longestStall());
+        measure("upload of three 48-megapixel PNGs", [&] { TaskWait::run(store->uploadFiles(files)); });
         QVERIFY(logged(QStringLiteral("Upload complete")));
         QVERIFY(QFileInfo::exists(AppConfig::cacheURL(QStringLiteral("p3"))));
     }
@@ -260,10 +227,10 @@ private Q_SLOTS:
         server.on("GET", "/api/devices", Response::json(200, list + "]}"));
         server.on("GET", "/api/devices/status", Response::json(200, statuses + "]}"));
         openStore();
-        StallMeter meter;
-        TaskWait::run(store->reloadRegisteredFrames());
-        TaskWait::run(store->updateDeviceStatus());
-        report("50 frames", meter, meter.longestStall());
+        measure("50 frames", [&] {
+            TaskWait::run(store->reloadRegisteredFrames());
+            TaskWait::run(store->updateDeviceStatus());
+        });
         QCOMPARE(store->registeredFrames().size(), 50);
         QCOMPARE(store->deviceLinkStatus(), LinkStatus::up);
     }
@@ -288,13 +255,14 @@ private Q_SLOTS:
         qInfo("log file: %lld bytes, %lld lines", qint64(contents.size()), qint64(contents.count('\n')));
 
         ActivityLogStore &log = ActivityLogStore::shared();
-        StallMeter meter;
-        log.reload();
-        const qsizetype loaded = log.entries().size();
-        for (int i = 0; i < 50; ++i)
-            log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Refreshing gallery from server"));
-        log.reload();
-        report("log reload and 50 appends", meter, meter.longestStall());
+        qsizetype loaded = 0;
+        measure("log reload and 50 appends", [&] {
+            log.reload();
+            loaded = log.entries().size();
+            for (int i = 0; i < 50; ++i)
+                log.log(LogCategory::gallery, LogLevel::info, QStringLiteral("Refreshing gallery from server"));
+            log.reload();
+        });
         QCOMPARE(loaded, qsizetype(std::min<qsizetype>(2000, contents.count('\n'))));
         QFile trimmed(ActivityLogFile::url());
         QVERIFY(trimmed.open(QIODevice::ReadOnly));
