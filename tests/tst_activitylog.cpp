@@ -494,6 +494,21 @@ private Q_SLOTS:
         store.log(LogCategory::system, LogLevel::info, "After");
         store.reload();
         QCOMPARE(messages(store.entries()), QStringList({"After"}));
+
+        // A process that runs for weeks keeps what a fresh start would show,
+        // not every record it ever saw: reloads and appends stay bounded.
+        QByteArray many;
+        for (int i = 0; i < ActivityLogStore::maxEntries + 10; ++i)
+            many += line(QString::number(i), QUuid::createUuid(),
+                         qPrintable(QDateTime(QDate(2026, 3, 2), QTime(0, 0), Qt::UTC).addSecs(i).toString(Qt::ISODate)));
+        writeLog(many);
+        store.reload();
+        QCOMPARE(store.entries().size(), ActivityLogStore::maxEntries);
+        QCOMPARE(store.entries().first().message, QString::number(ActivityLogStore::maxEntries + 9));
+        setClock("2026-03-03T00:00:00Z");
+        store.log(LogCategory::system, LogLevel::info, "Newest");
+        QCOMPARE(store.entries().size(), ActivityLogStore::maxEntries);
+        QCOMPARE(store.entries().first().message, QStringLiteral("Newest"));
     }
 
     void liveReload()

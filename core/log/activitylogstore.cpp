@@ -14,11 +14,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-// How many of the file's most recent records a merge reads.
-constexpr int mergeLimit = 2000;
-} // namespace
-
 ActivityLogStore::ActivityLogStore()
 {
     m_liveReload.setTimerType(Qt::CoarseTimer);
@@ -46,6 +41,8 @@ void ActivityLogStore::log(LogCategory category, LogLevel level, const QString &
                                    [&entry](const LogEntry &e) { return e.id == entry.id; });
     if (!known) {
         m_entries.prepend(entry);
+        if (m_entries.size() > maxEntries)
+            m_entries.resize(maxEntries);
         Q_EMIT entriesChanged();
     }
     // Server texts (file names, error bodies) must not act on a terminal:
@@ -69,7 +66,7 @@ void ActivityLogStore::log(const std::exception_ptr &error, LogCategory category
 
 void ActivityLogStore::reload()
 {
-    const QList<LogEntry> fromFile = ActivityLogFile::loadRecent(mergeLimit);
+    const QList<LogEntry> fromFile = ActivityLogFile::loadRecent(maxEntries);
 
     // Start from the list as shown, so records with equal timestamps keep
     // their place from one merge to the next; file records replace their
@@ -96,6 +93,8 @@ void ActivityLogStore::reload()
     }
     std::stable_sort(merged.begin(), merged.end(),
                      [](const LogEntry &a, const LogEntry &b) { return a.timestamp > b.timestamp; });
+    if (merged.size() > maxEntries)
+        merged.resize(maxEntries);
     m_entries = std::move(merged);
     Q_EMIT entriesChanged();
 }

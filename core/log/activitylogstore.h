@@ -22,6 +22,11 @@ class ActivityLogStore : public QObject
     Q_OBJECT
     Q_PROPERTY(QList<LogEntry> entries READ entries NOTIFY entriesChanged)
 public:
+    // The most records kept, newest first: the list a fresh start shows
+    // (its reload reads as many of the file's), whether the process runs
+    // for a minute or for weeks.
+    static constexpr int maxEntries = 2000;
+
     // Created on first use; lives until the process ends.
     static ActivityLogStore &shared();
 
