@@ -355,6 +355,24 @@ private:
     }
 
     // Starts the development server on `folder`; its address.
+    // A development server, stopped when this goes out of scope.
+    struct RunningServer {
+        std::optional<BenchProcess::Background> process;
+        ~RunningServer()
+        {
+            if (process)
+                BenchProcess::stop(*process);
+        }
+    };
+
+    // The address of the link with latency; throws when it could not listen.
+    static QString proxiedURL(const LatencyProxy &proxy)
+    {
+        if (proxy.port() == 0)
+            throw std::runtime_error("the latency proxy did not start");
+        return QStringLiteral("http://127.0.0.1:%1").arg(proxy.port());
+    }
+
     QString startServer(const QString &folder, std::optional<BenchProcess::Background> &server)
     {
         const QString serverOutput = m_work + QStringLiteral("/server-%1.out").arg(QFileInfo(folder).fileName());
@@ -390,12 +408,8 @@ private:
     {
         const QString serverFolder = m_inputs + QStringLiteral("/server-%1").arg(m_plan.syncPhotos);
         const GalleryState state = BenchFixtures::writeServerFolder(serverFolder, m_plan.syncPhotos, syncPhotoBytes);
-        std::optional<BenchProcess::Background> server;
-        const QString url = startServer(serverFolder, server);
-        struct Stopper {
-            BenchProcess::Background &process;
-            ~Stopper() { BenchProcess::stop(process); }
-        } stopper{*server};
+        RunningServer server;
+        const QString url = startServer(serverFolder, server.process);
 
         const QString curl = peerProgram(QStringLiteral("curl"));
         if (curl.isEmpty())
@@ -459,9 +473,7 @@ private:
         // Over loopback, and over a link of 40 ms round trip that the client
         // and both peers go through alike.
         const LatencyProxy proxy(quint16(QUrl(url).port()), std::chrono::milliseconds(20));
-        if (proxy.port() == 0)
-            throw std::runtime_error("the latency proxy did not start");
-        const QString linkURL = QStringLiteral("http://127.0.0.1:%1").arg(proxy.port());
+        const QString linkURL = proxiedURL(proxy);
         struct Link {
             QString label;
             QString url;
@@ -587,17 +599,11 @@ private:
         const QString folder = m_work + QStringLiteral("/upload-server");
         QDir(folder).removeRecursively();
         BenchFixtures::writeServerFolder(folder, 1, syncPhotoBytes);
-        std::optional<BenchProcess::Background> server;
-        const QString url = startServer(folder, server);
-        struct Stopper {
-            BenchProcess::Background &process;
-            ~Stopper() { BenchProcess::stop(process); }
-        } stopper{*server};
+        RunningServer server;
+        const QString url = startServer(folder, server.process);
         const QString token = sessionToken(curl, url);
         const LatencyProxy proxy(quint16(QUrl(url).port()), std::chrono::milliseconds(20));
-        if (proxy.port() == 0)
-            throw std::runtime_error("the latency proxy did not start");
-        const QString linkURL = QStringLiteral("http://127.0.0.1:%1").arg(proxy.port());
+        const QString linkURL = proxiedURL(proxy);
 
         const QString home = m_work + QStringLiteral("/upload-link-client");
         QDir(home).removeRecursively();
@@ -653,16 +659,11 @@ done
         const int photos = m_plan.quick ? 40 : 200;
         const QString folder = m_inputs + QStringLiteral("/server-app-%1").arg(photos);
         const GalleryState state = BenchFixtures::writeServerFolder(folder, photos, syncPhotoBytes);
-        std::optional<BenchProcess::Background> server;
-        const QString url = startServer(folder, server);
-        struct Stopper {
-            BenchProcess::Background &process;
-            ~Stopper() { BenchProcess::stop(process); }
-        } stopper{*server};
+        RunningServer server;
+        const QString url = startServer(folder, server.process);
         const QString token = sessionToken(curl, url);
         const LatencyProxy proxy(quint16(QUrl(url).port()), std::chrono::milliseconds(20));
-        if (proxy.port() == 0)
-            throw std::runtime_error("the latency proxy did not start");
+        const QString linkURL = proxiedURL(proxy);
         const QString home = m_work + QStringLiteral("/app-link-client");
         BenchCase c;
         c.name = QStringLiteral("app start → thumbnails on screen, 40 ms link (%1 photos, none cached)").arg(photos);
@@ -672,7 +673,7 @@ done
             QDir(home).removeRecursively();
             BenchFixtures::writeClientFolder(home, token, &state);
             BenchProcess::Options o = options({QStringLiteral("XDG_DATA_HOME=") + home,
-                                               QStringLiteral("LUNVIK_LOCAL_SERVER_URL=http://127.0.0.1:%1").arg(proxy.port()),
+                                               QStringLiteral("LUNVIK_LOCAL_SERVER_URL=") + linkURL,
                                                QStringLiteral("QT_QPA_PLATFORM=offscreen"),
                                                QStringLiteral("LUNVIK_BENCH_GRID_HOOK=paint")});
             o.captureOutput = true;
