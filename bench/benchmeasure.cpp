@@ -218,6 +218,18 @@ int logMerge(int warmups, int iterations)
     });
 }
 
+// Opens the stored session as the app does at start-up; false (with a
+// message naming the case) when it did not open.
+bool openSignedIn(GalleryStore &store, AppSession &session, const char *what)
+{
+    store.setSession(&session);
+    TaskWait::run(session.tryAutoUnlock(store));
+    TaskWait::run(store.waitForBackgroundTasks());
+    if (!session.isUnlocked())
+        std::fprintf(stderr, "%s: the session did not open\n", what);
+    return session.isUnlocked();
+}
+
 // The longest time the main thread is busy while the store syncs a gallery
 // into an empty cache: a 5 ms timer records the largest gap between its
 // ticks. Also reports how long the sync took.
@@ -236,13 +248,8 @@ int syncStall(int warmups, int iterations)
         ::sync();
         GalleryStore store;
         AppSession session;
-        store.setSession(&session);
-        TaskWait::run(session.tryAutoUnlock(store));
-        TaskWait::run(store.waitForBackgroundTasks());
-        if (!session.isUnlocked()) {
-            std::fprintf(stderr, "stall: the session did not open\n");
+        if (!openSignedIn(store, session, "stall"))
             return false;
-        }
 
         const auto [longest, ms] = withStallMeter([&store] { TaskWait::run(store.syncAll()); });
         TaskWait::run(store.waitForBackgroundTasks());
@@ -278,13 +285,8 @@ int uploadStall(const QStringList &files, int warmups, int iterations)
 {
     GalleryStore store;
     AppSession session;
-    store.setSession(&session);
-    TaskWait::run(session.tryAutoUnlock(store));
-    TaskWait::run(store.waitForBackgroundTasks());
-    if (!session.isUnlocked()) {
-        std::fprintf(stderr, "uploadstall: the session did not open\n");
+    if (!openSignedIn(store, session, "uploadstall"))
         return 1;
-    }
     const int status = rounds(warmups, iterations, [&](bool measured) {
         ActivityLogStore::shared().clear();
         const auto [longest, ms] = withStallMeter([&store, &files] { TaskWait::run(store.uploadFiles(files)); });
