@@ -202,7 +202,7 @@ GalleryScreen::Content GalleryScreen::content() const
 // whose photos keep changing is never.
 void GalleryScreen::forgetDecodedImagesOfRemovedPhotos()
 {
-    if (!m_store)
+    if (!m_store || DecodedImageCache::shared().count() == 0)
         return;
     QSet<QString> stems;
     for (auto it = m_store->state().photos.cbegin(); it != m_store->state().photos.cend(); ++it)
