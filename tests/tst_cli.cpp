@@ -60,6 +60,12 @@ QByteArray encoded(const char *format, const QColor &colour)
     return bytes;
 }
 
+// A command that failed (exit 1) and said `message` on standard error.
+void expectFailure(const CliRun &run, const QString &message)
+{
+    QVERIFY2(run.exitCode == 1 && run.err.contains(message), qPrintable(describe(run)));
+}
+
 // A command refused for want of a session: exit 3, the hint, nothing of the gallery.
 void expectLocked(const CliRun &run)
 {
@@ -354,14 +360,8 @@ private Q_SLOTS:
             order << row.value(0);
         QCOMPARE(order, reversed);
 
-        const CliRun partial = cli({ u"reorder"_s, reversed.first() });
-        EXPECT_EXIT(partial, 1);
-        QVERIFY2(partial.err.contains(u"stale order"_s), qPrintable(partial.err));
-
-        const QString current = uploaded.first().second;
-        const CliRun again = cli({ u"show-today"_s, current });
-        EXPECT_EXIT(again, 1);
-        QVERIFY2(again.err.contains(u"already the photo for today"_s), qPrintable(again.err));
+        expectFailure(cli({ u"reorder"_s, reversed.first() }), u"stale order"_s);
+        expectFailure(cli({ u"show-today"_s, uploaded.first().second }), u"already the photo for today"_s);
 
         const QString lake = idOf(u"lake.jpg"_s);
         EXPECT_EXIT(cli({ u"show-today"_s, lake }), 0);
@@ -372,10 +372,8 @@ private Q_SLOTS:
     void deletePhotos()
     {
         const qsizetype before = listed().size();
-        const CliRun refused = cli({ u"delete"_s, idOf(u"lake.jpg"_s) });
-        EXPECT_EXIT(refused, 1);
-        QVERIFY2(refused.err.contains(u"Can't delete the current photo. Show another photo for today first."_s),
-            qPrintable(refused.err));
+        expectFailure(cli({ u"delete"_s, idOf(u"lake.jpg"_s) }),
+            u"Can't delete the current photo. Show another photo for today first."_s);
         QCOMPARE(listed().size(), before);
 
         const QString sunset = idOf(u"sunset.png"_s);
@@ -406,16 +404,13 @@ private Q_SLOTS:
         QCOMPARE(listedFrames.lines().first().split(QLatin1Char('\t')).first(), row.first());
         QCOMPARE(listedFrames.lines().last(), u"frames: up"_s);
 
-        const CliRun sentence = cli({ u"frames"_s, u"add"_s }, "my kitchen frame\n");
-        EXPECT_EXIT(sentence, 1);
-        QVERIFY(sentence.err.contains(u"Could not find a Bloomin8 API token. Paste the setup block or token only."_s));
+        expectFailure(cli({ u"frames"_s, u"add"_s }, "my kitchen frame\n"),
+            u"Could not find a Bloomin8 API token. Paste the setup block or token only."_s);
         EXPECT_EXIT(cli({ u"frames"_s, u"add"_s }, " \n"), 1);
 
         EXPECT_EXIT(cli({ u"frames"_s, u"remove"_s, row.first() }), 0);
         QCOMPARE(cli({ u"frames"_s }).lines(), QStringList { u"frames: down"_s });
-        const CliRun gone = cli({ u"frames"_s, u"remove"_s, row.first() });
-        EXPECT_EXIT(gone, 1);
-        QVERIFY2(gone.err.contains(u"HTTP 404"_s), qPrintable(gone.err));
+        expectFailure(cli({ u"frames"_s, u"remove"_s, row.first() }), u"HTTP 404"_s);
     }
 
     void download()
@@ -431,10 +426,13 @@ private Q_SLOTS:
         // A second copy's free name: hostileServerText.
         // An unknown id, and a deleted photo (its entry stays in the manifest).
         const QString deleted = idOf(u"sunset.png"_s);
-        const CliRun unknown = cli({ u"download"_s, u"no-such-photo"_s, deleted });
-        EXPECT_EXIT(unknown, 1);
-        QVERIFY(unknown.out.isEmpty());
-        QVERIFY2(unknown.err.contains(u"No photo %1 in the gallery."_s.arg(deleted)), qPrintable(unknown.err));
+        for (const QString &command : { u"download"_s, u"preview"_s }) {
+            for (const QString &id : { u"no-such-photo"_s, deleted }) {
+                const CliRun unknown = cli({ command, id });
+                expectFailure(unknown, u"No photo %1 in the gallery."_s.arg(id));
+                QVERIFY(unknown.out.isEmpty());
+            }
+        }
     }
 
     // The e-paper rendering as a PNG of the frame's size: in Downloads under
@@ -464,18 +462,8 @@ private Q_SLOTS:
         EXPECT_EXIT(named, 0);
         QCOMPARE(named.lines(), QStringList{chosen});
         const QByteArray written = readFile(chosen);
-        const CliRun clobber = cli({ u"preview"_s, lake, u"-o"_s, chosen });
-        EXPECT_EXIT(clobber, 1);
-        QVERIFY2(clobber.err.contains(u"exists: not overwritten"_s), qPrintable(clobber.err));
+        expectFailure(cli({ u"preview"_s, lake, u"-o"_s, chosen }), u"exists: not overwritten"_s);
         QCOMPARE(readFile(chosen), written);
-
-        const QString deleted = idOf(u"sunset.png"_s);
-        for (const QString &id : { u"no-such-photo"_s, deleted }) {
-            const CliRun unknown = cli({ u"preview"_s, id });
-            EXPECT_EXIT(unknown, 1);
-            QVERIFY(unknown.out.isEmpty());
-            QVERIFY2(unknown.err.contains(u"No photo %1 in the gallery."_s.arg(id)), qPrintable(unknown.err));
-        }
     }
 
     void setName()
@@ -501,12 +489,8 @@ private Q_SLOTS:
     {
         const QString token = settingsFile().value(u"syncSessionToken"_s).toString();
         QVERIFY(!token.isEmpty());
-        const CliRun interval = cli({ u"debug"_s, u"interval"_s, u"300"_s }, {}, {}, true);
-        EXPECT_EXIT(interval, 1);
-        QVERIFY2(interval.err.contains(u"Not saved"_s), qPrintable(interval.err));
-        const CliRun lock = cli({ u"lock"_s }, {}, {}, true);
-        EXPECT_EXIT(lock, 1);
-        QVERIFY2(lock.err.contains(u"Could not sign out"_s), qPrintable(lock.err));
+        expectFailure(cli({ u"debug"_s, u"interval"_s, u"300"_s }, {}, {}, true), u"Not saved"_s);
+        expectFailure(cli({ u"lock"_s }, {}, {}, true), u"Could not sign out"_s);
         QCOMPARE(settingsFile().value(u"syncSessionToken"_s).toString(), token);
         QCOMPARE(settingsFile().value(u"debugAdvanceIntervalSeconds"_s).toInt(), 60);
     }
