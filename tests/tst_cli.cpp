@@ -424,7 +424,8 @@ private Q_SLOTS:
         QVERIFY(saved.read(3) == QByteArray("\xFF\xD8\xFF"));
 
         // A second copy's free name: hostileServerText.
-        // An unknown id, and a deleted photo (its entry stays in the manifest).
+        // An unknown id, and a deleted photo (its entry stays in the manifest),
+        // to download or preview.
         const QString deleted = idOf(u"sunset.png"_s);
         for (const QString &command : { u"download"_s, u"preview"_s }) {
             for (const QString &id : { u"no-such-photo"_s, deleted }) {
