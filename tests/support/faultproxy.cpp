@@ -13,18 +13,15 @@ struct FaultProxy::State {
     QUrl upstream;
     std::mt19937 random;
     double rate = 0;
-    bool unauthorizedAllowed = true;
     int slowdownMs = 0;
     Fault storm = Fault::none;
     int stormLeft = 0;
     QHash<Fault, int> injected;
-    int exchanges = 0;
     int uploadsForwarded = 0;
 
     Fault next(const QByteArray &method, const QByteArray &path)
     {
         QMutexLocker locker(&mutex);
-        ++exchanges;
         const bool change = method != "GET" && method != "HEAD";
         // Signing in and the health check pass, so a test can always get back in.
         if (rate <= 0 || path.startsWith("/api/auth/session") || path.startsWith("/api/health")) {
@@ -39,8 +36,6 @@ struct FaultProxy::State {
             static const Fault kinds[] = {Fault::delay,    Fault::resetBefore, Fault::resetAfter, Fault::truncate,
                                           Fault::conflict, Fault::serverError, Fault::unauthorized};
             fault = kinds[std::uniform_int_distribution<int>(0, 6)(random)];
-            if (fault == Fault::unauthorized && !unauthorizedAllowed)
-                fault = Fault::serverError;
             if (fault == Fault::conflict || fault == Fault::serverError) {
                 storm = fault;
                 stormLeft = std::uniform_int_distribution<int>(1, 3)(random);
@@ -328,12 +323,6 @@ void FaultProxy::setFaultRate(double rate)
         m_state->stormLeft = 0;
 }
 
-void FaultProxy::setUnauthorizedAllowed(bool allowed)
-{
-    QMutexLocker locker(&m_state->mutex);
-    m_state->unauthorizedAllowed = allowed;
-}
-
 void FaultProxy::setSlowdown(int delayMs)
 {
     QMutexLocker locker(&m_state->mutex);
@@ -346,29 +335,8 @@ QHash<FaultProxy::Fault, int> FaultProxy::injected() const
     return m_state->injected;
 }
 
-int FaultProxy::exchanges() const
-{
-    QMutexLocker locker(&m_state->mutex);
-    return m_state->exchanges;
-}
-
 int FaultProxy::uploadsForwarded() const
 {
     QMutexLocker locker(&m_state->mutex);
     return m_state->uploadsForwarded;
-}
-
-QString FaultProxy::name(Fault fault)
-{
-    switch (fault) {
-    case Fault::none: return QStringLiteral("none");
-    case Fault::delay: return QStringLiteral("delay");
-    case Fault::resetBefore: return QStringLiteral("reset before the server");
-    case Fault::resetAfter: return QStringLiteral("reset after the server");
-    case Fault::truncate: return QStringLiteral("truncated body");
-    case Fault::conflict: return QStringLiteral("409");
-    case Fault::serverError: return QStringLiteral("5xx");
-    case Fault::unauthorized: return QStringLiteral("401");
-    }
-    return {};
 }
