@@ -6,18 +6,19 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <atomic>
 #include <random>
 
 struct FaultProxy::State {
-    mutable QMutex mutex;
-    QUrl upstream;
+    const QUrl upstream;
+    mutable QMutex mutex; // guards the dice, the storm and the counts of faults
     std::mt19937 random;
     double rate = 0;
-    int slowdownMs = 0;
+    std::atomic<int> slowdownMs = 0;
     Fault storm = Fault::none;
     int stormLeft = 0;
     QHash<Fault, int> injected;
-    int uploadsForwarded = 0;
+    std::atomic<int> uploadsForwarded = 0;
 
     Fault next(const QByteArray &method, const QByteArray &path)
     {
@@ -154,10 +155,7 @@ private:
         const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
         const Fault fault = m_state->next(method, path);
         const QPointer<QTcpSocket> guard(client);
-        const int slow = [this] {
-            QMutexLocker locker(&m_state->mutex);
-            return m_state->slowdownMs;
-        }();
+        const int slow = m_state->slowdownMs;
 
         switch (fault) {
         case Fault::resetBefore:
@@ -194,10 +192,8 @@ private:
         }
 
         const QByteArray outgoing = closing(request.head) + "\r\n\r\n" + request.body;
-        if (method == "POST" && path.endsWith("/photos")) {
-            QMutexLocker locker(&m_state->mutex);
+        if (method == "POST" && path.endsWith("/photos"))
             ++m_state->uploadsForwarded;
-        }
         const int delay = fault == Fault::delay ? m_state->pick(200, 1500) : 0;
         forward(outgoing, [this, guard, fault, delay, slow](const QByteArray &raw) {
             if (!guard)
@@ -272,12 +268,7 @@ private:
         });
         connect(upstream, &QTcpSocket::disconnected, upstream, finish);
         connect(upstream, &QTcpSocket::errorOccurred, upstream, [finish](QAbstractSocket::SocketError) { finish(); });
-        QUrl url;
-        {
-            QMutexLocker locker(&m_state->mutex);
-            url = m_state->upstream;
-        }
-        upstream->connectToHost(url.host(), quint16(url.port()));
+        upstream->connectToHost(m_state->upstream.host(), quint16(m_state->upstream.port()));
     }
 
     std::shared_ptr<FaultProxy::State> m_state;
@@ -286,9 +277,8 @@ private:
 
 } // namespace
 
-FaultProxy::FaultProxy(QUrl upstream, quint32 seed) : m_state(std::make_shared<State>())
+FaultProxy::FaultProxy(QUrl upstream, quint32 seed) : m_state(std::make_shared<State>(std::move(upstream)))
 {
-    m_state->upstream = std::move(upstream);
     m_state->random.seed(seed);
     auto *worker = new ProxyWorker(m_state);
     worker->moveToThread(&m_thread);
@@ -325,7 +315,6 @@ void FaultProxy::setFaultRate(double rate)
 
 void FaultProxy::setSlowdown(int delayMs)
 {
-    QMutexLocker locker(&m_state->mutex);
     m_state->slowdownMs = delayMs;
 }
 
@@ -337,6 +326,5 @@ QHash<FaultProxy::Fault, int> FaultProxy::injected() const
 
 int FaultProxy::uploadsForwarded() const
 {
-    QMutexLocker locker(&m_state->mutex);
     return m_state->uploadsForwarded;
 }
