@@ -103,7 +103,7 @@ class TestFaults : public QObject
     };
 
     void startCli(Client &client, const QStringList &arguments, QProcess &process,
-                       const QString &program = QStringLiteral(LUNVIK_CLI_BINARY))
+                  const QString &program = QStringLiteral(LUNVIK_CLI_BINARY))
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"HOME"_s, client.home.path());
