@@ -1,16 +1,23 @@
-// The request layer against a scripted loopback server, and the texts a
-// failed exchange is reported with.
+// The request layer and the gallery, image, frame, sign-in and health
+// endpoints against a scripted loopback server: the exact requests, every way
+// an answer can fail, and the texts a failed exchange is reported with.
 
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
+#include "log/activitylogstore.h"
 #include "model/appconfig.h"
+#include "server/authverifier.h"
+#include "server/reachability.h"
 #include "server/syncclient.h"
 #include "taskwait.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSslKey>
 #include <QSslServer>
@@ -29,7 +36,17 @@ Q_DECLARE_METATYPE(SyncHTTPFailure)
 
 namespace {
 
-AppSettings settingsFor(const QString &address, const QString &token = QStringLiteral("tok-123"))
+const QByteArray manifest = R"({"state":{"updatedAt":"v2","order":["a","b","c"],"photos":{
+    "a":{"id":"a","filename":"a.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "b":{"id":"b","filename":"b.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "c":{"id":"c","filename":"c.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u"},
+    "d":{"id":"d","filename":"d.jpg","blobPath":"x","sizeBytes":1,"updatedAt":"v1","uploaderId":"u",
+         "deletedAt":"v2"}},"uploaders":{"u":"Ana"},"currentPhotoId":"a"}})";
+
+const QByteArray staleBody = R"({"error":"Gallery changed on server","state":{"updatedAt":"v9","order":[],"photos":{}}})";
+
+// The stored token has blanks around it: every request must send it trimmed.
+AppSettings settingsFor(const QString &address, const QString &token = QStringLiteral(" tok-123\n"))
 {
     AppSettings s;
     s.serverBaseURL = address;
@@ -37,30 +54,41 @@ AppSettings settingsFor(const QString &address, const QString &token = QStringLi
     return s;
 }
 
-struct Outcome {
-    std::optional<QByteArray> body;
+// Runs a task and keeps what it threw; a task without a value gives Done.
+struct Done {};
+template<typename T>
+struct Result {
+    std::optional<std::conditional_t<std::is_void_v<T>, Done, T>> value;
     std::optional<SyncError> syncError;
     std::optional<TransportError> transportError;
 };
 
-Outcome perform(const SyncClient &client, const QString &path, const QString &method = QStringLiteral("GET"),
-                std::optional<QByteArray> body = std::nullopt, std::optional<QString> contentType = std::nullopt,
-                std::optional<QString> context = std::nullopt)
+template<typename T>
+Result<T> attempt(QCoro::Task<T> task)
 {
-    Outcome outcome;
+    Result<T> result;
     try {
-        outcome.body = TaskWait::run(client.request(path, method, body, contentType, context));
+        if constexpr (std::is_void_v<T>) {
+            TaskWait::run(std::move(task));
+            result.value = Done{};
+        } else {
+            result.value = TaskWait::run(std::move(task));
+        }
     } catch (const SyncError &e) {
-        outcome.syncError = e;
+        result.syncError = e;
     } catch (const TransportError &e) {
-        outcome.transportError = e;
+        result.transportError = e;
     }
-    return outcome;
+    return result;
 }
 
-const QByteArray manifestJson = R"({"updatedAt":"2026-03-01T07:05:09.250Z","order":["a"],
-    "photos":{"a":{"id":"a","filename":"a.jpg","blobPath":"b/a","sizeBytes":12,
-    "updatedAt":"2026-03-01T07:05:09.250Z","uploaderId":"u-1"}},"uploaders":{"u-1":"Ana"}})";
+Result<QByteArray> perform(const SyncClient &client, const QString &path, const QString &method = QStringLiteral("GET"),
+                           std::optional<QByteArray> body = std::nullopt,
+                           std::optional<QString> contentType = std::nullopt,
+                           std::optional<QString> context = std::nullopt)
+{
+    return attempt(client.request(path, method, body, contentType, context));
+}
 
 // A gzip stream of `bytes`, as a server sends it with Content-Encoding gzip.
 QByteArray gzipped(const QByteArray &bytes)
@@ -84,15 +112,84 @@ QString serverDown(const QString &shown)
     return QStringLiteral("Looks like the server is down (%1). Please try again.").arg(shown);
 }
 
+PhotoEntry photo(const QString &id)
+{
+    return PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v1"),
+                      std::nullopt, QStringLiteral("u"), std::nullopt};
+}
+
+// A manifest of photos p0, p1, … in that order.
+GalleryState galleryOf(int count)
+{
+    GalleryState state;
+    for (int i = 0; i < count; ++i) {
+        const QString id = QStringLiteral("p%1").arg(i);
+        state.order << id;
+        state.photos.insert(id, photo(id));
+    }
+    return state;
+}
+
+QByteArray imagePath(int index)
+{
+    return QByteArray("/api/gallery/photos/p") + QByteArray::number(index) + "/image";
+}
+
+// The log entries with this message, in any order.
+QList<LogEntry> logged(const QString &message)
+{
+    QList<LogEntry> found;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == message)
+            found.append(entry);
+    return found;
+}
+
+using Change = std::function<QCoro::Task<GalleryResponse>(const SyncClient &)>;
+
+Change changeNamed(const QString &name)
+{
+    if (name == QLatin1StringView("delete"))
+        return [](const SyncClient &c) { return c.deletePhoto(QStringLiteral("a b"), QStringLiteral("v1")); };
+    if (name == QLatin1StringView("reorder"))
+        return [](const SyncClient &c) {
+            return c.reorder({QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}, QStringLiteral("v1"));
+        };
+    if (name == QLatin1StringView("reorder none"))
+        return [](const SyncClient &c) { return c.reorder({}, QStringLiteral("v1")); };
+    if (name == QLatin1StringView("rename"))
+        return [](const SyncClient &c) {
+            return c.renameUploader(QStringLiteral("Kelvo"), QStringLiteral("Åsa"), QStringLiteral("v1"));
+        };
+    if (name == QLatin1StringView("current"))
+        return [](const SyncClient &c) { return c.setCurrentPhoto(QStringLiteral("b"), QStringLiteral("v1")); };
+    return [](const SyncClient &c) {
+        return c.uploadPhoto(QByteArray(1000, 'j'), QStringLiteral("photo.jpg"), QStringLiteral("Ana"),
+                             QStringLiteral("v1"));
+    };
+}
+
 } // namespace
 
 class TestSyncClient : public QObject
 {
     Q_OBJECT
 
+    ScriptableServer server;
+    SyncClient client() const { return SyncClient(settingsFor(server.baseUrl().toString())); }
+
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(server.listen()); }
-    void init() { server.clearRequests(); }
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
+    }
+    void init()
+    {
+        server.reset();
+        TestEnvironment::clearSupportFolder();
+        ActivityLogStore::shared().clear();
+    }
 
     void makingClient_data()
     {
@@ -184,8 +281,7 @@ private Q_SLOTS:
         QTest::newRow("204 empty") << 204 << QByteArray() << "";
         QTest::newRow("299") << 299 << QByteArray("x") << "";
         QTest::newRow("300") << 300 << QByteArray() << "HTTP 300";
-        QTest::newRow("409 with manifest") << 409 << "{\"error\":\"stale base\",\"state\":" + manifestJson + "}"
-                                           << stale;
+        QTest::newRow("409 with manifest") << 409 << staleBody << stale;
         QTest::newRow("409 without manifest") << 409 << QByteArray("{\"error\":\"conflict\"}") << "HTTP 409: conflict";
         QTest::newRow("409 with broken manifest") << 409 << QByteArray("{\"state\":{\"updatedAt\":1}}")
                                                   << "HTTP 409: {\"state\":{\"updatedAt\":1}}";
@@ -199,20 +295,17 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, summary);
         server.on("PATCH", "/api/x", Response::json(status, body));
-        const SyncClient client(settingsFor(server.baseUrl().toString()));
-        const auto out = perform(client, QStringLiteral("/api/x"), QStringLiteral("PATCH"), QByteArray("{}"),
+        const auto out = perform(client(), QStringLiteral("/api/x"), QStringLiteral("PATCH"), QByteArray("{}"),
                                  QStringLiteral("application/json"));
         QVERIFY(!out.transportError);
         if (summary.isEmpty()) {
-            QCOMPARE(out.body.value(), body);
+            QCOMPARE(out.value.value(), body);
             return;
         }
         QVERIFY(out.syncError);
         QCOMPARE(out.syncError->errorDescription().value(), summary);
         if (out.syncError->kind() == SyncError::Kind::stale) {
-            const GalleryState state = out.syncError->staleResponse().state;
-            QCOMPARE(state.updatedAt, QStringLiteral("2026-03-01T07:05:09.250Z"));
-            QCOMPARE(state.order, QList<QString>{QStringLiteral("a")});
+            QCOMPARE(out.syncError->staleResponse().state.updatedAt, QStringLiteral("v9"));
             QCOMPARE(out.syncError->activityLogDetail(), QStringLiteral("HTTP 409 gallery stale"));
             return;
         }
@@ -248,38 +341,29 @@ private Q_SLOTS:
 
     void transportFailures_data()
     {
-        QTest::addColumn<int>("kind"); // -1: nothing listens on the port
+        QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("timeout");
         QTest::newRow("connection dropped") << int(Response::Kind::CloseWithoutAnswer) << false;
         QTest::newRow("garbage answer") << int(Response::Kind::NotHttp) << false;
         QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true;
         // A 200 whose body stops short of its Content-Length is no answer.
         QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false;
-        QTest::newRow("connection refused") << -1 << false;
     }
     void transportFailures()
     {
         QFETCH(int, kind);
         QFETCH(bool, timeout);
-        QString address = server.baseUrl().toString();
-        if (kind < 0) {
-            ScriptableServer gone;
-            QVERIFY(gone.listen());
-            address = QStringLiteral("http://127.0.0.1:%1").arg(gone.port());
-        } else {
-            Response response;
-            response.kind = Response::Kind(kind);
-            response.body = QByteArray(4000, 'x');
-            server.on("GET", "/api/gallery", response);
-        }
+        Response response;
+        response.kind = Response::Kind(kind);
+        response.body = QByteArray(4000, 'x');
+        server.on("GET", "/api/gallery", response);
         HttpSession session({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});
-        const auto out = perform(SyncClient(settingsFor(address), session), QStringLiteral("/api/gallery"));
+        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
+                                 QStringLiteral("/api/gallery"));
         QVERIFY2(out.transportError, "a transport failure is not a SyncError");
         QVERIFY(!out.transportError->isCancellation());
         QCOMPARE(out.transportError->isTimeout(), timeout);
         QCOMPARE(out.transportError->record().domain, QStringLiteral("QNetworkReply"));
-        if (kind < 0)
-            QCOMPARE(out.transportError->code(), QNetworkReply::ConnectionRefusedError);
     }
 
     void untrustedCertificate_data()
@@ -346,13 +430,13 @@ private Q_SLOTS:
         const auto out = perform(SyncClient(settingsFor(address, QStringLiteral("tls-secret-token-4b1d")), session),
                                  QStringLiteral("/api/gallery"));
         if (trusted) {
-            QCOMPARE(out.body, std::optional(QByteArray("{}")));
+            QCOMPARE(out.value, std::optional(QByteArray("{}")));
             QCOMPARE(handshakes, 1);
             return;
         }
         QVERIFY2(out.transportError, "the untrusted certificate was accepted");
         QCOMPARE(out.transportError->code(), QNetworkReply::SslHandshakeFailedError);
-        QVERIFY(!out.body);
+        QVERIFY(!out.value);
         QCOMPARE(handshakes, 0);
         QVERIFY(!received.contains("tls-secret-token-4b1d"));
     }
@@ -386,7 +470,7 @@ private Q_SLOTS:
         for (int i = 0; i < 2; ++i) {
             if (i > 0) {
                 QTest::qWait(int(HttpSession::maxIdleReuseForChanges.count()) + 100);
-                QVERIFY(perform(client, QStringLiteral("/api/health")).body); // a GET between does not count
+                QVERIFY(perform(client, QStringLiteral("/api/health")).value); // a GET between does not count
             }
             const auto out = perform(client, QStringLiteral("/api/gallery/photos"), QStringLiteral("POST"),
                                      QByteArray("photo bytes"));
@@ -426,7 +510,7 @@ private Q_SLOTS:
         server.on("GET", "/drip", drip);
         HttpSession session({std::chrono::milliseconds(idleMs), std::chrono::milliseconds(exchangeMs), rate});
         const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session), QStringLiteral("/drip"));
-        QCOMPARE(out.body, arrives ? std::optional(QByteArray(bodyBytes, 'x')) : std::nullopt);
+        QCOMPARE(out.value, arrives ? std::optional(QByteArray(bodyBytes, 'x')) : std::nullopt);
         if (!arrives)
             QVERIFY(out.transportError && out.transportError->isTimeout() && !out.transportError->isCancellation());
     }
@@ -455,16 +539,8 @@ private Q_SLOTS:
             answer.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
         }
         server.on("GET", path, answer);
-        const SyncClient client(settingsFor(server.baseUrl().toString()));
-        std::optional<TransportError> failure;
-        try {
-            if (path == "/api/gallery")
-                TaskWait::run(client.fetchGallery());
-            else
-                TaskWait::run(client.listDevices());
-        } catch (const TransportError &e) {
-            failure = e;
-        }
+        const auto failure = path == "/api/gallery" ? attempt(client().fetchGallery()).transportError
+                                                    : attempt(client().listDevices()).transportError;
         QVERIFY(failure);
         QVERIFY(!failure->isCancellation());
         if (!gzip) // Qt's own decompression check stops a bomb first
@@ -503,18 +579,19 @@ private Q_SLOTS:
         PhotoEntry photo;
         photo.id = QStringLiteral("p");
         const QString file = AppConfig::cacheURL(photo.id);
-        QFile::remove(file);
         bool failed = false;
         try {
-            TaskWait::run(SyncClient(settingsFor(server.baseUrl().toString())).cachePhotoIfMissing(photo));
+            TaskWait::run(client().cachePhotoIfMissing(photo));
         } catch (const std::exception &) {
             failed = true;
         }
         QCOMPARE(failed, cached.isEmpty());
         QFile written(file);
         QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), cached);
-        QCOMPARE(server.requests("GET", "/api/gallery/photos/p/image").value(0).header("Accept-Encoding"),
-                 QByteArray("gzip"));
+        const auto sent = server.requests("GET", "/api/gallery/photos/p/image").value(0);
+        QCOMPARE(sent.header("Accept-Encoding"), QByteArray("gzip"));
+        QCOMPARE(sent.header("Authorization"), QByteArray("Bearer tok-123"));
+        QVERIFY(sent.query.isEmpty());
     }
 
     void redirectsStayOnTheServer()
@@ -533,10 +610,11 @@ private Q_SLOTS:
         server.on("GET", "/api/away", away);
         const SyncClient client(settingsFor(server.baseUrl().toString()));
 
-        QCOMPARE(perform(client, QStringLiteral("/api/old")).body, QByteArray("moved"));
+        QCOMPARE(perform(client, QStringLiteral("/api/old")).value, QByteArray("moved"));
         QCOMPARE(server.requests("GET", "/api/moved").value(0).header("Authorization"), QByteArray("Bearer tok-123"));
+        QVERIFY(!server.requests("GET", "/api/old").value(0).hasHeader("Content-Type")); // a GET has no body
         const auto out = perform(client, QStringLiteral("/api/away"));
-        QVERIFY(!out.body);
+        QVERIFY(!out.value);
         QVERIFY(other.requests().isEmpty());
     }
 
@@ -642,8 +720,455 @@ private Q_SLOTS:
         QCOMPARE(formatByteCount(bytes), text);
     }
 
-private:
-    ScriptableServer server;
+    void galleryChangesSendTheirRequest_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("expectedBody");
+        QTest::addColumn<QString>("context"); // of an error answer; empty: none
+        using B = QByteArray;
+        QTest::newRow("delete, id with a space") << "delete" << B("DELETE") << B("/api/gallery/photos/a%20b")
+                                                 << B(R"({"baseUpdatedAt":"v1"})") << "";
+        QTest::newRow("reorder") << "reorder" << B("PUT") << B("/api/gallery/order")
+                                 << B(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})") << "reorder 3 photos";
+        QTest::newRow("reorder nothing") << "reorder none" << B("PUT") << B("/api/gallery/order")
+                                         << B(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
+        QTest::newRow("rename") << "rename" << B("PATCH") << B("/api/gallery/uploaders")
+                                << B(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
+                                << QString::fromUtf8("rename uploader Kelvo \u2192 Åsa");
+        QTest::newRow("current") << "current" << B("PUT") << B("/api/gallery/current")
+                                 << B(R"({"photoId":"b","baseUpdatedAt":"v1"})") << "";
+    }
+    void galleryChangesSendTheirRequest()
+    {
+        QFETCH(QString, change);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, expectedBody);
+        QFETCH(QString, context);
+
+        server.on(method, path, Response::json(200, manifest));
+        const auto ok = attempt(changeNamed(change)(client()));
+        QVERIFY(ok.value);
+        QCOMPARE(ok.value->state.updatedAt, QStringLiteral("v2"));
+        const auto sent = server.requests(method, path);
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer tok-123"));
+        QCOMPARE(sent[0].header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(QJsonDocument::fromJson(sent[0].body), QJsonDocument::fromJson(expectedBody));
+
+        server.on(method, path, Response::json(500, R"({"error":"disk full"})"));
+        const auto failed = attempt(changeNamed(change)(client()));
+        QVERIFY(failed.syncError);
+        QCOMPARE(failed.syncError->kind(), SyncError::Kind::http);
+        QCOMPARE(failed.syncError->failure().context, context.isEmpty() ? std::nullopt : std::optional(context));
+        QCOMPARE(failed.syncError->failure().requestBodyBytes, std::optional<qint64>(sent[0].body.size()));
+
+        // A 409 carries the server's manifest; a 2xx without one is no answer.
+        server.on(method, path, Response::json(409, staleBody));
+        const auto stale = attempt(changeNamed(change)(client())).syncError;
+        QVERIFY(stale && stale->kind() == SyncError::Kind::stale);
+        QCOMPARE(stale->staleResponse().state.updatedAt, QStringLiteral("v9"));
+        server.on(method, path, Response::text(200, ""));
+        const auto undecoded = attempt(changeNamed(change)(client())).syncError;
+        QVERIFY(undecoded && undecoded->kind() == SyncError::Kind::decode);
+        QCOMPARE(undecoded->errorDescription().value_or(QString()), QStringLiteral("Could not decode server response"));
+    }
+
+    void fetchGallery_data()
+    {
+        using Tag = std::optional<QString>;
+        QTest::addColumn<Tag>("ifNoneMatch");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<QByteArray>("sentHeader"); // empty: none sent
+        QTest::addColumn<int>("outcome");           // 0 modified, 1 not modified, else the SyncError kind + 2
+        const int decode = int(SyncError::Kind::decode) + 2, http = int(SyncError::Kind::http) + 2;
+        QTest::newRow("plain") << Tag() << Response::json(200, manifest) << QByteArray() << 0;
+        QTest::newRow("empty tag") << Tag(QString()) << Response::json(200, manifest) << QByteArray() << 0;
+        QTest::newRow("304, empty body") << Tag("v2") << Response::text(304, "") << QByteArray("\"v2\"") << 1;
+        QTest::newRow("200 not a manifest") << Tag() << Response::json(200, R"({"state":1})") << QByteArray() << decode;
+        QTest::newRow("409 is plain http") << Tag() << Response::json(409, staleBody) << QByteArray() << http;
+    }
+    void fetchGallery()
+    {
+        QFETCH(std::optional<QString>, ifNoneMatch);
+        QFETCH(Response, answer);
+        QFETCH(QByteArray, sentHeader);
+        QFETCH(int, outcome);
+
+        server.on("GET", "/api/gallery", answer);
+        const auto result = attempt(client().fetchGallery(ifNoneMatch));
+        const auto sent = server.requests("GET", "/api/gallery");
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].hasHeader("If-None-Match"), !sentHeader.isEmpty());
+        QCOMPARE(sent[0].header("If-None-Match"), sentHeader);
+        QCOMPARE(sent[0].header("Authorization"), QByteArray("Bearer tok-123"));
+        if (outcome < 2) {
+            QVERIFY(result.value);
+            QCOMPARE(result.value->isNotModified(), outcome == 1);
+            if (outcome == 0)
+                QCOMPARE(result.value->modified->state.activePhotos().size(), 3);
+            return;
+        }
+        QVERIFY(result.syncError);
+        QCOMPARE(int(result.syncError->kind()), outcome - 2);
+        if (result.syncError->kind() == SyncError::Kind::http) {
+            QCOMPARE(result.syncError->failure().statusCode, 409);
+            QCOMPARE(result.syncError->failure().context, std::optional(QStringLiteral("fetch gallery")));
+            QCOMPARE(result.syncError->failure().method, QStringLiteral("GET"));
+        }
+    }
+
+    void uploadBodyIsFramedExactly()
+    {
+        const QByteArray body = SyncClient::uploadBody("\xFF\xD8\xFFjpeg", QStringLiteral("Öland.jpg"),
+                                                       QStringLiteral("Ana"), QStringLiteral("v1"), QStringLiteral("B"));
+        const QByteArray expected = "--B\r\nContent-Disposition: form-data; name=\"uploadedBy\"\r\n\r\nAna\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"baseUpdatedAt\"\r\n\r\nv1\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"filename\"\r\n\r\n\xC3\x96land.jpg\r\n"
+                                    "--B\r\nContent-Disposition: form-data; name=\"image\"; filename=\"\xC3\x96land.jpg\"\r\n"
+                                    "Content-Type: image/jpeg\r\n\r\n\xFF\xD8\xFFjpeg\r\n--B--\r\n";
+        QCOMPARE(body, expected);
+
+        // A file name cannot break its part header.
+        const QString name = QStringLiteral("a\"b\r\nContent-Type: text/html\r\n\r\n--B\nc.jpg");
+        const QByteArray odd = SyncClient::uploadBody("J", name, QStringLiteral("Ana"), QStringLiteral("v1"),
+                                                      QStringLiteral("B"));
+        QVERIFY(odd.contains(
+            "name=\"image\"; filename=\"a%22b%0D%0AContent-Type: text/html%0D%0A%0D%0A--B%0Ac.jpg\"\r\nContent-Type: image/jpeg\r\n"));
+        // The plain field keeps the name as it is.
+        QVERIFY(odd.contains("name=\"filename\"\r\n\r\n" + name.toUtf8() + "\r\n--B\r\n"));
+    }
+
+    void uploadRequest()
+    {
+        server.on("POST", "/api/gallery/photos", Response::json(500, ""));
+        const auto result = attempt(changeNamed(QStringLiteral("upload"))(client()));
+        QVERIFY(result.syncError);
+        const auto sent = server.requests("POST", "/api/gallery/photos");
+        QCOMPARE(sent.size(), 1);
+        const QRegularExpression contentType(QStringLiteral(
+            "^multipart/form-data; boundary=(lunvik-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})$"));
+        const auto match = contentType.match(QString::fromUtf8(sent[0].header("Content-Type")));
+        QVERIFY2(match.hasMatch(), sent[0].header("Content-Type").constData());
+        const QByteArray boundary = match.captured(1).toUtf8();
+        QVERIFY(sent[0].body.startsWith("--" + boundary + "\r\n"));
+        QVERIFY(sent[0].body.endsWith("\r\n--" + boundary + "--\r\n"));
+        QVERIFY(sent[0].body.size() > 1000);
+        QCOMPARE(result.syncError->failure().context,
+                 std::optional(QStringLiteral("upload: photo.jpg (JPEG %1 bytes)").arg(sent[0].body.size())));
+        // Its answer is read like every change's.
+        server.on("POST", "/api/gallery/photos", Response::text(200, ""));
+        QCOMPARE(attempt(changeNamed(QStringLiteral("upload"))(client())).syncError.value().kind(),
+                 SyncError::Kind::decode);
+    }
+
+    void cachingImages()
+    {
+        // A present file, even an empty one, counts as cached.
+        QVERIFY(QDir().mkpath(AppConfig::cacheFolder()));
+        for (const QString &path : {AppConfig::cacheURL(QStringLiteral("p1")),
+                                    AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 240)}) {
+            QFile empty(path);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(attempt(client().cacheThumbnailIfMissing(photo(QStringLiteral("p1")), 240)).value);
+        QVERIFY(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
+        QVERIFY(server.requests().isEmpty());
+
+        // A failed thumbnail leaves no file behind.
+        const auto failed = attempt(client().cacheThumbnailIfMissing(photo(QStringLiteral("p2")), 240));
+        QVERIFY(failed.syncError);
+        QCOMPARE(failed.syncError->failure().context, std::optional(QStringLiteral("cache photo p2 w=240")));
+        QCOMPARE(failed.syncError->failure().shortSummary(), QStringLiteral("HTTP 404: image download failed"));
+        QCOMPARE(server.requests().last().query, QByteArray("w=240"));
+        QVERIFY(!QFile::exists(AppConfig::thumbnailCacheURL(QStringLiteral("p2"), 240)));
+    }
+
+    // Several photos download at once and their answers arrive in any
+    // order; failures in the middle are logged in the manifest's order, the
+    // rest are cached, the progress counts every photo once, a deleted photo
+    // is never asked for, and the next pass asks only for the failed ones.
+    void parallelDownloadsReportInManifestOrder()
+    {
+        Response slowFailure = Response::text(500, "boom");
+        slowFailure.delayMs = 300;
+        Response slowImage = Response::text(200, jpegLike("0"));
+        slowImage.delayMs = 150;
+        server.on("GET", imagePath(0), slowImage);
+        server.on("GET", imagePath(1), slowFailure);
+        server.on("GET", imagePath(2), Response::text(404, ""));
+        server.on("GET", imagePath(3), Response::text(200, jpegLike("3")));
+        server.on("GET", imagePath(4), Response::text(200, "<html>not an image</html>"));
+        server.on("GET", imagePath(5), Response::text(200, jpegLike("5")));
+        GalleryState state = galleryOf(6);
+        PhotoEntry gone = photo(QStringLiteral("gone"));
+        gone.deletedAt = QStringLiteral("v2");
+        state.photos.insert(gone.id, gone);
+        QList<QPair<int, int>> progress;
+        SyncClient::DownloadProgress record = [&progress](int done, int total) { progress.append({done, total}); };
+        QVERIFY(attempt(client().downloadMissing(state, record)).value);
+        QCOMPARE(server.requests().size(), 6);
+
+        QStringList details;
+        for (const LogEntry &entry : logged(QStringLiteral("Could not cache photo from server"))) {
+            QCOMPARE(entry.level, LogLevel::warning);
+            QCOMPARE(entry.category, LogCategory::gallery);
+            details.prepend(entry.detail.value_or(QString())); // the log lists the newest first
+        }
+        QCOMPARE(details, (QStringList{"p1: HTTP 500: image download failed", "p2: HTTP 404: image download failed",
+                                       "p4: The answer for the image is not a JPEG"}));
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(QFile::exists(AppConfig::cacheURL(QStringLiteral("p%1").arg(i))), i == 0 || i == 3 || i == 5);
+        QFile three(AppConfig::cacheURL(QStringLiteral("p3")));
+        QVERIFY(three.open(QIODevice::ReadOnly));
+        QCOMPARE(three.readAll(), jpegLike("3"));
+        QCOMPARE(progress.size(), 7);
+        for (int i = 0; i < progress.size(); ++i)
+            QCOMPARE(progress[i], qMakePair(i, 6));
+
+        server.clearRequests();
+        QVERIFY(attempt(client().downloadMissing(state)).value);
+        QCOMPARE(server.requests().size(), 3);
+    }
+
+    // A lock ends every download in flight: no more than the bound were
+    // sent, nothing more goes out, nothing is written and nothing is logged.
+    void abortEndsTheDownloadsInFlight()
+    {
+        Response hang;
+        hang.kind = Response::Kind::Hang;
+        for (int i = 0; i < 6; ++i)
+            server.on("GET", imagePath(i), hang);
+        auto group = std::make_shared<RequestGroup>();
+        const SyncClient grouped(settingsFor(server.baseUrl().toString()), HttpSession::shared(), group);
+        QCoro::Task<> running = grouped.downloadMissing(galleryOf(6));
+        QTRY_COMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QTest::qWait(50); // a fifth request would have arrived by now
+        QCOMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QList<QByteArray> asked, first;
+        for (int i = 0; i < SyncClient::maxDownloadsInFlight; ++i) {
+            first << imagePath(i);
+            asked << server.requests()[i].path;
+        }
+        std::sort(asked.begin(), asked.end());
+        QCOMPARE(asked, first);
+
+        group->abort();
+        TaskWait::run(std::move(running));
+        QTest::qWait(20);
+        QCOMPARE(server.requests().size(), SyncClient::maxDownloadsInFlight);
+        QVERIFY(ActivityLogStore::shared().entries().isEmpty());
+        QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
+    }
+
+    // Files are written on worker threads while the next photo downloads;
+    // a failed write is still logged against its photo when the pass ends.
+    void downloadMissingWritesInTheBackground()
+    {
+        server.on("GET", "/api/gallery/photos/a/image", Response::text(200, jpegLike("A")));
+        server.on("GET", "/api/gallery/photos/c/image", Response::text(200, jpegLike("C")));
+        auto state = GalleryResponse::fromJsonBytes(manifest);
+        QVERIFY(state);
+        // An id listed twice (or three times) is fetched once.
+        state->state.order = {QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("a")};
+        const QString cache = AppConfig::supportFolder() + QStringLiteral("/cache");
+        QDir(cache).removeRecursively();
+        QFile blocker(cache);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        auto removeBlocker = qScopeGuard([&cache] { QFile::remove(cache); });
+        QVERIFY(attempt(client().downloadMissing(state->state)).value);
+
+        QCOMPARE(server.requests().size(), 2);
+        QStringList ids;
+        for (const LogEntry &failure : logged(QStringLiteral("Could not cache photo from server")))
+            ids << failure.detail.value_or(QString()).section(QStringLiteral(": "), 0, 0);
+        ids.sort();
+        QCOMPARE(ids, QStringList({"a", "c"}));
+        // One photo alone: the write error reaches the caller.
+        bool threw = false;
+        try {
+            TaskWait::run(client().cachePhotoIfMissing(photo(QStringLiteral("a"))));
+        } catch (const PlatformError &) {
+            threw = true;
+        }
+        QVERIFY(threw);
+    }
+
+    // Lists of frames are read in the store's tests; here an empty list, a
+    // null optional (absent) and a wrong type anywhere (the whole answer fails).
+    void deviceAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("statusBody");
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("null optional") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":false,
+                                                         "lastPushError":null,"width":1600}]})")
+                                       << true;
+        QTest::newRow("no reachable") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall"}]})") << false;
+        QTest::newRow("width as text") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true},
+                                                         {"id":"g","displayName":"Den","reachable":true,"width":"1600"}]})")
+                                       << false;
+        QTest::newRow("empty list") << QByteArray(R"({"devices":[]})") << true;
+    }
+    void deviceAnswers()
+    {
+        QFETCH(QByteArray, statusBody);
+        QFETCH(bool, decodes);
+        server.on("GET", "/api/devices/status", Response::json(200, statusBody));
+        const auto result = attempt(client().fetchDeviceStatus());
+        QCOMPARE(bool(result.value), decodes);
+        if (!decodes)
+            QCOMPARE(result.syncError->kind(), SyncError::Kind::decode);
+        else if (!result.value->isEmpty())
+            QCOMPARE(result.value->at(0).lastPushError, std::nullopt);
+    }
+
+    void deviceIdIsOneSegment()
+    {
+        server.on("DELETE", "/api/devices/f%201", Response::text(204, ""));
+        QVERIFY(attempt(client().deleteDevice(QStringLiteral("f 1"))).value);
+        QCOMPARE(server.requests("DELETE", "/api/devices/f%201").size(), 1);
+    }
+
+    void endpointAddresses_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("alternate"); // empty: none
+        QTest::addColumn<QString>("session");
+        QTest::newRow("name") << "http://localhost:3000/a?x=1" << "http://127.0.0.1:3000/a?x=1"
+                              << "http://localhost:3000/api/auth/session";
+        QTest::newRow("path, query and fragment dropped")
+            << "http://127.0.0.1:3000/prefix?x=1#f" << "http://localhost:3000/prefix?x=1#f"
+            << "http://127.0.0.1:3000/api/auth/session";
+        QTest::newRow("other host") << "https://u@photos.example:8443/x" << ""
+                                    << "https://u@photos.example:8443/api/auth/session";
+        QTest::newRow("no host") << "mailto:someone" << "" << "mailto:/api/auth/session";
+    }
+    void endpointAddresses()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, alternate);
+        QFETCH(QString, session);
+        const auto other = AuthVerifier::alternateLoopbackURL(QUrl(url));
+        QCOMPARE(other ? other->toString() : QString(), alternate);
+        QCOMPARE(AuthVerifier::endpointURL(QUrl(url), QStringLiteral("/api/auth/session"))->toString(), session);
+    }
+
+    void verify_data()
+    {
+        QTest::addColumn<QString>("address"); // "@" stands for the test server
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<AuthVerifyOutcome>("outcome");
+        QTest::addColumn<int>("requests");
+        const Response ok = Response::json(200, R"({"ok":true})");
+        const auto refused = AuthVerifyOutcome::unauthorized, down = AuthVerifyOutcome::unreachable;
+        QTest::newRow("accepted") << "@" << " tok \n" << ok << AuthVerifyOutcome::ok << 1;
+        QTest::newRow("no token") << "@" << "" << ok << refused << 0;
+        QTest::newRow("no address") << "  " << "tok" << ok << refused << 0;
+        QTest::newRow("not a URL") << "::not a url" << "tok" << ok << down << 0;
+        QTest::newRow("401") << "@" << "tok" << Response::json(401, "{}") << refused << 1;
+        QTest::newRow("204") << "@" << "tok" << Response::text(204, "") << refused << 1;
+        QTest::newRow("200 without ok") << "@" << "tok" << Response::json(200, R"({"ok":"true"})") << refused << 1;
+        QTest::newRow("500") << "@" << "tok" << Response::json(500, R"({"ok":true})") << down << 1;
+        QTest::newRow("403") << "@" << "tok" << Response::json(403, "{}") << down << 1;
+    }
+    void verify()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, token);
+        QFETCH(Response, answer);
+        QFETCH(AuthVerifyOutcome, outcome);
+        QFETCH(int, requests);
+        server.on("GET", "/api/auth/verify", answer);
+        AppSettings settings = settingsFor(address == QLatin1StringView("@") ? server.baseUrl().toString() + "/base?q=1"
+                                                                              : address,
+                                           QString());
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, token)), outcome);
+        QCOMPARE(server.requests().size(), requests);
+        if (requests)
+            QCOMPARE(server.requests()[0].header("Authorization"), "Bearer " + token.trimmed().toUtf8());
+    }
+
+    void createSession_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<AuthVerifier::CreateSessionOutcome>("outcome");
+        using Outcome = AuthVerifier::CreateSessionOutcome;
+        const auto down = Outcome::unreachable();
+        const auto ok = [](const char *json) { return Response::json(200, json); };
+        QTest::newRow("token") << "family pw\n" << ok(R"({"ok":true,"sessionToken":" s1 "})")
+                               << Outcome::success(QStringLiteral(" s1 "));
+        QTest::newRow("blank password") << "   " << ok(R"({"ok":true,"sessionToken":"s1"})") << down;
+        QTest::newRow("wrong password") << "pw" << Response::json(401, "{}") << Outcome::wrongPassword();
+        QTest::newRow("no token") << "pw" << ok(R"({"ok":true})") << down;
+        QTest::newRow("empty token") << "pw" << ok(R"({"ok":true,"sessionToken":""})") << down;
+        QTest::newRow("ok as text") << "pw" << ok(R"({"ok":"true","sessionToken":"s1"})") << down;
+        QTest::newRow("not JSON") << "pw" << Response::text(200, "welcome") << down;
+        QTest::newRow("server error") << "pw" << Response::json(503, "{}") << down;
+    }
+    void createSession()
+    {
+        QFETCH(QString, password);
+        QFETCH(Response, answer);
+        QFETCH(AuthVerifier::CreateSessionOutcome, outcome);
+        server.on("POST", "/api/auth/session", answer);
+        const auto result = TaskWait::run(AuthVerifier::createSession(
+            password, settingsFor(server.baseUrl().toString() + "/prefix?x=1#f", QString())));
+        QCOMPARE(result, outcome);
+        const auto sent = server.requests("POST", "/api/auth/session");
+        // No usable answer from 127.0.0.1 is asked again as localhost.
+        const bool retried = outcome == AuthVerifier::CreateSessionOutcome::unreachable();
+        QCOMPARE(sent.size(), password.trimmed().isEmpty() ? 0 : retried ? 2 : 1);
+        if (!sent.isEmpty()) {
+            QCOMPARE(sent[0].header("Authorization"), "Bearer " + password.trimmed().toUtf8());
+            QVERIFY(sent[0].body.isEmpty());
+        }
+    }
+
+    // 127.0.0.1 gives no usable answer; the same server named localhost does.
+    void loopbackFallback()
+    {
+        server.refuseHost("127.0.0.1");
+        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"s6"})"));
+        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
+        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
+        const QString numeric = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+
+        QCOMPARE(TaskWait::run(AuthVerifier::createSession(QStringLiteral("pw"), settingsFor(numeric, QString()))),
+                 AuthVerifier::CreateSessionOutcome::success(QStringLiteral("s6")));
+        QVERIFY(TaskWait::run(Reachability::pingServer(numeric)));
+        // A verification that fails in transport is final.
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settingsFor(numeric))), AuthVerifyOutcome::unreachable);
+        const auto verifies = server.requests("GET", "/api/auth/verify");
+        QVERIFY(!verifies.isEmpty());
+        for (const auto &request : verifies)
+            QVERIFY(request.header("Host").startsWith("127.0.0.1:"));
+    }
+
+    void health_data()
+    {
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<bool>("healthy");
+        QTest::newRow("ok") << Response::json(200, R"({"ok":true,"version":"1"})") << true;
+        QTest::newRow("ok false") << Response::json(200, R"({"ok":false})") << false;
+        QTest::newRow("ok as text") << Response::json(200, R"({"ok":"true"})") << false;
+        QTest::newRow("not JSON") << Response::text(200, "<html>up</html>", "text/html") << false;
+        QTest::newRow("503") << Response::json(503, R"({"ok":true})") << false;
+    }
+    void health()
+    {
+        QFETCH(Response, answer);
+        QFETCH(bool, healthy);
+        server.on("GET", "/api/health", answer);
+        QCOMPARE(TaskWait::run(Reachability::pingServer(" " + server.baseUrl().toString() + "/x?y=1 ")), healthy);
+        QVERIFY(!server.requests().isEmpty());
+        QCOMPARE(server.requests()[0].path, QByteArray("/api/health"));
+        QVERIFY(!server.requests()[0].hasHeader("Authorization"));
+        QVERIFY(!TaskWait::run(Reachability::pingServer(QStringLiteral("not a url"))));
+    }
 };
 
 LUNVIK_TEST_MAIN(TestSyncClient)

@@ -6,25 +6,23 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <atomic>
 #include <random>
 
 struct FaultProxy::State {
-    mutable QMutex mutex;
-    QUrl upstream;
+    const QUrl upstream;
+    mutable QMutex mutex; // guards the dice, the storm and the counts of faults
     std::mt19937 random;
     double rate = 0;
-    bool unauthorizedAllowed = true;
-    int slowdownMs = 0;
+    std::atomic<int> slowdownMs = 0;
     Fault storm = Fault::none;
     int stormLeft = 0;
     QHash<Fault, int> injected;
-    int exchanges = 0;
-    int uploadsForwarded = 0;
+    std::atomic<int> uploadsForwarded = 0;
 
     Fault next(const QByteArray &method, const QByteArray &path)
     {
         QMutexLocker locker(&mutex);
-        ++exchanges;
         const bool change = method != "GET" && method != "HEAD";
         // Signing in and the health check pass, so a test can always get back in.
         if (rate <= 0 || path.startsWith("/api/auth/session") || path.startsWith("/api/health")) {
@@ -39,8 +37,6 @@ struct FaultProxy::State {
             static const Fault kinds[] = {Fault::delay,    Fault::resetBefore, Fault::resetAfter, Fault::truncate,
                                           Fault::conflict, Fault::serverError, Fault::unauthorized};
             fault = kinds[std::uniform_int_distribution<int>(0, 6)(random)];
-            if (fault == Fault::unauthorized && !unauthorizedAllowed)
-                fault = Fault::serverError;
             if (fault == Fault::conflict || fault == Fault::serverError) {
                 storm = fault;
                 stormLeft = std::uniform_int_distribution<int>(1, 3)(random);
@@ -159,10 +155,7 @@ private:
         const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
         const Fault fault = m_state->next(method, path);
         const QPointer<QTcpSocket> guard(client);
-        const int slow = [this] {
-            QMutexLocker locker(&m_state->mutex);
-            return m_state->slowdownMs;
-        }();
+        const int slow = m_state->slowdownMs;
 
         switch (fault) {
         case Fault::resetBefore:
@@ -199,10 +192,8 @@ private:
         }
 
         const QByteArray outgoing = closing(request.head) + "\r\n\r\n" + request.body;
-        if (method == "POST" && path.endsWith("/photos")) {
-            QMutexLocker locker(&m_state->mutex);
+        if (method == "POST" && path.endsWith("/photos"))
             ++m_state->uploadsForwarded;
-        }
         const int delay = fault == Fault::delay ? m_state->pick(200, 1500) : 0;
         forward(outgoing, [this, guard, fault, delay, slow](const QByteArray &raw) {
             if (!guard)
@@ -277,12 +268,7 @@ private:
         });
         connect(upstream, &QTcpSocket::disconnected, upstream, finish);
         connect(upstream, &QTcpSocket::errorOccurred, upstream, [finish](QAbstractSocket::SocketError) { finish(); });
-        QUrl url;
-        {
-            QMutexLocker locker(&m_state->mutex);
-            url = m_state->upstream;
-        }
-        upstream->connectToHost(url.host(), quint16(url.port()));
+        upstream->connectToHost(m_state->upstream.host(), quint16(m_state->upstream.port()));
     }
 
     std::shared_ptr<FaultProxy::State> m_state;
@@ -291,9 +277,8 @@ private:
 
 } // namespace
 
-FaultProxy::FaultProxy(QUrl upstream, quint32 seed) : m_state(std::make_shared<State>())
+FaultProxy::FaultProxy(QUrl upstream, quint32 seed) : m_state(std::make_shared<State>(std::move(upstream)))
 {
-    m_state->upstream = std::move(upstream);
     m_state->random.seed(seed);
     auto *worker = new ProxyWorker(m_state);
     worker->moveToThread(&m_thread);
@@ -328,15 +313,8 @@ void FaultProxy::setFaultRate(double rate)
         m_state->stormLeft = 0;
 }
 
-void FaultProxy::setUnauthorizedAllowed(bool allowed)
-{
-    QMutexLocker locker(&m_state->mutex);
-    m_state->unauthorizedAllowed = allowed;
-}
-
 void FaultProxy::setSlowdown(int delayMs)
 {
-    QMutexLocker locker(&m_state->mutex);
     m_state->slowdownMs = delayMs;
 }
 
@@ -346,29 +324,7 @@ QHash<FaultProxy::Fault, int> FaultProxy::injected() const
     return m_state->injected;
 }
 
-int FaultProxy::exchanges() const
-{
-    QMutexLocker locker(&m_state->mutex);
-    return m_state->exchanges;
-}
-
 int FaultProxy::uploadsForwarded() const
 {
-    QMutexLocker locker(&m_state->mutex);
     return m_state->uploadsForwarded;
-}
-
-QString FaultProxy::name(Fault fault)
-{
-    switch (fault) {
-    case Fault::none: return QStringLiteral("none");
-    case Fault::delay: return QStringLiteral("delay");
-    case Fault::resetBefore: return QStringLiteral("reset before the server");
-    case Fault::resetAfter: return QStringLiteral("reset after the server");
-    case Fault::truncate: return QStringLiteral("truncated body");
-    case Fault::conflict: return QStringLiteral("409");
-    case Fault::serverError: return QStringLiteral("5xx");
-    case Fault::unauthorized: return QStringLiteral("401");
-    }
-    return {};
 }

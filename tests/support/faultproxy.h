@@ -19,7 +19,6 @@
 
 #include <QHash>
 #include <QHostAddress>
-#include <QString>
 #include <QThread>
 #include <QUrl>
 
@@ -41,18 +40,13 @@ public:
     // The share of exchanges (0 to 1) that start a fault; 0 stops them, also
     // a storm under way.
     void setFaultRate(double rate);
-    // Whether 401 answers are among the faults (they lock the session).
-    void setUnauthorizedAllowed(bool allowed);
     // Every answer is held back this long, and sent in small pieces.
     void setSlowdown(int delayMs);
 
-    // How often each fault was injected so far, and the exchanges seen.
+    // How often each fault was injected so far.
     QHash<Fault, int> injected() const;
-    int exchanges() const;
     // Upload requests (POST .../photos) that reached the server.
     int uploadsForwarded() const;
-
-    static QString name(Fault fault);
 
     struct State;
 

@@ -12,7 +12,7 @@
 struct ScriptableServer::State {
     mutable QMutex mutex;
     QHash<QByteArray, QList<Response>> routes; // "METHOD path" -> answers
-    Response fallback{404, {}, {}, Response::Kind::Normal, 0, 0, 1};
+    Response fallback = Response::text(404, "");
     QList<Request> seen;
     QByteArray refusedHost;
 
@@ -36,26 +36,6 @@ struct ScriptableServer::State {
 };
 
 namespace {
-
-const char *reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 409: return "Conflict";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-    }
-}
 
 class Worker : public QObject
 {
@@ -154,8 +134,8 @@ private:
         case Kind::Truncated:
             break;
         }
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
-            + "\r\n";
+        // The client reads the status code only, never the reason phrase.
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
         for (const auto &[name, value] : response.headers)
             out += name + ": " + value + "\r\n";
         out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
@@ -200,11 +180,8 @@ QByteArray ScriptableServer::Request::header(const QByteArray &name) const
 
 bool ScriptableServer::Request::hasHeader(const QByteArray &name) const
 {
-    for (const auto &pair : headers) {
-        if (pair.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return std::any_of(headers.cbegin(), headers.cend(),
+                       [&name](const auto &pair) { return pair.first.compare(name, Qt::CaseInsensitive) == 0; });
 }
 
 ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
