@@ -2,14 +2,11 @@
 // records that stay unfolded while the list refreshes, red errors and
 // copying rows.
 
-#include "support/testenvironment.h"
+#include "support/screentests.h"
 
 #include "ui/activity/activitylogpane.h"
 #include "ui/kit/statepanels.h"
 
-#include "ui/kit/chromestate.h"
-
-#include <QApplication>
 #include <QClipboard>
 #include <QTest>
 #include <QToolButton>
@@ -153,15 +150,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestUiActivityPane test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+LUNVIK_WIDGET_TEST_MAIN(TestUiActivityPane)
 #include "tst_uiactivitypane.moc"

@@ -3,29 +3,26 @@
 // closing, the display name, the local-server caption, registering frames
 // from pasted setup blocks, removing them, the help, and logging out.
 
-#include "support/galleryfixture.h"
+#include "support/screentests.h"
 
 #include "ui/settings/connectionpill.h"
 #include "ui/settings/framessection.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/gallerytoolbar.h"
 #include "ui/settings/settingspopover.h"
-
 #include "ui/kit/helppopovers.h"
 #include "store/photoformatters.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
 #include <QToolButton>
 
-#include <algorithm>
-
 namespace {
+
+using ScreenTests::logged;
 
 const QString token = QStringLiteral("0123abcd.0123456789abcdef0123456789abcdef");
 
@@ -46,14 +43,6 @@ QByteArray frameList(const QList<QByteArray> &frames)
     for (int i = 0; i < frames.size(); ++i)
         list += (i ? "," : "") + frames.at(i);
     return list + "]}";
-}
-
-int logged(const QString &message)
-{
-    int count = 0;
-    for (const LogEntry &entry : ActivityLogStore::shared().entries())
-        count += entry.message == message ? 1 : 0;
-    return count;
 }
 
 } // namespace
@@ -114,8 +103,10 @@ private Q_SLOTS:
     }
 
     // Each opening shows the pills checking once, then the fresh result;
-    // each closing saves the settings, also when nothing was edited.
-    void refreshPerOpeningAndSavePerClosing()
+    // each closing saves the settings, also when nothing was edited. Return
+    // in the name field drops the focus and saves the name, once. The
+    // local-server caption shows only in debug mode.
+    void openingRefreshesClosingSaves()
     {
         open();
         int checkingShown = 0;
@@ -134,34 +125,14 @@ private Q_SLOTS:
         settle();
         QCOMPARE(popover->serverPill()->title(), QStringLiteral("Server"));
         QCOMPARE(popover->serverPill()->statusText(), QStringLiteral("Connected"));
+        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
         QCOMPARE(frames()->framesPill()->title(), QStringLiteral("All frames"));
         QCOMPARE(frames()->framesPill()->statusText(), QStringLiteral("Connected"));
-        QCOMPARE(logged(QStringLiteral("Settings saved")), 0);
-
-        popover->hide();
-        QVERIFY(!popover->didRefreshConnectionsOnOpen());
-        QVERIFY(!settingsAction()->isChecked());
-        QVERIFY(screen->grid()->isKeyboardHandlingEnabled());
-        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
-        settle();
-        QCOMPARE(checkingShown, 1); // the save's own check shows no "Connecting"
-
-        openPopover();
-        QCOMPARE(checkingShown, 2);
-        popover->hide();
-        QCOMPARE(logged(QStringLiteral("Settings saved")), 2);
-    }
-
-    // Return in the name field drops the focus and saves the name, once.
-    // The local-server caption shows only in debug mode.
-    void displayNameAndCaption()
-    {
-        open();
-        openPopover();
-        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
         QVERIFY(popover->localServerCaptionLabel()->isVisible());
         QCOMPARE(popover->localServerCaptionLabel()->text(),
                  QStringLiteral("Run ./scripts/dev.sh in the repo to start the local API."));
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 0);
+
         QCOMPARE(popover->nameField()->text(), store->settings().displayName);
         popover->nameField()->setFocus(Qt::MouseFocusReason);
         QTRY_VERIFY(popover->nameField()->hasFocus());
@@ -172,10 +143,23 @@ private Q_SLOTS:
         QVERIFY(!popover->nameField()->hasFocus());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
         QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Bodil"));
+
+        popover->hide();
+        QVERIFY(!popover->didRefreshConnectionsOnOpen());
+        QVERIFY(!settingsAction()->isChecked());
+        QVERIFY(screen->grid()->isKeyboardHandlingEnabled());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 2);
+        settle();
+        QCOMPARE(checkingShown, 1); // the save's own check shows no "Connecting"
+
+        openPopover();
+        QCOMPARE(checkingShown, 2);
         AppSettings settings = store->settings();
         settings.debugMode = false;
         store->setSettings(settings);
         QVERIFY(!popover->localServerCaptionLabel()->isVisible());
+        popover->hide();
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 3);
     }
 
     // Return in the paste field registers a frame when it finds a token; a
@@ -352,15 +336,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestUiSettings test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+LUNVIK_WIDGET_TEST_MAIN(TestUiSettings)
 #include "tst_uisettings.moc"
