@@ -3,7 +3,7 @@
 // from the pointer to the projection, drops of thumbnails and image files,
 // the placeholder and the badge, and the pane sliding in and out.
 
-#include "support/galleryfixture.h"
+#include "support/screentests.h"
 
 #include "ui/activity/activitylogpane.h"
 #include "ui/settings/connectionpill.h"
@@ -14,7 +14,6 @@
 #include "ui/preview/appearanceswitch.h"
 #include "ui/preview/previewgallerysplit.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QJsonObject>
 #include <QMimeData>
@@ -29,36 +28,11 @@ namespace {
 const QByteArray landscapeFrameStatus
     = R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true,"width":1600,"height":1200}]})";
 
-GalleryState galleryOf(const QStringList &ids, const std::optional<QString> &current)
-{
-    GalleryState state;
-    state.updatedAt = QStringLiteral("v1");
-    state.order = ids;
-    const QString ana = GalleryState::uploaderId(QStringLiteral("Ana"));
-    for (const QString &id : ids)
-        state.photos.insert(id, PhotoEntry{id, id + ".jpg", "x", 1, "v", std::nullopt, ana, std::nullopt});
-    state.uploaders.insert(ana, QStringLiteral("Ana"));
-    state.currentPhotoId = current;
-    return state.withResolvedCurrentPhoto();
-}
+using ScreenTests::galleryOf;
 
 QByteArray jpeg(QSize size)
 {
     return GalleryFixture::imageBytes(QColor(0x33, 0x88, 0xcc), "JPEG", size);
-}
-
-// Heights of the projected left and right edges, widths of the top and bottom.
-struct EdgeLengths {
-    double left, right, top, bottom;
-};
-
-EdgeLengths projected(const QTransform &transform, const QRectF &rect)
-{
-    const QPointF tl = transform.map(rect.topLeft());
-    const QPointF tr = transform.map(rect.topRight());
-    const QPointF bl = transform.map(rect.bottomLeft());
-    const QPointF br = transform.map(rect.bottomRight());
-    return {QLineF(tl, bl).length(), QLineF(tr, br).length(), QLineF(tl, tr).length(), QLineF(bl, br).length()};
 }
 
 } // namespace
@@ -202,11 +176,14 @@ private Q_SLOTS:
         QCOMPARE(chrome->devicePreviewHoverTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
         QTRY_COMPARE(preview()->shownTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
 
-        const EdgeLengths edges = projected(preview()->deviceTransform(), preview()->frameRect());
-        QCOMPARE(edges.left > edges.right + 0.5, yaw > 0);
-        QCOMPARE(edges.right > edges.left + 0.5, yaw < 0);
-        QCOMPARE(edges.bottom > edges.top + 0.5, pitch > 0);
-        QCOMPARE(edges.top > edges.bottom + 0.5, pitch < 0);
+        // The lengths of the projected frame's edges.
+        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
+        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
+        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
+        QCOMPARE(left > right + 0.5, yaw > 0);
+        QCOMPARE(right > left + 0.5, yaw < 0);
+        QCOMPARE(bottom > top + 0.5, pitch > 0);
+        QCOMPARE(top > bottom + 0.5, pitch < 0);
 
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(preview(), &leave);
@@ -272,7 +249,7 @@ private Q_SLOTS:
     // badge; with one, the photo and, under the pointer, the store's caption.
     void placeholderAndBadge()
     {
-        open(galleryOf({}, std::nullopt));
+        open(galleryOf({}));
         QVERIFY(preview()->showsPlaceholder());
         QCOMPARE(DeviceCurrentPreview::placeholderTitle(), QStringLiteral("No current photo"));
         QCOMPARE(DeviceCurrentPreview::placeholderDescription(),
@@ -352,9 +329,7 @@ private Q_SLOTS:
             cached.write(bytes);
         };
         writeA("not a jpeg");
-        GalleryState moved = galleryOf({"a", "b"}, QStringLiteral("a"));
-        moved.updatedAt = QStringLiteral("v2");
-        serveGallery(moved);
+        serveGallery(galleryOf({"a", "b"}, QStringLiteral("a"), QStringLiteral("v2")));
         TaskWait::run(store->syncAll());
         QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("a")));
         PhotoImageModel &model = preview()->imageModel();
