@@ -239,6 +239,7 @@ private Q_SLOTS:
         QVERIFY(!app->store().isPeriodicPullRunning());
     }
 
+    // The form's texts, the welcome photo beside it and the help popovers.
     void formTexts()
     {
         startLocked();
@@ -282,6 +283,24 @@ private Q_SLOTS:
         QVERIFY(qAbs(panel.width() - panel.height() * 0.75) <= 1);
         QVERIFY(!panel.intersects(view->formColumn()->geometry()));
         QVERIFY(view->formColumn()->width() <= UnlockForm::formWidth);
+
+        // Each help button shows its popover, alone, beside the button: not
+        // over it, and level with it where the screen allows.
+        const QList<std::pair<QToolButton *, HelpPopover *>> helps{
+            {view->passwordHelpButton(), view->passwordHelp()}, {view->setupHelpButton(), view->setupHelp()}};
+        for (const auto &[button, popover] : helps) {
+            button->click();
+            QVERIFY(popover->isVisible());
+            QCOMPARE(view->passwordHelp()->isVisible() + view->setupHelp()->isVisible(), 1);
+            const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
+            const QRect shown = popover->geometry();
+            QVERIFY(shown.left() > anchor.right() || shown.right() < anchor.left());
+            const QRect room = button->screen()->availableGeometry();
+            if (shown.top() > room.top() && shown.bottom() < room.bottom())
+                QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
+            button->click();
+            QVERIFY(!popover->isVisible());
+        }
     }
 
     // The button is on with a name and any password, and Return does what
@@ -429,34 +448,6 @@ private Q_SLOTS:
             QCOMPARE(app->unlockForm().password(), QStringLiteral("s3cret").insert(2, QLatin1Char('x')));
             QTest::keyClick(field, Qt::Key_Backspace);
         }
-    }
-
-    void helpPopovers_data()
-    {
-        QTest::addColumn<bool>("password");
-        QTest::newRow("family password") << true;
-        QTest::newRow("frame setup") << false;
-    }
-    void helpPopovers()
-    {
-        QFETCH(bool, password);
-        startLocked();
-        UnlockView *view = unlockView();
-        QToolButton *button = password ? view->passwordHelpButton() : view->setupHelpButton();
-        HelpPopover *popover = password ? static_cast<HelpPopover *>(view->passwordHelp()) : view->setupHelp();
-        HelpPopover *other = password ? static_cast<HelpPopover *>(view->setupHelp()) : view->passwordHelp();
-        button->click();
-        QVERIFY(popover->isVisible());
-        QVERIFY(!other->isVisible());
-        // Beside the button: not over it, and level with it where the screen allows.
-        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
-        const QRect shown = popover->geometry();
-        QVERIFY(shown.left() > anchor.right() || shown.right() < anchor.left());
-        const QRect room = button->screen()->availableGeometry();
-        if (shown.top() > room.top() && shown.bottom() < room.bottom())
-            QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
-        button->click();
-        QVERIFY(!popover->isVisible());
     }
 
     void syncCommand()
