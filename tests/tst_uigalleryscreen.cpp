@@ -200,16 +200,11 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
     // `listed` and reporting the frame "Hall" reachable.
     void openSettings(const QByteArray &listed = frameList({}))
     {
-        server.on("GET", "/api/gallery", Response::text(304, ""));
         server.on("GET", "/api/devices", Response::json(200, listed));
         server.on("GET", "/api/devices/status",
                   Response::json(200, R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true}]})"));
-        QVERIFY(unlock());
-        createScreen();
+        open(galleryOf({}));
         popover = SettingsPopover::attach(*screen, *store, *session);
-        QVERIFY(showScreen({1000, 700}));
-        settle();
-        server.clearRequests();
         ActivityLogStore::shared().clear();
     }
 
