@@ -144,6 +144,14 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
     }
     void openWithPreview(const GalleryState &state, QSize size = {1400, 1000}) { open(state, size, true); }
 
+    // Replaces the cached full-size file of photo `id`.
+    void writeCached(const QString &id, const QByteArray &bytes)
+    {
+        QFile cached(AppConfig::cacheURL(id));
+        QVERIFY(cached.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        cached.write(bytes);
+    }
+
     QStringList deleted() const
     {
         QStringList ids;
@@ -205,7 +213,7 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
                   Response::json(200, R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true}]})"));
         open(galleryOf({}));
         popover = SettingsPopover::attach(*screen, *store, *session);
-        ActivityLogStore::shared().clear();
+        logStore().clear();
     }
 
     void openPopover()
@@ -542,22 +550,14 @@ private Q_SLOTS:
     void lightboxLoadsAFailedPhotoAgain()
     {
         open(galleryOf({ "a", "b" }, "a"));
-        const QString file = AppConfig::cacheURL(QStringLiteral("b"));
-        const QByteArray bytes = [&] {
-            QFile cached(file);
-            return cached.open(QIODevice::ReadOnly) ? cached.readAll() : QByteArray();
-        }();
-        QVERIFY(QFile::remove(file));
+        QVERIFY(QFile::remove(AppConfig::cacheURL(QStringLiteral("b"))));
         server.on("GET", "/api/gallery/photos/b/image", Response::text(404, ""));
         selection().openLightbox(QStringLiteral("b"));
         PhotoImageModel &hero = lightbox()->heroImage()->model();
         QTRY_VERIFY_WITH_TIMEOUT(hero.loadFailed() && !hero.isLoading(), 30000);
         const int loads = hero.loadsStarted();
 
-        QFile cached(file);
-        QVERIFY(cached.open(QIODevice::WriteOnly));
-        cached.write(bytes);
-        cached.close();
+        writeCached(QStringLiteral("b"), jpeg({300, 400}));
         TaskWait::run(store->syncAll());
         QVERIFY(!hero.hasImage());
         QCOMPARE(hero.loadsStarted(), loads);
@@ -963,20 +963,14 @@ private Q_SLOTS:
     void previewLoadsAFailedPhotoAgain()
     {
         openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
-        const QString file = AppConfig::cacheURL(QStringLiteral("a"));
-        const auto writeA = [&](const QByteArray &bytes) {
-            QFile cached(file);
-            QVERIFY(cached.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            cached.write(bytes);
-        };
-        writeA("not a jpeg");
+        writeCached(QStringLiteral("a"), "not a jpeg");
         serveGallery(galleryOf({"a", "b"}, QStringLiteral("a"), QStringLiteral("v2")));
         TaskWait::run(store->syncAll());
         QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("a")));
         PhotoImageModel &model = preview()->imageModel();
         QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed() && !model.isLoading(), 30000);
 
-        writeA(jpeg({300, 400}));
+        writeCached(QStringLiteral("a"), jpeg({300, 400}));
         TaskWait::run(store->syncAll());
         QVERIFY(model.loadFailed());
         chrome->setShowDevicePreview(false);
@@ -1342,7 +1336,7 @@ private Q_SLOTS:
         QVERIFY(!frames()->isRowDimmed("f2"));
         QVERIFY(frames()->errorLabel()->isVisible());
         QCOMPARE(frames()->errorLabel()->text(), QStringLiteral("HTTP 500: Frame busy"));
-        const LogEntry failed = ActivityLogStore::shared().entries().first();
+        const LogEntry failed = logStore().entries().first();
         QCOMPARE(failed.message, QStringLiteral("Frame removal failed"));
         QCOMPARE(failed.level, LogLevel::error);
         QCOMPARE(failed.category, LogCategory::device);
