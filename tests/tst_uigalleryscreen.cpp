@@ -1393,26 +1393,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    // Two screens on the offscreen platform, a roomy one and a small one, for
-    // the cases where the window makes room for a pane.
-    if (qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen")) == QStringLiteral("offscreen")) {
-        const QString config = TestEnvironment::home() + QStringLiteral("/screens.json");
-        QFile file(config);
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write(R"({"screens":[)"
-                       R"({"name":"wide","x":0,"y":0,"width":1600,"height":1000,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},)"
-                       R"({"name":"small","x":1600,"y":0,"width":1000,"height":700,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
-            file.close();
-            qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toUtf8());
-        }
-    }
-    QApplication app(argc, argv);
-    TestUiGalleryScreen test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+LUNVIK_WIDGET_TEST_MAIN(TestUiGalleryScreen)
 #include "tst_uigalleryscreen.moc"

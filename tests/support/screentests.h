@@ -5,6 +5,7 @@
 #include "support/galleryfixture.h"
 
 #include <QApplication>
+#include <QFile>
 
 #include <algorithm>
 #include <optional>
@@ -37,16 +38,32 @@ inline int logged(const QString &message, std::optional<LogLevel> level = std::n
     }));
 }
 
+// Unless the environment names another platform: the offscreen one with two
+// screens, a roomy one and a small one, for the cases where the window makes
+// room for a pane. Call before the QApplication exists.
+inline void useOffscreenScreens()
+{
+    if (qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen")) != QStringLiteral("offscreen"))
+        return;
+    const QString config = TestEnvironment::home() + QStringLiteral("/screens.json");
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(R"({"screens":[)"
+               R"({"name":"wide","x":0,"y":0,"width":1600,"height":1000,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},)"
+               R"({"name":"small","x":1600,"y":0,"width":1000,"height":700,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toUtf8());
+}
+
 } // namespace ScreenTests
 
-// main() of a widget suite: a temporary home, and the offscreen platform
-// unless the environment names another.
+// main() of a widget suite: a temporary home and the screens above.
 #define LUNVIK_WIDGET_TEST_MAIN(TestObject)                                                                   \
     int main(int argc, char **argv)                                                                           \
     {                                                                                                         \
         TestEnvironment::setUp();                                                                             \
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))                                                    \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                                          \
+        ScreenTests::useOffscreenScreens();                                                                   \
         QApplication app(argc, argv);                                                                         \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                              \
         TestObject tc;                                                                                        \
