@@ -250,6 +250,8 @@ private Q_SLOTS:
         tearDown();
     }
 
+    // ---- The lightbox, the photo actions and the delete flow ----
+
     // Which dialog a request opens, and what it says.
     void deleteRequest_data()
     {
@@ -712,6 +714,8 @@ private Q_SLOTS:
         QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
     }
 
+    // ---- The device preview ----
+
     void paneWidthRule_data()
     {
         QTest::addColumn<double>("contentHeight");
@@ -1068,6 +1072,8 @@ private Q_SLOTS:
         QTRY_COMPARE(screen->width(), startWidth);
     }
 
+    // ---- The activity pane ----
+
     // Details up to 160 user-perceived characters on one line are inline;
     // longer or multi-line ones fold to their first line, cut at 160.
     void folding_data()
@@ -1165,6 +1171,8 @@ private Q_SLOTS:
         QCOMPARE(lines.at(1), QStringLiteral("why it failed"));
         QVERIFY(lines.at(2).endsWith(QStringLiteral("  First")));
     }
+
+    // ---- The settings popover ----
 
     // Each opening shows the pills checking once, then the fresh result;
     // each closing saves the settings, also when nothing was edited. Return
