@@ -4,8 +4,7 @@
 // single running instance.
 
 #include "support/devserverprocess.h"
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/screentests.h"
 
 #include "app/rootcontainer.h"
 #include "ui/signin/launchcheckview.h"
@@ -26,10 +25,8 @@
 #include "ui/gallery/galleryscreen.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QClipboard>
 #include <QDialog>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -40,22 +37,17 @@
 #include <QScopeGuard>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTextDocumentFragment>
 #include <QToolButton>
-
-#include <algorithm>
 
 using Response = ScriptableServer::Response;
 
 namespace {
 
-QByteArray emptyGallery()
+// The server's gallery of photos `ids`, the first of them current.
+QByteArray galleryJson(const QStringList &ids = {})
 {
-    GalleryState state = GalleryState::empty();
-    state.updatedAt = QStringLiteral("2024-06-01T10:00:00.000Z");
-    const GalleryResponse response{state};
-    return QJsonDocument(response.toJson()).toJson(QJsonDocument::Compact);
+    return GalleryFixture::galleryJson(ScreenTests::galleryOf(ids, ids.value(0)));
 }
 
 // JSON answers of the test server.
@@ -114,14 +106,6 @@ class TestAppShell : public QObject
         return states;
     }
 
-    QAction *editAction(const QString &text)
-    {
-        for (QAction *action : window().editActions())
-            if (action->text() == text)
-                return action;
-        return nullptr;
-    }
-
     static QStringList labelTexts(QWidget *root)
     {
         QStringList texts;
@@ -145,7 +129,7 @@ private Q_SLOTS:
         server.on("GET", "/api/auth/verify", Response::json(200, ok));
         server.on("GET", "/api/devices", Response::json(200, noFrames));
         server.on("GET", "/api/devices/status", Response::json(200, noFrames));
-        server.on("GET", "/api/gallery", Response::json(200, emptyGallery()));
+        server.on("GET", "/api/gallery", Response::json(200, galleryJson()));
         server.on("GET", "/api/gallery/current", Response::json(200, noCurrentPhoto));
         TestEnvironment::clearSupportFolder();
         ActivityLogStore::shared().clear();
@@ -164,7 +148,7 @@ private Q_SLOTS:
     // sign-in opens it again.
     void followsTheCommandLineClient()
     {
-        server.on("PATCH", "/api/gallery/uploaders", Response::json(200, emptyGallery()));
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(200, galleryJson()));
         server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
         start(QStringLiteral("tok"), QStringLiteral("Kelvo"));
         app->launch();
@@ -199,13 +183,23 @@ private Q_SLOTS:
         QCOMPARE(app->store().settings().syncSessionToken, QStringLiteral("tok"));
     }
 
+    // The window, the spinner while the saved session is checked, then the
+    // screen of the answer; shutdown stops the log's reload and the pulls.
+    void startUpAndShutdown_data()
+    {
+        QTest::addColumn<int>("verifyStatus");
+        QTest::addColumn<bool>("unlocked");
+        QTest::newRow("accepted") << 200 << true;
+        QTest::newRow("rejected") << 401 << false;
+        QTest::newRow("server unreachable") << 503 << true;
+    }
     void startUpAndShutdown()
     {
-        server.on("GET", "/api/auth/verify", [] {
-            Response slow = Response::json(200, ok);
-            slow.delayMs = 300;
-            return slow;
-        }());
+        QFETCH(int, verifyStatus);
+        QFETCH(bool, unlocked);
+        Response verify = Response::json(verifyStatus, verifyStatus == 200 ? ok : "{}");
+        verify.delayMs = 300;
+        server.on("GET", "/api/auth/verify", verify);
         start(QStringLiteral("tok"));
         QCOMPARE(window().windowTitle(), QStringLiteral("Lunvik Photos"));
         app->launch();
@@ -215,47 +209,29 @@ private Q_SLOTS:
         QTRY_COMPARE(window().rootContainer()->size(), QSize(900, 600));
         window().resize(400, 300);
         QTRY_COMPARE(window().rootContainer()->size(), QSize(900, 600));
-        // Checking: the spinner until the verification answers.
         QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
         QTRY_VERIFY(ActivityLogStore::shared().isLiveReloadRunning());
         QCOMPARE(ActivityLogStore::shared().entries().value(0).message, QStringLiteral("Lunvik Photos started"));
-        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        QTRY_VERIFY(window().rootContainer()->shownPhase() != SessionPhase::checking);
+        QCOMPARE(app->session().isUnlocked(), unlocked);
+        if (unlocked) {
+            QVERIFY(qobject_cast<GalleryScreen *>(screen()));
+            // A lock (a 401, "Log out") brings the form back at once.
+            QPointer<QWidget> gallery = screen();
+            app->session().lock(app->store());
+            QVERIFY(unlockView());
+            QTRY_VERIFY(!gallery); // the old screen is gone once control is back in the loop
+        }
+        // Without a message either way.
+        QVERIFY(unlockView());
+        QVERIFY(unlockView()->errorLabel()->isHidden());
         TaskWait::run(app->store().waitForBackgroundTasks());
         app->shutdown();
         QVERIFY(!ActivityLogStore::shared().isLiveReloadRunning());
         QVERIFY(!app->store().isPeriodicPullRunning());
     }
 
-    void screenPerPhase_data()
-    {
-        QTest::addColumn<Response>("verify");
-        QTest::addColumn<bool>("unlocked");
-        QTest::newRow("rejected") << Response::json(401, "{}") << false;
-        QTest::newRow("server unreachable") << Response::json(503, "{}") << true;
-    }
-    void screenPerPhase()
-    {
-        QFETCH(Response, verify);
-        QFETCH(bool, unlocked);
-        server.on("GET", "/api/auth/verify", verify);
-        start(QStringLiteral("tok"));
-        app->launch();
-        QTRY_VERIFY(window().rootContainer()->shownPhase() != SessionPhase::checking);
-        QCOMPARE(app->session().isUnlocked(), unlocked);
-        if (!unlocked) {
-            QVERIFY(unlockView());
-            QVERIFY(unlockView()->errorLabel()->isHidden());
-            return;
-        }
-        QVERIFY(qobject_cast<GalleryScreen *>(screen()));
-        // A lock (a 401, "Log out") brings the form back without a message.
-        QPointer<QWidget> gallery = screen();
-        app->session().lock(app->store());
-        QVERIFY(unlockView());
-        QVERIFY(unlockView()->errorLabel()->isHidden());
-        QTRY_VERIFY(!gallery); // the old screen is gone once control is back in the loop
-    }
-
+    // The form's texts, the welcome photo beside it and the help popovers.
     void formTexts()
     {
         startLocked();
@@ -299,23 +275,52 @@ private Q_SLOTS:
         QVERIFY(qAbs(panel.width() - panel.height() * 0.75) <= 1);
         QVERIFY(!panel.intersects(view->formColumn()->geometry()));
         QVERIFY(view->formColumn()->width() <= UnlockForm::formWidth);
+
+        // Each help button shows its popover, alone, beside the button: not
+        // over it, and level with it where the screen allows.
+        const QList<std::pair<QToolButton *, HelpPopover *>> helps{
+            {view->passwordHelpButton(), view->passwordHelp()}, {view->setupHelpButton(), view->setupHelp()}};
+        for (const auto &[button, popover] : helps) {
+            button->click();
+            QVERIFY(popover->isVisible());
+            QCOMPARE(view->passwordHelp()->isVisible() + view->setupHelp()->isVisible(), 1);
+            const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
+            const QRect shown = popover->geometry();
+            QVERIFY(shown.left() > anchor.right() || shown.right() < anchor.left());
+            const QRect room = button->screen()->availableGeometry();
+            if (shown.top() > room.top() && shown.bottom() < room.bottom())
+                QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
+            button->click();
+            QVERIFY(!popover->isVisible());
+        }
     }
 
-    void unlockEnablement_data()
+    // The button is on with a name and any password, and Return does what
+    // it does. A refusal, before sending or by the server, shows in red
+    // under the form and keeps the typed password for another try.
+    void unlockForm_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("password");
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("no password") << "Åsa" << "" << false;
-        QTest::newRow("blank name") << "   " << "pw" << false;
-        QTest::newRow("blank password") << "Åsa" << "   " << true;
-        QTest::newRow("both") << "Åsa" << "pw" << true;
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<bool>("pressReturn");
+        QTest::addColumn<QString>("error"); // "@": the server-down text; none: the button is off
+        const Response signedIn = Response::json(200, sessionCreated);
+        QTest::newRow("no password") << "Åsa" << "" << signedIn << false << "";
+        QTest::newRow("blank name") << "   " << "pw" << signedIn << false << "";
+        QTest::newRow("blank password") << "Åsa" << "   " << signedIn << false << "Enter the password.";
+        QTest::newRow("wrong password") << "Åsa" << "pw" << Response::json(401, "{}") << false
+                                        << "Wrong password. Grab the latest from 1Password.";
+        QTest::newRow("server down") << "Åsa" << "pw" << Response::json(503, "{}") << true << "@";
     }
-    void unlockEnablement()
+    void unlockForm()
     {
         QFETCH(QString, name);
         QFETCH(QString, password);
-        QFETCH(bool, enabled);
+        QFETCH(Response, answer);
+        QFETCH(bool, pressReturn);
+        QFETCH(QString, error);
+        server.on("POST", "/api/auth/session", answer);
         startLocked(QStringLiteral("Åsa"));
         UnlockView *view = unlockView();
         QCOMPARE(view->nameField()->text(), QStringLiteral("Åsa"));
@@ -327,37 +332,81 @@ private Q_SLOTS:
         QTest::keyClicks(view->passwordField(), password);
         QCOMPARE(app->unlockForm().displayName(), name);
         QCOMPARE(app->unlockForm().password(), password);
-        QCOMPARE(view->unlockButton()->isEnabled(), enabled);
-        if (enabled)
+        QCOMPARE(view->unlockButton()->isEnabled(), !error.isEmpty());
+        if (error.isEmpty()) {
+            // Return does what the disabled button does: nothing (a submit
+            // would start signing in, or set a message, before the key press
+            // returns).
+            for (QLineEdit *field : {view->nameField(), static_cast<QLineEdit *>(view->passwordField())}) {
+                QTest::keyClick(field, Qt::Key_Return);
+                QVERIFY(!app->unlockForm().isUnlocking());
+                QVERIFY(view->errorLabel()->isHidden());
+                QVERIFY(!app->session().unlockError());
+            }
             return;
-        // Return does what the disabled button does: nothing (a submit would
-        // start signing in, or set a message, before the key press returns).
-        for (QLineEdit *field : {view->nameField(), static_cast<QLineEdit *>(view->passwordField())}) {
-            QTest::keyClick(field, Qt::Key_Return);
-            QVERIFY(!app->unlockForm().isUnlocking());
-            QVERIFY(view->errorLabel()->isHidden());
-            QVERIFY(!app->session().unlockError());
         }
+        if (pressReturn)
+            QTest::keyClick(view->nameField(), Qt::Key_Return);
+        else
+            QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
+        QTRY_VERIFY(!app->unlockForm().isUnlocking());
+        const int requests = server.requests("POST", "/api/auth/session").size();
+        if (error == QLatin1StringView("@"))
+            error = ServerConnectivityCopy::serverDown(app->store().settings().serverBaseURL);
+        // Refused before sending, or answered by the server.
+        QCOMPARE(requests > 0, !error.startsWith(QLatin1StringView("Enter")));
+        QCOMPARE(view->errorLabel()->text(), error);
+        QVERIFY(view->errorLabel()->isVisible());
+        QCOMPARE(view->errorLabel()->palette().color(QPalette::WindowText), AppStyle::errorText(view->palette()));
+        QCOMPARE(view->passwordField()->text(), password);
     }
 
-    void unlockWhileSigningIn()
+    // While signing in the button is off and shows a spinner, and a second
+    // Return sends nothing more. The frame given with it cannot be
+    // registered: the gallery has replaced the form by then, so the failure
+    // goes to the activity log. Sync is off until signed in; Ctrl+R syncs
+    // once, with the command off meanwhile.
+    void signingIn()
     {
         Response slow = Response::json(200, sessionCreated);
         slow.delayMs = 400;
         server.on("POST", "/api/auth/session", slow);
+        server.on("POST", "/api/devices", Response::json(400, frameRefused));
+        Response slowGallery = Response::json(200, galleryJson());
+        slowGallery.delayMs = 300;
+        server.on("GET", "/api/gallery", slowGallery);
         startLocked();
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+        QAction *sync = window().syncAction();
+        QCOMPARE(sync->text(), QStringLiteral("Sync"));
+        QCOMPARE(sync->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+        QVERIFY(!sync->isEnabled());
+
         UnlockView *view = unlockView();
+        view->setupField()->setPlainText(QStringLiteral("Device: Hall\nToken: nonsense"));
         QTest::keyClicks(view->passwordField(), QStringLiteral("pw"));
         QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
         QVERIFY(app->unlockForm().isUnlocking());
         QVERIFY(!view->unlockButton()->isEnabled());
         QVERIFY(!view->unlockButton()->icon().isNull()); // the small spinner
-        // A second Return while signing in sends nothing more.
         QTest::keyClick(view->passwordField(), Qt::Key_Return);
         QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
         QCOMPARE(server.requests("POST", "/api/auth/session").size(), 1);
         QTRY_VERIFY(!app->unlockForm().isUnlocking());
         QVERIFY(app->unlockForm().password().isEmpty());
+        const QString failed = QStringLiteral("Signed in, but frame registration failed: HTTP 400: No frame token");
+        QCOMPARE(app->session().unlockError().value_or(QString()), failed);
+        QCOMPARE(ScreenTests::logged(failed, LogLevel::error), 1);
+
+        QTRY_VERIFY(sync->isEnabled());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        server.clearRequests();
+        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(app->store().isSyncing());
+        QVERIFY(!sync->isEnabled());
+        QTRY_VERIFY(sync->isEnabled());
+        QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
     }
 
     // Signing in against the development server with its demo gallery: the
@@ -380,79 +429,12 @@ private Q_SLOTS:
         QVERIFY(!app->store().isBusy());
         QVERIFY(!app->store().state().activePhotos().isEmpty());
 
-        const auto count = [](const QString &message) {
-            const auto &entries = ActivityLogStore::shared().entries();
-            return int(std::count_if(entries.begin(), entries.end(),
-                                     [&](const LogEntry &entry) { return entry.message == message; }));
-        };
-        QCOMPARE(count(QStringLiteral("Gallery refreshed")), 1);
-        QVERIFY(count(QStringLiteral("Current photo updated from server")) <= 1);
-        const int pulls = count(QStringLiteral("Gallery refreshed")) + count(QStringLiteral("Server sync OK"))
-                                + count(QStringLiteral("Scheduled sync OK"));
+        using ScreenTests::logged;
+        QCOMPARE(logged(QStringLiteral("Gallery refreshed")), 1);
+        QVERIFY(logged(QStringLiteral("Current photo updated from server")) <= 1);
+        const int pulls = logged(QStringLiteral("Gallery refreshed")) + logged(QStringLiteral("Server sync OK"))
+                          + logged(QStringLiteral("Scheduled sync OK"));
         QCOMPARE(int(dev.serverLog().count(QStringLiteral("GET /api/gallery -> "))), pulls);
-    }
-
-    void unlockRefusals_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<Response>("answer");
-        QTest::addColumn<bool>("pressReturn");
-        QTest::addColumn<QString>("error"); // "@": the server-down text
-        QTest::newRow("blank password") << "Åsa" << " \t" << Response::json(200, sessionCreated) << false
-                                        << "Enter the password.";
-        QTest::newRow("wrong password") << "Åsa" << "pw" << Response::json(401, "{}") << false
-                                        << "Wrong password. Grab the latest from 1Password.";
-        QTest::newRow("server down") << "Åsa" << "pw" << Response::json(503, "{}") << true << "@";
-    }
-    void unlockRefusals()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, password);
-        QFETCH(Response, answer);
-        QFETCH(bool, pressReturn);
-        QFETCH(QString, error);
-        server.on("POST", "/api/auth/session", answer);
-        startLocked();
-        UnlockView *view = unlockView();
-        view->nameField()->setText(name);
-        view->passwordField()->setText(password);
-        if (pressReturn)
-            QTest::keyClick(view->nameField(), Qt::Key_Return);
-        else
-            QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
-        QTRY_VERIFY(!app->unlockForm().isUnlocking());
-        const int requests = server.requests("POST", "/api/auth/session").size();
-        if (error == QLatin1StringView("@"))
-            error = ServerConnectivityCopy::serverDown(app->store().settings().serverBaseURL);
-        // Refused before sending, or answered by the server.
-        QCOMPARE(requests > 0, !error.startsWith(QLatin1StringView("Enter")));
-        QCOMPARE(view->errorLabel()->text(), error);
-        QVERIFY(view->errorLabel()->isVisible());
-        QCOMPARE(view->errorLabel()->palette().color(QPalette::WindowText), AppStyle::errorText(view->palette()));
-        // The typed password stays for another try.
-        QCOMPARE(view->passwordField()->text(), password);
-    }
-
-    // A frame that cannot be registered right after signing in: the gallery
-    // has replaced the form, so the failure goes to the activity log.
-    void frameRegistrationFailure()
-    {
-        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
-        server.on("POST", "/api/devices", Response::json(400, frameRefused));
-        startLocked();
-        UnlockView *view = unlockView();
-        view->setupField()->setPlainText(QStringLiteral("Device: Hall\nToken: nonsense"));
-        view->passwordField()->setText(QStringLiteral("pw"));
-        QTest::mouseClick(view->unlockButton(), Qt::LeftButton);
-        QTRY_VERIFY(app->session().isUnlocked());
-        QTRY_VERIFY(!app->unlockForm().isUnlocking());
-        const QString expected = QStringLiteral("Signed in, but frame registration failed: HTTP 400: No frame token");
-        QCOMPARE(app->session().unlockError().value_or(QString()), expected);
-        const QList<LogEntry> entries = ActivityLogStore::shared().entries();
-        QVERIFY(std::any_of(entries.begin(), entries.end(), [&](const LogEntry &entry) {
-            return entry.message == expected && entry.level == LogLevel::error;
-        }));
     }
 
     void passwordShowHide()
@@ -463,15 +445,13 @@ private Q_SLOTS:
         QTest::keyClicks(field, QStringLiteral("s3cret"));
         field->setCursorPosition(2);
         QAction *eye = field->visibilityAction();
-        const struct {
-            QLineEdit::EchoMode echo;
-            const char *tip;
-        } expected[] = {{QLineEdit::Normal, "Hide password"}, {QLineEdit::Password, "Show password"}};
+        // The eye shows the password and hides it again, keeping the text,
+        // the caret and the focus.
         QCOMPARE(eye->toolTip(), QStringLiteral("Show password"));
-        for (const auto &step : expected) {
+        for (const bool shown : {true, false}) {
             eye->trigger();
-            QCOMPARE(field->echoMode(), step.echo);
-            QCOMPARE(eye->toolTip(), QString::fromUtf8(step.tip));
+            QCOMPARE(field->echoMode(), shown ? QLineEdit::Normal : QLineEdit::Password);
+            QCOMPARE(eye->toolTip(), shown ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
             QCOMPARE(field->text(), QStringLiteral("s3cret"));
             QCOMPARE(field->cursorPosition(), 2);
             QVERIFY(field->hasFocus());
@@ -482,61 +462,8 @@ private Q_SLOTS:
         }
     }
 
-    void helpPopovers_data()
-    {
-        QTest::addColumn<bool>("password");
-        QTest::newRow("family password") << true;
-        QTest::newRow("frame setup") << false;
-    }
-    void helpPopovers()
-    {
-        QFETCH(bool, password);
-        startLocked();
-        UnlockView *view = unlockView();
-        QToolButton *button = password ? view->passwordHelpButton() : view->setupHelpButton();
-        HelpPopover *popover = password ? static_cast<HelpPopover *>(view->passwordHelp()) : view->setupHelp();
-        HelpPopover *other = password ? static_cast<HelpPopover *>(view->setupHelp()) : view->passwordHelp();
-        button->click();
-        QVERIFY(popover->isVisible());
-        QVERIFY(!other->isVisible());
-        // Beside the button: not over it, and level with it where the screen allows.
-        const QRect anchor(button->mapToGlobal(QPoint(0, 0)), button->size());
-        const QRect shown = popover->geometry();
-        QVERIFY(shown.left() > anchor.right() || shown.right() < anchor.left());
-        const QRect room = button->screen()->availableGeometry();
-        if (shown.top() > room.top() && shown.bottom() < room.bottom())
-            QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
-        button->click();
-        QVERIFY(!popover->isVisible());
-    }
-
-    void syncCommand()
-    {
-        Response slow = Response::json(200, emptyGallery());
-        slow.delayMs = 300;
-        server.on("GET", "/api/gallery", slow);
-        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
-        startLocked();
-        window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window()));
-        QAction *sync = window().syncAction();
-        QCOMPARE(sync->text(), QStringLiteral("Sync"));
-        QCOMPARE(sync->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
-        QVERIFY(!sync->isEnabled()); // locked
-
-        TaskWait::run(app->session().unlock(QStringLiteral("pw"), app->store()));
-        QTRY_VERIFY(sync->isEnabled());
-        TaskWait::run(app->store().waitForBackgroundTasks());
-        server.clearRequests();
-
-        QTest::keyClick(&window(), Qt::Key_R, Qt::ControlModifier);
-        QVERIFY(app->store().isSyncing());
-        QVERIFY(!sync->isEnabled());
-        QTRY_VERIFY(sync->isEnabled());
-        QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
-    }
-
-    // Show Activity, About, and raising the window for a second launch.
+    // Show Activity, About, raising the window for a second launch, and the
+    // debug menu.
     void windowCommands()
     {
         start();
@@ -566,15 +493,48 @@ private Q_SLOTS:
         QVERIFY(window().isMinimized());
         window().bringToFront();
         QVERIFY(!window().isMinimized() && window().isVisible());
+
+        QAction *debugMode = window().debugModeAction();
+        QAction *intervals = window().advanceIntervalMenuAction();
+        QCOMPARE(debugMode->text(), QStringLiteral("Toggle Debug Mode"));
+        QCOMPARE(intervals->text(), QStringLiteral("Advance interval"));
+        QStringList titles;
+        for (QAction *choice : window().advanceIntervalActions())
+            titles.append(choice->text());
+        QCOMPARE(titles, (QStringList{"1 min", "5 min", "30 min", "1 hour", "6 hours"}));
+
+        // Started in debug mode: the picker shows the stored interval.
+        QVERIFY(debugMode->isChecked());
+        QVERIFY(intervals->isVisible());
+        QVERIFY(window().advanceIntervalActions().at(2)->isChecked()); // 1800 s by default
+        window().advanceIntervalActions().at(1)->trigger();
+        QCOMPARE(AppConfig::loadSettings().debugAdvanceIntervalSeconds, 300);
+        QVERIFY(window().advanceIntervalActions().at(1)->isChecked());
+        QVERIFY(!window().advanceIntervalActions().at(2)->isChecked());
+
+        debugMode->trigger();
+        QVERIFY(!app->store().settings().debugMode);
+        QVERIFY(!intervals->isVisible());
+
+        // An interval set elsewhere that is none of the choices checks none.
+        app->store().setDebugAdvanceIntervalSeconds(120);
+        for (QAction *choice : window().advanceIntervalActions())
+            QVERIFY(!choice->isChecked());
     }
 
-    // The clipboard commands of the Edit menu act on the focused text field,
-    // and each is enabled only when it would do something there; nothing
-    // is enabled while the session is checked.
+    // The Edit menu's commands act on the focused text field of the form,
+    // and each is enabled only when it would do something there; nothing is
+    // enabled while the session is checked. In the gallery its keys go to
+    // the grid: Select All selects every photo, from the keys or the menu
+    // wherever the focus is; Delete asks to delete the selection; Paste
+    // takes copied image files. What does nothing there is off, and so is
+    // everything over the lightbox.
     void editCommands()
     {
-        start(QStringLiteral("tok"));
         server.on("GET", "/api/auth/verify", Response::json(401, "{}"));
+        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
+        server.on("GET", "/api/gallery", Response::json(200, galleryJson({"a", "b"})));
+        start(QStringLiteral("tok"));
         app->launch();
         QVERIFY(qobject_cast<LaunchCheckView *>(screen()));
         QCOMPARE(editStates(), QStringLiteral("0000000"));
@@ -591,10 +551,9 @@ private Q_SLOTS:
         window().selectAllAction()->trigger();
         QCOMPARE(name->selectedText(), name->text());
         QCOMPARE(editStates(), QStringLiteral("0011111"));
-        editAction(QStringLiteral("&Paste"))->trigger();
+        window().editActions().at(4)->trigger(); // Paste
         QCOMPARE(name->text(), QStringLiteral("Åsa"));
         QCOMPARE(editStates(), QStringLiteral("1000101"));
-
         // A masked password is neither cut nor copied.
         QLineEdit *password = unlockView()->passwordField();
         password->setFocus();
@@ -603,36 +562,17 @@ private Q_SLOTS:
         QCOMPARE(editStates(), QStringLiteral("1000101"));
         window().selectAllAction()->trigger();
         QCOMPARE(editStates(), QStringLiteral("1000111"));
-    }
 
-    // In the gallery the Edit menu's keys go to the grid: Select All selects
-    // every photo, from the keys or the menu wherever the focus is; Delete
-    // asks to delete the selection; Paste takes copied image files. What
-    // does nothing there is off, and so is everything over the lightbox.
-    void editCommandsInTheGallery()
-    {
-        GalleryState state = GalleryState::empty();
-        state.updatedAt = QStringLiteral("2024-06-01T10:00:00.000Z");
-        for (const QString &id : {QStringLiteral("a"), QStringLiteral("b")}) {
-            state.order.append(id);
-            state.photos.insert(id, PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1,
-                                               state.updatedAt, std::nullopt, QStringLiteral("u"), std::nullopt});
-        }
-        state.currentPhotoId = QStringLiteral("a");
-        server.on("GET", "/api/gallery",
-                  Response::json(200, QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact)));
-        start(QStringLiteral("tok"));
-        app->launch();
+        // Signed in, the new session is accepted.
+        server.on("GET", "/api/auth/verify", Response::json(200, ok));
+        QTest::keyClick(password, Qt::Key_Return);
         QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
         auto *gallery = qobject_cast<GalleryScreen *>(screen());
         TaskWait::run(app->store().waitForBackgroundTasks());
         QTRY_COMPARE(gallery->grid()->photoOrder().size(), 2);
-        window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window()));
         QCOMPARE(window().deleteAction()->shortcut(), QKeySequence(QKeySequence::Delete));
         GallerySelectionStore &selection = app->store().selection();
         const QSet<QString> all{QStringLiteral("a"), QStringLiteral("b")};
-
         QGuiApplication::clipboard()->setText(QStringLiteral("no file"));
         gallery->grid()->setFocus();
         QTRY_VERIFY(gallery->grid()->hasFocus());
@@ -666,37 +606,6 @@ private Q_SLOTS:
         QCOMPARE(gallery->deleteHandling()->dialog()->text(), QStringLiteral("Delete photo?"));
         QVERIFY(window().deleteAction()->isEnabled());
         gallery->deleteHandling()->dismissAlert();
-    }
-
-    void debugMenu()
-    {
-        start();
-        QAction *debugMode = window().debugModeAction();
-        QAction *intervals = window().advanceIntervalMenuAction();
-        QCOMPARE(debugMode->text(), QStringLiteral("Toggle Debug Mode"));
-        QCOMPARE(intervals->text(), QStringLiteral("Advance interval"));
-        QStringList titles;
-        for (QAction *choice : window().advanceIntervalActions())
-            titles.append(choice->text());
-        QCOMPARE(titles, (QStringList{"1 min", "5 min", "30 min", "1 hour", "6 hours"}));
-
-        // Started in debug mode: the picker shows the stored interval.
-        QVERIFY(debugMode->isChecked());
-        QVERIFY(intervals->isVisible());
-        QVERIFY(window().advanceIntervalActions().at(2)->isChecked()); // 1800 s by default
-        window().advanceIntervalActions().at(1)->trigger();
-        QCOMPARE(AppConfig::loadSettings().debugAdvanceIntervalSeconds, 300);
-        QVERIFY(window().advanceIntervalActions().at(1)->isChecked());
-        QVERIFY(!window().advanceIntervalActions().at(2)->isChecked());
-
-        debugMode->trigger();
-        QVERIFY(!app->store().settings().debugMode);
-        QVERIFY(!intervals->isVisible());
-
-        // An interval set elsewhere that is none of the choices checks none.
-        app->store().setDebugAdvanceIntervalSeconds(120);
-        for (QAction *choice : window().advanceIntervalActions())
-            QVERIFY(!choice->isChecked());
     }
 
     void singleInstance()
@@ -740,14 +649,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestAppShell test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+LUNVIK_WIDGET_TEST_MAIN(TestAppShell)
 #include "tst_appshell.moc"

@@ -1,0 +1,1405 @@
+// The gallery screen's lightbox page, its side panes and its settings
+// popover, against a scripted server. The lightbox, the photo actions and the delete flow: the dialogs
+// and their texts, refusals, the Delete key's repeat guard, the context
+// menu's targets, the selection bar, opening, stepping and closing the
+// lightbox, and its layouts. The device preview: the pane width and screen
+// geometry rules, the connection pills, the hover tilt from the pointer to
+// the projection, drops of thumbnails and image files, the placeholder and
+// the badge, and the pane sliding in and out. The activity pane: folding of
+// long details, the empty state, Clear, records that stay unfolded while the
+// list refreshes, red errors, copying rows, and the room it takes. The
+// settings popover under the toolbar's Settings button: a refresh of the
+// pills per opening and a save per closing, the display name, the
+// local-server caption, registering frames from pasted setup blocks,
+// removing them, the help, and logging out.
+
+#include "support/screentests.h"
+
+#include "ui/activity/activitylogpane.h"
+#include "ui/gallery/gallerydeletehandling.h"
+#include "ui/gallery/galleryphotogrid.h"
+#include "ui/gallery/galleryselectionbar.h"
+#include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/cachedphotoimage.h"
+#include "ui/kit/capsulebutton.h"
+#include "ui/kit/galleryfilepasteboard.h"
+#include "ui/kit/galleryphotoactions.h"
+#include "ui/kit/helppopovers.h"
+#include "ui/kit/statepanels.h"
+#include "ui/lightbox/photolightboxview.h"
+#include "ui/preview/appearanceswitch.h"
+#include "ui/preview/devicepreview.h"
+#include "ui/preview/previewgallerysplit.h"
+#include "ui/settings/connectionpill.h"
+#include "ui/settings/framessection.h"
+#include "ui/settings/settingspopover.h"
+
+#include "clock.h"
+#include "store/photoformatters.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QFile>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QToolButton>
+#include <QWindow>
+
+namespace {
+
+using ScreenTests::galleryOf;
+using ScreenTests::logged;
+
+const QByteArray landscapeFrameStatus
+    = R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true,"width":1600,"height":1200}]})";
+
+QSet<QString> setOf(const QStringList &ids) { return QSet<QString>(ids.begin(), ids.end()); }
+
+ActivityLogStore &logStore() { return ActivityLogStore::shared(); }
+
+QByteArray jpeg(QSize size)
+{
+    return GalleryFixture::imageBytes(QColor(0x33, 0x88, 0xcc), "JPEG", size);
+}
+
+bool hasReddishPixel(const QImage &image, const QRect &area)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (const QColor c = image.pixelColor(x, y); c.red() > 150 && c.green() < 110 && c.blue() < 110)
+                return true;
+    return false;
+}
+
+const QString token = QStringLiteral("0123abcd.0123456789abcdef0123456789abcdef");
+
+QByteArray frameJson(const QString &id, const QString &name, bool pushed = true)
+{
+    QJsonObject frame{{"id", id},
+                      {"displayName", name},
+                      {"registeredBy", "Ana"},
+                      {"registeredAt", "2026-03-01T09:30:00.000Z"}};
+    if (pushed)
+        frame.insert("lastPushAt", "2026-03-02T11:00:00.000Z");
+    return QJsonDocument(frame).toJson(QJsonDocument::Compact);
+}
+
+QByteArray frameList(const QList<QByteArray> &frames)
+{
+    QByteArray list = "{\"devices\":[";
+    for (int i = 0; i < frames.size(); ++i)
+        list += (i ? "," : "") + frames.at(i);
+    return list + "]}";
+}
+
+} // namespace
+
+class TestUiGalleryScreen : public QObject, private GalleryFixture
+{
+    Q_OBJECT
+
+    PreviewGallerySplit *split = nullptr;
+    std::unique_ptr<ActivityLogPane> pane; // the activity pane on its own
+    SettingsPopover *popover = nullptr;
+
+    GallerySelectionStore &selection() const { return store->selection(); }
+    GalleryPhotoGrid *grid() const { return screen->grid(); }
+    PhotoLightboxView *lightbox() const { return screen->lightbox(); }
+    GalleryDeleteHandling *deletes() const { return screen->deleteHandling(); }
+    DeviceCurrentPreview *preview() const { return split->preview(); }
+    QRect rowRect(int row) const { return pane->listView()->visualRect(pane->model()->index(row)); }
+    FramesSettingsSection *frames() const { return popover->framesSection(); }
+    QAction *settingsAction() const { return screen->toolbar()->settingsAction(); }
+
+    // An unlocked store holding `state` with its photos cached (3:4, blue),
+    // and the gallery screen shown at `size` after its first refresh; with
+    // `withPreview`, beside the device preview pane.
+    void open(const GalleryState &state, QSize size = {1000, 700}, bool withPreview = false)
+    {
+        AppConfig::saveLocalState(state);
+        for (const QString &id : state.order) {
+            for (const QString &path : {AppConfig::thumbnailCacheURL(id, 512), AppConfig::cacheURL(id)}) {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(jpeg({300, 400}));
+            }
+        }
+        serveGallery(state);
+        server.on("PUT", "/api/gallery/current", Response::json(200, galleryJson(state)));
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(state)));
+        QVERIFY(unlock());
+        createScreen();
+        if (withPreview)
+            split = new PreviewGallerySplit(*screen, *store, *chrome);
+        QVERIFY(showScreen(size));
+        settle();
+        server.clearRequests();
+    }
+    void openWithPreview(const GalleryState &state, QSize size = {1400, 1000}) { open(state, size, true); }
+
+    // Replaces the cached full-size file of photo `id`.
+    void writeCached(const QString &id, const QByteArray &bytes)
+    {
+        QFile cached(AppConfig::cacheURL(id));
+        QVERIFY(cached.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        cached.write(bytes);
+    }
+
+    QStringList deleted() const
+    {
+        QStringList ids;
+        for (const auto &request : server.requests())
+            if (request.method == "DELETE")
+                ids.append(QString::fromUtf8(request.path.mid(request.path.lastIndexOf('/') + 1)));
+        return ids;
+    }
+
+    // The server takes the deletes of `ids`, sent in this order.
+    void acceptDeletes(const QStringList &ids)
+    {
+        GalleryState after = store->state();
+        for (const QString &id : ids) {
+            after.order.removeAll(id);
+            after.photos.remove(id);
+            after.updatedAt += QStringLiteral("-") + id;
+            server.on("DELETE", "/api/gallery/photos/" + id.toUtf8(), Response::json(200, galleryJson(after)));
+        }
+    }
+
+    // A pull that holds the store busy until `settle()`.
+    void makeBusy()
+    {
+        Response slow = Response::text(304, "");
+        slow.delayMs = 300;
+        server.on("GET", "/api/gallery", slow);
+        store->startBackground([](GalleryStore &s) { return s.pullFromServer(PullKind::sync); });
+        QVERIFY(store->isBusy());
+    }
+
+    QMessageBox *dialog() const { return deletes()->dialog(); }
+
+    QAbstractButton *dialogButton(const QString &text) const
+    {
+        for (QAbstractButton *button : dialog()->buttons())
+            if (button->text() == text)
+                return button;
+        return nullptr;
+    }
+
+    // The activity pane shown by itself over an empty log.
+    void showActivityPane()
+    {
+        logStore().clear();
+        chrome->setShowActivityInspector(true);
+        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
+        pane->resize(340, 600);
+        pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
+    }
+
+    // An empty gallery with its settings popover, the server listing
+    // `listed` and reporting the frame "Hall" reachable.
+    void openSettings(const QByteArray &listed = frameList({}))
+    {
+        server.on("GET", "/api/devices", Response::json(200, listed));
+        server.on("GET", "/api/devices/status",
+                  Response::json(200, R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true}]})"));
+        open(galleryOf({}));
+        popover = SettingsPopover::attach(*screen, *store, *session);
+        logStore().clear();
+    }
+
+    void openPopover()
+    {
+        settingsAction()->trigger();
+        QVERIFY(popover->isVisible());
+        settle();
+    }
+
+    void paste(const QString &text)
+    {
+        frames()->pasteField()->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(frames()->isPasteFieldFocused());
+        frames()->setSetupPasteText(text);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { startServer(); }
+
+    void init()
+    {
+        reset();
+        QDir(TestEnvironment::home() + "/Downloads").removeRecursively();
+        QDir().mkpath(TestEnvironment::home() + "/Downloads");
+    }
+
+    void cleanup()
+    {
+        Clock::setForTesting({});
+        pane.reset();
+        if (popover && popover->isVisible())
+            popover->hide();
+        popover = nullptr;
+        tearDown();
+    }
+
+    // ---- The lightbox, the photo actions and the delete flow ----
+
+    // Which dialog a request opens, and what it says.
+    void deleteRequest_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QStringList>("requested");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("alert");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("message");
+        const QString confirmOne = "This photo will be removed from the gallery.";
+        const QString confirmMany = "These photos will be removed from the gallery.";
+        using L = QStringList;
+        QTest::newRow("one photo") << "a" << L { "b" } << false << "confirm-1" << "Delete photo?" << confirmOne;
+        QTest::newRow("two photos") << "a" << L { "b", "c" } << false << "confirm-2" << "Delete 2 photos?"
+                                    << confirmMany;
+        QTest::newRow("all but the current one")
+            << "a" << L { "b", "c", "d" } << false << "confirm-3" << "Delete 3 photos?" << confirmMany;
+        QTest::newRow("the current photo") << "c" << L { "b", "c" } << false << "blocked-includesCurrentPhoto"
+                                           << "Cannot delete"
+                                           << "Can't delete the current photo. Show another photo for today first.";
+        QTest::newRow("every photo, none current") << "" << L { "a", "b", "c", "d" } << false
+                                                   << "blocked-wouldRemoveAllPhotos" << "Cannot delete"
+                                                   << "At least one photo must remain in the gallery.";
+        QTest::newRow("busy") << "a" << L { "b" } << true << "" << "" << "";
+    }
+    void deleteRequest()
+    {
+        QFETCH(QString, current);
+        QFETCH(QStringList, requested);
+        QFETCH(bool, busy);
+        QFETCH(QString, alert);
+        QFETCH(QString, title);
+        QFETCH(QString, message);
+        std::optional<GalleryDeleteAlert> shown;
+        GalleryDeleteRequest::request(setOf(requested), galleryOf({ "a", "b", "c", "d" }, current), busy, shown);
+        QCOMPARE(shown ? shown->id() : QString(), alert);
+        if (!shown)
+            return;
+        if (shown->kind == GalleryDeleteAlert::Kind::confirm) {
+            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 99), title);
+            QCOMPARE(GalleryDeleteText::confirmMessage(shown->count), message);
+        } else {
+            QCOMPARE(GalleryDeleteText::blockedTitle(), title);
+            QCOMPARE(GalleryDeleteText::blockedMessage(shown->reason), message);
+            // Any other dialog titles by the keyboard's photos.
+            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 1), QStringLiteral("Delete photo?"));
+            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 4), QStringLiteral("Delete 4 photos?"));
+        }
+    }
+
+    // The dialogs' buttons: only "Delete" of a confirmation sends anything.
+    void dialogButtons_data()
+    {
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("answer"); // a button's text, or "escape"
+        QTest::addColumn<QStringList>("sent");
+        using L = QStringList;
+        QTest::newRow("delete") << L { "c", "b" } << "Delete 2 photos?" << "Delete" << L { "b", "c" };
+        QTest::newRow("cancel") << L { "b" } << "Delete photo?" << "Cancel" << L {};
+        QTest::newRow("dismissed") << L { "b" } << "Delete photo?" << "escape" << L {};
+        QTest::newRow("refused") << L { "a", "b" } << "Cannot delete" << "OK" << L {};
+    }
+    void dialogButtons()
+    {
+        QFETCH(QStringList, selected);
+        QFETCH(QString, title);
+        QFETCH(QString, answer);
+        QFETCH(QStringList, sent);
+        open(galleryOf({ "a", "b", "c", "d" }, "a"));
+        acceptDeletes(sent);
+        selection().setSelectedIDs(setOf(selected));
+        deletes()->requestDelete(setOf(selected));
+        QVERIFY(dialog());
+        QTRY_VERIFY(dialog()->isVisible());
+        QCOMPARE(dialog()->windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog()->text(), title);
+        QCOMPARE(deletes()->pendingDeleteIDs(), std::optional<QSet<QString>>(setOf(selected)));
+        if (answer == QLatin1StringView("escape"))
+            QTest::keyClick(dialog(), Qt::Key_Escape);
+        else
+            dialogButton(answer)->click();
+        QCOMPARE(deletes()->alert(), std::nullopt);
+        QCOMPARE(deletes()->pendingDeleteIDs(), std::nullopt);
+        QVERIFY(!deletes()->dialog());
+        settle();
+        QCOMPARE(deleted(), sent);
+        if (!sent.isEmpty()) {
+            QCOMPARE(selection().selectedIDs(), QSet<QString>());
+            QCOMPARE(grid()->photoOrder(), (QList<QString> { "a", "d" }));
+        }
+    }
+
+    // Holding Delete opens one dialog; presses within 0.35 s of a handled one
+    // are not handled; a press while the confirmation shows changes nothing,
+    // one while the refusal shows asks again.
+    void keyboardDeleteGuard()
+    {
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        QDateTime now = QDateTime::currentDateTimeUtc();
+        Clock::setForTesting([&now] { return now; });
+        selection().setSelectedIDs({ "b", "c" });
+        grid()->setFocus();
+        QTest::keyClick(grid(), Qt::Key_Delete);
+        QVERIFY(dialog());
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete 2 photos?"));
+        QMessageBox *first = dialog();
+        now = now.addMSecs(200);
+        QVERIFY(!deletes()->triggerDeleteFromKeyboard());
+        now = now.addMSecs(200);
+        QVERIFY(deletes()->triggerDeleteFromKeyboard());
+        QCOMPARE(dialog(), first);
+        dialogButton(QStringLiteral("Cancel"))->click();
+
+        // Backspace, as Delete; the selection now includes the current photo.
+        selection().setSelectedIDs({ "a", "b" });
+        now = now.addMSecs(400);
+        QTest::keyClick(grid(), Qt::Key_Backspace);
+        QCOMPARE(dialog()->text(), QStringLiteral("Cannot delete"));
+        selection().setSelectedIDs({ "b" });
+        now = now.addMSecs(400);
+        QVERIFY(deletes()->triggerDeleteFromKeyboard());
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
+        dialogButton(QStringLiteral("Cancel"))->click();
+
+        // Nothing for the keyboard while busy or in the lightbox.
+        now = now.addMSecs(400);
+        makeBusy();
+        QVERIFY(!deletes()->triggerDeleteFromKeyboard());
+        settle();
+        selection().openLightbox(QStringLiteral("b"));
+        QVERIFY(!deletes()->triggerDeleteFromKeyboard());
+        QVERIFY(!dialog());
+        QCOMPARE(deleted(), QStringList {});
+    }
+
+    // A right-click on a photo outside the selection acts on that photo
+    // only; inside it, on the whole selection. "Show for today" always takes
+    // the clicked photo.
+    void contextMenu_data()
+    {
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<int>("clicked");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QStringList>("targets");
+        QTest::addColumn<QList<bool>>("enabled"); // show for today, download, delete
+        using B = QList<bool>;
+        using L = QStringList;
+        QTest::newRow("outside three selected") << L { "b", "c", "d" } << 4 << false << L { "e" } << B { 1, 1, 1 };
+        QTest::newRow("inside the selection") << L { "b", "c", "d" } << 2 << false << L { "b", "c", "d" }
+                                              << B { 1, 1, 1 };
+        QTest::newRow("the current photo") << L {} << 0 << false << L { "a" } << B { 0, 1, 0 };
+        QTest::newRow("selection with the current") << L { "a", "b" } << 1 << false << L { "a", "b" } << B { 1, 1, 0 };
+        QTest::newRow("busy") << L {} << 1 << true << L { "b" } << B { 0, 0, 0 };
+    }
+    void contextMenu()
+    {
+        QFETCH(QStringList, selected);
+        QFETCH(int, clicked);
+        QFETCH(bool, busy);
+        QFETCH(QStringList, targets);
+        QFETCH(QList<bool>, enabled);
+        open(galleryOf({ "a", "b", "c", "d", "e" }, "a"));
+        selection().setSelectedIDs(setOf(selected));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, grid()->visualRect(clicked).center(),
+            grid()->viewport()->mapToGlobal(grid()->visualRect(clicked).center()));
+        QApplication::sendEvent(grid()->viewport(), &event);
+        QMenu *menu = grid()->findChild<QMenu *>();
+        QVERIFY(menu);
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            texts.append(action->text());
+        QCOMPARE(texts, (QStringList { "Show for today", "Download", "", "Delete" }));
+        QCOMPARE(selection().selectedIDs(), setOf(selected));
+        if (busy)
+            makeBusy();
+        const QList<QAction *> actions { menu->findChild<QAction *>("showForTodayAction"),
+            menu->findChild<QAction *>("downloadAction"), menu->findChild<QAction *>("deleteAction") };
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(actions.at(i)->isEnabled(), enabled.at(i));
+        const GalleryPhotoContextMenuItems items { *store, {}, grid()->photoOrder().at(clicked) };
+        QCOMPARE(items.actionTargetIDs(), setOf(targets));
+        if (busy) {
+            menu->close();
+            settle();
+            return;
+        }
+
+        actions.at(1)->trigger();
+        settle();
+        QStringList downloads = QDir(TestEnvironment::home() + "/Downloads").entryList(QDir::Files, QDir::Name);
+        QCOMPARE(downloads.replaceInStrings(".jpg", ""), targets);
+        actions.at(2)->trigger();
+        if (enabled.at(2)) {
+            QCOMPARE(dialog()->text(), GalleryDeleteText::alertConfirmTitle(std::nullopt, int(targets.size())));
+            QCOMPARE(deletes()->pendingDeleteIDs(), std::optional<QSet<QString>>(setOf(targets)));
+            dialogButton(QStringLiteral("Cancel"))->click();
+        } else {
+            QVERIFY(!dialog());
+        }
+        actions.at(0)->trigger();
+        menu->close();
+        settle();
+        const auto setCurrent = server.requests("PUT", "/api/gallery/current");
+        QCOMPARE(setCurrent.size(), enabled.at(0) ? 1 : 0);
+        if (enabled.at(0))
+            QVERIFY(setCurrent.first().body.contains(grid()->photoOrder().at(clicked).toUtf8()));
+    }
+
+    // The bar shows while photos are selected (openAndClose: not while the
+    // lightbox is open).
+    void selectionBar_data()
+    {
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("showsShowToday");
+        QTest::addColumn<double>("deleteOpacity");
+        using L = QStringList;
+        QTest::newRow("none") << L {} << "" << false << 1.0;
+        QTest::newRow("one") << L { "b" } << "1 photo selected" << true << 1.0;
+        QTest::newRow("two") << L { "b", "c" } << "2 photos selected" << false << 1.0;
+        QTest::newRow("with the current") << L { "a", "c" } << "2 photos selected" << false << 0.45;
+    }
+    void selectionBar()
+    {
+        QFETCH(QStringList, selected);
+        QFETCH(QString, label);
+        QFETCH(bool, showsShowToday);
+        QFETCH(double, deleteOpacity);
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        GallerySelectionBar *bar = screen->selectionBar();
+        selection().setSelectedIDs(setOf(selected));
+        QCOMPARE(bar->isPresented(), !label.isEmpty());
+        if (label.isEmpty())
+            return;
+        QCOMPARE(bar->labelText(), label);
+        QCOMPARE(bar->showForTodayButton()->isVisibleTo(bar), showsShowToday);
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), deleteOpacity);
+        QTRY_VERIFY(bar->isVisible());
+        QTRY_VERIFY(grid()->viewport()->geometry().contains(bar->geometry()));
+
+        if (showsShowToday) {
+            QTest::mouseClick(bar->showForTodayButton(), Qt::LeftButton);
+            QVERIFY(store->isBusy());
+            QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
+            QCOMPARE(bar->showForTodayButton()->drawnOpacity(), 0.45);
+            settle();
+            QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
+        }
+        if (deleteOpacity == 1.0) {
+            QTest::mouseClick(bar->deleteButton(), Qt::LeftButton);
+            QCOMPARE(dialog()->text(), GalleryDeleteText::alertConfirmTitle(std::nullopt, int(selected.size())));
+        }
+    }
+
+    // Every way back closes the lightbox, clearing both ids; opening the
+    // same photo again pushes the page again.
+    void openAndClose_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("escape") << "escape";
+        QTest::newRow("alt+left") << "alt+left";
+        QTest::newRow("back control") << "back";
+        QTest::newRow("mouse back button") << "mouse";
+    }
+    void openAndClose()
+    {
+        QFETCH(QString, way);
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        for (int round = 0; round < 2; ++round) {
+            QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(1).center());
+            QVERIFY(screen->isLightboxPageShown());
+            QCOMPARE(screen->navigationPath(), std::optional<QString>("b"));
+            QCOMPARE(lightbox()->photoID(), QStringLiteral("b"));
+            QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>("b"));
+            QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::appear);
+            QTRY_VERIFY(lightbox()->hasFocus());
+            QVERIFY(!screen->selectionBar()->isPresented());
+            if (way == QLatin1StringView("escape"))
+                QTest::keyClick(lightbox(), Qt::Key_Escape);
+            else if (way == QLatin1StringView("alt+left"))
+                QTest::keyClick(lightbox(), Qt::Key_Left, Qt::AltModifier);
+            else if (way == QLatin1StringView("back"))
+                lightbox()->backButton()->click();
+            else
+                QTest::mouseClick(lightbox(), Qt::BackButton);
+            QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
+            QCOMPARE(selection().lightboxPhotoID(), std::nullopt);
+            QVERIFY(!screen->isLightboxPageShown());
+            QCOMPARE(screen->navigationPath(), std::nullopt);
+            QCOMPARE(selection().selectedIDs(), QSet<QString> { "b" });
+            QTRY_VERIFY(grid()->hasFocus());
+        }
+    }
+
+    // A photo that could not be loaded is tried again when its lightbox is
+    // opened again, as the notice advises; not while it stays open.
+    void lightboxLoadsAFailedPhotoAgain()
+    {
+        open(galleryOf({ "a", "b" }, "a"));
+        QVERIFY(QFile::remove(AppConfig::cacheURL(QStringLiteral("b"))));
+        server.on("GET", "/api/gallery/photos/b/image", Response::text(404, ""));
+        selection().openLightbox(QStringLiteral("b"));
+        PhotoImageModel &hero = lightbox()->heroImage()->model();
+        QTRY_VERIFY_WITH_TIMEOUT(hero.loadFailed() && !hero.isLoading(), 30000);
+        const int loads = hero.loadsStarted();
+
+        writeCached(QStringLiteral("b"), jpeg({300, 400}));
+        TaskWait::run(store->syncAll());
+        QVERIFY(!hero.hasImage());
+        QCOMPARE(hero.loadsStarted(), loads);
+
+        QTest::keyClick(lightbox(), Qt::Key_Escape);
+        selection().openLightbox(QStringLiteral("b"));
+        QTRY_VERIFY_WITH_TIMEOUT(hero.hasImage(), 30000);
+        QVERIFY(!hero.loadFailed());
+        QCOMPARE(hero.loadsStarted(), loads + 1);
+    }
+
+    // Left and Right step through the photos, wrapping; each step fades
+    // the new photo in. A photo removed meanwhile shows as unavailable.
+    void stepping()
+    {
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        selection().openLightbox(QStringLiteral("a"));
+        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
+        const QList<std::pair<int, QString>> steps { { Qt::Key_Left, "c" }, { Qt::Key_Left, "b" },
+            { Qt::Key_Right, "c" }, { Qt::Key_Right, "a" } };
+        for (const auto &[key, id] : steps) {
+            QTest::keyClick(lightbox(), Qt::Key(key));
+            QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>(id));
+            QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>(id));
+            QCOMPARE(selection().selectedIDs(), QSet<QString> { id });
+            QCOMPARE(lightbox()->photoID(), id);
+            QCOMPARE(lightbox()->heroImage()->photoID(), id);
+            QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::step);
+        }
+        QVERIFY(lightbox()->heroOpacity() < 1.0);
+        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
+        QTRY_VERIFY(lightbox()->heroImage()->model().hasImage());
+        // Up and Down do nothing here.
+        QTest::keyClick(lightbox(), Qt::Key_Down);
+        QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>("a"));
+
+        // The open photo gone from the server: the page says so.
+        QTest::keyClick(lightbox(), Qt::Key_Right);
+        QVERIFY(!lightbox()->isShowingUnavailable());
+        serveGallery(galleryOf({ "a", "c" }, "a", "v2"));
+        TaskWait::run(store->syncAll());
+        QVERIFY(lightbox()->isShowingUnavailable());
+        QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));
+    }
+
+    // The details and the three buttons, for the current photo and another.
+    void details()
+    {
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        selection().openLightbox(QStringLiteral("a"));
+        QCOMPARE(lightbox()->addedByText(), QStringLiteral("Added by Ana"));
+        QCOMPARE(lightbox()->updatedText(),
+            QStringLiteral("Updated ") + PhotoFormatters::updatedAt(QStringLiteral("2026-03-01T09:30:00.000Z")));
+        const PhotoEntry current = *lightbox()->photo();
+        const std::optional<QString> until = store->lightboxShowingUntilCaption(current);
+        QVERIFY(until && until->startsWith(QStringLiteral("Showing until ")));
+        CapsuleButton *showToday = lightbox()->showForTodayButton();
+        QCOMPARE(showToday->text(), *until);
+        QVERIFY(!showToday->isEnabled());
+        QCOMPARE(showToday->drawnOpacity(), 1.0);
+        QVERIFY(!lightbox()->deleteButton()->isEnabled());
+        QVERIFY(lightbox()->downloadButton()->isEnabled());
+
+        QTest::keyClick(lightbox(), Qt::Key_Right);
+        QCOMPARE(showToday->text(), QStringLiteral("Show for today"));
+        QVERIFY(showToday->isEnabled());
+        QVERIFY(lightbox()->deleteButton()->isEnabled());
+        QTest::mouseClick(lightbox()->downloadButton(), Qt::LeftButton);
+        settle();
+        QCOMPARE(QDir(TestEnvironment::home() + "/Downloads").entryList(QDir::Files), QStringList { "b.jpg" });
+        makeBusy();
+        QCOMPARE(showToday->drawnOpacity(), 0.45);
+        QVERIFY(!showToday->isEnabled());
+        QVERIFY(!lightbox()->downloadButton()->isEnabled());
+        QVERIFY(!lightbox()->deleteButton()->isEnabled());
+        settle();
+
+        // Confirming the delete of the open photo closes the lightbox first.
+        acceptDeletes({ "b" });
+        QTest::mouseClick(lightbox()->deleteButton(), Qt::LeftButton);
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
+        dialogButton(QStringLiteral("Delete"))->click();
+        QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
+        QVERIFY(!screen->isLightboxPageShown());
+        settle();
+        QCOMPARE(deleted(), QStringList { "b" });
+
+        // "Show for today" from the lightbox.
+        selection().openLightbox(QStringLiteral("c"));
+        QTest::mouseClick(showToday, Qt::LeftButton);
+        settle();
+        QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
+    }
+
+    // The lightbox's switch, and the E key, show the photo as the frame will;
+    // the preview's setting is the same one.
+    void lightboxEpaperSwitch()
+    {
+        open(galleryOf({ "a", "b" }, "a"));
+        selection().openLightbox(QStringLiteral("b"));
+        QTRY_VERIFY(lightbox()->isVisible() && lightbox()->heroImage()->model().hasImage());
+        QVERIFY(!lightbox()->heroImage()->showsEpaperRendering());
+        QVERIFY(lightbox()->appearanceSwitch()->isVisible());
+        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::photo);
+
+        QTest::keyClick(lightbox(), Qt::Key_E);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
+        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
+        QVERIFY(lightbox()->heroImage()->model().hasImage());
+        QTRY_VERIFY(lightbox()->heroImage()->showsEpaperRendering());
+        QCOMPARE(lightbox()->heroImage()->epaperModel().rendering().size(), QSize(1200, 1600));
+
+        // Stepping on renders the next photo; the photo shows meanwhile.
+        QTest::keyClick(lightbox(), Qt::Key_Right);
+        QTRY_COMPARE(lightbox()->photoID(), QStringLiteral("a"));
+        QTRY_VERIFY(lightbox()->heroImage()->showsEpaperRendering());
+        QCOMPARE(lightbox()->heroImage()->epaperModel().photoID(), std::optional<QString>("a"));
+
+        QTest::mouseClick(lightbox()->appearanceSwitch()->photoButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::photo);
+        QVERIFY(!lightbox()->heroImage()->showsEpaperRendering());
+        QTest::keyClick(lightbox(), Qt::Key_E);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
+    }
+
+    void layoutSwitchesAt640_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("639") << 639 << false;
+        QTest::newRow("640") << 640 << true;
+    }
+    void layoutSwitchesAt640()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, beside);
+        open(galleryOf({ "a", "b" }, "a"));
+        screen->setMinimumSize(0, 0);
+        selection().openLightbox(QStringLiteral("b"));
+        screen->resize(width, 600);
+        QCoreApplication::processEvents();
+        QCOMPARE(lightbox()->width(), width);
+        QCOMPARE(lightbox()->isWideLayout(), beside);
+        const QRect hero = lightbox()->heroImage()->parentWidget()->geometry();
+        const QRect details = lightbox()->detailsColumn()->geometry();
+        if (beside)
+            QVERIFY(details.left() >= hero.right());
+        else
+            QVERIFY(details.top() >= hero.bottom());
+        // Back in the grid, resized meanwhile, the bar sits over its photos.
+        selection().closeLightbox();
+        QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
+    }
+
+    // ---- The device preview ----
+
+    void paneWidthRule_data()
+    {
+        QTest::addColumn<double>("contentHeight");
+        QTest::addColumn<double>("aspect");
+        QTest::addColumn<double>("totalWidth");
+        QTest::addColumn<double>("width");
+        QTest::newRow("portrait frame") << 1000.0 << 0.75 << 1400.0 << 720.5;
+        QTest::newRow("capped at 72 % of 600") << 1000.0 << 0.75 << 600.0 << 432.0;
+        QTest::newRow("short window keeps 80 points of screen") << 150.0 << 0.75 << 1400.0 << 184.0;
+        QTest::newRow("landscape frame") << 1000.0 << 1 / 0.75 << 3000.0 << 1200.0;
+        QTest::newRow("no width yet") << 1000.0 << 0.75 << 0.0 << 0.72;
+    }
+    void paneWidthRule()
+    {
+        QFETCH(double, contentHeight);
+        QFETCH(double, aspect);
+        QFETCH(double, totalWidth);
+        QFETCH(double, width);
+        QCOMPARE(PreviewPaneLayout::leftPaneWidth(contentHeight, aspect, totalWidth), width);
+    }
+
+    void screenGeometry_data()
+    {
+        QTest::addColumn<double>("deviceAspect");
+        QTest::addColumn<bool>("landscape");
+        QTest::addColumn<QSizeF>("area");
+        QTest::addColumn<double>("aspect");
+        QTest::addColumn<double>("screenWidth");
+        QTest::newRow("no geometry known") << 0.0 << false << QSizeF(300, 900) << 0.75 << 196.0;
+        QTest::newRow("landscape frame drawn 4:3 wide") << 0.75 << true << QSizeF(1000, 400) << 1 / 0.75 << 296 / 0.75;
+        QTest::newRow("a narrow pane keeps 80 points") << 0.75 << false << QSizeF(60, 900) << 0.75 << 80.0;
+        QTest::newRow("no height: the width binds") << 0.75 << false << QSizeF(500, 0) << 0.75 << 396.0;
+        QTest::newRow("portrait never wider than square") << 1.25 << false << QSizeF(300, 300) << 1.0 << 196.0;
+    }
+    void screenGeometry()
+    {
+        QFETCH(double, deviceAspect);
+        QFETCH(bool, landscape);
+        QFETCH(QSizeF, area);
+        QFETCH(double, aspect);
+        QFETCH(double, screenWidth);
+        QCOMPARE(DeviceCurrentPreview::screenAspectRatio(deviceAspect, landscape), aspect);
+        QCOMPARE(DeviceCurrentPreview::screenWidth(area, aspect), screenWidth);
+    }
+
+    void pills_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<QColor>("fill");
+        QTest::newRow("up") << int(LinkStatus::up) << "Connected" << "checkmark.circle.fill"
+                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f);
+        QTest::newRow("down") << int(LinkStatus::down) << "Disconnected" << "xmark.circle.fill"
+                              << QColor::fromRgbF(1.0f, 0.9f, 0.9f);
+        QTest::newRow("checking") << int(LinkStatus::checking) << "Connecting" << "ellipsis.circle.fill"
+                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f);
+        QTest::newRow("not applicable") << int(LinkStatus::notApplicable) << "N/A" << "minus.circle"
+                                        << QColor::fromRgbF(0.94f, 0.94f, 0.95f);
+    }
+    void pills()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        QFETCH(QString, symbol);
+        QFETCH(QColor, fill);
+        ConnectionPill pill(QStringLiteral("Server"));
+        pill.setSubtitle(QStringLiteral("http://127.0.0.1:3000"));
+        pill.setStatus(LinkStatus(status));
+        pill.show();
+        QCOMPARE(pill.statusText(), text);
+        QCOMPARE(pill.shownSymbolName(), symbol);
+        // A spinner turns in place of the symbol only while checking.
+        QCOMPARE(pill.isSpinnerShown(), LinkStatus(status) == LinkStatus::checking);
+        QCOMPARE(ConnectionPill::solidFill(LinkStatus(status), false), fill);
+        QVERIFY(ConnectionPill::solidFill(LinkStatus(status), true).lightness() < fill.lightness() / 2);
+        // The pill is drawn in its fill.
+        const QImage shot = pill.grab().toImage();
+        QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), fill.rgb());
+    }
+
+    // The pointer over the pane sets the chrome's tilt; the preview springs
+    // to it and projects the device so that the side under the pointer moves away.
+    void hoverTilt_data()
+    {
+        QTest::addColumn<QPointF>("fraction");
+        QTest::addColumn<double>("yaw");
+        QTest::addColumn<double>("pitch");
+        QTest::newRow("centre") << QPointF(0.5, 0.5) << 0.0 << 0.0;
+        QTest::newRow("top left") << QPointF(0, 0) << -3.0 << 2.5;
+        QTest::newRow("bottom right") << QPointF(1, 1) << 3.0 << -2.5;
+    }
+    void hoverTilt()
+    {
+        QFETCH(QPointF, fraction);
+        QFETCH(double, yaw);
+        QFETCH(double, pitch);
+        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
+        const QPointF pointer(preview()->width() * fraction.x(), preview()->height() * fraction.y());
+        QMouseEvent move(QEvent::MouseMove, pointer, preview()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(preview(), &move);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
+        QTRY_COMPARE(preview()->shownTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
+
+        // The lengths of the projected frame's edges.
+        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
+        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
+        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
+        QCOMPARE(left > right + 0.5, yaw > 0);
+        QCOMPARE(right > left + 0.5, yaw < 0);
+        QCOMPARE(bottom > top + 0.5, pitch > 0);
+        QCOMPARE(top > bottom + 0.5, pitch < 0);
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
+        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
+    }
+
+    // A thumbnail makes its photo the one for today (the store refuses the
+    // current one); image files are uploaded; other text is left alone.
+    void drops_data()
+    {
+        QTest::addColumn<QString>("kind"); // "thumbnail", "text", "file"
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QByteArray>("request"); // "PUT" current, "POST" upload, "" none
+        QTest::newRow("another thumbnail") << "thumbnail" << "b" << true << QByteArray("PUT");
+        QTest::newRow("the current thumbnail") << "thumbnail" << "a" << true << QByteArray();
+        QTest::newRow("text naming a photo") << "text" << "c" << true << QByteArray("PUT");
+        QTest::newRow("unrelated text") << "text" << "hello" << false << QByteArray();
+        QTest::newRow("an image file") << "file" << "drop.jpg" << true << QByteArray("POST");
+    }
+    void drops()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, payload);
+        QFETCH(bool, accepted);
+        QFETCH(QByteArray, request);
+        openWithPreview(galleryOf({"a", "b", "c"}, QStringLiteral("a")));
+        std::unique_ptr<QMimeData> mime;
+        Qt::DropActions actions = Qt::CopyAction;
+        if (kind == QLatin1String("thumbnail")) {
+            mime.reset(PhotoDragPasteboard::mimeData(payload));
+            actions = Qt::MoveAction; // as the grid drags
+        } else if (kind == QLatin1String("text")) {
+            mime = std::make_unique<QMimeData>();
+            mime->setText(payload);
+        } else {
+            QFile file(TestEnvironment::home() + QStringLiteral("/") + payload);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg({40, 30})) > 0);
+            mime = std::make_unique<QMimeData>();
+            mime->setUrls({QUrl::fromLocalFile(file.fileName())});
+        }
+        const QPoint centre = preview()->rect().center();
+        QDragEnterEvent enter(centre, actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(preview(), &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QCOMPARE(preview()->isDropTargeted(), accepted);
+        if (accepted) {
+            QDropEvent dropped(QPointF(centre), actions, mime.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(preview(), &dropped);
+            QVERIFY(dropped.isAccepted());
+            QVERIFY(!preview()->isDropTargeted());
+        }
+        settle();
+        const auto puts = server.requests("PUT", "/api/gallery/current");
+        QCOMPARE(puts.size(), request == "PUT" ? 1 : 0);
+        if (!puts.isEmpty())
+            QCOMPARE(QJsonDocument::fromJson(puts.first().body).object().value("photoId").toString(), payload);
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), request == "POST" ? 1 : 0);
+    }
+
+    // Without a current photo the screen shows how to choose one and no
+    // badge; with one, the photo and, under the pointer, the store's caption.
+    void placeholderAndBadge()
+    {
+        openWithPreview(galleryOf({}));
+        QVERIFY(preview()->showsPlaceholder());
+        QCOMPARE(DeviceCurrentPreview::placeholderTitle(), QStringLiteral("No current photo"));
+        QCOMPARE(DeviceCurrentPreview::placeholderDescription(),
+                 QStringLiteral("Select a photo and choose Show for today, or drag a thumbnail or image file here."));
+        QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+        QApplication::sendEvent(preview(), &enter);
+        QVERIFY(preview()->isPreviewHovered());
+        QVERIFY(!preview()->hoverBadgeText());
+        cleanup();
+        init();
+
+        openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
+        QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QTRY_VERIFY(preview()->imageModel().hasImage());
+        QCOMPARE(preview()->imageModel().loadedMaxPixelSize(), std::optional<int>(1200));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QVERIFY(!preview()->hoverBadgeText());
+        QApplication::sendEvent(preview(), &enter);
+        const PhotoEntry photo = *store->state().currentPhoto();
+        QCOMPARE(preview()->hoverBadgeText(), std::optional<QString>(store->devicePreviewCaption(photo)));
+        QVERIFY(preview()->hoverBadgeText()->startsWith(QStringLiteral("Added by Ana / until ")));
+        QApplication::sendEvent(preview(), &leave);
+        QVERIFY(!preview()->hoverBadgeText());
+        // The photo is letterboxed in black: the 3:4 photo on the frame's
+        // 3:4 screen fills it, the screen's centre is the photo's colour.
+        const QColor centre = preview()->grab().toImage().pixelColor(preview()->screenRect().center().toPoint());
+        QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
+    }
+
+    // The switch shows the photo or its e-paper rendering, keeping the photo
+    // on screen while the rendering is computed; the choice is saved, and a
+    // frame that reports another shape is rendered for that shape.
+    void previewEpaperSwitch()
+    {
+        openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
+        QTRY_VERIFY(preview()->imageModel().hasImage());
+        PreviewAppearanceSwitch *toggle = preview()->appearanceSwitch();
+        QVERIFY(toggle->isVisible());
+        QCOMPARE(toggle->photoButton()->accessibleName(), QStringLiteral("Photo"));
+        QCOMPARE(toggle->epaperButton()->accessibleName(), QStringLiteral("E-paper"));
+        QVERIFY(!toggle->epaperButton()->toolTip().isEmpty());
+        QVERIFY(toggle->photoButton()->isChecked());
+        QVERIFY(!preview()->showsEpaperRendering());
+
+        QTest::mouseClick(toggle->epaperButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::epaper);
+        QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
+        // Until the rendering is there, the photo stays.
+        QVERIFY(preview()->epaperModel().isRendering());
+        QVERIFY(!preview()->showsEpaperRendering());
+        QVERIFY(!preview()->showsPlaceholder() && preview()->imageModel().hasImage());
+        QTRY_VERIFY(preview()->showsEpaperRendering());
+        QCOMPARE(preview()->epaperModel().rendering().size(), QSize(1200, 1600));
+
+        server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
+        TaskWait::run(store->updateDeviceStatus());
+        QCOMPARE(store->deviceScreenSize(), QSize(1600, 1200));
+        QTRY_COMPARE(preview()->epaperModel().rendering().size(), QSize(1600, 1200));
+        QVERIFY(preview()->showsEpaperRendering());
+
+        QTest::mouseClick(toggle->photoButton(), Qt::LeftButton);
+        QCOMPARE(store->settings().previewAppearance, PreviewAppearance::photo);
+        QVERIFY(!preview()->showsEpaperRendering());
+        QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::photo);
+    }
+
+    // A photo for today that could not be read is read again when the pane
+    // is shown again, not before.
+    void previewLoadsAFailedPhotoAgain()
+    {
+        openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
+        writeCached(QStringLiteral("a"), "not a jpeg");
+        serveGallery(galleryOf({"a", "b"}, QStringLiteral("a"), QStringLiteral("v2")));
+        TaskWait::run(store->syncAll());
+        QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("a")));
+        PhotoImageModel &model = preview()->imageModel();
+        QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed() && !model.isLoading(), 30000);
+
+        writeCached(QStringLiteral("a"), jpeg({300, 400}));
+        TaskWait::run(store->syncAll());
+        QVERIFY(model.loadFailed());
+        chrome->setShowDevicePreview(false);
+        QTRY_VERIFY(preview()->isHidden());
+        QVERIFY(model.loadFailed());
+        chrome->setShowDevicePreview(true);
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(!model.loadFailed());
+    }
+
+    // The pane takes the rule's width in the splitter, slides out and back
+    // with the toolbar's toggle, and follows the frame's shape.
+    void splitFollowsChromeAndFrame()
+    {
+        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
+        QCOMPARE(screen->splitter()->height(), 1000);
+        QCOMPARE(split->targetPaneWidth(), 721); // 720.5, rounded
+        QTRY_COMPARE(preview()->width(), 721);
+        QVERIFY(screen->toolbar()->devicePreviewAction()->isVisible());
+
+        screen->toolbar()->devicePreviewAction()->trigger();
+        QVERIFY(!chrome->showDevicePreview());
+        QVERIFY(split->isAnimating());
+        QTRY_VERIFY(preview()->isHidden());
+        QVERIFY(screen->grid()->width() > 1300);
+
+        screen->toolbar()->devicePreviewAction()->trigger();
+        QVERIFY(chrome->showDevicePreview());
+        QVERIFY(preview()->isVisible());
+        QTRY_VERIFY(!split->isAnimating());
+        QCOMPARE(preview()->width(), 721);
+
+        // A landscape frame reports in: the pane widens up to 72 % of the window.
+        server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
+        TaskWait::run(store->updateDeviceStatus());
+        QVERIFY(store->deviceScreenIsLandscape());
+        QTRY_COMPARE(preview()->width(), 1008);
+        screen->resize(1400, 500);
+        QTRY_COMPARE(preview()->width(), int(std::lround((500 - 178) / 0.75 + 104)));
+    }
+
+    // Opening the activity pane in a window too narrow for it widens the
+    // window, within its screen, so the toolbar keeps its buttons; closing
+    // the pane gives the width back.
+    void activityPaneMakesRoom_data()
+    {
+        QTest::addColumn<QString>("screenName");
+        QTest::addColumn<int>("startWidth");
+        QTest::addColumn<bool>("atRightEdge");
+        QTest::addColumn<bool>("grows");
+        QTest::addColumn<bool>("toolbarFits");
+        QTest::newRow("narrow window") << "wide" << 900 << false << true << true;
+        QTest::newRow("at the screen's right edge: moves left") << "wide" << 900 << true << true << true;
+        QTest::newRow("small screen: up to its edge") << "small" << 900 << false << true << false;
+        QTest::newRow("wide enough already") << "wide" << 1500 << false << false << true;
+    }
+
+    void activityPaneMakesRoom()
+    {
+        QFETCH(QString, screenName);
+        QFETCH(int, startWidth);
+        QFETCH(bool, atRightEdge);
+        QFETCH(bool, grows);
+        QFETCH(bool, toolbarFits);
+        QScreen *target = nullptr;
+        for (QScreen *candidate : QGuiApplication::screens())
+            if (candidate->name() == screenName)
+                target = candidate;
+        if (!target)
+            QSKIP("needs the test screens of the offscreen platform");
+        const QRect available = target->availableGeometry();
+
+        openWithPreview(galleryOf({"a"}, QStringLiteral("a")), {startWidth, 600});
+        screen->windowHandle()->setScreen(target);
+        const QPoint origin(atRightEdge ? available.right() + 1 - startWidth : available.left(), available.top());
+        screen->move(origin);
+        QTRY_COMPARE(screen->pos(), origin);
+        QTRY_VERIFY(!split->isAnimating());
+
+        chrome->setShowActivityInspector(true);
+        QVERIFY(screen->activityPane()->isVisible());
+        if (grows)
+            QTRY_VERIFY(screen->width() > startWidth);
+        else
+            QCOMPARE(screen->width(), startWidth);
+        const QRect frame = screen->frameGeometry();
+        QVERIFY2(available.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                     .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
+        QTRY_COMPARE(screen->toolbar()->width() >= screen->toolbar()->sizeHint().width(), toolbarFits);
+        if (!toolbarFits)
+            QCOMPARE(screen->frameGeometry().right(), available.right());
+
+        chrome->setShowActivityInspector(false);
+        QVERIFY(screen->activityPane()->isHidden());
+        QTRY_COMPARE(screen->width(), startWidth);
+    }
+
+    // ---- The activity pane ----
+
+    // Details up to 160 user-perceived characters on one line are inline;
+    // longer or multi-line ones fold to their first line, cut at 160.
+    void folding_data()
+    {
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("inlineShown");
+        QTest::addColumn<QString>("preview");
+        const QString a160(160, QLatin1Char('a'));
+        const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"); // one character, four UTF-16 units
+        QTest::newRow("160 on one line") << a160 << true << a160;
+        QTest::newRow("161") << a160 + QLatin1Char('b') << false << a160 + QChar(0x2026);
+        QTest::newRow("two short lines") << QStringLiteral("first\nsecond") << false << QStringLiteral("first");
+        QTest::newRow("160 emoji") << thumb.repeated(160) << true << thumb.repeated(160);
+        QTest::newRow("161 emoji") << thumb.repeated(161) << false << thumb.repeated(160) + QChar(0x2026);
+    }
+    void folding()
+    {
+        QFETCH(QString, detail);
+        QFETCH(bool, inlineShown);
+        QFETCH(QString, preview);
+        QCOMPARE(ActivityLogText::isInline(detail), inlineShown);
+        QCOMPARE(ActivityLogText::collapsedPreview(detail), preview);
+    }
+
+    void emptyStateRowsAndClear()
+    {
+        showActivityPane();
+        QVERIFY(pane->isShowingEmptyState());
+        QCOMPARE(pane->emptyState()->title(), QStringLiteral("No activity yet"));
+        QCOMPARE(pane->emptyState()->description(), QStringLiteral("Sync, uploads, and server events appear here."));
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Sync started"));
+        QVERIFY(!pane->isShowingEmptyState());
+        logStore().log(LogCategory::sync, LogLevel::success, QStringLiteral("Sync complete"));
+        QCOMPARE(pane->model()->rowCount(), 2);
+        QCOMPARE(pane->model()->index(0).data().toString(), QStringLiteral("Sync complete"));
+
+        QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
+        QVERIFY(logStore().entries().isEmpty());
+        QCOMPARE(pane->model()->rowCount(), 0);
+        QVERIFY(pane->isShowingEmptyState());
+        chrome->setShowActivityInspector(false);
+        QVERIFY(!pane->clearButton()->isVisible());
+    }
+
+    // An unfolded record stays open while new records arrive; hiding the
+    // pane folds everything again.
+    void unfoldedRecordsStayOpen()
+    {
+        showActivityPane();
+        logStore().log(LogCategory::gallery, LogLevel::info, QStringLiteral("Long one"),
+            QStringLiteral("line one\nline two\nline three"));
+        QTRY_VERIFY(rowRect(0).height() > 0);
+        const int folded = rowRect(0).height();
+        const QUuid id = logStore().entries().first().id;
+        QStyleOptionViewItem option;
+        option.initFrom(pane->listView()->viewport());
+        option.rect = rowRect(0);
+        const QRectF detail = ActivityLogDelegate::layout(option, logStore().entries().first(), false).detail;
+        QTest::mouseClick(pane->listView()->viewport(), Qt::LeftButton, {}, detail.center().toPoint());
+        QVERIFY(pane->model()->isExpanded(id));
+        QTRY_VERIFY(rowRect(0).height() > folded);
+
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Newer"));
+        QVERIFY(pane->model()->isExpanded(id));
+        QTRY_VERIFY(rowRect(1).height() > folded);
+
+        pane->hide();
+        pane->show();
+        QVERIFY(!pane->model()->isExpanded(id));
+    }
+
+    // Only the error's row has red in it (rows are newest first).
+    void onlyErrorsAreRed()
+    {
+        showActivityPane();
+        for (LogLevel level : { LogLevel::info, LogLevel::success, LogLevel::warning, LogLevel::error })
+            logStore().log(LogCategory::sync, level, QStringLiteral("MMMMMMMM WWWWWWWW"));
+        QTRY_VERIFY(rowRect(3).height() > 0);
+        const QImage shot = pane->listView()->viewport()->grab().toImage();
+        for (int row = 0; row < 4; ++row)
+            QVERIFY2(hasReddishPixel(shot, rowRect(row)) == (row == 0), qPrintable(QString::number(row)));
+    }
+
+    void selectedRowsAreCopied()
+    {
+        showActivityPane();
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("First"));
+        logStore().log(LogCategory::sync, LogLevel::error, QStringLiteral("Second"), QStringLiteral("why it failed"));
+        pane->listView()->selectAll();
+        pane->listView()->setFocus();
+        QTest::keyClick(pane->listView(), Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("  Second")));
+        QCOMPARE(lines.at(1), QStringLiteral("why it failed"));
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("  First")));
+    }
+
+    // ---- The settings popover ----
+
+    // Each opening shows the pills checking once, then the fresh result;
+    // each closing saves the settings, also when nothing was edited. Return
+    // in the name field drops the focus and saves the name, once. The
+    // local-server caption shows only in debug mode.
+    void openingRefreshesClosingSaves()
+    {
+        openSettings();
+        int checkingShown = 0;
+        connect(store.get(), &GalleryStore::deviceLinkStatusChanged, this, [&] {
+            checkingShown += store->deviceLinkStatus() == LinkStatus::checking ? 1 : 0;
+        });
+        QVERIFY(settingsAction()->isVisible());
+        settingsAction()->trigger();
+        QVERIFY(popover->isVisible());
+        QVERIFY(settingsAction()->isChecked());
+        QVERIFY(!screen->grid()->isKeyboardHandlingEnabled());
+        QCOMPARE(popover->width(), 340);
+        QCOMPARE(checkingShown, 1);
+        QCOMPARE(popover->serverPill()->statusText(), QStringLiteral("Connecting"));
+        QVERIFY(frames()->framesPill()->isSpinnerShown());
+        settle();
+        QCOMPARE(popover->serverPill()->title(), QStringLiteral("Server"));
+        QCOMPARE(popover->serverPill()->statusText(), QStringLiteral("Connected"));
+        QCOMPARE(popover->serverPill()->subtitle(), std::optional<QString>(store->settings().serverBaseURL));
+        QCOMPARE(frames()->framesPill()->title(), QStringLiteral("All frames"));
+        QCOMPARE(frames()->framesPill()->statusText(), QStringLiteral("Connected"));
+        QVERIFY(popover->localServerCaptionLabel()->isVisible());
+        QCOMPARE(popover->localServerCaptionLabel()->text(),
+                 QStringLiteral("Run ./scripts/dev.sh in the repo to start the local API."));
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 0);
+
+        QCOMPARE(popover->nameField()->text(), store->settings().displayName);
+        popover->nameField()->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(popover->nameField()->hasFocus());
+        popover->nameField()->selectAll();
+        QTest::keyClicks(popover->nameField(), QStringLiteral("Bodil"));
+        QCOMPARE(store->settings().displayName, QStringLiteral("Bodil"));
+        QTest::keyClick(popover->nameField(), Qt::Key_Return);
+        QVERIFY(!popover->nameField()->hasFocus());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+        QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Bodil"));
+
+        popover->hide();
+        QVERIFY(!popover->didRefreshConnectionsOnOpen());
+        QVERIFY(!settingsAction()->isChecked());
+        QVERIFY(screen->grid()->isKeyboardHandlingEnabled());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 2);
+        settle();
+        QCOMPARE(checkingShown, 1); // the save's own check shows no "Connecting"
+
+        openPopover();
+        QCOMPARE(checkingShown, 2);
+        AppSettings settings = store->settings();
+        settings.debugMode = false;
+        store->setSettings(settings);
+        QVERIFY(!popover->localServerCaptionLabel()->isVisible());
+        popover->hide();
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 3);
+    }
+
+    // Return in the paste field registers a frame when it finds a token, and
+    // so does leaving the field for another in the popover, or a click
+    // outside, which closes the popover. A failure shows the server's error
+    // and keeps the text.
+    void registration_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("submit"); // "return", "name field", "outside"
+        QTest::addColumn<int>("status"); // the server's answer
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("only white space") << "  \n\t " << "return" << 200 << "" << false;
+        QTest::newRow("a sentence") << "Please add the frame in the hall" << "return" << 200
+                                    << "Could not find a Bloomin8 API token. Paste the setup block or token only." << false;
+        QTest::newRow("a setup block") << "\n  Device: Hall | 13.3 inch\nToken: " + token + "\nInterval: 1h\n" << "return"
+                                       << 200 << "" << true;
+        QTest::newRow("the server refuses") << "Token: " + token << "return" << 400 << "HTTP 400: Frame token rejected"
+                                            << true;
+        QTest::newRow("on to the name field") << "Token: " + token << "name field" << 200 << "" << true;
+        QTest::newRow("a click outside") << "Token: " + token << "outside" << 200 << "" << true;
+    }
+    void registration()
+    {
+        QFETCH(QString, pasted);
+        QFETCH(QString, submit);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        QFETCH(bool, sent);
+        server.on("POST", "/api/devices",
+                  status == 200 ? Response::json(200, "{\"device\":" + frameJson("f9", "Hall", false) + "}")
+                                : Response::json(status, R"({"error":"Frame token rejected"})"));
+        openSettings();
+        openPopover();
+        // No frame yet: the form is open.
+        QVERIFY(frames()->isAddingDeviceExpanded());
+        QCOMPARE(frames()->pasteField()->placeholderText(), QStringLiteral("Paste Bloomin8 setup block or API key"));
+        paste(pasted);
+        if (submit == QLatin1StringView("return")) {
+            QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
+        } else if (submit == QLatin1StringView("name field")) {
+            popover->nameField()->setFocus(Qt::MouseFocusReason);
+        } else {
+            // A press outside an open popup goes to the popup, which closes.
+            QTest::mouseClick(popover, Qt::LeftButton, {}, QPoint(-20, -20));
+            QVERIFY(!popover->isVisible());
+        }
+        QTRY_VERIFY(!frames()->isRegistering());
+        settle();
+
+        const auto requests = server.requests("POST", "/api/devices");
+        QCOMPARE(requests.size(), sent ? 1 : 0);
+        if (sent) {
+            const QJsonObject body = QJsonDocument::fromJson(requests.first().body).object();
+            QCOMPARE(body.value("setupText").toString(), pasted.trimmed());
+            QCOMPARE(body.value("registeredBy").toString(), store->settings().displayName);
+        }
+        QCOMPARE(frames()->registerError().value_or(QString()), error);
+        QCOMPARE(frames()->errorLabel()->isVisible(), !error.isEmpty());
+        QCOMPARE(frames()->errorLabel()->text(), error);
+        const bool registered = sent && status == 200;
+        QCOMPARE(frames()->isAddingDeviceExpanded(), !registered);
+        QCOMPARE(frames()->setupPasteText(), registered ? QString() : pasted);
+        if (popover->isVisible()) {
+            QCOMPARE(frames()->rowFrameIDs(), registered ? QStringList{"f9"} : QStringList{});
+            if (registered)
+                QCOMPARE(frames()->rowTexts("f9").last(), QStringLiteral("Last push unknown"));
+        }
+        // A failure on screen is in the activity log too.
+        QCOMPARE(logged(QStringLiteral("Frame registration failed")), sent && !registered ? 1 : 0);
+    }
+
+    // A removal drops the row at once; a second one waits for nothing and is
+    // ignored while the first runs; a failed one brings the row back and
+    // shows the error, also with the form closed.
+    void removal()
+    {
+        server.on("DELETE", "/api/devices/f1", [] {
+            Response answer = Response::text(204, "");
+            answer.delayMs = 300;
+            return answer;
+        }());
+        server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"Frame busy"})"));
+        openSettings(frameList({frameJson("f1", "Hall"), frameJson("f2", "Kitchen", false)}));
+        openPopover();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        QCOMPARE(frames()->rowFrameIDs(), (QStringList{"f1", "f2"}));
+        QCOMPARE(frames()->rowTexts("f1"),
+                 (QStringList{"Hall", PhotoFormatters::deviceRegisteredAt("2026-03-01T09:30:00.000Z"),
+                              PhotoFormatters::deviceLastPushAt("2026-03-02T11:00:00.000Z")}));
+        QCOMPARE(frames()->rowTexts("f2").last(), QStringLiteral("Last push unknown"));
+        QCOMPARE(frames()->removeButton("f1")->toolTip(), QStringLiteral("Remove frame from server"));
+
+        frames()->removeButton("f1")->click();
+        QCOMPARE(frames()->deletingFrameID(), std::optional<QString>(QStringLiteral("f1")));
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{"f2"});
+        frames()->removeButton("f2")->click();
+        QTRY_VERIFY(!frames()->deletingFrameID());
+        settle();
+        QCOMPARE(server.requests("DELETE", "/api/devices/f1").size(), 1);
+        QCOMPARE(server.requests("DELETE", "/api/devices/f2").size(), 0);
+        QCOMPARE(logged(QStringLiteral("Frame removed")), 1);
+        QVERIFY(!frames()->errorLabel()->isVisible());
+
+        frames()->removeButton("f2")->click();
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{});
+        QTRY_VERIFY(!frames()->deletingFrameID());
+        QCOMPARE(frames()->rowFrameIDs(), QStringList{"f2"});
+        QVERIFY(!frames()->isRowDimmed("f2"));
+        QVERIFY(frames()->errorLabel()->isVisible());
+        QCOMPARE(frames()->errorLabel()->text(), QStringLiteral("HTTP 500: Frame busy"));
+        const LogEntry failed = logStore().entries().first();
+        QCOMPARE(failed.message, QStringLiteral("Frame removal failed"));
+        QCOMPARE(failed.level, LogLevel::error);
+        QCOMPARE(failed.category, LogCategory::device);
+        QVERIFY(failed.detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
+    }
+
+    // The form opens by itself only without frames; closing it clears its
+    // error. The help button shows how to get a setup block.
+    void formAndHelp()
+    {
+        openSettings(frameList({frameJson("f1", "Hall")}));
+        openPopover();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        frames()->addDeviceButton()->click();
+        QVERIFY(frames()->isAddingDeviceExpanded());
+        paste(QStringLiteral("no token here"));
+        QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
+        QVERIFY(frames()->registerError());
+        frames()->addDeviceButton()->click();
+        QVERIFY(!frames()->isAddingDeviceExpanded());
+        QVERIFY(!frames()->registerError());
+        QVERIFY(!frames()->errorLabel()->isVisible());
+
+        QCOMPARE(frames()->helpButton()->toolTip(), QStringLiteral("How to register a Bloomin8 frame"));
+        frames()->helpButton()->click();
+        QVERIFY(frames()->showBloomin8Help());
+        QCOMPARE(frames()->helpPopover()->shownSteps(), Bloomin8TokenHelpPopover::steps());
+        frames()->helpPopover()->hide();
+        QVERIFY(!frames()->showBloomin8Help());
+    }
+
+    // Log out locks the session; a lock from elsewhere closes the popover
+    // too, which saves the settings as every closing does.
+    void lockingClosesThePopover_data()
+    {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("Log out") << true;
+        QTest::newRow("locked elsewhere") << false;
+    }
+    void lockingClosesThePopover()
+    {
+        QFETCH(bool, byButton);
+        openSettings();
+        openPopover();
+        QCOMPARE(popover->logOutButton()->text(), QStringLiteral("Log out"));
+        if (byButton)
+            popover->logOutButton()->click();
+        else
+            session->lock(*store);
+        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(!popover->isVisible());
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+        QVERIFY(AppConfig::loadSettings().syncSessionToken.isEmpty());
+    }
+};
+
+LUNVIK_WIDGET_TEST_MAIN(TestUiGalleryScreen)
+#include "tst_uigalleryscreen.moc"
