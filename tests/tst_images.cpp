@@ -408,7 +408,6 @@ private Q_SLOTS:
         // Decoded whole: 192 MB, more than Qt allows by default.
         QTest::newRow("48 MP png, full size") << encoded(picture({ 8000, 6000 }), "png") << 8000 << QSize(8000, 6000);
         QTest::newRow("png not enlarged") << encoded(picture({ 80, 60 }), "png") << 4096 << QSize(80, 60);
-        QTest::newRow("tiff") << encoded(picture({ 64, 48 }), "tiff") << 16 << QSize(16, 12);
         // Bounded by their upright size, upright.
         QTest::newRow("jpeg, exif 6") << portraitJpeg() << 100 << QSize(60, 100);
         QTest::newRow("jpeg, exif 6, full size") << portraitJpeg() << 4096 << QSize(120, 200);
