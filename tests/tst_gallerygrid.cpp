@@ -1,15 +1,20 @@
 // The gallery screen against a scripted server: its loading, empty and grid
 // states, selection with the mouse and the keyboard, reordering by a drag,
 // uploads from drops, paste and the Add button, the toolbar, the tags and
-// borders of the thumbnails, and scrolling a large gallery.
+// borders of the thumbnails, and scrolling a large gallery. Then the loading
+// of photo images the screens share: the model's states, the fetch through
+// the store when a file is missing, the warning of a failed load, no repeat
+// of an identical request, superseded loads, and the decoded-image cache.
 
 #include "support/galleryfixture.h"
 
 #include "ui/activity/activitylogpane.h"
+#include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/galleryfilepasteboard.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/gallerythumbsizing.h"
 #include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/photoimagemodel.h"
 #include "ui/kit/statepanels.h"
 
 #include "clock.h"
@@ -41,12 +46,18 @@ GalleryState galleryOf(const QStringList &ids, const QString &version = QStringL
     return state.withResolvedCurrentPhoto();
 }
 
+void writeAt(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Writes `bytes` to the file `name` in the home folder; returns its path.
 QString writeFile(const QString &name, const QByteArray &bytes)
 {
     const QString path = TestEnvironment::home() + QStringLiteral("/") + name;
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
+    writeAt(path, bytes);
     return path;
 }
 
@@ -57,6 +68,26 @@ QStringList uploadedNames(const ScriptableServer &server)
     for (const auto &request : server.requests("POST", "/api/gallery/photos"))
         names.append(name.match(QString::fromUtf8(request.body)).captured(1));
     return names;
+}
+
+QByteArray jpegBytes(int width, int height, QColor color = Qt::darkCyan)
+{
+    return GalleryFixture::imageBytes(color, "JPEG", {width, height});
+}
+
+bool isRed(const QImage &image)
+{
+    const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+    return centre.red() > 200 && centre.green() < 60 && centre.blue() < 60;
+}
+
+QList<LogEntry> warnings()
+{
+    QList<LogEntry> found;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == QLatin1StringView("Could not load cached image"))
+            found.append(entry);
+    return found;
 }
 
 // Drags `mime` over `target` to `position`, as the platform's drag does.
@@ -126,6 +157,16 @@ class TestGalleryGrid : public QObject, private GalleryFixture
         }
     }
 
+    // A signed-in store over photos a and b, with no screen.
+    void signIn()
+    {
+        AppConfig::saveLocalState(galleryOf({ "a", "b" }));
+        QVERIFY(unlock());
+        settle();
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+    }
+
     QPoint cellPoint(int index, double fraction = 0.5) const
     {
         const QRect cell = grid()->visualRect(index);
@@ -136,6 +177,7 @@ private Q_SLOTS:
     void initTestCase() { startServer(); }
     void init() { reset(); }
     void cleanup() { tearDown(); }
+    void cleanupTestCase() { QCOMPARE(ThumbnailDecoder::mainThreadDecodeCount(), 0); }
 
     void thumbSizing_data()
     {
@@ -621,13 +663,217 @@ private Q_SLOTS:
     // gallery whose photos keep changing, the cache's limit never comes).
     void decodedImagesOfRemovedPhotosAreDropped()
     {
-        DecodedImageCache::shared().clear();
         open(galleryOf({"a", "b"}), galleryOf({"a"}, QStringLiteral("v2")), false, 1500);
         QTRY_VERIFY(grid()->imageModel(QStringLiteral("b")) && grid()->imageModel(QStringLiteral("b"))->hasImage());
         const int decoded = DecodedImageCache::shared().count();
         settle();
         QTRY_COMPARE(grid()->photoOrder(), QStringList{"a"});
         QCOMPARE(DecodedImageCache::shared().count(), decoded - 1);
+    }
+
+    // A missing file is fetched through the store once and read again; a
+    // file that still cannot be read ends in one warning.
+    void loadOutcomes_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
+        QTest::addColumn<int>("serverStatus");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<QString>("warningDetail");
+        QTest::newRow("cached") << "jpeg" << 404 << true << 0 << "";
+        QTest::newRow("missing, fetched") << "" << 200 << true << 1 << "";
+        QTest::newRow("missing, fetch fails") << "" << 404 << false << 1 << "a maxPx=300 fileExists=false";
+        QTest::newRow("undecodable, not fetched again") << "corrupt" << 200 << false << 0 << "a maxPx=300 fileExists=true";
+    }
+    void loadOutcomes()
+    {
+        signIn();
+        QFETCH(QString, onDisk);
+        QFETCH(int, serverStatus);
+        QFETCH(bool, shown);
+        QFETCH(int, fetches);
+        QFETCH(QString, warningDetail);
+        const QString file = AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512);
+        if (onDisk == QLatin1StringView("jpeg"))
+            writeAt(file, jpegBytes(600, 800));
+        else if (onDisk == QLatin1StringView("corrupt"))
+            writeAt(file, "not a jpeg");
+        server.on("GET", "/api/gallery/photos/a/image",
+            Response::text(serverStatus, serverStatus == 200 ? jpegBytes(480, 640) : QByteArray(), "image/jpeg"));
+        const auto fetched = [&] { return server.requests("GET", "/api/gallery/photos/a/image"); };
+        const int warned = warningDetail.isEmpty() ? 0 : 1;
+
+        PhotoImageModel model;
+        const auto load = [&](PhotoImageModel::FailedLoad failed) {
+            model.load("a", 300, 512, PhotoImageModel::storeEnsureCached(*store, "a", 512), failed);
+        };
+        load(PhotoImageModel::FailedLoad::keep);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(model.loadFailed(), !shown);
+        if (shown)
+            QCOMPARE(std::max(model.image().width(), model.image().height()), 300);
+        QCOMPARE(fetched().size(), fetches);
+        if (fetches)
+            QCOMPARE(fetched().first().query, QByteArray("w=512"));
+        QCOMPARE(warnings().size(), warned);
+        if (warned) {
+            QCOMPARE(warnings().first().detail, std::optional(warningDetail));
+            QCOMPARE(warnings().first().level, LogLevel::warning);
+            QCOMPARE(warnings().first().category, LogCategory::gallery);
+        }
+
+        // The same request again costs nothing, failed or not.
+        load(PhotoImageModel::FailedLoad::keep);
+        QTest::qWait(50);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(fetched().size(), fetches);
+        QCOMPARE(warnings().size(), warned);
+
+        // Asked again by a view shown again, only a failed load runs once
+        // more, with its fetch.
+        load(PhotoImageModel::FailedLoad::retry);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(fetched().size(), shown ? fetches : 2 * fetches);
+        QCOMPARE(warnings().size(), 2 * warned);
+    }
+
+    void identicalRequestWhileRunningStartsOneLoad()
+    {
+        signIn();
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 150;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        PhotoImageModel model;
+        // Also a view shown again while the load runs starts nothing.
+        for (int i = 0; i < 3; ++i)
+            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
+                PhotoImageModel::FailedLoad::retry);
+        QVERIFY(model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
+    }
+
+    void anotherPhotoClearsAnotherSizeKeeps()
+    {
+        writeAt(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 400, std::nullopt);
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.image().height(), 400);
+
+        // The smaller image stays up while the larger one decodes (unless
+        // that is already over).
+        model.load(QStringLiteral("a"), 1600, std::nullopt);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.isLoading());
+        QVERIFY(model.image().height() == 400 || model.image().height() == 1600);
+        QTRY_COMPARE_WITH_TIMEOUT(model.image().height(), 1600, 30000);
+
+        // Photo a's image never stands in for b. A decode quick enough to
+        // be over before load() returns is shown at once.
+        model.load(QStringLiteral("b"), 400, std::nullopt);
+        QVERIFY(model.isLoading() != model.hasImage());
+        if (model.hasImage())
+            QVERIFY(isRed(model.image()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(isRed(model.image()));
+    }
+
+    // A superseded load changes nothing and logs nothing, even when it fails.
+    void supersededLoadIsDropped()
+    {
+        signIn();
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(300, 400));
+        Response slowFailure = Response::text(404, "");
+        slowFailure.delayMs = 200;
+        server.on("GET", "/api/gallery/photos/a/image", slowFailure);
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        QTest::qWait(50);
+        model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        settle();
+        QTest::qWait(50);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.loadFailed());
+        QCOMPARE(model.loadedPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QVERIFY(warnings().isEmpty());
+    }
+
+    void modelDestroyedWhileLoading()
+    {
+        signIn();
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 100;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        auto model = std::make_unique<PhotoImageModel>();
+        model->load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        model.reset();
+        settle();
+        QTest::qWait(50);
+        QVERIFY(warnings().isEmpty());
+    }
+
+    // A photo decoded once is shown again at once, without a second decode.
+    void decodedImagesAreKept()
+    {
+        writeAt(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
+        PhotoImageModel first;
+        first.load(QStringLiteral("a"), 320, 512);
+        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+
+        PhotoImageModel second;
+        second.load(QStringLiteral("a"), 320, 512);
+        QVERIFY(second.hasImage());
+        QVERIFY(!second.isLoading());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+    }
+
+    void cacheKeepsTheMostRecentWithinItsBytes()
+    {
+        QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
+        DecodedImageCache cache(1000);
+        const auto has = [&](const char *key) { return bool(cache.find(QString::fromLatin1(key))); };
+        cache.insert(QStringLiteral("a"), image);
+        cache.insert(QStringLiteral("b"), image);
+        QVERIFY(has("a")); // a is now the most recent
+        cache.insert(QStringLiteral("c"), image);
+        QVERIFY(has("a") && !has("b") && has("c"));
+        QCOMPARE(cache.sizeBytes(), 800);
+        cache.insert(QStringLiteral("huge"), QImage(100, 100, QImage::Format_RGB32));
+        QVERIFY(!has("huge"));
+        QCOMPARE(cache.count(), 2);
+        cache.setCapacityBytes(400);
+        QCOMPARE(cache.count(), 1);
+        QVERIFY(has("c"));
+    }
+
+    // The view loads when it appears and again when its size changes.
+    void cachedPhotoImageFollowsItsPhoto()
+    {
+        signIn();
+        writeAt(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        CachedPhotoImage view(*store);
+        view.setPhotoID(QStringLiteral("a"));
+        view.setMaxPixelSize(400);
+        QCOMPARE(view.model().loadsStarted(), 0);
+        view.resize(300, 400);
+        view.show();
+        // Decoding runs on the thread pool, which a busy machine may share
+        // with other test programs: generous limits.
+        QTRY_VERIFY_WITH_TIMEOUT(view.model().hasImage(), 30000);
+        view.setMaxPixelSize(800);
+        QTRY_COMPARE_WITH_TIMEOUT(view.model().image().height(), 800, 30000);
+        view.setPhotoID(QStringLiteral("missing"));
+        QTRY_VERIFY_WITH_TIMEOUT(view.model().loadFailed(), 30000);
+        QCOMPARE(view.model().loadsStarted(), 3);
+        view.grab(); // draws the "not in cache" notice
     }
 
     // Scrolling through thousands of photos keeps a bounded number of image
