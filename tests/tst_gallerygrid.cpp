@@ -310,7 +310,7 @@ private Q_SLOTS:
 
     // Keys act on the selection through the gallery's handlers, and the
     // column count of the settings gives the rows (every move and wrap of
-    // the handlers is tst_selectionformatters' selection table).
+    // the handlers is tst_gallerymodel's selection table).
     void keyboard_data()
     {
         QTest::addColumn<QStringList>("initial");
