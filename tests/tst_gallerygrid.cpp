@@ -135,7 +135,6 @@ class TestGalleryGrid : public QObject, private GalleryFixture
     void open(const GalleryState &local, std::optional<GalleryState> remote = std::nullopt, bool waitForRefresh = true,
         int refreshDelayMs = 0)
     {
-        AppConfig::saveLocalState(local);
         const QByteArray thumbnail = imageBytes(QColor(0x88, 0x99, 0xaa));
         for (const QString &id : local.order) {
             QFile file(AppConfig::thumbnailCacheURL(id, 512));
@@ -144,11 +143,8 @@ class TestGalleryGrid : public QObject, private GalleryFixture
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(thumbnail);
         }
-        QVERIFY(unlock());
-        settle();
+        QVERIFY(signIn(local));
         serve(remote, refreshDelayMs);
-        server.clearRequests();
-        ActivityLogStore::shared().clear();
         createScreen();
         QVERIFY(showScreen({1000, 700}));
         if (waitForRefresh) {
@@ -157,14 +153,17 @@ class TestGalleryGrid : public QObject, private GalleryFixture
         }
     }
 
-    // A signed-in store over photos a and b, with no screen.
-    void signIn()
+    // A signed-in store over `local` (photos a and b), with no screen;
+    // false when the sign-in failed.
+    [[nodiscard]] bool signIn(const GalleryState &local = galleryOf({ "a", "b" }))
     {
-        AppConfig::saveLocalState(galleryOf({ "a", "b" }));
-        QVERIFY(unlock());
+        AppConfig::saveLocalState(local);
+        if (!unlock())
+            return false;
         settle();
         server.clearRequests();
         ActivityLogStore::shared().clear();
+        return true;
     }
 
     QPoint cellPoint(int index, double fraction = 0.5) const
@@ -671,203 +670,6 @@ private Q_SLOTS:
         QCOMPARE(DecodedImageCache::shared().count(), decoded - 1);
     }
 
-    // A missing file is fetched through the store once and read again; a
-    // file that still cannot be read ends in one warning.
-    void loadOutcomes_data()
-    {
-        QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
-        QTest::addColumn<int>("serverStatus");
-        QTest::addColumn<bool>("shown");
-        QTest::addColumn<int>("fetches");
-        QTest::addColumn<QString>("warningDetail");
-        QTest::newRow("cached") << "jpeg" << 404 << true << 0 << "";
-        QTest::newRow("missing, fetched") << "" << 200 << true << 1 << "";
-        QTest::newRow("missing, fetch fails") << "" << 404 << false << 1 << "a maxPx=300 fileExists=false";
-        QTest::newRow("undecodable, not fetched again") << "corrupt" << 200 << false << 0 << "a maxPx=300 fileExists=true";
-    }
-    void loadOutcomes()
-    {
-        signIn();
-        QFETCH(QString, onDisk);
-        QFETCH(int, serverStatus);
-        QFETCH(bool, shown);
-        QFETCH(int, fetches);
-        QFETCH(QString, warningDetail);
-        const QString file = AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512);
-        if (onDisk == QLatin1StringView("jpeg"))
-            writeAt(file, jpegBytes(600, 800));
-        else if (onDisk == QLatin1StringView("corrupt"))
-            writeAt(file, "not a jpeg");
-        server.on("GET", "/api/gallery/photos/a/image",
-            Response::text(serverStatus, serverStatus == 200 ? jpegBytes(480, 640) : QByteArray(), "image/jpeg"));
-        const auto fetched = [&] { return server.requests("GET", "/api/gallery/photos/a/image"); };
-        const int warned = warningDetail.isEmpty() ? 0 : 1;
-
-        PhotoImageModel model;
-        const auto load = [&](PhotoImageModel::FailedLoad failed) {
-            model.load("a", 300, 512, PhotoImageModel::storeEnsureCached(*store, "a", 512), failed);
-        };
-        load(PhotoImageModel::FailedLoad::keep);
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
-        QCOMPARE(model.hasImage(), shown);
-        QCOMPARE(model.loadFailed(), !shown);
-        if (shown)
-            QCOMPARE(std::max(model.image().width(), model.image().height()), 300);
-        QCOMPARE(fetched().size(), fetches);
-        if (fetches)
-            QCOMPARE(fetched().first().query, QByteArray("w=512"));
-        QCOMPARE(warnings().size(), warned);
-        if (warned) {
-            QCOMPARE(warnings().first().detail, std::optional(warningDetail));
-            QCOMPARE(warnings().first().level, LogLevel::warning);
-            QCOMPARE(warnings().first().category, LogCategory::gallery);
-        }
-
-        // The same request again costs nothing, failed or not.
-        load(PhotoImageModel::FailedLoad::keep);
-        QTest::qWait(50);
-        QCOMPARE(model.loadsStarted(), 1);
-        QCOMPARE(fetched().size(), fetches);
-        QCOMPARE(warnings().size(), warned);
-
-        // Asked again by a view shown again, only a failed load runs once
-        // more, with its fetch.
-        load(PhotoImageModel::FailedLoad::retry);
-        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
-        QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
-        QCOMPARE(model.hasImage(), shown);
-        QCOMPARE(fetched().size(), shown ? fetches : 2 * fetches);
-        QCOMPARE(warnings().size(), 2 * warned);
-    }
-
-    void identicalRequestWhileRunningStartsOneLoad()
-    {
-        signIn();
-        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
-        slow.delayMs = 150;
-        server.on("GET", "/api/gallery/photos/a/image", slow);
-        PhotoImageModel model;
-        // Also a view shown again while the load runs starts nothing.
-        for (int i = 0; i < 3; ++i)
-            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
-                PhotoImageModel::FailedLoad::retry);
-        QVERIFY(model.isLoading());
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QCOMPARE(model.loadsStarted(), 1);
-        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
-    }
-
-    // A superseded load changes nothing and logs nothing, even when it fails.
-    void supersededLoadIsDropped()
-    {
-        signIn();
-        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(300, 400));
-        Response slowFailure = Response::text(404, "");
-        slowFailure.delayMs = 200;
-        server.on("GET", "/api/gallery/photos/a/image", slowFailure);
-        PhotoImageModel model;
-        model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
-        QTest::qWait(50);
-        model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        settle();
-        QTest::qWait(50);
-        QVERIFY(model.hasImage());
-        QVERIFY(!model.loadFailed());
-        QCOMPARE(model.loadedPhotoID(), std::optional<QString>(QStringLiteral("b")));
-        QVERIFY(warnings().isEmpty());
-    }
-
-    void modelDestroyedWhileLoading()
-    {
-        signIn();
-        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
-        slow.delayMs = 100;
-        server.on("GET", "/api/gallery/photos/a/image", slow);
-        auto model = std::make_unique<PhotoImageModel>();
-        model->load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
-        model.reset();
-        settle();
-        QTest::qWait(50);
-        QVERIFY(warnings().isEmpty());
-    }
-
-    // A photo decoded once is shown again at once, without a second decode.
-    void decodedImagesAreKept()
-    {
-        writeAt(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
-        PhotoImageModel first;
-        first.load(QStringLiteral("a"), 320, 512);
-        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
-        const qint64 decodes = ThumbnailDecoder::decodeCount();
-
-        PhotoImageModel second;
-        second.load(QStringLiteral("a"), 320, 512);
-        QVERIFY(second.hasImage());
-        QVERIFY(!second.isLoading());
-        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
-    }
-
-    void cacheKeepsTheMostRecentWithinItsBytes()
-    {
-        QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
-        DecodedImageCache cache(1000);
-        const auto has = [&](const char *key) { return bool(cache.find(QString::fromLatin1(key))); };
-        cache.insert(QStringLiteral("a"), image);
-        cache.insert(QStringLiteral("b"), image);
-        QVERIFY(has("a")); // a is now the most recent
-        cache.insert(QStringLiteral("c"), image);
-        QVERIFY(has("a") && !has("b") && has("c"));
-        QCOMPARE(cache.sizeBytes(), 800);
-        cache.insert(QStringLiteral("huge"), QImage(100, 100, QImage::Format_RGB32));
-        QVERIFY(!has("huge"));
-        QCOMPARE(cache.count(), 2);
-        cache.setCapacityBytes(400);
-        QCOMPARE(cache.count(), 1);
-        QVERIFY(has("c"));
-    }
-
-    // The view loads when it appears and again when its size or photo
-    // changes: the smaller image stays up while the larger one decodes, and
-    // one photo's image never stands in for another's.
-    void cachedPhotoImageFollowsItsPhoto()
-    {
-        signIn();
-        writeAt(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
-        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
-        CachedPhotoImage view(*store);
-        const PhotoImageModel &model = view.model();
-        view.setPhotoID(QStringLiteral("a"));
-        view.setMaxPixelSize(400);
-        QCOMPARE(model.loadsStarted(), 0);
-        view.resize(300, 400);
-        view.show();
-        // Decoding runs on the thread pool, which a busy machine may share
-        // with other test programs: generous limits.
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QCOMPARE(model.image().height(), 400);
-
-        // Unless the larger decode is already over.
-        view.setMaxPixelSize(1600);
-        QVERIFY(model.hasImage());
-        QVERIFY(!model.isLoading());
-        QVERIFY(model.image().height() == 400 || model.image().height() == 1600);
-        QTRY_COMPARE_WITH_TIMEOUT(model.image().height(), 1600, 30000);
-
-        // A decode quick enough to be over before the call returns is shown at once.
-        view.setPhotoID(QStringLiteral("b"));
-        QVERIFY(model.isLoading() != model.hasImage());
-        if (model.hasImage())
-            QVERIFY(isRed(model.image()));
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QVERIFY(isRed(model.image()));
-
-        view.setPhotoID(QStringLiteral("missing"));
-        QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed(), 30000);
-        QCOMPARE(model.loadsStarted(), 4);
-        view.grab(); // draws the "not in cache" notice
-    }
-
     // Scrolling through thousands of photos keeps a bounded number of image
     // models, never decodes on the main thread, and scrolling back a little
     // decodes nothing again.
@@ -941,6 +743,203 @@ private Q_SLOTS:
         // optimised); decoding and encoding the manifest on the main thread
         // as well took about 2 s there.
         QVERIFY(longest < 1500);
+    }
+
+    // A missing file is fetched through the store once and read again; a
+    // file that still cannot be read ends in one warning.
+    void loadOutcomes_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
+        QTest::addColumn<int>("serverStatus");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<QString>("warningDetail");
+        QTest::newRow("cached") << "jpeg" << 404 << true << 0 << "";
+        QTest::newRow("missing, fetched") << "" << 200 << true << 1 << "";
+        QTest::newRow("missing, fetch fails") << "" << 404 << false << 1 << "a maxPx=300 fileExists=false";
+        QTest::newRow("undecodable, not fetched again") << "corrupt" << 200 << false << 0 << "a maxPx=300 fileExists=true";
+    }
+    void loadOutcomes()
+    {
+        QVERIFY(signIn());
+        QFETCH(QString, onDisk);
+        QFETCH(int, serverStatus);
+        QFETCH(bool, shown);
+        QFETCH(int, fetches);
+        QFETCH(QString, warningDetail);
+        const QString file = AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512);
+        if (onDisk == QLatin1StringView("jpeg"))
+            writeAt(file, jpegBytes(600, 800));
+        else if (onDisk == QLatin1StringView("corrupt"))
+            writeAt(file, "not a jpeg");
+        server.on("GET", "/api/gallery/photos/a/image",
+            Response::text(serverStatus, serverStatus == 200 ? jpegBytes(480, 640) : QByteArray(), "image/jpeg"));
+        const auto fetched = [&] { return server.requests("GET", "/api/gallery/photos/a/image"); };
+        const int warned = warningDetail.isEmpty() ? 0 : 1;
+
+        PhotoImageModel model;
+        const auto load = [&](PhotoImageModel::FailedLoad failed) {
+            model.load("a", 300, 512, PhotoImageModel::storeEnsureCached(*store, "a", 512), failed);
+        };
+        load(PhotoImageModel::FailedLoad::keep);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(model.loadFailed(), !shown);
+        if (shown)
+            QCOMPARE(std::max(model.image().width(), model.image().height()), 300);
+        QCOMPARE(fetched().size(), fetches);
+        if (fetches)
+            QCOMPARE(fetched().first().query, QByteArray("w=512"));
+        QCOMPARE(warnings().size(), warned);
+        if (warned) {
+            QCOMPARE(warnings().first().detail, std::optional(warningDetail));
+            QCOMPARE(warnings().first().level, LogLevel::warning);
+            QCOMPARE(warnings().first().category, LogCategory::gallery);
+        }
+
+        // The same request again costs nothing, failed or not.
+        load(PhotoImageModel::FailedLoad::keep);
+        QTest::qWait(50);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(fetched().size(), fetches);
+        QCOMPARE(warnings().size(), warned);
+
+        // Asked again by a view shown again, only a failed load runs once
+        // more, with its fetch.
+        load(PhotoImageModel::FailedLoad::retry);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(fetched().size(), shown ? fetches : 2 * fetches);
+        QCOMPARE(warnings().size(), 2 * warned);
+    }
+
+    void identicalRequestWhileRunningStartsOneLoad()
+    {
+        QVERIFY(signIn());
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 150;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        PhotoImageModel model;
+        // Also a view shown again while the load runs starts nothing.
+        for (int i = 0; i < 3; ++i)
+            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
+                PhotoImageModel::FailedLoad::retry);
+        QVERIFY(model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
+    }
+
+    // A superseded load changes nothing and logs nothing, even when it fails.
+    void supersededLoadIsDropped()
+    {
+        QVERIFY(signIn());
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(300, 400));
+        Response slowFailure = Response::text(404, "");
+        slowFailure.delayMs = 200;
+        server.on("GET", "/api/gallery/photos/a/image", slowFailure);
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        QTest::qWait(50);
+        model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        settle();
+        QTest::qWait(50);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.loadFailed());
+        QCOMPARE(model.loadedPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QVERIFY(warnings().isEmpty());
+    }
+
+    void modelDestroyedWhileLoading()
+    {
+        QVERIFY(signIn());
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 100;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        auto model = std::make_unique<PhotoImageModel>();
+        model->load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        model.reset();
+        settle();
+        QTest::qWait(50);
+        QVERIFY(warnings().isEmpty());
+    }
+
+    // A photo decoded once is shown again at once, without a second decode.
+    void decodedImagesAreKept()
+    {
+        writeAt(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
+        PhotoImageModel first;
+        first.load(QStringLiteral("a"), 320, 512);
+        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+
+        PhotoImageModel second;
+        second.load(QStringLiteral("a"), 320, 512);
+        QVERIFY(second.hasImage());
+        QVERIFY(!second.isLoading());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+    }
+
+    void cacheKeepsTheMostRecentWithinItsBytes()
+    {
+        QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
+        DecodedImageCache cache(1000);
+        const auto has = [&](const char *key) { return bool(cache.find(QString::fromLatin1(key))); };
+        cache.insert(QStringLiteral("a"), image);
+        cache.insert(QStringLiteral("b"), image);
+        QVERIFY(has("a")); // a is now the most recent
+        cache.insert(QStringLiteral("c"), image);
+        QVERIFY(has("a") && !has("b") && has("c"));
+        QCOMPARE(cache.sizeBytes(), 800);
+        cache.insert(QStringLiteral("huge"), QImage(100, 100, QImage::Format_RGB32));
+        QVERIFY(!has("huge"));
+        QCOMPARE(cache.count(), 2);
+        cache.setCapacityBytes(400);
+        QCOMPARE(cache.count(), 1);
+        QVERIFY(has("c"));
+    }
+
+    // The view loads when it appears and again when its size or photo
+    // changes: the smaller image stays up while the larger one decodes, and
+    // one photo's image never stands in for another's.
+    void cachedPhotoImageFollowsItsPhoto()
+    {
+        QVERIFY(signIn());
+        writeAt(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
+        CachedPhotoImage view(*store);
+        const PhotoImageModel &model = view.model();
+        view.setPhotoID(QStringLiteral("a"));
+        view.setMaxPixelSize(400);
+        QCOMPARE(model.loadsStarted(), 0);
+        view.resize(300, 400);
+        view.show();
+        // Decoding runs on the thread pool, which a busy machine may share
+        // with other test programs: generous limits.
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.image().height(), 400);
+
+        // Unless the larger decode is already over.
+        view.setMaxPixelSize(1600);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.isLoading());
+        QVERIFY(model.image().height() == 400 || model.image().height() == 1600);
+        QTRY_COMPARE_WITH_TIMEOUT(model.image().height(), 1600, 30000);
+
+        // A decode quick enough to be over before the call returns is shown at once.
+        view.setPhotoID(QStringLiteral("b"));
+        QVERIFY(model.isLoading() != model.hasImage());
+        if (model.hasImage())
+            QVERIFY(isRed(model.image()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(isRed(model.image()));
+
+        view.setPhotoID(QStringLiteral("missing"));
+        QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed(), 30000);
+        QCOMPARE(model.loadsStarted(), 4);
+        view.grab(); // draws the "not in cache" notice
     }
 };
 
