@@ -319,8 +319,7 @@ private Q_SLOTS:
         QFETCH(QString, targets);
         QFETCH(QString, reason);
         const GalleryState s = parseState(state);
-        const QStringList list = words(targets);
-        const QSet<QString> ids(list.begin(), list.end());
+        const QSet<QString> ids = idSet(targets);
         const auto blocked = s.deleteBlockReason(ids);
         QCOMPARE(blocked ? userText(*blocked) : QString(), reason);
         QCOMPARE(s.canDeletePhotos(ids), reason.isEmpty());
