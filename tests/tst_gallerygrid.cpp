@@ -1,15 +1,20 @@
 // The gallery screen against a scripted server: its loading, empty and grid
 // states, selection with the mouse and the keyboard, reordering by a drag,
 // uploads from drops, paste and the Add button, the toolbar, the tags and
-// borders of the thumbnails, and scrolling a large gallery.
+// borders of the thumbnails, and scrolling a large gallery. Then the loading
+// of photo images the screens share: the model's states, the fetch through
+// the store when a file is missing, the warning of a failed load, no repeat
+// of an identical request, superseded loads, and the decoded-image cache.
 
 #include "support/galleryfixture.h"
 
 #include "ui/activity/activitylogpane.h"
+#include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/galleryfilepasteboard.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/gallerythumbsizing.h"
 #include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/photoimagemodel.h"
 #include "ui/kit/statepanels.h"
 
 #include "clock.h"
@@ -41,12 +46,18 @@ GalleryState galleryOf(const QStringList &ids, const QString &version = QStringL
     return state.withResolvedCurrentPhoto();
 }
 
+void writeAt(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Writes `bytes` to the file `name` in the home folder; returns its path.
 QString writeFile(const QString &name, const QByteArray &bytes)
 {
     const QString path = TestEnvironment::home() + QStringLiteral("/") + name;
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
+    writeAt(path, bytes);
     return path;
 }
 
@@ -57,6 +68,26 @@ QStringList uploadedNames(const ScriptableServer &server)
     for (const auto &request : server.requests("POST", "/api/gallery/photos"))
         names.append(name.match(QString::fromUtf8(request.body)).captured(1));
     return names;
+}
+
+QByteArray jpegBytes(int width, int height, QColor color = Qt::darkCyan)
+{
+    return GalleryFixture::imageBytes(color, "JPEG", {width, height});
+}
+
+bool isRed(const QImage &image)
+{
+    const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+    return centre.red() > 200 && centre.green() < 60 && centre.blue() < 60;
+}
+
+QList<LogEntry> warnings()
+{
+    QList<LogEntry> found;
+    for (const LogEntry &entry : ActivityLogStore::shared().entries())
+        if (entry.message == QLatin1StringView("Could not load cached image"))
+            found.append(entry);
+    return found;
 }
 
 // Drags `mime` over `target` to `position`, as the platform's drag does.
@@ -104,7 +135,6 @@ class TestGalleryGrid : public QObject, private GalleryFixture
     void open(const GalleryState &local, std::optional<GalleryState> remote = std::nullopt, bool waitForRefresh = true,
         int refreshDelayMs = 0)
     {
-        AppConfig::saveLocalState(local);
         const QByteArray thumbnail = imageBytes(QColor(0x88, 0x99, 0xaa));
         for (const QString &id : local.order) {
             QFile file(AppConfig::thumbnailCacheURL(id, 512));
@@ -113,17 +143,27 @@ class TestGalleryGrid : public QObject, private GalleryFixture
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(thumbnail);
         }
-        QVERIFY(unlock());
-        settle();
+        QVERIFY(signIn(local));
         serve(remote, refreshDelayMs);
-        server.clearRequests();
-        ActivityLogStore::shared().clear();
         createScreen();
         QVERIFY(showScreen({1000, 700}));
         if (waitForRefresh) {
             settle();
             server.clearRequests();
         }
+    }
+
+    // A signed-in store over `local` (photos a and b), with no screen;
+    // false when the sign-in failed.
+    [[nodiscard]] bool signIn(const GalleryState &local = galleryOf({ "a", "b" }))
+    {
+        AppConfig::saveLocalState(local);
+        if (!unlock())
+            return false;
+        settle();
+        server.clearRequests();
+        ActivityLogStore::shared().clear();
+        return true;
     }
 
     QPoint cellPoint(int index, double fraction = 0.5) const
@@ -136,6 +176,7 @@ private Q_SLOTS:
     void initTestCase() { startServer(); }
     void init() { reset(); }
     void cleanup() { tearDown(); }
+    void cleanupTestCase() { QCOMPARE(ThumbnailDecoder::mainThreadDecodeCount(), 0); }
 
     void thumbSizing_data()
     {
@@ -216,7 +257,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         using L = QStringList;
         QTest::newRow("plain") << L { "2" } << L { "p2" };
-        QTest::newRow("range back and forth") << L { "2", "s0" } << L { "p0", "p1", "p2" };
         QTest::newRow("range keeps the anchor") << L { "2", "s0", "s4" } << L { "p2", "p3", "p4" };
         QTest::newRow("ctrl toggles") << L { "1", "c3", "c1" } << L { "p3" };
         QTest::newRow("background clears") << L { "1", "c3", "bg" } << L {};
@@ -251,13 +291,14 @@ private Q_SLOTS:
         const QPoint start = cellPoint(1);
         QTest::mousePress(viewport(), Qt::LeftButton, {}, start);
         QCOMPARE(selected(), QSet<QString> { "b" });
-        QMouseEvent near(QEvent::MouseMove, QPointF(start + QPoint(2, 2)), viewport()->mapToGlobal(QPointF(start)),
-            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport(), &near);
+        const auto moveBy = [&](QPoint offset) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(start + offset), viewport()->mapToGlobal(QPointF(start)),
+                Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport(), &move);
+        };
+        moveBy({ 2, 2 });
         QVERIFY(!grid()->findChild<QDrag *>());
-        QMouseEvent far(QEvent::MouseMove, QPointF(start + QPoint(4, 0)), viewport()->mapToGlobal(QPointF(start)),
-            Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(viewport(), &far);
+        moveBy({ 4, 0 });
         // Qt deletes a finished drag later; it is still there now.
         QDrag *drag = grid()->findChild<QDrag *>();
         QVERIFY(drag);
@@ -266,8 +307,9 @@ private Q_SLOTS:
         QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
     }
 
-    // Keys act on the selection through the gallery's handlers; the column
-    // count of the settings gives the rows; moves wrap around.
+    // Keys act on the selection through the gallery's handlers, and the
+    // column count of the settings gives the rows (every move and wrap of
+    // the handlers is tst_gallerymodel's selection table).
     void keyboard_data()
     {
         QTest::addColumn<QStringList>("initial");
@@ -277,10 +319,8 @@ private Q_SLOTS:
         using Keys = QList<int>;
         using L = QStringList;
         QTest::newRow("right from nothing") << L {} << Keys { Qt::Key_Right } << L { "p0" } << "";
-        QTest::newRow("left from nothing") << L {} << Keys { Qt::Key_Left } << L { "p6" } << "";
         QTest::newRow("down a row of five") << L { "p1" } << Keys { Qt::Key_Down } << L { "p6" } << "";
-        QTest::newRow("up wraps") << L { "p0" } << Keys { Qt::Key_Up } << L { "p2" } << "";
-        QTest::newRow("right wraps") << L { "p6" } << Keys { Qt::Key_Right } << L { "p0" } << "";
+        QTest::newRow("up wraps in rows of five") << L { "p0" } << Keys { Qt::Key_Up } << L { "p2" } << "";
         QTest::newRow("escape clears") << L { "p2", "p3" } << Keys { Qt::Key_Escape } << L {} << "";
         QTest::newRow("return opens") << L { "p4" } << Keys { Qt::Key_Return } << L { "p4" } << "p4";
         QTest::newRow("return with nothing") << L {} << Keys { Qt::Key_Return } << L {} << "";
@@ -622,7 +662,6 @@ private Q_SLOTS:
     // gallery whose photos keep changing, the cache's limit never comes).
     void decodedImagesOfRemovedPhotosAreDropped()
     {
-        DecodedImageCache::shared().clear();
         open(galleryOf({"a", "b"}), galleryOf({"a"}, QStringLiteral("v2")), false, 1500);
         QTRY_VERIFY(grid()->imageModel(QStringLiteral("b")) && grid()->imageModel(QStringLiteral("b"))->hasImage());
         const int decoded = DecodedImageCache::shared().count();
@@ -704,6 +743,203 @@ private Q_SLOTS:
         // optimised); decoding and encoding the manifest on the main thread
         // as well took about 2 s there.
         QVERIFY(longest < 1500);
+    }
+
+    // A missing file is fetched through the store once and read again; a
+    // file that still cannot be read ends in one warning.
+    void loadOutcomes_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
+        QTest::addColumn<int>("serverStatus");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("fetches");
+        QTest::addColumn<QString>("warningDetail");
+        QTest::newRow("cached") << "jpeg" << 404 << true << 0 << "";
+        QTest::newRow("missing, fetched") << "" << 200 << true << 1 << "";
+        QTest::newRow("missing, fetch fails") << "" << 404 << false << 1 << "a maxPx=300 fileExists=false";
+        QTest::newRow("undecodable, not fetched again") << "corrupt" << 200 << false << 0 << "a maxPx=300 fileExists=true";
+    }
+    void loadOutcomes()
+    {
+        QVERIFY(signIn());
+        QFETCH(QString, onDisk);
+        QFETCH(int, serverStatus);
+        QFETCH(bool, shown);
+        QFETCH(int, fetches);
+        QFETCH(QString, warningDetail);
+        const QString file = AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512);
+        if (onDisk == QLatin1StringView("jpeg"))
+            writeAt(file, jpegBytes(600, 800));
+        else if (onDisk == QLatin1StringView("corrupt"))
+            writeAt(file, "not a jpeg");
+        server.on("GET", "/api/gallery/photos/a/image",
+            Response::text(serverStatus, serverStatus == 200 ? jpegBytes(480, 640) : QByteArray(), "image/jpeg"));
+        const auto fetched = [&] { return server.requests("GET", "/api/gallery/photos/a/image"); };
+        const int warned = warningDetail.isEmpty() ? 0 : 1;
+
+        PhotoImageModel model;
+        const auto load = [&](PhotoImageModel::FailedLoad failed) {
+            model.load("a", 300, 512, PhotoImageModel::storeEnsureCached(*store, "a", 512), failed);
+        };
+        load(PhotoImageModel::FailedLoad::keep);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(model.loadFailed(), !shown);
+        if (shown)
+            QCOMPARE(std::max(model.image().width(), model.image().height()), 300);
+        QCOMPARE(fetched().size(), fetches);
+        if (fetches)
+            QCOMPARE(fetched().first().query, QByteArray("w=512"));
+        QCOMPARE(warnings().size(), warned);
+        if (warned) {
+            QCOMPARE(warnings().first().detail, std::optional(warningDetail));
+            QCOMPARE(warnings().first().level, LogLevel::warning);
+            QCOMPARE(warnings().first().category, LogCategory::gallery);
+        }
+
+        // The same request again costs nothing, failed or not.
+        load(PhotoImageModel::FailedLoad::keep);
+        QTest::qWait(50);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(fetched().size(), fetches);
+        QCOMPARE(warnings().size(), warned);
+
+        // Asked again by a view shown again, only a failed load runs once
+        // more, with its fetch.
+        load(PhotoImageModel::FailedLoad::retry);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
+        QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
+        QCOMPARE(model.hasImage(), shown);
+        QCOMPARE(fetched().size(), shown ? fetches : 2 * fetches);
+        QCOMPARE(warnings().size(), 2 * warned);
+    }
+
+    void identicalRequestWhileRunningStartsOneLoad()
+    {
+        QVERIFY(signIn());
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 150;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        PhotoImageModel model;
+        // Also a view shown again while the load runs starts nothing.
+        for (int i = 0; i < 3; ++i)
+            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
+                PhotoImageModel::FailedLoad::retry);
+        QVERIFY(model.isLoading());
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
+    }
+
+    // A superseded load changes nothing and logs nothing, even when it fails.
+    void supersededLoadIsDropped()
+    {
+        QVERIFY(signIn());
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(300, 400));
+        Response slowFailure = Response::text(404, "");
+        slowFailure.delayMs = 200;
+        server.on("GET", "/api/gallery/photos/a/image", slowFailure);
+        PhotoImageModel model;
+        model.load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        QTest::qWait(50);
+        model.load(QStringLiteral("b"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "b", {}));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        settle();
+        QTest::qWait(50);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.loadFailed());
+        QCOMPARE(model.loadedPhotoID(), std::optional<QString>(QStringLiteral("b")));
+        QVERIFY(warnings().isEmpty());
+    }
+
+    void modelDestroyedWhileLoading()
+    {
+        QVERIFY(signIn());
+        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
+        slow.delayMs = 100;
+        server.on("GET", "/api/gallery/photos/a/image", slow);
+        auto model = std::make_unique<PhotoImageModel>();
+        model->load(QStringLiteral("a"), 300, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}));
+        model.reset();
+        settle();
+        QTest::qWait(50);
+        QVERIFY(warnings().isEmpty());
+    }
+
+    // A photo decoded once is shown again at once, without a second decode.
+    void decodedImagesAreKept()
+    {
+        writeAt(AppConfig::thumbnailCacheURL(QStringLiteral("a"), 512), jpegBytes(480, 640));
+        PhotoImageModel first;
+        first.load(QStringLiteral("a"), 320, 512);
+        QTRY_VERIFY_WITH_TIMEOUT(first.hasImage(), 30000);
+        const qint64 decodes = ThumbnailDecoder::decodeCount();
+
+        PhotoImageModel second;
+        second.load(QStringLiteral("a"), 320, 512);
+        QVERIFY(second.hasImage());
+        QVERIFY(!second.isLoading());
+        QCOMPARE(ThumbnailDecoder::decodeCount(), decodes);
+    }
+
+    void cacheKeepsTheMostRecentWithinItsBytes()
+    {
+        QImage image(10, 10, QImage::Format_RGB32); // 400 bytes
+        DecodedImageCache cache(1000);
+        const auto has = [&](const char *key) { return bool(cache.find(QString::fromLatin1(key))); };
+        cache.insert(QStringLiteral("a"), image);
+        cache.insert(QStringLiteral("b"), image);
+        QVERIFY(has("a")); // a is now the most recent
+        cache.insert(QStringLiteral("c"), image);
+        QVERIFY(has("a") && !has("b") && has("c"));
+        QCOMPARE(cache.sizeBytes(), 800);
+        cache.insert(QStringLiteral("huge"), QImage(100, 100, QImage::Format_RGB32));
+        QVERIFY(!has("huge"));
+        QCOMPARE(cache.count(), 2);
+        cache.setCapacityBytes(400);
+        QCOMPARE(cache.count(), 1);
+        QVERIFY(has("c"));
+    }
+
+    // The view loads when it appears and again when its size or photo
+    // changes: the smaller image stays up while the larger one decodes, and
+    // one photo's image never stands in for another's.
+    void cachedPhotoImageFollowsItsPhoto()
+    {
+        QVERIFY(signIn());
+        writeAt(AppConfig::cacheURL(QStringLiteral("a")), jpegBytes(1200, 1600));
+        writeAt(AppConfig::cacheURL(QStringLiteral("b")), jpegBytes(1200, 1600, Qt::red));
+        CachedPhotoImage view(*store);
+        const PhotoImageModel &model = view.model();
+        view.setPhotoID(QStringLiteral("a"));
+        view.setMaxPixelSize(400);
+        QCOMPARE(model.loadsStarted(), 0);
+        view.resize(300, 400);
+        view.show();
+        // Decoding runs on the thread pool, which a busy machine may share
+        // with other test programs: generous limits.
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QCOMPARE(model.image().height(), 400);
+
+        // Unless the larger decode is already over.
+        view.setMaxPixelSize(1600);
+        QVERIFY(model.hasImage());
+        QVERIFY(!model.isLoading());
+        QVERIFY(model.image().height() == 400 || model.image().height() == 1600);
+        QTRY_COMPARE_WITH_TIMEOUT(model.image().height(), 1600, 30000);
+
+        // A decode quick enough to be over before the call returns is shown at once.
+        view.setPhotoID(QStringLiteral("b"));
+        QVERIFY(model.isLoading() != model.hasImage());
+        if (model.hasImage())
+            QVERIFY(isRed(model.image()));
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(isRed(model.image()));
+
+        view.setPhotoID(QStringLiteral("missing"));
+        QTRY_VERIFY_WITH_TIMEOUT(model.loadFailed(), 30000);
+        QCOMPARE(model.loadsStarted(), 4);
+        view.grab(); // draws the "not in cache" notice
     }
 };
 
