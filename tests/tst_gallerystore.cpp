@@ -1,6 +1,7 @@
-// The gallery store against a scripted loopback server: stale retries,
-// locking on 401, link statuses, the pull back-off, current-photo records,
-// upload batches, deletes, reorders, frames, downloads and the periodic loop.
+// The gallery store and its session against a scripted loopback server:
+// start-up verification, sign-in, re-verification, stale retries, locking on
+// 401, link statuses, the pull back-off, current-photo records, upload
+// batches, deletes, reorders, frames, downloads and the periodic loop.
 
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
@@ -18,6 +19,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -25,6 +27,8 @@
 #include <qcoro/qcorosignal.h>
 
 #include <sys/stat.h>
+
+#include <algorithm>
 
 using Response = ScriptableServer::Response;
 
@@ -131,6 +135,8 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
+const QByteArray sessionAnswer = R"({"ok":true,"sessionToken":"new"})";
+
 QString imageFile(const QString &name)
 {
     const QString path = TestEnvironment::home() + QStringLiteral("/") + name;
@@ -151,22 +157,40 @@ class TestGalleryStore : public QObject
     std::unique_ptr<AppSession> session;
     std::unique_ptr<GalleryStore> store;
 
-    // A store whose session is open against the test server, holding
-    // `state`; with `cached`, every photo's image is in the cache already.
-    void openStore(const GalleryState &state = GalleryState::empty(), bool cached = false)
+    // A new store and session over the settings on disk, as at start-up.
+    void restart()
     {
-        AppConfig::saveLocalState(state);
+        if (store)
+            settle();
+        store.reset();
+        session.reset();
         GalleryStore::Environment environment;
         environment.pause = pause.function();
         environment.downloadsFolder = [] { return std::optional(TestEnvironment::home() + QStringLiteral("/Downloads")); };
         store = std::make_unique<GalleryStore>(environment);
         session = std::make_unique<AppSession>();
         store->setSession(session.get());
-        AppSettings settings = store->settings();
+    }
+
+    // Settings on disk in debug mode, so the address is the test server's.
+    void start(const QString &token = QString(), const QString &displayName = AppSettings::defaultDisplayName)
+    {
+        AppSettings settings;
         settings.debugMode = true;
         settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
-        store->setSettings(settings);
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        settings.syncSessionToken = token;
+        settings.displayName = displayName;
+        AppConfig::saveSettings(settings);
+        restart();
+    }
+
+    // A store whose session is open against the test server, holding
+    // `state`; with `cached`, every photo's image is in the cache already.
+    void openStore(const GalleryState &state = GalleryState::empty(), bool cached = false)
+    {
+        AppConfig::saveLocalState(state);
+        start();
+        server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         server.clearRequests();
         ActivityLogStore::shared().clear();
@@ -928,6 +952,215 @@ private Q_SLOTS:
         QTest::qWait(20);
         QCOMPARE(pause.requested.size(), 2);
         QCOMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+    }
+
+    void canonicalServerBaseURL_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("canonical");
+        QTest::newRow("localhost, any case") << "  http://LOCALHOST:3000/ \n" << "http://127.0.0.1:3000/";
+        QTest::newRow("IPv6 loopback") << "http://[::1]:3000/api" << "http://127.0.0.1:3000/api";
+        QTest::newRow("no port") << " http://localhost/ " << "http://localhost/";
+        QTest::newRow("other port") << "http://localhost:3001" << "http://localhost:3001";
+        QTest::newRow("other host") << "https://photos.example:3000" << "https://photos.example:3000";
+        QTest::newRow("not a URL") << "::not a url::" << "::not a url::";
+    }
+    void canonicalServerBaseURL()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, canonical);
+        QCOMPARE(AppSession::canonicalServerBaseURL(raw), canonical);
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<Response>("verify");
+        QTest::addColumn<SessionPhase>("phase");
+        QTest::addColumn<bool>("tokenKept");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("fresh installation") << "" << Response::json(200, R"({"ok":true})") << SessionPhase::locked << false
+                                            << 0;
+        QTest::newRow("accepted") << "tok" << Response::json(200, R"({"ok":true})") << SessionPhase::unlocked << true << 1;
+        QTest::newRow("rejected") << "tok" << Response::json(401, "{}") << SessionPhase::locked << false << 1;
+        QTest::newRow("server unreachable") << "tok" << Response::json(503, "{}") << SessionPhase::unlocked << true << 1;
+    }
+    void startUp()
+    {
+        QFETCH(QString, token);
+        QFETCH(Response, verify);
+        QFETCH(SessionPhase, phase);
+        QFETCH(bool, tokenKept);
+        QFETCH(int, requests);
+        server.on("GET", "/api/auth/verify", verify);
+        start(token);
+        QCOMPARE(session->sessionPhase(), SessionPhase::checking);
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QCOMPARE(session->sessionPhase(), phase);
+        QCOMPARE(session->isUnlocked(), phase == SessionPhase::unlocked);
+        QCOMPARE(bool(AppConfig::loadSettings().syncBearer()), tokenKept);
+        QCOMPARE(server.requests().size(), requests);
+        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+        QCOMPARE(store->isPeriodicPullRunning(), phase == SessionPhase::unlocked);
+        // A second start-up call changes nothing.
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QCOMPARE(server.requests().size(), requests);
+    }
+
+    // The unlock form's submit, from the name and password through to the
+    // frame. (The refusals the unlock screen shows: tst_appshell.)
+    void unlock_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error"); // empty: signed in
+        QTest::addColumn<int>("frameRequests");
+        const Response ok = Response::json(200, sessionAnswer);
+        QTest::newRow("blank name") << "  " << "pw" << ok << "" << "Enter your name so uploads can be attributed to you." << 0;
+        QTest::newRow("too many attempts") << "Åsa" << "pw" << Response::json(429, R"({"error":"slow down"})") << ""
+                                           << "Too many attempts. Try again in a minute." << 0;
+        // A token is sent back in a header; a line break would smuggle a
+        // request of the server's making onto the connection.
+        QTest::newRow("token with a line break")
+            << "Åsa" << "pw" << Response::json(200, R"({"ok":true,"sessionToken":"new\r\nX-Evil: 1"})") << ""
+            << "The server answered with a session token that cannot be used. "
+               "Ask whoever runs the gallery server to check it." << 0;
+        QTest::newRow("blank setup") << " Åsa " << "pw\n" << ok << " \n " << "" << 0;
+        QTest::newRow("with a frame") << "Åsa" << "pw" << ok << "Device: Hall\nToken: x" << "" << 1;
+    }
+    void unlock()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(Response, answer);
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+        QFETCH(int, frameRequests);
+        server.on("POST", "/api/auth/session", answer);
+        server.on("POST", "/api/devices",
+                  Response::json(200, R"({"device":{"id":"f","displayName":"Hall","registeredBy":"Åsa","registeredAt":"t"}})"));
+        start();
+        TaskWait::run(session->tryAutoUnlock(*store));
+        UnlockForm form(*session, *store);
+        form.setDisplayName(name);
+        form.setPassword(password);
+        form.setBloomin8SetupText(setup);
+        QCOMPARE(form.canSubmitUnlock(), !name.trimmed().isEmpty());
+        TaskWait::run(form.attemptUnlock());
+        QCOMPARE(session->unlockError().value_or(QString()), error);
+        QCOMPARE(server.requests("POST", "/api/devices").size(), frameRequests);
+        QVERIFY(!form.isUnlocking());
+        if (name.trimmed().isEmpty())
+            QVERIFY(server.requests().isEmpty());
+        // Signed in; the name was saved before the frame was sent.
+        QCOMPARE(session->isUnlocked(), error.isEmpty());
+        QCOMPARE(form.password(), error.isEmpty() ? QString() : password);
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(AppConfig::loadSettings().syncSessionToken, QStringLiteral("new"));
+        QCOMPARE(AppConfig::loadSettings().displayName, name.trimmed());
+        QVERIFY(form.bloomin8SetupText().isEmpty());
+    }
+
+    void settingsThatCannotBeSaved()
+    {
+        // Unlock and lock go on as usual with the settings changed in memory;
+        // each failed save is an error record, not silence.
+        server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
+        start();
+        TaskWait::run(session->tryAutoUnlock(*store));
+        QVERIFY(QFile::remove(AppConfig::settingsURL()));
+        QVERIFY(QDir().mkpath(AppConfig::settingsURL())); // a folder where the file goes
+        const auto saveErrors = [] { return messages(QStringLiteral("Save settings")).size(); };
+        const auto before = saveErrors();
+
+        QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
+        QVERIFY(session->isUnlocked());
+        QCOMPARE(store->settings().syncSessionToken, QStringLiteral("new"));
+        QCOMPARE(saveErrors(), before + 1);
+        QCOMPARE(lastLogged(QStringLiteral("Save settings"))->level, LogLevel::error);
+        QVERIFY(session->unlockError().value_or(QString()).startsWith(QLatin1StringView("Signed in, but the session could not be saved")));
+        // A save that failed is not reported as saved.
+        ActivityLogStore::shared().clear();
+        QVERIFY(!store->saveSettings());
+        QCOMPARE(saveErrors(), 1);
+        QVERIFY(!lastLogged(QStringLiteral("Settings saved")));
+
+        // Locked all the same, and told that the token is still on disk.
+        QVERIFY(!session->lock(*store));
+        QVERIFY(!session->isUnlocked());
+        QVERIFY(store->settings().syncSessionToken.isEmpty());
+        QCOMPARE(saveErrors(), 2);
+        QCOMPARE(lastLogged(QStringLiteral("Save settings"))->level, LogLevel::error);
+        QVERIFY(session->unlockError().value_or(QString()).startsWith(QLatin1StringView("Signed out, but the session could not be removed")));
+    }
+
+    // A rename of the uploader that did not reach the server stays owed in
+    // the settings file and is sent again (at a later save or start-up),
+    // always from the name the server last accepted; a refusal for good
+    // drops it.
+    void owedUploaderRename()
+    {
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(503, "{}"));
+        start(QStringLiteral("tok"), QStringLiteral("Ana"));
+        TaskWait::run(session->tryAutoUnlock(*store));
+        const auto rename = [this](const QString &name) {
+            AppSettings settings = store->settings();
+            settings.displayName = name;
+            store->setSettings(settings);
+            store->saveSettings();
+            TaskWait::run(store->waitForBackgroundTasks());
+        };
+        rename(QStringLiteral("Bea"));
+        rename(QStringLiteral("Cid"));
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::optional(QStringLiteral("Ana")));
+
+        GalleryState renamed = GalleryState::empty();
+        renamed.updatedAt = QStringLiteral("v2");
+        server.on("PATCH", "/api/gallery/uploaders",
+                  Response::json(200, QJsonDocument(GalleryResponse{renamed}.toJson()).toJson()));
+        restart();
+        TaskWait::run(session->tryAutoUnlock(*store));
+        TaskWait::run(store->waitForBackgroundTasks());
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
+
+        server.on("PATCH", "/api/gallery/uploaders", Response::json(400, R"({"error":"name taken"})"));
+        rename(QStringLiteral("Dee"));
+        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
+        QCOMPARE(AppConfig::loadSettings().displayName, QStringLiteral("Dee"));
+
+        QStringList sent;
+        for (const auto &request : server.requests("PATCH", "/api/gallery/uploaders")) {
+            const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+            sent << body[QLatin1StringView("fromName")].toString() + QLatin1Char('>')
+                    + body[QLatin1StringView("toName")].toString();
+        }
+        QCOMPARE(sent, (QStringList{"Ana>Bea", "Ana>Cid", "Ana>Cid", "Cid>Dee"}));
+    }
+
+    void settingsChangeRevalidates()
+    {
+        start(QStringLiteral("tok"));
+        TaskWait::run(session->tryAutoUnlock(*store));
+        server.clearRequests();
+
+        // The same address, blanks aside: nothing to re-check.
+        session->noteSettingsChanged(*store, QStringLiteral("  ") + store->settings().serverBaseURL + QStringLiteral(" "));
+        QVERIFY(server.requests().isEmpty());
+
+        // Another address: checked and re-verified; a rejected token locks.
+        server.on("GET", "/api/auth/verify", Response::json(401, "{}"));
+        session->noteSettingsChanged(*store, QStringLiteral("https://old.example"));
+        QTRY_COMPARE(session->sessionPhase(), SessionPhase::locked);
+        QVERIFY(!AppConfig::loadSettings().syncBearer());
+
+        // While locked, a change re-checks nothing.
+        server.clearRequests();
+        session->noteSettingsChanged(*store, QStringLiteral("https://older.example"));
+        QTest::qWait(20);
+        QVERIFY(server.requests("GET", "/api/auth/verify").isEmpty());
     }
 };
 
