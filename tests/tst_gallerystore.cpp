@@ -975,7 +975,6 @@ private Q_SLOTS:
         QCOMPARE(session->sessionPhase(), SessionPhase::checking);
         TaskWait::run(session->tryAutoUnlock(*store));
         QCOMPARE(session->sessionPhase(), phase);
-        QCOMPARE(session->isUnlocked(), phase == SessionPhase::unlocked);
         QCOMPARE(bool(AppConfig::loadSettings().syncBearer()), tokenKept);
         QCOMPARE(server.requests().size(), requests);
         QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
