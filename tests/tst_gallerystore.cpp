@@ -363,36 +363,6 @@ private Q_SLOTS:
         QCOMPARE(present, expected);
     }
 
-    // An adopted manifest is encoded on the worker thread and saved after.
-    // A lock landing in between must win: the older manifest never comes
-    // back into the file.
-    void lockWhileAnAdoptedManifestIsEncoded()
-    {
-        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
-        const GalleryState reordered = gallery(QStringLiteral("v2"), {"b", "a"}, "a");
-        server.on("PUT", "/api/gallery/order", Response::json(200, answer(reordered)));
-        // Once v2 is adopted the worker is held, so its encoding waits; the
-        // lock runs on the next turn of the event loop, then lets it go.
-        QSemaphore hold;
-        QFuture<void> holding;
-        QMetaObject::Connection adopted;
-        adopted = connect(store.get(), &GalleryStore::stateChanged, this, [&] {
-            if (store->state().updatedAt != QStringLiteral("v2"))
-                return;
-            disconnect(adopted);
-            holding = BackgroundWork::run([&hold] { hold.acquire(); });
-            QTimer::singleShot(0, this, [&] {
-                session->lock(*store);
-                hold.release();
-            });
-        });
-        TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
-        settle();
-        QVERIFY(holding.isFinished());
-        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
-        QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
-    }
-
     // A lock while work waits on the server ends that work: nothing more
     // goes out, nothing is adopted, saved, cached or logged as done, and no
     // failure or connection check follows from its aborted request.
@@ -403,6 +373,9 @@ private Q_SLOTS:
         QTest::newRow("sync: four image downloads in flight") << "sync";
         QTest::newRow("upload: between two files") << "upload";
         QTest::newRow("reorder: the retry after a 409") << "reorder";
+        // The adopted answer is encoded on the worker thread and saved after:
+        // the lock in between must win, the older manifest never comes back.
+        QTest::newRow("reorder: its answer being encoded") << "encoding";
         QTest::newRow("thumbnail download") << "thumbnail";
     }
     void lockEndsTheWorkUnderWay()
@@ -418,6 +391,9 @@ private Q_SLOTS:
             server.on("GET", QByteArray("/api/gallery/photos/") + id + "/image", hang);
 
         qsizetype requestsAtLock = -1;
+        QSemaphore hold;
+        QFuture<void> holding;
+        bool held = false;
         const auto lock = [&] {
             ActivityLogStore::shared().clear();
             requestsAtLock = server.requests().size();
@@ -459,6 +435,21 @@ private Q_SLOTS:
                               {Response::json(409, staleAnswer(gallery(QStringLiteral("v1b"), {"a", "b"}, "a"))), hang});
             running = store->applyOrder({QStringLiteral("b"), QStringLiteral("a")});
             lockOnceSeen("PUT", "/api/gallery/order", 2);
+        } else if (work == QLatin1StringView("encoding")) {
+            // Once v2 is adopted the worker is held, so its encoding waits; the
+            // lock runs on the next turn of the event loop, then lets it go.
+            server.on("PUT", "/api/gallery/order", Response::json(200, answer(newer)));
+            connect(store.get(), &GalleryStore::stateChanged, this, [&] {
+                if (store->state().updatedAt != QLatin1StringView("v2") || held)
+                    return;
+                held = true;
+                holding = BackgroundWork::run([&hold] { hold.acquire(); });
+                QTimer::singleShot(0, this, [&] {
+                    lock();
+                    hold.release();
+                });
+            });
+            running = store->applyOrder({QStringLiteral("b"), QStringLiteral("a")});
         } else {
             running = store->ensureThumbnailCached(QStringLiteral("a"), 320);
             lockOnceSeen("GET", "/api/gallery/photos/a/image", 1);
@@ -468,6 +459,7 @@ private Q_SLOTS:
         QTest::qWait(20); // anything sent after the lock would have arrived by now
 
         QCOMPARE(session->sessionPhase(), SessionPhase::locked);
+        QCOMPARE(held, work == QLatin1StringView("encoding"));
         QCOMPARE(server.requests().size(), requestsAtLock);
         QCOMPARE(messages(), expected);
         if (work == QLatin1StringView("upload"))
