@@ -602,7 +602,8 @@ private Q_SLOTS:
         server.on("GET", "/api/gallery/photos/theirs/image", Response::text(200, jpegLike("their picture")));
 
         TaskWait::run(store->uploadFiles({imageFile("IMG_1234.png")}));
-        QCOMPARE(messages(QStringLiteral("Uploaded to server")), QStringList{QString::fromUtf8("IMG_1234.png \u2192 mine")});
+        QCOMPARE(messages(QStringLiteral("Uploaded to server")),
+                 QStringList{QString::fromUtf8("IMG_1234.png \u2192 mine")});
         QVERIFY(PhotoCacheJPEG::isJPEG(readFile(AppConfig::cacheURL(QStringLiteral("mine")))));
         QCOMPARE(readFile(AppConfig::cacheURL(QStringLiteral("theirs"))), jpegLike("their picture"));
     }

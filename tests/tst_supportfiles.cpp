@@ -379,7 +379,8 @@ private Q_SLOTS:
         QCOMPARE(AppSettings("s", false, " \t\n ", "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
         QCOMPARE(AppSettings("s", false, "  abc.def\n", "g", "n", 0.5, 5, 60).syncBearer(), QStringLiteral("abc.def"));
         QCOMPARE(AppSettings("s", false, "abc\r\nX-Evil: 1", "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
-        QCOMPARE(AppSettings("s", false, QString(4097, QLatin1Char('a')), "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
+        const QString tooLong(AppSettings::maxSessionTokenLength + 1, QLatin1Char('a'));
+        QCOMPARE(AppSettings("s", false, tooLong, "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
     }
 
     void loadLocalState_data()
@@ -481,8 +482,8 @@ private Q_SLOTS:
         for (const char *which : {"name", "interval"}) {
             auto child = std::make_unique<QProcess>();
             child->setProcessChannelMode(QProcess::ForwardedChannels);
-            child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QStringLiteral("settings"),
-                                                                   QString::fromLatin1(which), QString::number(count)});
+            child->start(QCoreApplication::applicationFilePath(),
+                         {"--child", "settings", which, QString::number(count)});
             children.push_back(std::move(child));
         }
         for (auto &child : children) {
@@ -757,7 +758,8 @@ private Q_SLOTS:
         QTest::newRow("limit 0") << none << five << 0 << QStringList();
         QTest::newRow("last three in file order") << none << five << 3 << QStringList({"3", "4", "5"});
         QTest::newRow("blank lines not counted")
-            << none << "\n" + line("1") + "\n\n" + line("2") + "\n" + line("3") + "\n\n" << 2 << QStringList({"2", "3"});
+            << none << "\n" + line("1") + "\n\n" + line("2") + "\n" + line("3") + "\n\n" << 2
+            << QStringList({"2", "3"});
         QTest::newRow("bad lines skipped, neighbours load")
             << none << line("1") + lineWith("c", "network") + "\n" + line("3") + "garbage\n" + line("5") << 10
             << QStringList({"1", "3", "5"});
@@ -867,8 +869,8 @@ private Q_SLOTS:
         for (const char *tag : {"A", "B"}) {
             auto child = std::make_unique<QProcess>();
             child->setProcessChannelMode(QProcess::ForwardedChannels);
-            child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QStringLiteral("log"),
-                                                                   QString::fromLatin1(tag), QString::number(count)});
+            child->start(QCoreApplication::applicationFilePath(),
+                         {"--child", "log", tag, QString::number(count)});
             children.push_back(std::move(child));
         }
         for (auto &child : children)
