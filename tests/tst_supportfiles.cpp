@@ -216,6 +216,8 @@ struct UnsupportedImage : Error {
 // log): appends `count` records "<tag> <n>", n counting up from 0, once the
 // parent has made the start file (so that both programs append at once and
 // neither has all its records trimmed away by the other before it starts).
+// Each says it is waiting with a file "<start file>.<tag>": a busy machine
+// can take long to start a program.
 QString startFilePath()
 {
     return ActivityLogFile::url() + QStringLiteral(".start");
@@ -223,6 +225,9 @@ QString startFilePath()
 
 int appendRecords(const QString &tag, int count)
 {
+    QFile ready(startFilePath() + QLatin1Char('.') + tag);
+    if (!ready.open(QIODevice::WriteOnly))
+        return 3;
     QDeadlineTimer deadline(60000);
     while (!QFileInfo::exists(startFilePath())) {
         if (deadline.hasExpired())
@@ -873,10 +878,13 @@ private Q_SLOTS:
                          {"--child", "log", tag, QString::number(count)});
             children.push_back(std::move(child));
         }
-        for (auto &child : children)
-            QVERIFY(child->waitForStarted());
+        const auto removeStartFiles = qScopeGuard([] {
+            for (const char *suffix : {"", ".A", ".B"})
+                QFile::remove(startFilePath() + suffix);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(startFilePath() + ".A") && QFileInfo::exists(startFilePath() + ".B"),
+                                 60000);
         writeFile(startFilePath(), QByteArray());
-        const auto removeStartFile = qScopeGuard([] { QFile::remove(startFilePath()); });
         for (auto &child : children) {
             QVERIFY(child->waitForFinished(120000));
             QCOMPARE(child->exitCode(), 0);
