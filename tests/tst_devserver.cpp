@@ -494,8 +494,8 @@ private Q_SLOTS:
 
         addRefusal("order: duplicate", "PUT /api/gallery/order", order(R"(["$a","$b","$b"])"), 400);
         addRefusal("order: missing one", "PUT /api/gallery/order", order(R"(["$a"])"), 400);
-        addRefusal("order: unknown", "PUT /api/gallery/order", order(R"(["$a","$b","zz"])"), 400);
-        addRefusal("order: deleted", "PUT /api/gallery/order", order(R"(["$a","$b","$c"])"), 400);
+        addRefusal("order: unknown", "PUT /api/gallery/order", order(R"(["$a","zz"])"), 400);
+        addRefusal("order: deleted", "PUT /api/gallery/order", order(R"(["$b","$c"])"), 400);
         addRefusal("order: not a list", "PUT /api/gallery/order", order("\"$a\""), 400);
         addRefusal("order: numbers", "PUT /api/gallery/order", order("[1,2]"), 400);
 
