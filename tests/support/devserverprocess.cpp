@@ -58,20 +58,15 @@ bool DevServerProcess::start(const QStringList &extraArguments, int timeoutMs)
         return false;
     }
     static const QRegularExpression listening(QStringLiteral("^Listening on (http://\\S+)$"));
-    QByteArray output;
     const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (m_process.canReadLine() || m_process.waitForReadyRead(int(deadline.remainingTime()))) {
-            while (m_process.canReadLine()) {
-                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                const auto match = listening.match(line);
-                if (match.hasMatch()) {
-                    m_baseURL = QUrl(match.captured(1));
-                    return true;
-                }
-            }
-        } else if (!isRunning()) {
-            break;
+    // Ends when the server exits or the deadline passes (no wait at all then).
+    while (m_process.canReadLine() || m_process.waitForReadyRead(int(deadline.remainingTime()))) {
+        if (!m_process.canReadLine())
+            continue;
+        const auto match = listening.match(QString::fromUtf8(m_process.readLine()).trimmed());
+        if (match.hasMatch()) {
+            m_baseURL = QUrl(match.captured(1));
+            return true;
         }
     }
     m_errorText
