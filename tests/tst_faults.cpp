@@ -316,7 +316,8 @@ private Q_SLOTS:
         const auto underFaults = [&](const QStringList &arguments) {
             const int errorsBefore = errorRecords(client);
             const CliRun run = cli(client, arguments);
-            QVERIFY2(run.exitCode == 0 || run.exitCode == 1 || run.exitCode == 3, qPrintable(label + ' ' + describe(run)));
+            QVERIFY2(run.exitCode == 0 || run.exitCode == 1 || run.exitCode == 3,
+                qPrintable(label + ' ' + describe(run)));
             if (run.exitCode == 1)
                 QVERIFY2(errorRecords(client) > errorsBefore,
                     qPrintable(label + u": a failure without a log record\n"_s + describe(run)));

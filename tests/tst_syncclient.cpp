@@ -158,7 +158,10 @@ class TestSyncClient : public QObject
     Q_OBJECT
 
     ScriptableServer server;
-    SyncClient client() const { return SyncClient(settingsFor(server.baseUrl().toString())); }
+    SyncClient client(HttpSession &session = HttpSession::shared()) const
+    {
+        return SyncClient(settingsFor(server.baseUrl().toString()), session);
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -337,8 +340,7 @@ private Q_SLOTS:
         response.body = QByteArray(4000, 'x');
         server.on("GET", "/api/gallery", response);
         HttpSession session({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});
-        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
-                                 QStringLiteral("/api/gallery"));
+        const auto out = perform(client(session), QStringLiteral("/api/gallery"));
         QVERIFY2(out.transportError, "a transport failure is not a SyncError");
         QVERIFY(!out.transportError->isCancellation());
         QCOMPARE(out.transportError->isTimeout(), timeout);
@@ -429,8 +431,8 @@ private Q_SLOTS:
         for (const QString &method : QStringList{"POST", "PUT", "DELETE"}) {
             server.on(method.toUtf8(), "/api/gallery/photos", dropped);
             HttpSession session(HttpSession::Limits{});
-            const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session),
-                                     QStringLiteral("/api/gallery/photos"), method, QByteArray("photo bytes"));
+            const auto out = perform(client(session), QStringLiteral("/api/gallery/photos"), method,
+                                     QByteArray("photo bytes"));
             QVERIFY2(out.transportError, qPrintable(method));
             QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
         }
@@ -445,7 +447,7 @@ private Q_SLOTS:
         server.on("POST", "/api/gallery/photos", expiring);
         server.on("GET", "/api/health", Response::json(200, "{}"));
         HttpSession session(HttpSession::Limits{});
-        const SyncClient client(settingsFor(server.baseUrl().toString()), session);
+        const SyncClient client = this->client(session);
         for (int i = 0; i < 2; ++i) {
             if (i > 0) {
                 QTest::qWait(int(HttpSession::maxIdleReuseForChanges.count()) + 100);
@@ -488,7 +490,7 @@ private Q_SLOTS:
         drip.trickleChunks = 10;
         server.on("GET", "/drip", drip);
         HttpSession session({std::chrono::milliseconds(idleMs), std::chrono::milliseconds(exchangeMs), rate});
-        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), session), QStringLiteral("/drip"));
+        const auto out = perform(client(session), QStringLiteral("/drip"));
         QCOMPARE(out.value, arrives ? std::optional(QByteArray(bodyBytes, 'x')) : std::nullopt);
         if (!arrives)
             QVERIFY(out.transportError && out.transportError->isTimeout() && !out.transportError->isCancellation());
@@ -580,12 +582,10 @@ private Q_SLOTS:
         server.on("GET", "/api/old", local);
         server.on("GET", "/api/moved", Response::json(200, "moved"));
         server.on("GET", "/api/away", away);
-        const SyncClient client(settingsFor(server.baseUrl().toString()));
-
-        QCOMPARE(perform(client, QStringLiteral("/api/old")).value, QByteArray("moved"));
+        QCOMPARE(perform(client(), QStringLiteral("/api/old")).value, QByteArray("moved"));
         QCOMPARE(server.requests("GET", "/api/moved").value(0).header("Authorization"), QByteArray("Bearer tok-123"));
         QVERIFY(server.requests("GET", "/api/old").value(0).header("Content-Type").isEmpty()); // a GET has no body
-        const auto out = perform(client, QStringLiteral("/api/away"));
+        const auto out = perform(client(), QStringLiteral("/api/away"));
         QVERIFY(!out.value);
         QVERIFY(other.requests().isEmpty());
     }
@@ -597,10 +597,8 @@ private Q_SLOTS:
         server.on("GET", "/api/gallery", silent);
         auto *session = new HttpSession({std::chrono::milliseconds(5000), std::chrono::milliseconds(0)});
         QTimer::singleShot(100, [session] { delete session; });
-        const auto out = perform(SyncClient(settingsFor(server.baseUrl().toString()), *session),
-                                 QStringLiteral("/api/gallery"));
-        QVERIFY(out.transportError);
-        QVERIFY(out.transportError->isCancellation());
+        const auto out = perform(client(*session), QStringLiteral("/api/gallery"));
+        QVERIFY(out.transportError && out.transportError->isCancellation());
     }
 
     void failureTexts_data()
@@ -695,21 +693,22 @@ private Q_SLOTS:
         using B = QByteArray;
         const QString v1 = QStringLiteral("v1");
         QTest::newRow("delete, id with a space")
-            << Change([v1](const SyncClient &c) { return c.deletePhoto(QStringLiteral("a b"), v1); })
-            << B("DELETE") << B("/api/gallery/photos/a%20b") << B(R"({"baseUpdatedAt":"v1"})") << "";
+            << Change([v1](const SyncClient &c) { return c.deletePhoto(QStringLiteral("a b"), v1); }) << B("DELETE")
+            << B("/api/gallery/photos/a%20b") << B(R"({"baseUpdatedAt":"v1"})") << "";
         QTest::newRow("reorder")
             << Change([v1](const SyncClient &c) { return c.reorder({"b", "a", "c"}, v1); }) << B("PUT")
             << B("/api/gallery/order") << B(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})") << "reorder 3 photos";
-        QTest::newRow("reorder nothing") << Change([v1](const SyncClient &c) { return c.reorder({}, v1); }) << B("PUT")
-                                         << B("/api/gallery/order") << B(R"({"order":[],"baseUpdatedAt":"v1"})")
-                                         << "reorder 0 photos";
+        QTest::newRow("reorder nothing")
+            << Change([v1](const SyncClient &c) { return c.reorder({}, v1); }) << B("PUT")
+            << B("/api/gallery/order") << B(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
         QTest::newRow("rename")
             << Change([v1](const SyncClient &c) { return c.renameUploader("Kelvo", QStringLiteral("Åsa"), v1); })
-            << B("PATCH") << B("/api/gallery/uploaders") << B(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
+            << B("PATCH") << B("/api/gallery/uploaders")
+            << B(R"({"fromName":"Kelvo","toName":"Åsa","baseUpdatedAt":"v1"})")
             << QString::fromUtf8("rename uploader Kelvo \u2192 Åsa");
-        QTest::newRow("current") << Change([v1](const SyncClient &c) { return c.setCurrentPhoto("b", v1); })
-                                 << B("PUT") << B("/api/gallery/current") << B(R"({"photoId":"b","baseUpdatedAt":"v1"})")
-                                 << "";
+        QTest::newRow("current")
+            << Change([v1](const SyncClient &c) { return c.setCurrentPhoto("b", v1); }) << B("PUT")
+            << B("/api/gallery/current") << B(R"({"photoId":"b","baseUpdatedAt":"v1"})") << "";
     }
     void galleryChangesSendTheirRequest()
     {
@@ -806,8 +805,8 @@ private Q_SLOTS:
     void uploadRequest()
     {
         server.on("POST", "/api/gallery/photos", Response::json(500, ""));
-        const auto result = attempt(
-            client().uploadPhoto(QByteArray(1000, 'j'), QStringLiteral("photo.jpg"), QStringLiteral("Ana"), QStringLiteral("v1")));
+        const auto result = attempt(client().uploadPhoto(QByteArray(1000, 'j'), QStringLiteral("photo.jpg"),
+                                                         QStringLiteral("Ana"), QStringLiteral("v1")));
         QVERIFY(result.syncError);
         const auto sent = server.requests("POST", "/api/gallery/photos");
         QCOMPARE(sent.size(), 1);
