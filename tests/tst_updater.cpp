@@ -25,12 +25,9 @@
 #include <QLabel>
 #include <QNetworkRequest>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
-
-#include <algorithm>
 
 using Response = ScriptableServer::Response;
 using Kind = UpdaterError::Kind;
@@ -130,9 +127,9 @@ class TestUpdater : public QObject
     ScriptableServer server;
     std::unique_ptr<LunvikPhotosApp> app;
 
-    UpdaterConfiguration configuration(const QString &feedPath = QStringLiteral("/appcast.xml")) const
+    UpdaterConfiguration configuration() const
     {
-        return UpdaterConfiguration { server.baseUrl().toString() + feedPath, someKey, QStringLiteral("0.1.0") };
+        return UpdaterConfiguration { server.baseUrl().toString() + "/appcast.xml", someKey, QStringLiteral("0.1.0") };
     }
 
     std::pair<std::unique_ptr<AppUpdaterModel>, RecordingDriver *> recordedModel()

@@ -55,10 +55,7 @@ public:
         });
     }
 
-    quint16 listen(const QHostAddress &address)
-    {
-        return m_server->listen(address, 0) ? m_server->serverPort() : 0;
-    }
+    quint16 listen() { return m_server->listen(QHostAddress::LocalHost, 0) ? m_server->serverPort() : 0; }
 
 private:
     void readFrom(QTcpSocket *socket)
@@ -178,12 +175,6 @@ QByteArray ScriptableServer::Request::header(const QByteArray &name) const
     return {};
 }
 
-bool ScriptableServer::Request::hasHeader(const QByteArray &name) const
-{
-    return std::any_of(headers.cbegin(), headers.cend(),
-                       [&name](const auto &pair) { return pair.first.compare(name, Qt::CaseInsensitive) == 0; });
-}
-
 ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
 {
     return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0, 0, 1};
@@ -210,17 +201,11 @@ ScriptableServer::~ScriptableServer()
     m_thread.wait();
 }
 
-bool ScriptableServer::listen(const QHostAddress &address)
+bool ScriptableServer::listen()
 {
     auto *worker = static_cast<Worker *>(m_worker);
-    QMetaObject::invokeMethod(
-        worker, [this, worker, address] { m_port = worker->listen(address); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(worker, [this, worker] { m_port = worker->listen(); }, Qt::BlockingQueuedConnection);
     return m_port != 0;
-}
-
-quint16 ScriptableServer::port() const
-{
-    return m_port;
 }
 
 QUrl ScriptableServer::baseUrl() const

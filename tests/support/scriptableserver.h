@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QPair>
@@ -33,7 +32,6 @@ public:
 
         // The value of a header (case-insensitive name); empty when absent.
         QByteArray header(const QByteArray &name) const;
-        bool hasHeader(const QByteArray &name) const;
     };
 
     struct Response {
@@ -65,10 +63,8 @@ public:
     ScriptableServer();
     ~ScriptableServer();
 
-    // Listens on a free port of `address` (127.0.0.1 unless told otherwise);
-    // false when that failed.
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
-    quint16 port() const;
+    // Listens on a free port of 127.0.0.1; false when that failed.
+    bool listen();
     QUrl baseUrl() const;
 
     // The answer to `method` `path` (the query is ignored when matching).
