@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -236,51 +237,48 @@ private Q_SLOTS:
         PhotoFormatters::setTimeZoneForTesting(std::nullopt);
     }
 
-    void staleAnswersAreAdoptedAndRetried_data()
+    // Each retry of a change is based on the state the last 409 carried; a
+    // 401 locks, and starts no connection check.
+    void changeAnswers_data()
     {
         QTest::addColumn<int>("staleCount");
+        QTest::addColumn<bool>("expired");
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("stale, then accepted") << 1 << 2 << "Reorder saved";
-        QTest::newRow("stale three times") << 3 << 3 << "Reorder failed";
+        QTest::newRow("stale, then accepted") << 1 << false << 2 << "Reorder saved";
+        QTest::newRow("stale three times") << 3 << false << 3 << "Reorder failed";
+        QTest::newRow("session expired") << 0 << true << 1 << "Reorder failed";
     }
-    void staleAnswersAreAdoptedAndRetried()
+    void changeAnswers()
     {
         QFETCH(int, staleCount);
+        QFETCH(bool, expired);
         QFETCH(int, requests);
         QFETCH(QString, outcome);
         openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
         QList<Response> answers;
         for (int i = 0; i < staleCount; ++i)
             answers.append(Response::json(409, staleAnswer(gallery(QStringLiteral("s%1").arg(i), {"a", "b"}, "a"))));
-        answers.append(Response::json(200, answer(gallery(QStringLiteral("v9"), {"b", "a"}, "a"))));
+        answers.append(expired ? Response::json(401, R"({"error":"expired"})")
+                               : Response::json(200, answer(gallery(QStringLiteral("v9"), {"b", "a"}, "a"))));
         server.onSequence("PUT", "/api/gallery/order", answers);
 
         TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
+        settle();
         const auto sent = server.requests("PUT", "/api/gallery/order");
         QCOMPARE(sent.size(), requests);
-        for (int i = 0; i < sent.size(); ++i) // each retry is based on the state the last 409 carried
+        for (int i = 0; i < sent.size(); ++i)
             QCOMPARE(QJsonDocument::fromJson(sent[i].body)[QLatin1StringView("baseUpdatedAt")].toString(),
                      i ? QStringLiteral("s%1").arg(i - 1) : QStringLiteral("v1"));
         QVERIFY(lastLogged(outcome));
         // Whatever the outcome, what was adopted last is also on disk.
         QCOMPARE(AppConfig::loadLocalState().state, store->state());
         QVERIFY(!store->isBusy());
-    }
-
-    // What a lock clears: lockEndsTheWorkUnderWay and startUp.
-    void unauthorizedLocksEverythingDown()
-    {
-        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
-        server.on("PUT", "/api/gallery/order", Response::json(401, R"({"error":"expired"})"));
-
-        TaskWait::run(store->applyOrder({QStringLiteral("b"), QStringLiteral("a")}));
-        settle();
-        QCOMPARE(session->sessionPhase(), SessionPhase::locked);
-        QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
-        QVERIFY(lastLogged(QStringLiteral("Reorder failed")));
-        // A 401 starts no connection check.
-        QVERIFY(server.requests("GET", "/api/health").isEmpty());
+        QCOMPARE(session->isUnlocked(), !expired);
+        if (expired) {
+            QCOMPARE(store->serverLinkStatus(), LinkStatus::down);
+            QVERIFY(server.requests("GET", "/api/health").isEmpty());
+        }
     }
 
     void failedPullsMarkTheServer_data()
@@ -544,6 +542,9 @@ private Q_SLOTS:
         QCOMPARE(messages(), logged);
     }
 
+    // A folder, a FIFO named like a photo (opening it would block) and a
+    // file far too large are skipped before they are opened, the last two
+    // with a warning naming them; the rest goes up.
     void uploadBatch()
     {
         // The server names each photo after the file it was sent as.
@@ -564,6 +565,16 @@ private Q_SLOTS:
         server.on("GET", "/api/gallery/photos/y/image", Response::text(200, jpegLike("y")));
         const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
         QDir().mkpath(folder);
+        const QString fifo = TestEnvironment::home() + QStringLiteral("/x.jpg");
+        const QString large = TestEnvironment::home() + QStringLiteral("/big.jpg");
+        const auto removeOddFiles = qScopeGuard([&] {
+            QFile::remove(fifo);
+            QFile::remove(large);
+        });
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QFile sparse(large);
+        QVERIFY(sparse.open(QIODevice::WriteOnly));
+        QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
 
         // The counts the app's bar and the command line show.
         QStringList uploads;
@@ -574,7 +585,13 @@ private Q_SLOTS:
                 [&] { uploads << progressOf(store->uploadProgress()); });
         connect(store.get(), &GalleryStore::photoDownloadProgressChanged, &watcher,
                 [&] { downloads << progressOf(store->photoDownloadProgress()); });
-        TaskWait::run(store->uploadFiles({imageFile("one.png"), folder, imageFile("two.png"), imageFile("three.png")}));
+        TaskWait::run(store->uploadFiles(
+            {imageFile("one.png"), folder, fifo, large, imageFile("two.png"), imageFile("three.png")}));
+        QCOMPARE(messages(QStringLiteral("Upload skipped")),
+                 (QStringList{"x.jpg: not a regular file", "big.jpg: larger than 200 MB"}));
+        QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->level, LogLevel::warning);
+        QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->category, LogCategory::gallery);
+        QVERIFY(lastLogged(QStringLiteral("Uploading 3 file(s)")));
         QCOMPARE(uploads, (QStringList{"0/3", "1/3", "2/3", "3/3", "0/0"}));
         QCOMPARE(downloads, (QStringList{"0/1", "1/1", "0/0"}));
         // Only the photo that nobody uploaded here is downloaded.
@@ -582,7 +599,6 @@ private Q_SLOTS:
         QCOMPARE(server.requests().size(), 5); // three uploads, y, and the frame status
         QCOMPARE(messages(QStringLiteral("Uploaded to server")), (QStringList{QString::fromUtf8("one.png \u2192 p1"), QString::fromUtf8("two.png \u2192 p2"),
                                         QString::fromUtf8("three.png \u2192 p3, y")}));
-        QCOMPARE(messages().first(), QStringLiteral("Uploading 3 file(s)"));
         QCOMPARE(messages(QStringLiteral("Upload complete")), QStringList{"updatedAt=v3 photos=5"});
         QVERIFY(PhotoCacheJPEG::isJPEG(readFile(AppConfig::cacheURL(QStringLiteral("p3")))));
     }
@@ -674,46 +690,6 @@ private Q_SLOTS:
         QCOMPARE(messages(), QStringList{message});
         QCOMPARE(lastLogged(message)->detail, std::optional(detail));
         QVERIFY(server.requests().isEmpty());
-    }
-
-    // A FIFO named like a photo (opening it would block) and a file far
-    // too large are skipped, before they are opened, with a warning naming
-    // them; the rest of the batch goes up.
-    void uploadSkipsFilesItDoesNotRead_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("detail");
-        QTest::newRow("fifo") << "fifo" << "x.jpg: not a regular file";
-        QTest::newRow("over the limit") << "large" << "x.jpg: larger than 200 MB";
-    }
-    void uploadSkipsFilesItDoesNotRead()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, detail);
-        openStore(gallery(QStringLiteral("v0"), {"x0"}, "x0"));
-        GalleryState uploaded = gallery(QStringLiteral("v1"), {"x0", "p1"}, "x0");
-        uploaded.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
-        server.on("POST", "/api/gallery/photos", Response::json(200, answer(uploaded)));
-        const QString odd = TestEnvironment::home() + QStringLiteral("/x.jpg");
-        QFile::remove(odd);
-        if (kind == QLatin1StringView("fifo")) {
-            QCOMPARE(::mkfifo(QFile::encodeName(odd).constData(), 0600), 0);
-        } else {
-            QFile sparse(odd);
-            QVERIFY(sparse.open(QIODevice::WriteOnly));
-            QVERIFY(sparse.resize(PhotoCacheJPEG::maxSourceFileBytes + 1));
-        }
-
-        TaskWait::run(store->uploadFiles({odd, imageFile("one.png")}));
-        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 1);
-        const std::optional<LogEntry> skipped = lastLogged(QStringLiteral("Upload skipped"));
-        QVERIFY(skipped);
-        QCOMPARE(skipped->detail, std::optional(detail));
-        QCOMPARE(skipped->level, LogLevel::warning);
-        QCOMPARE(skipped->category, LogCategory::gallery);
-        QVERIFY(lastLogged(QStringLiteral("Uploading 1 file(s)")));
-        QVERIFY(lastLogged(QStringLiteral("Upload complete")));
-        QFile::remove(odd);
     }
 
     void deletes()
