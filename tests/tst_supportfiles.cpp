@@ -334,10 +334,8 @@ private Q_SLOTS:
         // Written only for the e-paper look; anything else reads as the photo.
         QTest::newRow("e-paper preview")
             << B("{\"previewAppearance\":\"epaper\"}") << QJsonObject{{"previewAppearance", "epaper"}} << false;
-        QTest::newRow("photo preview") << B("{\"previewAppearance\":\"photo\"}") << QJsonObject() << false;
         QTest::newRow("newer appearance") << B("{\"previewAppearance\":\"hologram\"}") << QJsonObject() << false;
         QTest::newRow("appearance number") << B("{\"previewAppearance\":1}") << rejected << false;
-        QTest::newRow("debugMode text") << B("{\"debugMode\":\"yes\"}") << rejected << false;
         QTest::newRow("columns text") << B("{\"galleryGridColumnCount\":\"5\"}") << rejected << false;
         QTest::newRow("columns fraction") << B("{\"galleryGridColumnCount\":5.5}") << rejected << false;
         QTest::newRow("split text") << B("{\"previewPaneSplitFraction\":\"0.5\"}") << rejected << false;
@@ -523,7 +521,6 @@ private Q_SLOTS:
         QTest::newRow("empty state of a lock") << GalleryState::emptyUpdatedAt << "http://a" << true << false
                                                << GalleryState::emptyUpdatedAt;
     }
-
     void localStateKeepsNewerManifest()
     {
         QFETCH(QString, offeredVersion);
