@@ -902,14 +902,13 @@ private Q_SLOTS:
         QTest::addColumn<SessionPhase>("phase");
         QTest::addColumn<bool>("tokenKept");
         QTest::addColumn<int>("requests");
-        QTest::newRow("fresh installation") << "" << Response::json(200, R"({"ok":true})") << SessionPhase::locked << false
-                                            << 0;
-        QTest::newRow("accepted") << "tok" << Response::json(200, R"({"ok":true})") << SessionPhase::unlocked << true << 1;
+        const Response ok = Response::json(200, R"({"ok":true})");
+        QTest::newRow("fresh installation") << "" << ok << SessionPhase::locked << false << 0;
+        QTest::newRow("accepted") << "tok" << ok << SessionPhase::unlocked << true << 1;
         QTest::newRow("rejected") << "tok" << Response::json(401, "{}") << SessionPhase::locked << false << 1;
         QTest::newRow("server unreachable") << "tok" << Response::json(503, "{}") << SessionPhase::unlocked << true << 1;
         // A token that could smuggle a header onto the connection is not sent.
-        QTest::newRow("unusable token on disk") << "tok\r\nX-Evil: 1" << Response::json(200, R"({"ok":true})")
-                                                << SessionPhase::locked << false << 0;
+        QTest::newRow("unusable token on disk") << "tok\r\nX-Evil: 1" << ok << SessionPhase::locked << false << 0;
     }
     void startUp()
     {
