@@ -397,7 +397,6 @@ private Q_SLOTS:
             QTRY_COMPARE(server.requests(method, path).size(), count);
             lock();
         };
-        QStringList expected;
         std::optional<QCoro::Task<>> running;
         if (work == QLatin1StringView("refresh")) {
             server.on("GET", "/api/gallery", hang);
@@ -417,7 +416,6 @@ private Q_SLOTS:
                     QTimer::singleShot(0, this, lock);
             });
             running = store->uploadFiles({imageFile("one.png"), imageFile("two.png")});
-            expected << QStringLiteral("Upload stopped");
         } else if (work == QLatin1StringView("reorder")) {
             server.onSequence("PUT", "/api/gallery/order",
                               {Response::json(409, staleAnswer(gallery(QStringLiteral("v1b"), {"a", "b"}, "a"))), hang});
@@ -449,10 +447,11 @@ private Q_SLOTS:
         QCOMPARE(session->sessionPhase(), SessionPhase::locked);
         QCOMPARE(held, work == QLatin1StringView("encoding"));
         QCOMPARE(server.requests().size(), requestsAtLock);
-        QCOMPARE(messages(), expected);
-        if (work == QLatin1StringView("upload"))
-            QCOMPARE(lastLogged(QStringLiteral("Upload stopped"))->detail,
-                     std::optional(QStringLiteral("1 of 2 file(s) not uploaded (session ended)")));
+        // Nothing is logged after the lock but what an upload left undone.
+        const bool upload = work == QLatin1StringView("upload");
+        QCOMPARE(messages().size(), upload ? 1 : 0);
+        QCOMPARE(messages(QStringLiteral("Upload stopped")),
+                 upload ? QStringList{"1 of 2 file(s) not uploaded (session ended)"} : QStringList());
         QVERIFY(AppConfig::loadLocalState().state.order.isEmpty());
         QVERIFY(store->state().order.isEmpty());
         QVERIFY(QDir(AppConfig::cacheFolder()).isEmpty());
