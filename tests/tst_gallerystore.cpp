@@ -1018,7 +1018,6 @@ private Q_SLOTS:
         };
         rename(QStringLiteral("Bea"));
         rename(QStringLiteral("Cid"));
-        QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::optional(QStringLiteral("Ana")));
 
         GalleryState renamed = GalleryState::empty();
         renamed.updatedAt = QStringLiteral("v2");
