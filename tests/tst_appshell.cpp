@@ -580,7 +580,6 @@ private Q_SLOTS:
         QTest::keyClick(gallery->grid(), Qt::Key_A, Qt::ControlModifier);
         QCOMPARE(selection.selectedIDs(), all);
         QCOMPARE(editStates(), QStringLiteral("0000011"));
-        QTest::keyClick(gallery->grid(), Qt::Key_C, Qt::ControlModifier);
 
         selection.clearSelection();
         gallery->grid()->clearFocus();
