@@ -1071,17 +1071,35 @@ private Q_SLOTS:
         QCOMPARE(ActivityLogText::collapsedPreview(detail), preview);
     }
 
-    void emptyStateRowsAndClear()
+    // The empty state until a record arrives; rows newest first, only an
+    // error's in red; selected rows are copied with their details; Clear
+    // empties the log and the list.
+    void rowsCopyAndClear()
     {
         showActivityPane();
         QVERIFY(pane->isShowingEmptyState());
         QCOMPARE(pane->emptyState()->title(), QStringLiteral("No activity yet"));
         QCOMPARE(pane->emptyState()->description(), QStringLiteral("Sync, uploads, and server events appear here."));
-        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Sync started"));
+        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("First MMMMMMMM WWWWWWWW"));
         QVERIFY(!pane->isShowingEmptyState());
-        logStore().log(LogCategory::sync, LogLevel::success, QStringLiteral("Sync complete"));
-        QCOMPARE(pane->model()->rowCount(), 2);
-        QCOMPARE(pane->model()->index(0).data().toString(), QStringLiteral("Sync complete"));
+        for (LogLevel level : { LogLevel::success, LogLevel::warning })
+            logStore().log(LogCategory::sync, level, QStringLiteral("MMMMMMMM WWWWWWWW"));
+        logStore().log(LogCategory::sync, LogLevel::error, QStringLiteral("Last MMMMMMMM"),
+            QStringLiteral("why it failed"));
+        QCOMPARE(pane->model()->rowCount(), 4);
+        QTRY_VERIFY(rowRect(3).height() > 0);
+        const QImage shot = pane->listView()->viewport()->grab().toImage();
+        for (int row = 0; row < 4; ++row)
+            QVERIFY2(hasReddishPixel(shot, rowRect(row)) == (row == 0), qPrintable(QString::number(row)));
+
+        pane->listView()->selectAll();
+        pane->listView()->setFocus();
+        QTest::keyClick(pane->listView(), Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("  Last MMMMMMMM")));
+        QCOMPARE(lines.at(1), QStringLiteral("why it failed"));
+        QVERIFY(lines.at(4).endsWith(QStringLiteral("  First MMMMMMMM WWWWWWWW")));
 
         QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
         QVERIFY(logStore().entries().isEmpty());
@@ -1116,33 +1134,6 @@ private Q_SLOTS:
         pane->hide();
         pane->show();
         QVERIFY(!pane->model()->isExpanded(id));
-    }
-
-    // Only the error's row has red in it (rows are newest first).
-    void onlyErrorsAreRed()
-    {
-        showActivityPane();
-        for (LogLevel level : { LogLevel::info, LogLevel::success, LogLevel::warning, LogLevel::error })
-            logStore().log(LogCategory::sync, level, QStringLiteral("MMMMMMMM WWWWWWWW"));
-        QTRY_VERIFY(rowRect(3).height() > 0);
-        const QImage shot = pane->listView()->viewport()->grab().toImage();
-        for (int row = 0; row < 4; ++row)
-            QVERIFY2(hasReddishPixel(shot, rowRect(row)) == (row == 0), qPrintable(QString::number(row)));
-    }
-
-    void selectedRowsAreCopied()
-    {
-        showActivityPane();
-        logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("First"));
-        logStore().log(LogCategory::sync, LogLevel::error, QStringLiteral("Second"), QStringLiteral("why it failed"));
-        pane->listView()->selectAll();
-        pane->listView()->setFocus();
-        QTest::keyClick(pane->listView(), Qt::Key_C, Qt::ControlModifier);
-        const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines.at(0).endsWith(QStringLiteral("  Second")));
-        QCOMPARE(lines.at(1), QStringLiteral("why it failed"));
-        QVERIFY(lines.at(2).endsWith(QStringLiteral("  First")));
     }
 
     // ---- The settings popover ----
