@@ -452,10 +452,8 @@ private Q_SLOTS:
             eye->trigger();
             QCOMPARE(field->echoMode(), shown ? QLineEdit::Normal : QLineEdit::Password);
             QCOMPARE(eye->toolTip(), shown ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
-            QCOMPARE(field->text(), QStringLiteral("s3cret"));
-            QCOMPARE(field->cursorPosition(), 2);
             QVERIFY(field->hasFocus());
-            // Typing goes on where the caret was.
+            // Typing goes on where the caret was, in the same text.
             QTest::keyClicks(field, QStringLiteral("x"));
             QCOMPARE(app->unlockForm().password(), QStringLiteral("s3cret").insert(2, QLatin1Char('x')));
             QTest::keyClick(field, Qt::Key_Backspace);
