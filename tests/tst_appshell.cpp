@@ -54,8 +54,6 @@ QByteArray galleryJson(const QStringList &ids = {})
 const QByteArray sessionCreated = R"({"ok":true,"sessionToken":"tok"})";
 const QByteArray ok = R"({"ok":true})";
 const QByteArray noFrames = R"({"devices":[]})";
-const QByteArray noCurrentPhoto = R"({"galleryVersion":"v","updatedAt":"v"})";
-const QByteArray frameRefused = R"({"error":"No frame token"})";
 
 } // namespace
 
@@ -130,7 +128,7 @@ private Q_SLOTS:
         server.on("GET", "/api/devices", Response::json(200, noFrames));
         server.on("GET", "/api/devices/status", Response::json(200, noFrames));
         server.on("GET", "/api/gallery", Response::json(200, galleryJson()));
-        server.on("GET", "/api/gallery/current", Response::json(200, noCurrentPhoto));
+        server.on("GET", "/api/gallery/current", Response::json(200, R"({"galleryVersion":"v","updatedAt":"v"})"));
         TestEnvironment::clearSupportFolder();
         ActivityLogStore::shared().clear();
     }
@@ -371,7 +369,7 @@ private Q_SLOTS:
         Response slow = Response::json(200, sessionCreated);
         slow.delayMs = 400;
         server.on("POST", "/api/auth/session", slow);
-        server.on("POST", "/api/devices", Response::json(400, frameRefused));
+        server.on("POST", "/api/devices", Response::json(400, R"({"error":"No frame token"})"));
         Response slowGallery = Response::json(200, galleryJson());
         slowGallery.delayMs = 300;
         server.on("GET", "/api/gallery", slowGallery);
