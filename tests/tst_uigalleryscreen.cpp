@@ -238,83 +238,56 @@ private Q_SLOTS:
 
     // ---- The lightbox, the photo actions and the delete flow ----
 
-    // Which dialog a request opens, and what it says.
-    void deleteRequest_data()
+    // Which dialog a request opens, what it says, and what its buttons do:
+    // only "Delete" of a confirmation sends anything. Nothing opens while the
+    // store is busy.
+    void deleteDialogs_data()
     {
         QTest::addColumn<QString>("current");
         QTest::addColumn<QStringList>("requested");
-        QTest::addColumn<bool>("busy");
-        QTest::addColumn<QString>("alert");
-        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("title"); // none: no dialog
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("answer"); // a button's text, or "escape"
+        QTest::addColumn<QStringList>("sent");
         const QString confirmOne = "This photo will be removed from the gallery.";
         const QString confirmMany = "These photos will be removed from the gallery.";
         using L = QStringList;
-        QTest::newRow("one photo") << "a" << L { "b" } << false << "confirm-1" << "Delete photo?" << confirmOne;
-        QTest::newRow("two photos") << "a" << L { "b", "c" } << false << "confirm-2" << "Delete 2 photos?"
-                                    << confirmMany;
-        QTest::newRow("all but the current one")
-            << "a" << L { "b", "c", "d" } << false << "confirm-3" << "Delete 3 photos?" << confirmMany;
-        QTest::newRow("the current photo") << "c" << L { "b", "c" } << false << "blocked-includesCurrentPhoto"
-                                           << "Cannot delete"
-                                           << "Can't delete the current photo. Show another photo for today first.";
-        QTest::newRow("every photo, none current") << "" << L { "a", "b", "c", "d" } << false
-                                                   << "blocked-wouldRemoveAllPhotos" << "Cannot delete"
-                                                   << "At least one photo must remain in the gallery.";
-        QTest::newRow("busy") << "a" << L { "b" } << true << "" << "" << "";
+        QTest::newRow("one photo, cancelled")
+            << "a" << L { "b" } << "Delete photo?" << confirmOne << "Cancel" << L {};
+        QTest::newRow("two photos, deleted")
+            << "a" << L { "c", "b" } << "Delete 2 photos?" << confirmMany << "Delete" << L { "b", "c" };
+        QTest::newRow("all but the current one, dismissed")
+            << "a" << L { "b", "c", "d" } << "Delete 3 photos?" << confirmMany << "escape" << L {};
+        QTest::newRow("the current photo")
+            << "c" << L { "b", "c" } << "Cannot delete"
+            << "Can't delete the current photo. Show another photo for today first." << "OK" << L {};
+        QTest::newRow("busy") << "a" << L { "b" } << "" << "" << "" << L {};
     }
-    void deleteRequest()
+    void deleteDialogs()
     {
         QFETCH(QString, current);
         QFETCH(QStringList, requested);
-        QFETCH(bool, busy);
-        QFETCH(QString, alert);
         QFETCH(QString, title);
         QFETCH(QString, message);
-        std::optional<GalleryDeleteAlert> shown;
-        GalleryDeleteRequest::request(setOf(requested), galleryOf({ "a", "b", "c", "d" }, current), busy, shown);
-        QCOMPARE(shown ? shown->id() : QString(), alert);
-        if (!shown)
-            return;
-        if (shown->kind == GalleryDeleteAlert::Kind::confirm) {
-            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 99), title);
-            QCOMPARE(GalleryDeleteText::confirmMessage(shown->count), message);
-        } else {
-            QCOMPARE(GalleryDeleteText::blockedTitle(), title);
-            QCOMPARE(GalleryDeleteText::blockedMessage(shown->reason), message);
-            // Any other dialog titles by the keyboard's photos.
-            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 1), QStringLiteral("Delete photo?"));
-            QCOMPARE(GalleryDeleteText::alertConfirmTitle(shown, 4), QStringLiteral("Delete 4 photos?"));
-        }
-    }
-
-    // The dialogs' buttons: only "Delete" of a confirmation sends anything.
-    void dialogButtons_data()
-    {
-        QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("answer"); // a button's text, or "escape"
-        QTest::addColumn<QStringList>("sent");
-        using L = QStringList;
-        QTest::newRow("delete") << L { "c", "b" } << "Delete 2 photos?" << "Delete" << L { "b", "c" };
-        QTest::newRow("cancel") << L { "b" } << "Delete photo?" << "Cancel" << L {};
-        QTest::newRow("dismissed") << L { "b" } << "Delete photo?" << "escape" << L {};
-        QTest::newRow("refused") << L { "a", "b" } << "Cannot delete" << "OK" << L {};
-    }
-    void dialogButtons()
-    {
-        QFETCH(QStringList, selected);
-        QFETCH(QString, title);
         QFETCH(QString, answer);
         QFETCH(QStringList, sent);
-        open(galleryOf({ "a", "b", "c", "d" }, "a"));
+        open(galleryOf({ "a", "b", "c", "d" }, current));
         acceptDeletes(sent);
-        selection().setSelectedIDs(setOf(selected));
-        deletes()->requestDelete(setOf(selected));
+        selection().setSelectedIDs(setOf(requested));
+        if (title.isEmpty())
+            makeBusy();
+        deletes()->requestDelete(setOf(requested));
+        if (title.isEmpty()) {
+            QVERIFY(!dialog());
+            QCOMPARE(deletes()->pendingDeleteIDs(), std::nullopt);
+            settle();
+            return;
+        }
         QTRY_VERIFY(dialog() && dialog()->isVisible());
         QCOMPARE(dialog()->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog()->text(), title);
-        QCOMPARE(deletes()->pendingDeleteIDs(), std::optional<QSet<QString>>(setOf(selected)));
+        QCOMPARE(dialog()->informativeText(), message);
+        QCOMPARE(deletes()->pendingDeleteIDs(), std::optional<QSet<QString>>(setOf(requested)));
         if (answer == QLatin1StringView("escape"))
             QTest::keyClick(dialog(), Qt::Key_Escape);
         else
@@ -328,6 +301,17 @@ private Q_SLOTS:
             QCOMPARE(selection().selectedIDs(), QSet<QString>());
             QCOMPARE(grid()->photoOrder(), (QList<QString> { "a", "d" }));
         }
+    }
+
+    // The store always has a current photo; a state without one still keeps
+    // a photo.
+    void deletingEveryPhotoIsRefused()
+    {
+        std::optional<GalleryDeleteAlert> shown;
+        GalleryDeleteRequest::request(setOf({ "a", "b" }), galleryOf({ "a", "b" }), false, shown);
+        QCOMPARE(shown ? shown->id() : QString(), QStringLiteral("blocked-wouldRemoveAllPhotos"));
+        QCOMPARE(GalleryDeleteText::blockedMessage(shown->reason),
+            QStringLiteral("At least one photo must remain in the gallery."));
     }
 
     // Holding Delete opens one dialog; presses within 0.35 s of a handled one
