@@ -793,9 +793,9 @@ private Q_SLOTS:
         QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), request == "POST" ? 1 : 0);
     }
 
-    // Without a current photo the screen shows how to choose one and no
-    // badge; with one, the photo and, under the pointer, the store's caption.
-    void placeholderAndBadge()
+    // Without a current photo the screen shows how to choose one, and no
+    // badge under the pointer.
+    void placeholder()
     {
         openWithPreview(galleryOf({}));
         QVERIFY(preview()->showsPlaceholder());
@@ -806,9 +806,15 @@ private Q_SLOTS:
         QApplication::sendEvent(preview(), &enter);
         QVERIFY(preview()->isPreviewHovered());
         QVERIFY(!preview()->hoverBadgeText());
-        cleanup();
-        init();
+    }
 
+    // The photo for today, letterboxed, with the store's caption under the
+    // pointer. The preview's switch, the lightbox's and its E key show the
+    // photo or its e-paper rendering, one saved setting for both; the photo
+    // stays on screen while the rendering is computed. A frame that reports
+    // another shape is rendered for that shape, and the pane widens for it.
+    void photoForToday()
+    {
         openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
         QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("b")));
         QTRY_VERIFY(preview()->imageModel().hasImage());
@@ -816,6 +822,7 @@ private Q_SLOTS:
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(preview(), &leave);
         QVERIFY(!preview()->hoverBadgeText());
+        QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
         QApplication::sendEvent(preview(), &enter);
         const PhotoEntry photo = *store->state().currentPhoto();
         QCOMPARE(preview()->hoverBadgeText(), std::optional<QString>(store->devicePreviewCaption(photo)));
@@ -826,16 +833,7 @@ private Q_SLOTS:
         // 3:4 screen fills it, the screen's centre is the photo's colour.
         const QColor centre = preview()->grab().toImage().pixelColor(preview()->screenRect().center().toPoint());
         QVERIFY2(centre.blue() > centre.red() + 60, qPrintable(centre.name()));
-    }
 
-    // The preview's switch, the lightbox's and the lightbox's E key show the
-    // photo or its e-paper rendering, one saved setting for both; the photo
-    // stays on screen while the rendering is computed, and a frame that
-    // reports another shape is rendered for that shape.
-    void epaperSwitches()
-    {
-        openWithPreview(galleryOf({"a", "b"}, QStringLiteral("b")));
-        QTRY_VERIFY(preview()->imageModel().hasImage());
         PreviewAppearanceSwitch *toggle = preview()->appearanceSwitch();
         QVERIFY(toggle->isVisible());
         QCOMPARE(toggle->photoButton()->accessibleName(), QStringLiteral("Photo"));
@@ -879,6 +877,10 @@ private Q_SLOTS:
         QCOMPARE(store->deviceScreenSize(), QSize(1600, 1200));
         QTRY_COMPARE(preview()->epaperModel().rendering().size(), QSize(1600, 1200));
         QVERIFY(preview()->showsEpaperRendering());
+        // Up to 72 % of the window.
+        QTRY_COMPARE(preview()->width(), 1008);
+        screen->resize(1400, 500);
+        QTRY_COMPARE(preview()->width(), int(std::lround((500 - 178) / 0.75 + 104)));
 
         QTest::mouseClick(toggle->photoButton(), Qt::LeftButton);
         QVERIFY(!preview()->showsEpaperRendering());
@@ -925,9 +927,9 @@ private Q_SLOTS:
         QVERIFY(!model.loadFailed());
     }
 
-    // The pane takes the rule's width in the splitter, slides out and back
-    // with the toolbar's toggle, and follows the frame's shape.
-    void splitFollowsChromeAndFrame()
+    // The pane takes the rule's width in the splitter, and slides out and
+    // back with the toolbar's toggle.
+    void splitFollowsTheToggle()
     {
         openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
         QCOMPARE(screen->splitter()->height(), 1000);
@@ -945,13 +947,6 @@ private Q_SLOTS:
         QVERIFY(preview()->isVisible());
         QTRY_VERIFY(!split->isAnimating());
         QCOMPARE(preview()->width(), 721);
-
-        // A landscape frame reports in: the pane widens up to 72 % of the window.
-        server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
-        TaskWait::run(store->updateDeviceStatus());
-        QTRY_COMPARE(preview()->width(), 1008);
-        screen->resize(1400, 500);
-        QTRY_COMPARE(preview()->width(), int(std::lround((500 - 178) / 0.75 + 104)));
     }
 
     // Opening the activity pane in a window too narrow for it widens the
