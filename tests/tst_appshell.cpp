@@ -229,7 +229,8 @@ private Q_SLOTS:
         QVERIFY(!app->store().isPeriodicPullRunning());
     }
 
-    // The form's texts, the welcome photo beside it and the help popovers.
+    // The form's texts, the welcome photo beside it, the help popovers and
+    // the password field's eye.
     void formTexts()
     {
         startLocked();
@@ -290,6 +291,25 @@ private Q_SLOTS:
                 QVERIFY(qAbs(shown.center().y() - anchor.center().y()) <= 1);
             button->click();
             QVERIFY(!popover->isVisible());
+        }
+
+        UnlockPasswordField *field = view->passwordField();
+        field->setFocus();
+        QTest::keyClicks(field, QStringLiteral("s3cret"));
+        field->setCursorPosition(2);
+        QAction *eye = field->visibilityAction();
+        // The eye shows the password and hides it again, keeping the text,
+        // the caret and the focus.
+        QCOMPARE(eye->toolTip(), QStringLiteral("Show password"));
+        for (const bool shown : {true, false}) {
+            eye->trigger();
+            QCOMPARE(field->echoMode(), shown ? QLineEdit::Normal : QLineEdit::Password);
+            QCOMPARE(eye->toolTip(), shown ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+            QVERIFY(field->hasFocus());
+            // Typing goes on where the caret was, in the same text.
+            QTest::keyClicks(field, QStringLiteral("x"));
+            QCOMPARE(app->unlockForm().password(), QStringLiteral("s3cret").insert(2, QLatin1Char('x')));
+            QTest::keyClick(field, Qt::Key_Backspace);
         }
     }
 
@@ -433,29 +453,6 @@ private Q_SLOTS:
         const int pulls = logged(QStringLiteral("Gallery refreshed")) + logged(QStringLiteral("Server sync OK"))
                           + logged(QStringLiteral("Scheduled sync OK"));
         QCOMPARE(int(dev.serverLog().count(QStringLiteral("GET /api/gallery -> "))), pulls);
-    }
-
-    void passwordShowHide()
-    {
-        startLocked();
-        UnlockPasswordField *field = unlockView()->passwordField();
-        field->setFocus();
-        QTest::keyClicks(field, QStringLiteral("s3cret"));
-        field->setCursorPosition(2);
-        QAction *eye = field->visibilityAction();
-        // The eye shows the password and hides it again, keeping the text,
-        // the caret and the focus.
-        QCOMPARE(eye->toolTip(), QStringLiteral("Show password"));
-        for (const bool shown : {true, false}) {
-            eye->trigger();
-            QCOMPARE(field->echoMode(), shown ? QLineEdit::Normal : QLineEdit::Password);
-            QCOMPARE(eye->toolTip(), shown ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
-            QVERIFY(field->hasFocus());
-            // Typing goes on where the caret was, in the same text.
-            QTest::keyClicks(field, QStringLiteral("x"));
-            QCOMPARE(app->unlockForm().password(), QStringLiteral("s3cret").insert(2, QLatin1Char('x')));
-            QTest::keyClick(field, Qt::Key_Backspace);
-        }
     }
 
     // Show Activity, About, raising the window for a second launch, and the
