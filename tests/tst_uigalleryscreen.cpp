@@ -589,30 +589,25 @@ private Q_SLOTS:
         QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));
     }
 
-    void layoutSwitchesAt640_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<bool>("beside");
-        QTest::newRow("639") << 639 << false;
-        QTest::newRow("640") << 640 << true;
-    }
+    // The details sit beside the photo from 640 wide, under it below that,
+    // switching as the window is resized across.
     void layoutSwitchesAt640()
     {
-        QFETCH(int, width);
-        QFETCH(bool, beside);
         open(galleryOf({ "a", "b" }, "a"));
         screen->setMinimumSize(0, 0);
         selection().openLightbox(QStringLiteral("b"));
-        screen->resize(width, 600);
-        QCoreApplication::processEvents();
-        QCOMPARE(lightbox()->width(), width);
-        QCOMPARE(lightbox()->isWideLayout(), beside);
-        const QRect hero = lightbox()->heroImage()->parentWidget()->geometry();
-        const QRect details = lightbox()->detailsColumn()->geometry();
-        if (beside)
-            QVERIFY(details.left() >= hero.right());
-        else
-            QVERIFY(details.top() >= hero.bottom());
+        for (const auto &[width, beside] : { std::pair(639, false), std::pair(640, true) }) {
+            screen->resize(width, 600);
+            QCoreApplication::processEvents();
+            QCOMPARE(lightbox()->width(), width);
+            QCOMPARE(lightbox()->isWideLayout(), beside);
+            const QRect hero = lightbox()->heroImage()->parentWidget()->geometry();
+            const QRect details = lightbox()->detailsColumn()->geometry();
+            if (beside)
+                QVERIFY(details.left() >= hero.right());
+            else
+                QVERIFY(details.top() >= hero.bottom());
+        }
         // Back in the grid, resized meanwhile, the bar sits over its photos.
         selection().closeLightbox();
         QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
