@@ -289,6 +289,7 @@ private Q_SLOTS:
         dropped.kind = Response::Kind::CloseWithoutAnswer;
         QTest::newRow("503") << Response::json(503, "{}") << LinkStatus::down << false;
         QTest::newRow("no answer") << dropped << LinkStatus::down << false;
+        QTest::newRow("500") << Response::json(500, "{}") << LinkStatus::up << true;
         QTest::newRow("not a manifest") << Response::json(200, "{}") << LinkStatus::up << true;
     }
     void failedPullsMarkTheServer()
@@ -709,6 +710,7 @@ private Q_SLOTS:
         QTest::newRow("none reachable") << QByteArray(R"({"devices":[{"id":"a","displayName":"A","reachable":false,
             "lastPushError":"timeout"},{"id":"b","displayName":"B","reachable":false}]})")
                                         << LinkStatus::down << QStringList{"A: timeout", "B: unreachable"};
+        QTest::newRow("no frames") << QByteArray(R"({"devices":[]})") << LinkStatus::down << QStringList();
     }
     void frameStatus()
     {
