@@ -205,6 +205,19 @@ QStringList messages(const QList<LogEntry> &entries)
     return out;
 }
 
+// Starts this executable once for each tag as a second program on the same
+// folder: --child <kind> <tag> <count>.
+std::vector<std::unique_ptr<QProcess>> startChildren(const char *kind, const QList<const char *> &tags, int count)
+{
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (const char *tag : tags) {
+        auto &child = children.emplace_back(std::make_unique<QProcess>());
+        child->setProcessChannelMode(QProcess::ForwardedChannels);
+        child->start(QCoreApplication::applicationFilePath(), {"--child", kind, tag, QString::number(count)});
+    }
+    return children;
+}
+
 // An error with a description and a recovery suggestion of its own.
 struct UnsupportedImage : Error {
     std::optional<QString> errorDescription() const override { return QStringLiteral("Unsupported image: a.heic"); }
@@ -311,8 +324,6 @@ private Q_SLOTS:
             << json({{"serverBaseURL", "https://other.example"}, {"syncSessionToken", "tok"}})
             << QJsonObject{{"syncSessionToken", "tok"}} << true;
         QTest::newRow("trailing slash differs") << json({{"serverBaseURL", prod + "/"}}) << QJsonObject() << true;
-        QTest::newRow("debug consistent") << json({{"debugMode", true}, {"serverBaseURL", local}})
-                                          << QJsonObject{{"debugMode", true}, {"serverBaseURL", local}} << false;
         QTest::newRow("consistent, blank name")
             << json({{"serverBaseURL", prod}, {"displayName", " "}}) << QJsonObject() << false;
         QTest::newRow("columns 1") << B("{\"galleryGridColumnCount\":1}") << QJsonObject{{"galleryGridColumnCount", 2}}
@@ -335,8 +346,6 @@ private Q_SLOTS:
         QTest::newRow("e-paper preview")
             << B("{\"previewAppearance\":\"epaper\"}") << QJsonObject{{"previewAppearance", "epaper"}} << false;
         QTest::newRow("newer appearance") << B("{\"previewAppearance\":\"hologram\"}") << QJsonObject() << false;
-        QTest::newRow("appearance number") << B("{\"previewAppearance\":1}") << rejected << false;
-        QTest::newRow("columns text") << B("{\"galleryGridColumnCount\":\"5\"}") << rejected << false;
         QTest::newRow("columns fraction") << B("{\"galleryGridColumnCount\":5.5}") << rejected << false;
         QTest::newRow("split text") << B("{\"previewPaneSplitFraction\":\"0.5\"}") << rejected << false;
         QTest::newRow("name number") << B("{\"displayName\":5}") << rejected << false;
@@ -381,7 +390,6 @@ private Q_SLOTS:
         // bearer-token grammar (a line break would smuggle a header).
         QCOMPARE(AppSettings("s", false, " \t\n ", "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
         QCOMPARE(AppSettings("s", false, "  abc.def\n", "g", "n", 0.5, 5, 60).syncBearer(), QStringLiteral("abc.def"));
-        QCOMPARE(AppSettings("s", false, "abc\r\nX-Evil: 1", "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
         const QString tooLong(AppSettings::maxSessionTokenLength + 1, QLatin1Char('a'));
         QCOMPARE(AppSettings("s", false, tooLong, "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
     }
@@ -393,9 +401,6 @@ private Q_SLOTS:
         QTest::newRow("no file") << std::optional<QByteArray>() << false;
         QTest::newRow("valid") << std::optional(sampleJson) << true;
         QTest::newRow("truncated") << std::optional(sampleJson.left(sampleJson.size() / 2)) << false;
-        QTest::newRow("unknown updatedBy")
-            << std::optional<QByteArray>("{\"updatedAt\":\"t\",\"order\":[],\"photos\":{},\"currentPhotoUpdatedBy\":\"x\"}")
-            << false;
     }
     void loadLocalState()
     {
@@ -417,8 +422,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("settingsFile");
         QTest::addColumn<bool>("ontoFolder"); // else the disk fills up mid-write
         QTest::newRow("config.json, disk full") << true << false;
-        QTest::newRow("local-gallery.json, disk full") << false << false;
-        QTest::newRow("config.json onto a folder") << true << true;
         QTest::newRow("local-gallery.json onto a folder") << false << true;
     }
     void failedSaveKeepsPreviousFile()
@@ -481,14 +484,7 @@ private Q_SLOTS:
         start.debugAdvanceIntervalSeconds = 60;
         AppConfig::saveSettings(start);
         constexpr int count = 150;
-        std::vector<std::unique_ptr<QProcess>> children;
-        for (const char *which : {"name", "interval"}) {
-            auto child = std::make_unique<QProcess>();
-            child->setProcessChannelMode(QProcess::ForwardedChannels);
-            child->start(QCoreApplication::applicationFilePath(),
-                         {"--child", "settings", which, QString::number(count)});
-            children.push_back(std::move(child));
-        }
+        const auto children = startChildren("settings", {"name", "interval"}, count);
         for (auto &child : children) {
             QVERIFY(child->waitForFinished(120000));
             QCOMPARE(child->exitCode(), 0);
@@ -513,7 +509,6 @@ private Q_SLOTS:
         const QString newer = QStringLiteral("2024-06-01T10:00:00.500Z");
         const QString older = QStringLiteral("2024-06-01T09:59:59.999Z");
         const QString later = QStringLiteral("2024-06-01T10:00:01.000Z");
-        QTest::newRow("older, same server") << older << "http://a" << false << false << newer;
         QTest::newRow("older, file written by another program") << older << "http://a" << false << true << newer;
         QTest::newRow("same version") << newer << "http://a" << false << false << newer;
         QTest::newRow("later") << later << "http://a" << false << false << later;
@@ -676,7 +671,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("written");
-        QTest::newRow("ordinary") << "2026-03-01T09:05:09.750+02:00" << "2026-03-01T07:05:09Z";
         QTest::newRow("year below 1000") << "0708-03-01T07:05:09.123+02:00" << "0708-03-01T05:05:09Z";
         QTest::newRow("year 1") << "0001-01-01T00:00:00Z" << "0001-01-01T00:00:00Z";
         QTest::newRow("year 9999") << "9999-12-31T23:59:59Z" << "9999-12-31T23:59:59Z";
@@ -713,25 +707,20 @@ private Q_SLOTS:
 
         QTest::newRow("well formed") << lineWith("c", "sync") << std::optional(good);
         QTest::newRow("d empty") << lineWith("d", "") << noDetail;
-        QTest::newRow("d missing") << lineWith("d", QJsonValue::Undefined) << noDetail;
         QTest::newRow("fractional seconds") << lineWith("t", "2026-03-01T07:05:09.250Z")
                                             << with([](LogEntry &e) { e.timestamp = at("2026-03-01T07:05:09.250Z"); });
         QTest::newRow("offset zone") << lineWith("t", "2026-03-01T09:05:09+02:00") << std::optional(good);
         QTest::newRow("lower-case id") << lineWith("id", "0f8fad5b-d9cb-469f-a165-70867728950e") << std::optional(good);
-        QTest::newRow("unknown string member") << lineWith("x", "y") << std::optional(good);
         QTest::newRow("CRLF line end") << lineWith("c", "sync") + "\r" << std::optional(good);
 
         QTest::newRow("category wrong case") << lineWith("c", "Sync") << skipped;
-        QTest::newRow("unknown level") << lineWith("l", "debug") << skipped;
         QTest::newRow("m missing") << lineWith("m", QJsonValue::Undefined) << skipped;
-        QTest::newRow("id not a UUID") << lineWith("id", "not-a-uuid") << skipped;
         QTest::newRow("id without dashes") << lineWith("id", "0F8FAD5BD9CB469FA16570867728950E") << skipped;
         QTest::newRow("t without zone") << lineWith("t", "2026-03-01T07:05:09") << skipped;
         QTest::newRow("t before year 1 in UTC") << lineWith("t", "0001-01-01T00:30:00+02:00") << skipped;
         QTest::newRow("t after year 9999 in UTC") << lineWith("t", "9999-12-31T23:30:00-02:00") << skipped;
         QTest::newRow("d null") << lineWith("d", QJsonValue::Null) << skipped;
         QTest::newRow("cut short") << lineWith("c", "sync").chopped(5) << skipped;
-        QTest::newRow("array") << "[" + lineWith("c", "sync") + "]" << skipped;
     }
     void readLine()
     {
@@ -748,18 +737,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<int>("limit");
         QTest::addColumn<QStringList>("expected");
-        const QByteArray five = line("1") + line("2") + line("3") + line("4") + line("5");
         const QByteArray none;
-        QTest::newRow("limit 0") << none << five << 0 << QStringList();
-        QTest::newRow("last three in file order") << none << five << 3 << QStringList({"3", "4", "5"});
+        QTest::newRow("limit 0") << none << line("1") + line("2") << 0 << QStringList();
         QTest::newRow("blank lines not counted")
             << none << "\n" + line("1") + "\n\n" + line("2") + "\n" + line("3") + "\n\n" << 2
             << QStringList({"2", "3"});
-        QTest::newRow("bad lines skipped, neighbours load")
-            << none << line("1") + lineWith("c", "network") + "\n" + line("3") + "garbage\n" + line("5") << 10
-            << QStringList({"1", "3", "5"});
-        QTest::newRow("bad line counts towards limit")
-            << none << line("1") + line("2") + "garbage\n" + line("4") << 3 << QStringList({"2", "4"});
+        QTest::newRow("bad lines skipped, counted towards the limit")
+            << none << line("1") + line("2") + lineWith("c", "network") + "\n" + "garbage\n" + line("5") << 4
+            << QStringList({"2", "5"});
         QTest::newRow("last line without line feed")
             << none << line("1") + line("2").chopped(1) << 5 << QStringList({"1", "2"});
         QTest::newRow("not UTF-8") << none << line("1") + QByteArray("{\"m\":\"caf\xE9\"}\n") + line("3") << 5
@@ -772,8 +757,6 @@ private Q_SLOTS:
         QTest::newRow("a line cut short") << kept + line(QStringLiteral("Whole"), id)
                                           << kept + line(QStringLiteral("Whole"), id).chopped(9) + '\n' << 10
                                           << QStringList({"Kept"});
-        QTest::newRow("a bad line mended") << "garbage\n" + kept << line(QStringLiteral("Mended"), id) + kept << 10
-                                           << QStringList({"Mended", "Kept"});
         QTest::newRow("emptied") << kept << QByteArray() << 10 << QStringList();
     }
     void loadRecent()
@@ -791,17 +774,13 @@ private Q_SLOTS:
     }
 
     // (Appending to a file that ends in a whole line: the trim rows.)
-    void appendAfterATornLineAndClear()
+    void appendAfterATornLine()
     {
         // A previous writer died mid-line: the next record must still stand
         // on a line of its own, and the one before the torn line survives.
         writeLog(line("Before") + line("Torn").chopped(20));
         ActivityLogFile::append(LogEntry{idA, at(t0), LogCategory::server, LogLevel::warning, "Slow", {}});
         QCOMPARE(messages(ActivityLogFile::loadRecent(10)), QStringList({"Before", "Slow"}));
-
-        QVERIFY(QFile::remove(ActivityLogFile::url()));
-        ActivityLogFile::clear(); // on a missing file: creates an empty one
-        QVERIFY(QFile::exists(ActivityLogFile::url()));
     }
 
     void trim_data()
@@ -857,14 +836,7 @@ private Q_SLOTS:
     void twoProgramsAppendAcrossTrims()
     {
         constexpr int count = 2500; // about 1.6 MB together: several trims
-        std::vector<std::unique_ptr<QProcess>> children;
-        for (const char *tag : {"A", "B"}) {
-            auto child = std::make_unique<QProcess>();
-            child->setProcessChannelMode(QProcess::ForwardedChannels);
-            child->start(QCoreApplication::applicationFilePath(),
-                         {"--child", "log", tag, QString::number(count)});
-            children.push_back(std::move(child));
-        }
+        const auto children = startChildren("log", {"A", "B"}, count);
         const auto removeStartFiles = qScopeGuard([] {
             for (const char *suffix : {"", ".A", ".B"})
                 QFile::remove(startFilePath() + suffix);
@@ -903,7 +875,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<std::optional<QString>>("detail");
         QTest::addColumn<QList<QByteArray>>("mirrored");
-        QTest::newRow("no detail") << std::optional<QString>() << QList<QByteArray>({"[sync] Sync started\n"});
         QTest::newRow("empty detail") << std::optional<QString>(QString()) << QList<QByteArray>({"[sync] Sync started\n"});
         QTest::newRow("detail") << std::optional<QString>("HTTP 500\nGET /api · x")
                                 << QList<QByteArray>({"[sync] Sync started\n", "HTTP 500\nGET /api \xC2\xB7 x\n"});
@@ -1020,7 +991,6 @@ private Q_SLOTS:
         };
         QTest::newRow("stale") << error(SyncError::stale(GalleryResponse{})) << "HTTP 409 gallery stale";
         QTest::newRow("general domain, code 0") << error(PlatformError::general("x")) << "x";
-        QTest::newRow("other domain") << error(PlatformError("Other", 7, "desc")) << "Domain: Other code=7\ndesc";
         QTest::newRow("other domain, no description") << error(PlatformError("Other", 7, "")) << "Domain: Other code=7";
         QTest::newRow("nested causes")
             << error(PlatformError(Error::generalDomain, 0, "Save failed",
