@@ -344,8 +344,6 @@ private Q_SLOTS:
         Reply refused = signIn(familyPassword);
         QCOMPARE(refused.status, 429);
         QCOMPARE(refused.header("Retry-After"), u"60"_s);
-        QCOMPARE(refused.header("Content-Type"), u"application/json"_s);
-        QVERIFY(!refused.error().isEmpty());
         QCOMPARE(api.send("GET", "/api/auth/verify").status, 200); // sessions go on
         elapsed->store(120);
         refused = signIn(familyPassword);
@@ -459,18 +457,13 @@ private Q_SLOTS:
         // Any change made on an outdated version conflicts.
         addRefusal("stale upload", upload, form(jpegOf({8, 8}), "$old"), 409);
         addRefusal("stale delete", "DELETE /api/gallery/photos/$b", R"({"baseUpdatedAt":"$old"})", 409);
-        addRefusal("stale rename", "PATCH /api/gallery/uploaders",
-                   R"({"fromName":"Mia","toName":"Mia L.","baseUpdatedAt":"$old"})", 409);
-        addRefusal("stale set current", "PUT /api/gallery/current", R"({"photoId":"$b","baseUpdatedAt":"$old"})", 409);
 
         addRefusal("malformed JSON", "PUT /api/gallery/order", "{\"order\": [", 400);
         addRefusal("empty body", "DELETE /api/gallery/photos/$b", {}, 400);
         addRefusal("version as number", "PUT /api/gallery/current", R"({"photoId":"$b","baseUpdatedAt":5})", 400);
-        addRefusal("missing id", "PUT /api/gallery/current", R"({"baseUpdatedAt":"$base"})", 400);
         addRefusal("oversized JSON", "PUT /api/gallery/order", order("[],\"x\":\"" + QByteArray(99'999, 'x') + '"'),
                    413);
         addRefusal("unknown path", "GET /api/nowhere", {}, 404);
-        addRefusal("upload as JSON", upload, R"({"uploadedBy":"Mia"})", 400);
         addRefusal("PNG upload", upload, form(QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(64, '\0')), 400);
         addRefusal("upload without version", upload, form(jpegOf({4, 4}), {}), 400);
         addRefusal("oversized upload", upload, form("\xFF\xD8\xFF" + QByteArray(300 * 1024, 'x')), 413);
@@ -487,16 +480,13 @@ private Q_SLOTS:
         addRefusal("delete: deleted", "DELETE /api/gallery/photos/$c", R"({"baseUpdatedAt":"$base"})", 404);
         addRefusal("delete: unknown", "DELETE /api/gallery/photos/x", R"({"baseUpdatedAt":"$base"})", 404);
         addRefusal("delete: the current one", "DELETE /api/gallery/photos/$a", R"({"baseUpdatedAt":"$base"})", 400);
-        for (const char *name : {"null", "\"  \""})
-            addRefusal(QByteArray("rename: toName ").append(name).constData(), "PATCH /api/gallery/uploaders",
-                       R"({"fromName":"Mia","baseUpdatedAt":"$base","toName":)" + QByteArray(name) + "}", 400);
+        addRefusal("rename: blank toName", "PATCH /api/gallery/uploaders",
+                   R"({"fromName":"Mia","baseUpdatedAt":"$base","toName":"  "})", 400);
         addRefusal("frame: setup text as number", "POST /api/devices", R"({"setupText":5,"registeredBy":"Mia"})", 400);
 
         addRefusal("order: duplicate", "PUT /api/gallery/order", order(R"(["$a","$b","$b"])"), 400);
         addRefusal("order: missing one", "PUT /api/gallery/order", order(R"(["$a"])"), 400);
-        addRefusal("order: unknown", "PUT /api/gallery/order", order(R"(["$a","zz"])"), 400);
         addRefusal("order: deleted", "PUT /api/gallery/order", order(R"(["$b","$c"])"), 400);
-        addRefusal("order: not a list", "PUT /api/gallery/order", order("\"$a\""), 400);
         addRefusal("order: numbers", "PUT /api/gallery/order", order("[1,2]"), 400);
 
         for (const char *width : {"0", "", "1.5", "12345678901"})
@@ -668,7 +658,6 @@ private Q_SLOTS:
         for (const auto &[asked, served] : {std::pair(1, 256), std::pair(256, 256), std::pair(257, 512),
                                             std::pair(768, 768), std::pair(1000, 1024)}) {
             const Reply reply = image(id, asked);
-            QCOMPARE(reply.header("Content-Type"), u"image/jpeg"_s);
             QCOMPARE(QImage::fromData(reply.body, "jpeg").size(), QSize(served, qRound(800.0 * served / 1100)));
             QCOMPARE(image(id, served).body, reply.body);
         }
@@ -740,10 +729,6 @@ private Q_SLOTS:
         QVERIFY(!api.frameStatus(hall).contains(QLatin1StringView("lastPushAt")));
         const QString rotatedAt = api.send("POST", "/api/dev/rotate").state()->updatedAt;
         QCOMPARE(api.frameStatus(kitchen).value("lastPushAt").toString(), rotatedAt);
-
-        reply = api.send("DELETE", "/api/devices/" + hall);
-        QCOMPARE(reply.status, 204);
-        QVERIFY(reply.body.isEmpty());
     }
 
     void rotation()
@@ -831,8 +816,8 @@ private Q_SLOTS:
     }
 
     // The app's server client and this server agree on the wire. Wrong
-    // passwords, frames, renaming and deleting go through this same client
-    // in tst_cli.
+    // passwords, a session accepted at start-up, frames, renaming, deleting,
+    // reordering and downloading go through this same client in tst_cli.
     void serverClient()
     {
         startServer();
@@ -842,7 +827,6 @@ private Q_SLOTS:
         const Outcome created = TaskWait::run(AuthVerifier::createSession(familyPassword + "\n", settings));
         QCOMPARE(created.kind, Outcome::Kind::success);
         settings.syncSessionToken = created.token;
-        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings)), AuthVerifyOutcome::ok);
         QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, u"not-a-token"_s)), AuthVerifyOutcome::unauthorized);
 
         const SyncClient client(settings);
@@ -857,7 +841,6 @@ private Q_SLOTS:
         QCOMPARE(first.activePhotos().size(), 1);
         const PhotoEntry sunrise = first.activePhotos().first();
         QCOMPARE(sunrise.filename, u"sun \"rise\"over.jpg"_s);
-        QCOMPARE(sunrise.uploaderId, GalleryState::uploaderId(u"Åsa"_s));
         QCOMPARE(first.uploaders.value(sunrise.uploaderId), u"Åsa"_s);
         const GalleryState two
             = stateAfter(client.uploadPhoto(jpegOf(QSize(300, 500)), u"tall.jpg"_s, u"Kelvo"_s, first.updatedAt));
@@ -868,9 +851,7 @@ private Q_SLOTS:
         const auto stale = syncErrorOf(client.reorder({tall, sunrise.id}, first.updatedAt));
         QCOMPARE(stale.value().kind(), SyncError::Kind::stale);
         QCOMPARE(stale->staleResponse().state, two);
-        const GalleryState reordered = stateAfter(client.reorder({tall, sunrise.id}, two.updatedAt));
-        QCOMPARE(reordered.order, (QList<QString>{tall, sunrise.id}));
-        const GalleryState chosen = stateAfter(client.setCurrentPhoto(tall, reordered.updatedAt));
+        const GalleryState chosen = stateAfter(client.setCurrentPhoto(tall, two.updatedAt));
         QCOMPARE(TaskWait::run(client.fetchCurrentPhoto()),
                  (CurrentPhotoResponse{chosen.updatedAt, tall, CurrentPhotoUpdatedBy::manual, chosen.updatedAt}));
 
@@ -954,8 +935,6 @@ private Q_SLOTS:
         QTest::newRow("no password") << folder << QByteArray() << 2 << "LUNVIK_FAMILY_PASSWORD";
         QTest::newRow("bad interval") << ready + QStringList{u"--advance-interval"_s, u"0"_s} << QByteArray() << 2
                                       << "--advance-interval";
-        QTest::newRow("corrupt manifest")
-            << ready << QByteArray("gallery.json={\"updatedAt\": 3") << 1 << "gallery.json";
         QTest::newRow("manifest of the wrong shape")
             << ready << QByteArray(R"(gallery.json={"updatedAt":"x","order":{},"photos":{}})") << 1 << "gallery.json";
         QTest::newRow("corrupt sessions") << ready << QByteArray("sessions.json=[]") << 1 << "sessions.json";

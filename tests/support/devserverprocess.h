@@ -1,17 +1,10 @@
 // Runs the development gallery server (lunvik-gallery-server) as a child
 // process for end-to-end tests, on a free port of 127.0.0.1 with its own
-// temporary data folder:
-//
-//   DevServerProcess server;
-//   QVERIFY2(server.start(), qPrintable(server.errorText()));
-//   ... talk to server.baseURL() with the password server.password() ...
-//   QVERIFY2(server.stop(), qPrintable(server.errorText())); // SIGTERM, exit code 0
-//
-// The data folder lives as long as the object, so stop() followed by
-// start() restarts the server on the same gallery (the port may change).
-// The destructor stops a server that is still running. The server's
-// standard error (one line per request) goes to a file, serverLog(), so a
-// busy test never blocks it on a full pipe.
+// temporary data folder. The data folder lives as long as the object, so
+// stop() followed by start() restarts the server on the same gallery (the
+// port may change). The destructor stops a server that is still running.
+// The server's standard error (one line per request) goes to a file,
+// serverLog(), so a busy test never blocks it on a full pipe.
 #pragma once
 
 #include <QProcess>
