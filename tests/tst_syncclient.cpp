@@ -938,8 +938,8 @@ private Q_SLOTS:
         QVERIFY(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("a")))).platformError);
     }
 
-    // Lists of frames are read in the store's tests; here a null optional
-    // (absent) and a wrong type anywhere (the whole answer fails).
+    // Lists of frames are read in the store's tests; here an empty list, a
+    // null optional (absent) and a wrong type anywhere (the whole answer fails).
     void deviceAnswers_data()
     {
         QTest::addColumn<QByteArray>("statusBody");
@@ -951,6 +951,7 @@ private Q_SLOTS:
         QTest::newRow("width as text") << QByteArray(R"({"devices":[{"id":"f","displayName":"Hall","reachable":true},
                                                          {"id":"g","displayName":"Den","reachable":true,"width":"1600"}]})")
                                        << false;
+        QTest::newRow("empty list") << QByteArray(R"({"devices":[]})") << true;
     }
     void deviceAnswers()
     {
@@ -961,7 +962,7 @@ private Q_SLOTS:
         QCOMPARE(bool(result.value), decodes);
         if (!decodes)
             QCOMPARE(result.syncError->kind(), SyncError::Kind::decode);
-        else
+        else if (!result.value->isEmpty())
             QCOMPARE(result.value->at(0).lastPushError, std::nullopt);
     }
 
