@@ -806,9 +806,8 @@ private Q_SLOTS:
         const auto match = contentType.match(QString::fromUtf8(sent[0].header("Content-Type")));
         QVERIFY2(match.hasMatch(), sent[0].header("Content-Type").constData());
         const QByteArray boundary = match.captured(1).toUtf8();
+        // uploadBodyIsFramedExactly checks the framing; here the header names the body's boundary.
         QVERIFY(sent[0].body.startsWith("--" + boundary + "\r\n"));
-        QVERIFY(sent[0].body.endsWith("\r\n--" + boundary + "--\r\n"));
-        QVERIFY(sent[0].body.size() > 1000);
         QCOMPARE(result.syncError->failure().context,
                  std::optional(QStringLiteral("upload: photo.jpg (JPEG %1 bytes)").arg(sent[0].body.size())));
     }
