@@ -641,10 +641,8 @@ private Q_SLOTS:
         // Secrets are masked wherever the digest comes from.
         QTest::newRow("json message masked") << "{\"error\":\"bad token=abc123\"}" << "bad token [redacted]";
         QTest::newRow("html page with secret") << "<p>password: hunter2</p>" << "password [redacted]";
-        QTest::newRow("bearer") << "sent Bearer abc.def-123 then" << "sent Bearer [redacted] then";
-        QTest::newRow("bearer any case") << "bEaReR   xyz" << "Bearer [redacted]";
-        QTest::newRow("password equals") << "PASSWORD=hunter2 ok" << "PASSWORD [redacted] ok";
-        QTest::newRow("token colon") << "token : abc" << "token [redacted]";
+        QTest::newRow("bearer, any case") << "sent bEaReR   abc.def-123 then" << "sent Bearer [redacted] then";
+        QTest::newRow("key words") << "PASSWORD=hunter2 ok token : abc" << "PASSWORD [redacted] ok token [redacted]";
         QTest::newRow("json member") << "{\"sessionToken\":\"abc123\"}" << "{\"sessionToken [redacted]";
         QTest::newRow("basic credential") << "Authorization: Basic dXNlcjpwYXNz" << "Authorization [redacted]";
         QTest::newRow("word without value") << "the token expired" << "the token expired";
