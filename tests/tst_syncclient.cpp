@@ -321,7 +321,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("timeout");
         QTest::newRow("connection dropped") << int(Response::Kind::CloseWithoutAnswer) << false;
-        QTest::newRow("garbage answer") << int(Response::Kind::NotHttp) << false;
         QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true;
         // A 200 whose body stops short of its Content-Length is no answer.
         QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false;
@@ -625,7 +624,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("digest");
         const QString accented = QStringLiteral("e\u0301"); // one user-perceived character
-        QTest::newRow("blank") << " \n " << "";
         QTest::newRow("json error string") << "{\"error\":\"nope\",\"message\":\"other\"}" << "nope";
         QTest::newRow("json empty error then message") << "{\"error\":\"\",\"message\":\"msg\"}" << "msg";
         QTest::newRow("json error object detail") << "{\"error\":{\"message\":\"\",\"detail\":\"d\"}}" << "d";

@@ -262,7 +262,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("configured");
         QTest::newRow("feed only") << true << "" << false;
-        QTest::newRow("key only") << false << someKey << false;
         QTest::newRow("key that is no key") << true << "bm90IGEga2V5" << true;
     }
     // Without a usable configuration nothing starts: no launch probe, no
