@@ -217,10 +217,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("url");
-        QTest::newRow("leading slash") << "http://h:3000" << "/api/gallery" << "http://h:3000/api/gallery";
-        QTest::newRow("base with path") << "https://h/prefix" << "/api/gallery" << "https://h/prefix/api/gallery";
         QTest::newRow("base with slash") << "https://h/prefix/" << "api/gallery" << "https://h/prefix/api/gallery";
-        QTest::newRow("trailing slash kept") << "http://h" << "/api/devices/" << "http://h/api/devices/";
         QTest::newRow("encoded") << "http://h" << "/api/gallery/photos/a b?#%/image"
                                  << "http://h/api/gallery/photos/a%20b%3F%23%25/image";
     }
@@ -236,8 +233,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("url"); // empty: never sent
-        QTest::newRow("separators") << "a/b?c#d" << "http://h/p/api/gallery/photos/a%2Fb%3Fc%23d/image";
-        QTest::newRow("non-ASCII") << "ä b%" << "http://h/p/api/gallery/photos/%C3%A4%20b%25/image";
+        QTest::newRow("separators") << "a/b?c#d%" << "http://h/p/api/gallery/photos/a%2Fb%3Fc%23d%25/image";
         QTest::newRow("dots inside") << "a..b" << "http://h/p/api/gallery/photos/a..b/image";
         QTest::newRow("dot") << "." << "";
         QTest::newRow("dot dot") << ".." << "";
@@ -263,11 +259,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("summary"); // empty: success
         const QString stale = QStringLiteral("Gallery changed on server; refreshing and retrying");
-        QTest::newRow("204 empty") << 204 << QByteArray() << "";
         QTest::newRow("299") << 299 << QByteArray("x") << "";
         QTest::newRow("300") << 300 << QByteArray() << "HTTP 300";
         QTest::newRow("409 with manifest") << 409 << staleBody << stale;
-        QTest::newRow("409 without manifest") << 409 << QByteArray("{\"error\":\"conflict\"}") << "HTTP 409: conflict";
         QTest::newRow("409 with broken manifest") << 409 << QByteArray("{\"state\":{\"updatedAt\":1}}")
                                                   << "HTTP 409: {\"state\":{\"updatedAt\":1}}";
         QTest::newRow("not UTF-8") << 500 << QByteArray("\xff\xfe\xfa bad") << "HTTP 500";
@@ -326,7 +320,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("timeout");
         QTest::newRow("connection dropped") << int(Response::Kind::CloseWithoutAnswer) << false;
-        QTest::newRow("garbage answer") << int(Response::Kind::NotHttp) << false;
         QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true;
         // A 200 whose body stops short of its Content-Length is no answer.
         QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false;
@@ -473,7 +466,6 @@ private Q_SLOTS:
         // Every body takes about a second, in ten pieces.
         QTest::newRow("idle limit restarts with data") << 600 << 0 << qint64(0) << 600 << true;
         QTest::newRow("idle limit") << 50 << 2000 << qint64(0) << 600 << false;
-        QTest::newRow("fixed exchange limit") << 2000 << 400 << qint64(0) << 1500 << false;
         QTest::newRow("large body, more time") << 2000 << 400 << qint64(1000) << 1500 << true;
         QTest::newRow("small body, no more") << 2000 << 400 << qint64(1000) << 150 << false;
     }
@@ -614,8 +606,6 @@ private Q_SLOTS:
                                                << "HTTP 404" << "Response: (empty body)";
         QTest::newRow("white space only") << SyncHTTPFailure{503, "GET", url, " \n\t ", std::nullopt, std::nullopt}
                                           << "HTTP 503" << "Response: (4 characters of white space)";
-        QTest::newRow("big upload") << SyncHTTPFailure{413, "POST", url, "too big", 1234567, std::nullopt}
-                                    << "HTTP 413: too big" << "Request size: 1.2 MB\nResponse: too big";
     }
     void failureTexts()
     {
@@ -633,10 +623,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("digest");
         const QString accented = QStringLiteral("e\u0301"); // one user-perceived character
-        QTest::newRow("blank") << " \n " << "";
         QTest::newRow("json error string") << "{\"error\":\"nope\",\"message\":\"other\"}" << "nope";
         QTest::newRow("json empty error then message") << "{\"error\":\"\",\"message\":\"msg\"}" << "msg";
-        QTest::newRow("json error object message") << "{\"error\":{\"message\":\"inner\",\"detail\":\"d\"}}" << "inner";
         QTest::newRow("json error object detail") << "{\"error\":{\"message\":\"\",\"detail\":\"d\"}}" << "d";
         QTest::newRow("json number error skipped") << "{\"error\":5,\"description\":\"desc\"}" << "desc";
         QTest::newRow("json without keys") << "{\"ok\":false}" << "{\"ok\":false}";
@@ -650,10 +638,8 @@ private Q_SLOTS:
         // Secrets are masked wherever the digest comes from.
         QTest::newRow("json message masked") << "{\"error\":\"bad token=abc123\"}" << "bad token [redacted]";
         QTest::newRow("html page with secret") << "<p>password: hunter2</p>" << "password [redacted]";
-        QTest::newRow("bearer") << "sent Bearer abc.def-123 then" << "sent Bearer [redacted] then";
-        QTest::newRow("bearer any case") << "bEaReR   xyz" << "Bearer [redacted]";
-        QTest::newRow("password equals") << "PASSWORD=hunter2 ok" << "PASSWORD [redacted] ok";
-        QTest::newRow("token colon") << "token : abc" << "token [redacted]";
+        QTest::newRow("bearer, any case") << "sent bEaReR   abc.def-123 then" << "sent Bearer [redacted] then";
+        QTest::newRow("key words") << "PASSWORD=hunter2 ok token : abc" << "PASSWORD [redacted] ok token [redacted]";
         QTest::newRow("json member") << "{\"sessionToken\":\"abc123\"}" << "{\"sessionToken [redacted]";
         QTest::newRow("basic credential") << "Authorization: Basic dXNlcjpwYXNz" << "Authorization [redacted]";
         QTest::newRow("word without value") << "the token expired" << "the token expired";
@@ -673,7 +659,7 @@ private Q_SLOTS:
         QTest::newRow("999") << qint64(999) << "999 bytes";
         QTest::newRow("1000") << qint64(1000) << "1 KB";
         QTest::newRow("999999") << qint64(999999) << "1 MB";
-        QTest::newRow("2000000") << qint64(2000000) << "2 MB";
+        QTest::newRow("1234567") << qint64(1234567) << "1.2 MB";
         QTest::newRow("3456789012") << qint64(3456789012) << "3.46 GB";
     }
     void byteCounts()
@@ -815,9 +801,8 @@ private Q_SLOTS:
         const auto match = contentType.match(QString::fromUtf8(sent[0].header("Content-Type")));
         QVERIFY2(match.hasMatch(), sent[0].header("Content-Type").constData());
         const QByteArray boundary = match.captured(1).toUtf8();
+        // uploadBodyIsFramedExactly checks the framing; here the header names the body's boundary.
         QVERIFY(sent[0].body.startsWith("--" + boundary + "\r\n"));
-        QVERIFY(sent[0].body.endsWith("\r\n--" + boundary + "--\r\n"));
-        QVERIFY(sent[0].body.size() > 1000);
         QCOMPARE(result.syncError->failure().context,
                  std::optional(QStringLiteral("upload: photo.jpg (JPEG %1 bytes)").arg(sent[0].body.size())));
     }
@@ -975,13 +960,6 @@ private Q_SLOTS:
             QCOMPARE(result.value->at(0).lastPushError, std::nullopt);
     }
 
-    void deviceIdIsOneSegment()
-    {
-        server.on("DELETE", "/api/devices/f%201", Response::text(204, ""));
-        QVERIFY(attempt(client().deleteDevice(QStringLiteral("f 1"))).value);
-        QCOMPARE(server.requests("DELETE", "/api/devices/f%201").size(), 1);
-    }
-
     void endpointAddresses_data()
     {
         QTest::addColumn<QString>("url");
@@ -989,12 +967,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("session");
         QTest::newRow("name") << "http://localhost:3000/a?x=1" << "http://127.0.0.1:3000/a?x=1"
                               << "http://localhost:3000/api/auth/session";
-        QTest::newRow("path, query and fragment dropped")
-            << "http://127.0.0.1:3000/prefix?x=1#f" << "http://localhost:3000/prefix?x=1#f"
-            << "http://127.0.0.1:3000/api/auth/session";
         QTest::newRow("other host") << "https://u@photos.example:8443/x" << ""
                                     << "https://u@photos.example:8443/api/auth/session";
-        QTest::newRow("no host") << "mailto:someone" << "" << "mailto:/api/auth/session";
     }
     void endpointAddresses()
     {
@@ -1020,9 +994,7 @@ private Q_SLOTS:
         QTest::newRow("no address") << "  " << "tok" << ok << refused << 0;
         QTest::newRow("not a URL") << "::not a url" << "tok" << ok << down << 0;
         QTest::newRow("401") << "@" << "tok" << Response::json(401, "{}") << refused << 1;
-        QTest::newRow("204") << "@" << "tok" << Response::text(204, "") << refused << 1;
         QTest::newRow("200 without ok") << "@" << "tok" << Response::json(200, R"({"ok":"true"})") << refused << 1;
-        QTest::newRow("500") << "@" << "tok" << Response::json(500, R"({"ok":true})") << down << 1;
         QTest::newRow("403") << "@" << "tok" << Response::json(403, "{}") << down << 1;
     }
     void verify()
@@ -1054,10 +1026,8 @@ private Q_SLOTS:
                                << Outcome::success(QStringLiteral(" s1 "));
         QTest::newRow("blank password") << "   " << ok(R"({"ok":true,"sessionToken":"s1"})") << down;
         QTest::newRow("wrong password") << "pw" << Response::json(401, "{}") << Outcome::wrongPassword();
-        QTest::newRow("no token") << "pw" << ok(R"({"ok":true})") << down;
         QTest::newRow("empty token") << "pw" << ok(R"({"ok":true,"sessionToken":""})") << down;
         QTest::newRow("ok as text") << "pw" << ok(R"({"ok":"true","sessionToken":"s1"})") << down;
-        QTest::newRow("not JSON") << "pw" << Response::text(200, "welcome") << down;
         QTest::newRow("server error") << "pw" << Response::json(503, "{}") << down;
     }
     void createSession()
@@ -1104,8 +1074,6 @@ private Q_SLOTS:
         QTest::addColumn<Response>("answer");
         QTest::addColumn<bool>("healthy");
         QTest::newRow("ok") << Response::json(200, R"({"ok":true,"version":"1"})") << true;
-        QTest::newRow("ok false") << Response::json(200, R"({"ok":false})") << false;
-        QTest::newRow("ok as text") << Response::json(200, R"({"ok":"true"})") << false;
         QTest::newRow("not JSON") << Response::text(200, "<html>up</html>", "text/html") << false;
         QTest::newRow("503") << Response::json(503, R"({"ok":true})") << false;
     }

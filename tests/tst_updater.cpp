@@ -182,7 +182,6 @@ private Q_SLOTS:
         QTest::newRow("trailing zeros") << "1.0" << "1.0.0" << 0;
         QTest::newRow("numbers, not text") << "1.10" << "1.9" << 1;
         QTest::newRow("leading zeros") << "0.07" << "0.7" << 0;
-        QTest::newRow("minor before patch") << "0.2.0" << "0.10.0" << -1;
         QTest::newRow("more numbers") << "2" << "1.99.99" << 1;
         QTest::newRow("beta before release") << "1.0b2" << "1.0" << -1;
         QTest::newRow("beta before rc") << "1.0b2" << "1.0rc1" << -1;
@@ -221,19 +220,15 @@ private Q_SLOTS:
         QTest::newRow("version on the enclosure")
             << feed("<item>" + enclosure(a, "10", signature, "sparkle:version=\"3.0\"") + "</item>") << true << 1
             << "3.0 3.0 https://u.example/a.deb";
-        QTest::newRow("no enclosure") << feed("<item><sparkle:version>9.0</sparkle:version></item>" + valid) << true
-                                      << 1 << validFound;
         QTest::newRow("no signature") << feed(item("9.0", enclosure(a, "10", QByteArray())) + valid) << true << 1
                                       << validFound;
         unusable("short signature", enclosure(a, "10", QByteArray(63, 's').toBase64()));
-        unusable("signature not base64", enclosure(a, "10", "%%%"));
         unusable("file address", enclosure("file:///etc/passwd"));
         unusable("no length", enclosure(a, "0"));
         QTest::newRow("no version") << feed("<item>" + enclosure(a) + "</item>") << true << 0 << "";
         QTest::newRow("malformed XML") << QByteArray("<rss><channel><item>") << false << 0 << "";
         QTest::newRow("garbage after the feed") << feed(valid) + "<rss/>" << false << 0 << "";
         QTest::newRow("not RSS") << QByteArray("<feed><entry/></feed>") << false << 0 << "";
-        QTest::newRow("empty") << QByteArray() << false << 0 << "";
     }
     void parseFeed()
     {
@@ -266,9 +261,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("feed");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("configured");
-        QTest::newRow("neither") << false << "" << false;
         QTest::newRow("feed only") << true << "" << false;
-        QTest::newRow("key only") << false << someKey << false;
         QTest::newRow("key that is no key") << true << "bm90IGEga2V5" << true;
     }
     // Without a usable configuration nothing starts: no launch probe, no
@@ -318,7 +311,6 @@ private Q_SLOTS:
         QFETCH(QStringList, shown);
         server.on("GET", "/appcast.xml", Response::text(200, feed(item(newest))));
         auto [model, driver] = recordedModel();
-        QVERIFY(model->canCheckForUpdates());
         model->mainWindowDidAppear();
         QVERIFY(model->didCheckOnLaunch());
         QVERIFY(!model->canCheckForUpdates());
@@ -450,7 +442,6 @@ private Q_SLOTS:
         QVERIFY(folders.staging.startsWith(TestEnvironment::home()));
 
         QAction *check = app->window().checkForUpdatesAction();
-        QVERIFY(check->isEnabled());
         check->trigger();
         QVERIFY(!check->isEnabled());
         QVERIFY(dialog());

@@ -62,27 +62,30 @@ struct Message {
     QByteArray body;
 };
 
-// Splits a complete HTTP message; false while more bytes are needed.
+QByteArray header(const QByteArray &head, const QByteArray &name)
+{
+    for (const QByteArray &line : head.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+// Splits a complete HTTP message; false while more bytes are needed. Without
+// a Content-Length the body is empty, or (untilClose) all that arrived.
 bool split(const QByteArray &buffer, Message &message, bool untilClose)
 {
     const qsizetype end = buffer.indexOf("\r\n\r\n");
     if (end < 0)
         return false;
     message.head = buffer.left(end);
-    qsizetype length = -1;
-    for (const QByteArray &line : message.head.split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare("content-length", Qt::CaseInsensitive) == 0)
-            length = line.mid(colon + 1).trimmed().toLongLong();
+    const QByteArray announced = header(message.head, "Content-Length");
+    if (announced.isEmpty() && untilClose) {
+        message.body = buffer.mid(end + 4);
+        return true;
     }
-    if (length < 0) {
-        if (!untilClose)
-            length = 0;
-        else {
-            message.body = buffer.mid(end + 4);
-            return true;
-        }
-    }
+    const qsizetype length = announced.toLongLong();
     if (buffer.size() < end + 4 + length)
         return false;
     message.body = buffer.mid(end + 4, length);
@@ -101,16 +104,6 @@ QByteArray closing(const QByteArray &head)
     while (!kept.isEmpty() && kept.last().trimmed().isEmpty())
         kept.removeLast();
     return kept.join('\n') + "\r\nConnection: close";
-}
-
-QByteArray header(const QByteArray &head, const QByteArray &name)
-{
-    for (const QByteArray &line : head.split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
 }
 
 QByteArray answer(int status, const char *reason, const QByteArray &contentType, const QByteArray &body)

@@ -18,15 +18,13 @@ struct ScriptableServer::State {
 
     Response take(const Request &request)
     {
-        const QByteArray &method = request.method;
-        const QByteArray &path = request.path;
         QMutexLocker locker(&mutex);
         if (!refusedHost.isEmpty() && request.header("Host").startsWith(refusedHost + ':')) {
             Response refused;
             refused.kind = Response::Kind::NotHttp;
             return refused;
         }
-        auto it = routes.find(method + ' ' + path);
+        auto it = routes.find(request.method + ' ' + request.path);
         if (it == routes.end() || it->isEmpty())
             return fallback;
         if (it->size() > 1)
