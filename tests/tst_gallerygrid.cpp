@@ -356,7 +356,8 @@ private Q_SLOTS:
         }
     }
 
-    // What each kind of drop uploads, and whether it is outlined on hover.
+    // What each kind of drop uploads, on the grid or the empty state, and
+    // whether it is outlined on hover.
     void fileDrops_data()
     {
         QTest::addColumn<QStringList>("files"); // dropped as locations, "" for the home folder
@@ -364,21 +365,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<bool>("outlined");
         QTest::addColumn<QString>("uploaded"); // a pattern of the sent file names
+        QTest::addColumn<bool>("onEmptyState"); // else on the second photo of two
         const QByteArray png = imageBytes(Qt::green, "PNG");
         const QByteArray jpeg = imageBytes(Qt::green);
         const QString dropped = QStringLiteral("^gallery-drop-[0-9a-f-]{36}\\.");
         using L = QStringList;
         QTest::newRow("file locations") << L { "one.jpg", "two.png" } << "" << QByteArray() << true
-                                        << "^one\\.jpg,two\\.png$";
-        QTest::newRow("paths as text") << L {} << "text" << QByteArray() << true << "^one\\.jpg,two\\.png$";
-        QTest::newRow("PNG data") << L {} << "image/png" << png << true << dropped + "png$";
-        QTest::newRow("JPEG data") << L {} << "image/jpeg" << jpeg << true << dropped + "jpg$";
-        QTest::newRow("Qt image") << L {} << "qt-image" << jpeg << true << dropped + "png$";
-        QTest::newRow("unreadable PNG data") << L {} << "image/png" << QByteArray("not an image") << true << "^$";
-        QTest::newRow("a folder") << L { "" } << "" << QByteArray() << false << "^$";
-        QTest::newRow("a text file") << L { "notes.txt" } << "" << QByteArray() << false << "^$";
-        QTest::newRow("an image without extension") << L { "scan" } << "" << QByteArray() << true << "^scan$";
-        QTest::newRow("text without extension") << L { "README" } << "" << QByteArray() << false << "^$";
+                                        << "^one\\.jpg,two\\.png$" << false;
+        QTest::newRow("paths as text") << L {} << "text" << QByteArray() << true << "^one\\.jpg,two\\.png$" << false;
+        QTest::newRow("PNG data") << L {} << "image/png" << png << true << dropped + "png$" << false;
+        QTest::newRow("JPEG data") << L {} << "image/jpeg" << jpeg << true << dropped + "jpg$" << false;
+        QTest::newRow("Qt image") << L {} << "qt-image" << jpeg << true << dropped + "png$" << false;
+        QTest::newRow("unreadable PNG data")
+            << L {} << "image/png" << QByteArray("not an image") << true << "^$" << false;
+        QTest::newRow("a folder") << L { "" } << "" << QByteArray() << false << "^$" << false;
+        QTest::newRow("a text file") << L { "notes.txt" } << "" << QByteArray() << false << "^$" << false;
+        QTest::newRow("an image without extension") << L { "scan" } << "" << QByteArray() << true << "^scan$" << false;
+        QTest::newRow("text without extension") << L { "README" } << "" << QByteArray() << false << "^$" << false;
+        QTest::newRow("onto the empty state")
+            << L {} << "text" << QByteArray() << true << "^one\\.jpg,two\\.png$" << true;
     }
     void fileDrops()
     {
@@ -387,7 +392,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, data);
         QFETCH(bool, outlined);
         QFETCH(QString, uploaded);
-        open(galleryOf({ "a", "b" }));
+        QFETCH(bool, onEmptyState);
+        open(galleryOf(onEmptyState ? QStringList() : QStringList { "a", "b" }));
+        QCOMPARE(screen->content(), onEmptyState ? GalleryScreen::Content::empty : GalleryScreen::Content::grid);
         server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "b", "n" }, "v2"))));
         const QString jpeg = writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red));
         const QString png = writeFile(QStringLiteral("two.png"), imageBytes(Qt::blue, "PNG"));
@@ -407,31 +414,16 @@ private Q_SLOTS:
         else
             mime.setData(type, data);
 
-        sendDrag(viewport(), &mime, cellPoint(1));
+        QWidget *target = onEmptyState ? static_cast<QWidget *>(screen.get()) : viewport();
+        const QPoint position = onEmptyState ? screen->rect().center() : cellPoint(1);
+        sendDrag(target, &mime, position);
         QCOMPARE(screen->isFileDropTargeted(), outlined);
         QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
-        sendDrop(viewport(), &mime, cellPoint(1));
+        sendDrop(target, &mime, position);
         QVERIFY(!screen->isFileDropTargeted());
         settle();
         const QString names = uploadedNames(server).join(QLatin1Char(','));
         QVERIFY2(QRegularExpression(uploaded).match(names).hasMatch(), qPrintable(names));
-    }
-
-    // The empty state takes dropped files too.
-    void dropOnTheEmptyState()
-    {
-        open(galleryOf({}));
-        QCOMPARE(screen->content(), GalleryScreen::Content::empty);
-        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "n" }, "v2"))));
-        QMimeData mime;
-        mime.setText(writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red)));
-        const QPoint centre = screen->rect().center();
-        sendDrag(screen.get(), &mime, centre);
-        QVERIFY(screen->isFileDropTargeted());
-        QVERIFY(sendDrop(screen.get(), &mime, centre));
-        QVERIFY(!screen->isFileDropTargeted());
-        settle();
-        QCOMPARE(uploadedNames(server), QStringList { "one.jpg" });
         QCOMPARE(screen->content(), GalleryScreen::Content::grid);
     }
 
@@ -715,7 +707,8 @@ private Q_SLOTS:
     }
 
     // A missing file is fetched through the store once and read again; a
-    // file that still cannot be read ends in one warning.
+    // file that still cannot be read ends in one warning. An identical
+    // request, while the load runs or after it, starts nothing.
     void loadOutcomes_data()
     {
         QTest::addColumn<QString>("onDisk"); // "jpeg", "corrupt" or "" (missing)
@@ -751,6 +744,8 @@ private Q_SLOTS:
             model.load("a", 300, 512, PhotoImageModel::storeEnsureCached(*store, "a", 512), failed);
         };
         load(PhotoImageModel::FailedLoad::keep);
+        load(PhotoImageModel::FailedLoad::retry); // by a view shown again while the load runs
+        QVERIFY(model.isLoading());
         QTRY_VERIFY_WITH_TIMEOUT(!model.isLoading(), 30000);
         QCOMPARE(model.hasImage(), shown);
         QCOMPARE(model.loadFailed(), !shown);
@@ -766,10 +761,9 @@ private Q_SLOTS:
             QCOMPARE(warnings().first().category, LogCategory::gallery);
         }
 
-        // The same request again costs nothing (no fetch, no warning), failed or not.
         load(PhotoImageModel::FailedLoad::keep);
         QTest::qWait(50);
-        QCOMPARE(model.loadsStarted(), 1);
+        QCOMPARE(model.loadsStarted(), 1); // so no fetch and no warning either
 
         // Asked again by a view shown again, only a failed load runs once
         // more, with its fetch.
@@ -778,23 +772,6 @@ private Q_SLOTS:
         QCOMPARE(model.loadsStarted(), shown ? 1 : 2);
         QCOMPARE(fetched().size(), shown ? fetches : 2 * fetches);
         QCOMPARE(warnings().size(), 2 * warned);
-    }
-
-    void identicalRequestWhileRunningStartsOneLoad()
-    {
-        QVERIFY(signIn());
-        Response slow = Response::text(200, jpegBytes(300, 400), "image/jpeg");
-        slow.delayMs = 150;
-        server.on("GET", "/api/gallery/photos/a/image", slow);
-        PhotoImageModel model;
-        // Also a view shown again while the load runs starts nothing.
-        for (int i = 0; i < 3; ++i)
-            model.load(QStringLiteral("a"), 400, std::nullopt, PhotoImageModel::storeEnsureCached(*store, "a", {}),
-                PhotoImageModel::FailedLoad::retry);
-        QVERIFY(model.isLoading());
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QCOMPARE(model.loadsStarted(), 1);
-        QCOMPARE(server.requests("GET", "/api/gallery/photos/a/image").size(), 1);
     }
 
     // A load that no longer matters, superseded or its model gone, changes
