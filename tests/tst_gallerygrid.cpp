@@ -111,6 +111,10 @@ class TestGalleryGrid : public QObject, private GalleryFixture
     GalleryPhotoGrid *grid() const { return screen->grid(); }
     QWidget *viewport() const { return screen->grid()->viewport(); }
     QSet<QString> selected() const { return store->selection().selectedIDs(); }
+    bool thumbnailShown(const QString &id) const
+    {
+        return grid()->imageModel(id) && grid()->imageModel(id)->hasImage();
+    }
 
     // The server's gallery; none answers "not modified".
     void serve(const std::optional<GalleryState> &state, int delayMs = 0)
@@ -590,7 +594,7 @@ private Q_SLOTS:
         QCOMPARE(grid()->cornerTag(1), std::optional<QString>(QStringLiteral("Showing for today")));
 
         store->selection().setSelectedIDs({ "b", "c" });
-        QTRY_VERIFY(grid()->imageModel(QStringLiteral("a")) && grid()->imageModel(QStringLiteral("a"))->hasImage());
+        QTRY_VERIFY(thumbnailShown(QStringLiteral("a")));
         // Pixels at the middle of a cell's left edge: `inside` pixels in, or
         // the first pixel past a border `width` wide.
         const auto border = [&](const QImage &image, int index, int inside) {
@@ -624,7 +628,7 @@ private Q_SLOTS:
     void decodedImagesOfRemovedPhotosAreDropped()
     {
         open(galleryOf({"a", "b"}), galleryOf({"a"}, QStringLiteral("v2")), false, 1500);
-        QTRY_VERIFY(grid()->imageModel(QStringLiteral("b")) && grid()->imageModel(QStringLiteral("b"))->hasImage());
+        QTRY_VERIFY(thumbnailShown(QStringLiteral("a")) && thumbnailShown(QStringLiteral("b")));
         const int decoded = DecodedImageCache::shared().count();
         settle();
         QTRY_COMPARE(grid()->photoOrder(), QStringList{"a"});
@@ -642,7 +646,7 @@ private Q_SLOTS:
         open(galleryOf(ids));
         QCOMPARE(grid()->photoOrder().size(), 5000);
         QScrollBar *bar = grid()->verticalScrollBar();
-        QTRY_VERIFY(grid()->imageModel(QStringLiteral("p0")) && grid()->imageModel(QStringLiteral("p0"))->hasImage());
+        QTRY_VERIFY(thumbnailShown(QStringLiteral("p0")));
 
         qint64 slowestPaint = 0;
         for (int value = 0; value <= bar->maximum(); value += bar->pageStep()) {
