@@ -143,15 +143,11 @@ private Q_SLOTS:
                 line[x] = qRgb(x % 251, y % 241, (x * y) % 239);
         }
         QList<Response> answers;
-        GalleryState served = bigGallery(QStringLiteral("v0"), 0, 12);
+        const QStringList ids{"p1", "p2", "p3"};
         for (int i = 1; i <= 3; ++i) {
             files << TestEnvironment::home() + QStringLiteral("/large%1.png").arg(i);
             QVERIFY(i == 1 ? image.save(files.last(), "PNG", 90) : QFile::copy(files.first(), files.last()));
-            const QString id = QStringLiteral("p%1").arg(i);
-            served.updatedAt = QStringLiteral("v%1").arg(i);
-            served.order << id;
-            served.photos.insert(id, PhotoEntry{id, QStringLiteral("large%1.png").arg(i), id, 1, served.updatedAt,
-                                                std::nullopt, served.uploaders.keys().value(0), std::nullopt});
+            const GalleryState served = ScreenTests::galleryOf(ids.mid(0, i), {}, QStringLiteral("v%1").arg(i));
             answers << Response::json(200, galleryJson(served));
         }
         server.onSequence("POST", "/api/gallery/photos", answers);
