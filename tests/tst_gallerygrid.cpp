@@ -331,7 +331,6 @@ private Q_SLOTS:
         using L = QStringList;
         QTest::newRow("left half of c") << 2 << 0.25 << 2 << L {};
         QTest::newRow("right half of c") << 2 << 0.75 << 3 << L { "a", "c", "b", "d" };
-        QTest::newRow("before a") << 0 << 0.1 << 0 << L { "b", "a", "c", "d" };
         QTest::newRow("past the last") << 3 << 1.4 << 4 << L { "a", "c", "d", "b" };
     }
     void reorderByDrag()
