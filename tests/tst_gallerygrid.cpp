@@ -297,31 +297,9 @@ private Q_SLOTS:
     }
 
     // A press selects at once; moving 4 pixels with the button held starts
-    // a drag of that photo, less does not.
-    void pressSelectsAndDragsAfterFourPixels()
-    {
-        open(galleryOf({ "a", "b", "c" }));
-        const QPoint start = cellPoint(1);
-        QTest::mousePress(viewport(), Qt::LeftButton, {}, start);
-        QCOMPARE(selected(), QSet<QString> { "b" });
-        const auto moveBy = [&](QPoint offset) {
-            QMouseEvent move(QEvent::MouseMove, QPointF(start + offset), viewport()->mapToGlobal(QPointF(start)),
-                Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(viewport(), &move);
-        };
-        moveBy({ 2, 2 });
-        QVERIFY(!grid()->findChild<QDrag *>());
-        moveBy({ 4, 0 });
-        // Qt deletes a finished drag later; it is still there now.
-        QDrag *drag = grid()->findChild<QDrag *>();
-        QVERIFY(drag);
-        QCOMPARE(PhotoDragPasteboard::photoID(drag->mimeData()), std::optional<QString>(QStringLiteral("b")));
-        QTest::mouseRelease(viewport(), Qt::LeftButton, {}, start + QPoint(4, 0));
-        QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
-    }
-
-    // A thumbnail dragged over another shows where it would go; dropping it
-    // sends the new order, or nothing when the order stays.
+    // a drag of that photo, less does not. Dragged over another thumbnail it
+    // shows where it would go; dropping it sends the new order, or nothing
+    // when the order stays.
     void reorderByDrag_data()
     {
         QTest::addColumn<int>("target");
@@ -341,12 +319,30 @@ private Q_SLOTS:
         QFETCH(QStringList, sent);
         open(galleryOf({ "a", "b", "c", "d" }));
         server.on("PUT", "/api/gallery/order", Response::json(200, galleryJson(galleryOf(sent, QStringLiteral("v2")))));
-        std::unique_ptr<QMimeData> mime(PhotoDragPasteboard::mimeData(QStringLiteral("b")));
-        const QPoint position = cellPoint(target, fraction);
-        sendDrag(viewport(), mime.get(), position);
+        const QPoint start = cellPoint(1);
+        QTest::mousePress(viewport(), Qt::LeftButton, {}, start);
+        QCOMPARE(selected(), QSet<QString> { "b" });
+        const auto moveBy = [&](QPoint offset) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(start + offset), viewport()->mapToGlobal(QPointF(start)),
+                Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(viewport(), &move);
+        };
+        moveBy({ 2, 2 });
+        QVERIFY(!grid()->findChild<QDrag *>());
+        moveBy({ 4, 0 });
+        // Qt deletes a finished drag, and its data, once the event loop runs.
+        QDrag *drag = grid()->findChild<QDrag *>();
+        QVERIFY(drag);
+        const QMimeData *mime = drag->mimeData();
+        QCOMPARE(PhotoDragPasteboard::photoID(mime), std::optional<QString>(QStringLiteral("b")));
+        QTest::mouseRelease(viewport(), Qt::LeftButton, {}, start + QPoint(4, 0));
+        QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
+
+                const QPoint position = cellPoint(target, fraction);
+        sendDrag(viewport(), mime, position);
         QCOMPARE(grid()->dropInsertionIndex(), std::optional<int>(insertion));
         QVERIFY(!screen->isFileDropTargeted());
-        QCOMPARE(sendDrop(viewport(), mime.get(), position, Qt::MoveAction), !sent.isEmpty());
+        QCOMPARE(sendDrop(viewport(), mime, position, Qt::MoveAction), !sent.isEmpty());
         QCOMPARE(grid()->dropInsertionIndex(), std::nullopt);
         settle();
         const auto requests = server.requests("PUT", "/api/gallery/order");
