@@ -387,6 +387,11 @@ private Q_SLOTS:
         QVERIFY(shows(image, size, background));
     }
 
+    // Bounded by `limit`, upright, never enlarged. Each decode's memory is
+    // estimated from the header and refused, before anything large is
+    // allocated, when it could never fit the budget: libjpeg holds the
+    // coefficients of a whole progressive or multi-scan image (2 bytes a
+    // sample) whatever scale it decodes at.
     void loadThumbnail_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -396,20 +401,33 @@ private Q_SLOTS:
         // Decoded whole: 192 MB, more than Qt allows by default.
         QTest::newRow("48 MP png, full size") << encoded(picture({ 8000, 6000 }), "png") << 8000 << QSize(8000, 6000);
         QTest::newRow("png not enlarged") << encoded(picture({ 80, 60 }), "png") << 4096 << QSize(80, 60);
-        // Bounded by their upright size, upright.
         QTest::newRow("jpeg, exif 6") << portraitJpeg() << 100 << QSize(60, 100);
         QTest::newRow("jpeg, exif 6, full size") << portraitJpeg() << 4096 << QSize(120, 200);
         QTest::newRow("tiff, orientation 8") << portraitTiff() << 100 << QSize(60, 100);
         QTest::newRow("limit 0") << encoded(picture({ 80, 60 }), "png") << 0 << QSize();
         QTest::newRow("jpeg claiming 20000x20000") << jpegHeader(0xC0, { 20000, 20000 }, 0x22, 3) << 256 << QSize();
+        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << 400 << QSize();
+        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB")
+            << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << 400 << QSize();
+        QTest::newRow("baseline 15000x15000, a scan per component")
+            << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << 400 << QSize();
+        QTest::newRow("progressive 4000x3000")
+            << encoded(picture({ 4000, 3000 }), "jpeg", QImageIOHandler::TransformationNone, true) << 400
+            << QSize(400, 300);
     }
     void loadThumbnail()
     {
         QFETCH(QByteArray, bytes); QFETCH(int, limit); QFETCH(QSize, size);
+        QElapsedTimer timer;
+        timer.start();
         const std::optional<QImage> image = ImageDownsampler::loadThumbnail(write(u"thumb"_s, bytes), limit);
         QCOMPARE(image.has_value(), size.isValid());
         if (image)
             QVERIFY(shows(*image, size, Qt::blue));
+        else
+            QVERIFY2(timer.elapsed() < 2000, "refused only after decoding");
+        QCOMPARE(DecodeMemoryBudget::shared().heldBytes(), 0);
     }
 
     void heif_data()
@@ -450,35 +468,6 @@ private Q_SLOTS:
         // Cut short, it is refused like any broken file.
         normalize(file->left(file->size() / 2), fileName, Unsupported);
         QVERIFY(!ImageDownsampler::loadThumbnail(m_dir.filePath(fileName), 100));
-    }
-
-    // Each decode's memory is estimated from the header and refused, before
-    // anything large is allocated, when it could never fit the budget:
-    // libjpeg holds the coefficients of a whole progressive or multi-scan
-    // image (2 bytes a sample) whatever scale it decodes at.
-    void decodeMemory_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QSize>("size"); // invalid: refused
-        QTest::newRow("progressive 15000x15000 4:4:4, 1.35 GB") << jpegHeader(0xC2, { 15000, 15000 }, 0x11, 1) << QSize();
-        QTest::newRow("progressive 15000x15000 4:2:0, 675 MB") << jpegHeader(0xC2, { 15000, 15000 }, 0x22, 1) << QSize();
-        QTest::newRow("baseline 15000x15000, a scan per component") << jpegHeader(0xC0, { 15000, 15000 }, 0x11, 1) << QSize();
-        QTest::newRow("progressive 4000x3000")
-            << encoded(picture({ 4000, 3000 }), "jpeg", QImageIOHandler::TransformationNone, true) << QSize(400, 300);
-    }
-    void decodeMemory()
-    {
-        QFETCH(QByteArray, bytes); QFETCH(QSize, size);
-        const QString path = write(u"memory.jpg"_s, bytes);
-        QElapsedTimer timer;
-        timer.start();
-        const std::optional<QImage> image = ImageDownsampler::loadThumbnail(path, 400);
-        QCOMPARE(image.has_value(), size.isValid());
-        if (image)
-            QVERIFY(shows(*image, size, Qt::blue));
-        else
-            QVERIFY2(timer.elapsed() < 2000, "refused only after decoding");
-        QCOMPARE(DecodeMemoryBudget::shared().heldBytes(), 0);
     }
 
     void memoryBudgetLimits()
@@ -722,7 +711,6 @@ private Q_SLOTS:
         const std::optional<QImage> rendered = EpaperRendering::renderFile(path, QSize(1200, 1600));
         QVERIFY(rendered);
         QCOMPARE(rendered->size(), QSize(1200, 1600));
-        QVERIFY(onlyInks(*rendered));
         // 120 x 200 upright fills 960 x 1600, from x = 120.
         const QRgb black = EpaperRendering::inks()[0].color;
         QCOMPARE(rendered->pixel(60, 800), black);

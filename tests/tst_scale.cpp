@@ -5,25 +5,18 @@
 // The figures are printed; the bounds leave room for a loaded machine and
 // the sanitizers.
 
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/screentests.h"
 
 #include "log/activitylogfile.h"
-#include "model/appconfig.h"
-#include "store/gallerystore.h"
-#include "taskwait.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonDocument>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
-
-using Response = ScriptableServer::Response;
 
 namespace {
 
@@ -43,23 +36,6 @@ GalleryState bigGallery(const QString &version, int count, int filenameLength)
     }
     state.currentPhotoId = state.order.value(0);
     return state;
-}
-
-QByteArray answer(const GalleryState &state)
-{
-    return QJsonDocument(GalleryResponse{state}.toJson()).toJson(QJsonDocument::Compact);
-}
-
-QByteArray currentAnswer(const GalleryState &s)
-{
-    const CurrentPhotoResponse current{s.updatedAt, s.currentPhotoId, s.currentPhotoUpdatedBy, s.updatedAt};
-    return QJsonDocument(current.toJson()).toJson(QJsonDocument::Compact);
-}
-
-bool logged(const QString &message)
-{
-    const QList<LogEntry> entries = ActivityLogStore::shared().entries();
-    return std::any_of(entries.begin(), entries.end(), [&](const LogEntry &entry) { return entry.message == message; });
 }
 
 // Under the sanitizers on two shared cores the longest stall is about a
@@ -88,56 +64,30 @@ void measure(const char *what, Work work)
 
 } // namespace
 
-class TestScale : public QObject
+class TestScale : public QObject, private GalleryFixture
 {
     Q_OBJECT
 
-    ScriptableServer server;
-    std::unique_ptr<AppSession> session;
-    std::unique_ptr<GalleryStore> store;
-
+    // A signed-in store whose periodic loop ends at once: no scheduled pull
+    // between the steps.
     void openStore()
     {
         GalleryStore::Environment environment;
-        // The periodic loop ends at once: no scheduled pull between the steps.
         environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
             co_return false;
         };
         store = std::make_unique<GalleryStore>(environment);
         session = std::make_unique<AppSession>();
         store->setSession(session.get());
-        AppSettings settings = store->settings();
-        settings.debugMode = true;
-        settings.serverBaseURL = AppSettings::syncServerBaseURL(true);
-        store->setSettings(settings);
-        server.on("POST", "/api/auth/session", Response::json(200, R"({"ok":true,"sessionToken":"tok"})"));
+        store->setDebugMode(true);
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         ActivityLogStore::shared().clear();
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(server.listen());
-        qputenv("LUNVIK_LOCAL_SERVER_URL", server.baseUrl().toString().toUtf8());
-        ActivityLogStore::shared().setErrorStreamForTesting([](const QByteArray &) {});
-    }
-    void init()
-    {
-        server.reset();
-        server.on("GET", "/api/health", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/auth/verify", Response::json(200, R"({"ok":true})"));
-        server.on("GET", "/api/devices", Response::json(200, R"({"devices":[]})"));
-        server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
-        TestEnvironment::clearSupportFolder();
-    }
-    void cleanup()
-    {
-        if (store)
-            TaskWait::run(store->waitForBackgroundTasks());
-        store.reset();
-        session.reset();
-    }
+    void initTestCase() { startServer(); }
+    void init() { reset(); }
+    void cleanup() { tearDown(); }
 
     void largeManifest_data()
     {
@@ -152,11 +102,10 @@ private Q_SLOTS:
         QFETCH(qint64, minimumBody);
         const int count = 20000;
         const GalleryState pulled = bigGallery(QStringLiteral("v1"), count, filenameLength);
-        const QByteArray body = answer(pulled);
+        const QByteArray body = galleryJson(pulled);
         QVERIFY(body.size() >= minimumBody);
         qInfo("manifest body: %lld bytes", qint64(body.size()));
-        server.on("GET", "/api/gallery", Response::json(200, body));
-        server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(pulled)));
+        serveGallery(pulled);
         // Every image is cached already: the pass checks 20,000 files and
         // sends no image request.
         for (const QString &id : pulled.order) {
@@ -167,7 +116,7 @@ private Q_SLOTS:
         openStore();
 
         measure("sync", [&] { TaskWait::run(store->syncAll()); });
-        QVERIFY(logged(QStringLiteral("Server sync OK")));
+        QVERIFY(ScreenTests::logged(QStringLiteral("Server sync OK")));
         QCOMPARE(store->state().activePhotos().size(), count);
         QCOMPARE(AppConfig::loadLocalState().state.order.size(), count);
         QCOMPARE(server.requests("GET", "/api/gallery/photos/p00000/image").size(), 0);
@@ -176,9 +125,9 @@ private Q_SLOTS:
         GalleryState reordered = pulled;
         std::reverse(reordered.order.begin(), reordered.order.end());
         reordered.updatedAt = QStringLiteral("v2");
-        server.on("PUT", "/api/gallery/order", Response::json(200, answer(reordered)));
+        server.on("PUT", "/api/gallery/order", Response::json(200, galleryJson(reordered)));
         measure("reorder", [&] { TaskWait::run(store->applyOrder(reordered.order)); });
-        QVERIFY(logged(QStringLiteral("Reorder saved")));
+        QVERIFY(ScreenTests::logged(QStringLiteral("Reorder saved")));
         QCOMPARE(store->state().order.first(), reordered.order.first());
     }
 
@@ -194,21 +143,17 @@ private Q_SLOTS:
                 line[x] = qRgb(x % 251, y % 241, (x * y) % 239);
         }
         QList<Response> answers;
-        GalleryState served = bigGallery(QStringLiteral("v0"), 0, 12);
+        const QStringList ids{"p1", "p2", "p3"};
         for (int i = 1; i <= 3; ++i) {
             files << TestEnvironment::home() + QStringLiteral("/large%1.png").arg(i);
             QVERIFY(i == 1 ? image.save(files.last(), "PNG", 90) : QFile::copy(files.first(), files.last()));
-            const QString id = QStringLiteral("p%1").arg(i);
-            served.updatedAt = QStringLiteral("v%1").arg(i);
-            served.order << id;
-            served.photos.insert(id, PhotoEntry{id, QStringLiteral("large%1.png").arg(i), id, 1, served.updatedAt,
-                                                std::nullopt, served.uploaders.keys().value(0), std::nullopt});
-            answers << Response::json(200, answer(served));
+            const GalleryState served = ScreenTests::galleryOf(ids.mid(0, i), {}, QStringLiteral("v%1").arg(i));
+            answers << Response::json(200, galleryJson(served));
         }
         server.onSequence("POST", "/api/gallery/photos", answers);
         openStore();
         measure("upload of three 48-megapixel PNGs", [&] { TaskWait::run(store->uploadFiles(files)); });
-        QVERIFY(logged(QStringLiteral("Upload complete")));
+        QVERIFY(ScreenTests::logged(QStringLiteral("Upload complete")));
         QVERIFY(QFileInfo::exists(AppConfig::cacheURL(QStringLiteral("p3"))));
     }
 
