@@ -201,7 +201,7 @@ private Q_SLOTS:
             SyncClient client(settingsFor(address, token));
             QVERIFY(description.isEmpty());
             QCOMPARE(client.bearer(), token.trimmed());
-            QCOMPARE(client.baseURL().toString(), address.trimmed());
+            QCOMPARE(client.url(QStringLiteral("/api/gallery")).toString(), address.trimmed() + "/api/gallery");
         } catch (const SyncError &e) {
             QCOMPARE(e.errorDescription().value(), description);
             QCOMPARE(e.activityLogDetail(), description);
@@ -210,23 +210,6 @@ private Q_SLOTS:
             if (badURL)
                 QCOMPARE(e.address(), address.trimmed());
         }
-    }
-
-    void urls_data()
-    {
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("url");
-        QTest::newRow("base with slash") << "https://h/prefix/" << "api/gallery" << "https://h/prefix/api/gallery";
-        QTest::newRow("encoded") << "http://h" << "/api/gallery/photos/a b?#%/image"
-                                 << "http://h/api/gallery/photos/a%20b%3F%23%25/image";
-    }
-    void urls()
-    {
-        QFETCH(QString, base);
-        QFETCH(QString, path);
-        QFETCH(QString, url);
-        QCOMPARE(SyncClient(settingsFor(base)).url(path).toString(QUrl::FullyEncoded), url);
     }
 
     void idsStayOneSegment_data()
@@ -243,11 +226,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, id);
         QFETCH(QString, url);
-        PhotoEntry photo;
-        photo.id = id;
-        const SyncClient client(settingsFor(QStringLiteral("http://h/p")));
+        const SyncClient client(settingsFor(QStringLiteral("http://h/p/")));
         try {
-            QCOMPARE(client.imageURL(photo).toString(QUrl::FullyEncoded), url);
+            QCOMPARE(client.imageURL(photo(id)).toString(QUrl::FullyEncoded), url);
         } catch (const PlatformError &) {
             QVERIFY(url.isEmpty());
         }
@@ -300,10 +281,7 @@ private Q_SLOTS:
         // A file: server address yields content with no HTTP status at all.
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("api"))));
-        QFile file(dir.filePath(QStringLiteral("api/gallery")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{}");
-        file.close();
+        QVERIFY(QFile(dir.filePath(QStringLiteral("api/gallery"))).open(QIODevice::WriteOnly));
 
         const SyncClient client(settingsFor(QUrl::fromLocalFile(dir.path()).toString()));
         const auto out = perform(client, QStringLiteral("/api/gallery"), QStringLiteral("GET"), std::nullopt,
@@ -319,38 +297,44 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("timeout");
-        QTest::newRow("connection dropped") << int(Response::Kind::CloseWithoutAnswer) << false;
-        QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true;
+        QTest::addColumn<QByteArray>("method");
+        const int dropped = int(Response::Kind::CloseWithoutAnswer);
+        QTest::newRow("connection dropped") << dropped << false << QByteArray("GET");
+        QTest::newRow("no answer at all") << int(Response::Kind::Hang) << true << QByteArray("GET");
         // A 200 whose body stops short of its Content-Length is no answer.
-        QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false;
+        QTest::newRow("body cut short") << int(Response::Kind::Truncated) << false << QByteArray("GET");
+        // The server may have made a change before the connection broke:
+        // sending it again could upload a photo twice.
+        QTest::newRow("upload dropped, not sent again") << dropped << false << QByteArray("POST");
+        QTest::newRow("PUT dropped, not sent again") << dropped << false << QByteArray("PUT");
+        QTest::newRow("DELETE dropped, not sent again") << dropped << false << QByteArray("DELETE");
     }
     void transportFailures()
     {
         QFETCH(int, kind);
         QFETCH(bool, timeout);
+        QFETCH(QByteArray, method);
         Response response;
         response.kind = Response::Kind(kind);
         response.body = QByteArray(4000, 'x');
-        server.on("GET", "/api/gallery", response);
+        server.on(method, "/api/gallery", response);
         HttpSession session({std::chrono::milliseconds(300), std::chrono::milliseconds(0)});
-        const auto out = perform(client(session), QStringLiteral("/api/gallery"));
+        const bool change = method != "GET";
+        const auto out = perform(client(session), QStringLiteral("/api/gallery"), QString::fromLatin1(method),
+                                 change ? std::optional(QByteArray("photo bytes")) : std::nullopt);
         QVERIFY2(out.transportError, "a transport failure is not a SyncError");
+        if (change)
+            QCOMPARE(server.requests().size(), 1);
         QVERIFY(!out.transportError->isCancellation());
         QCOMPARE(out.transportError->isTimeout(), timeout);
         QCOMPARE(out.transportError->record().domain, QStringLiteral("QNetworkReply"));
     }
 
-    void untrustedCertificate_data()
-    {
-        QTest::addColumn<bool>("trusted");
-        QTest::newRow("self-signed, refused") << false;
-        QTest::newRow("trusted by the test, accepted") << true; // the server itself works
-    }
     void untrustedCertificate()
     {
         // A TLS server on loopback with a self-signed certificate made now:
-        // the handshake must fail, and no request (nor its token) go out.
-        QFETCH(bool, trusted);
+        // the handshake must fail on that certificate, and no request (nor
+        // its token) go out.
         if (!QSslSocket::supportsSsl())
             QSKIP("no TLS backend");
         QTemporaryDir dir;
@@ -367,19 +351,10 @@ private Q_SLOTS:
         QFile keyFile(key);
         QFile certFile(cert);
         QVERIFY(keyFile.open(QIODevice::ReadOnly) && certFile.open(QIODevice::ReadOnly));
-        const QSslCertificate certificate(certFile.readAll());
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
-        tls.setLocalCertificate(certificate);
-        QVERIFY(!tls.privateKey().isNull() && !certificate.isNull());
-
-        const QSslConfiguration systemDefault = QSslConfiguration::defaultConfiguration();
-        const auto restore = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(systemDefault); });
-        if (trusted) {
-            QSslConfiguration withTestCA = systemDefault;
-            withTestCA.addCaCertificate(certificate);
-            QSslConfiguration::setDefaultConfiguration(withTestCA);
-        }
+        tls.setLocalCertificate(QSslCertificate(certFile.readAll()));
+        QVERIFY(!tls.privateKey().isNull() && !tls.localCertificate().isNull());
 
         // Connections come out of the server only after a whole handshake.
         QByteArray received;
@@ -400,35 +375,15 @@ private Q_SLOTS:
         });
         QVERIFY(tlsServer.listen(QHostAddress::LocalHost));
         const QString address = QStringLiteral("https://127.0.0.1:%1").arg(tlsServer.serverPort());
-        HttpSession session(HttpSession::Limits{}); // its own connections, none kept from another row
-        const auto out = perform(SyncClient(settingsFor(address, QStringLiteral("tls-secret-token-4b1d")), session),
+        const auto out = perform(SyncClient(settingsFor(address, QStringLiteral("tls-secret-token-4b1d"))),
                                  QStringLiteral("/api/gallery"));
-        if (trusted) {
-            QCOMPARE(out.value, std::optional(QByteArray("{}")));
-            QCOMPARE(handshakes, 1);
-            return;
-        }
         QVERIFY2(out.transportError, "the untrusted certificate was accepted");
         QCOMPARE(out.transportError->code(), QNetworkReply::SslHandshakeFailedError);
-        QVERIFY(!out.value);
+        // Refused for the certificate itself, not for a server that failed its handshake.
+        const QString reason = out.transportError->record().localizedDescription;
+        QVERIFY2(reason.contains(QLatin1String("self-signed")), qPrintable(reason));
         QCOMPARE(handshakes, 0);
         QVERIFY(!received.contains("tls-secret-token-4b1d"));
-    }
-
-    void droppedChangeIsNotSentAgain()
-    {
-        // The server may have made the change before the connection broke:
-        // sending it again could upload a photo twice.
-        Response dropped;
-        dropped.kind = Response::Kind::CloseWithoutAnswer;
-        for (const QString &method : QStringList{"POST", "PUT", "DELETE"}) {
-            server.on(method.toUtf8(), "/api/gallery/photos", dropped);
-            HttpSession session(HttpSession::Limits{});
-            const auto out = perform(client(session), QStringLiteral("/api/gallery/photos"), method,
-                                     QByteArray("photo bytes"));
-            QVERIFY2(out.transportError, qPrintable(method));
-            QCOMPARE(server.requests(method.toUtf8(), "/api/gallery/photos").size(), 1);
-        }
     }
 
     void changeAfterIdleGoesOutOnNewConnection()
@@ -549,10 +504,8 @@ private Q_SLOTS:
         if (!encoding.isEmpty())
             answer.headers.append(qMakePair(QByteArray("Content-Encoding"), encoding));
         server.on("GET", "/api/gallery/photos/p/image", answer);
-        PhotoEntry photo;
-        photo.id = QStringLiteral("p");
-        QCOMPARE(bool(attempt(client().cachePhotoIfMissing(photo)).value), !cached.isEmpty());
-        QFile written(AppConfig::cacheURL(photo.id));
+        QCOMPARE(bool(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("p")))).value), !cached.isEmpty());
+        QFile written(AppConfig::cacheURL(QStringLiteral("p")));
         QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), cached);
         const auto sent = server.requests("GET", "/api/gallery/photos/p/image").value(0);
         QCOMPARE(sent.header("Accept-Encoding"), QByteArray("gzip"));
@@ -684,9 +637,6 @@ private Q_SLOTS:
         QTest::newRow("reorder")
             << Change([v1](const SyncClient &c) { return c.reorder({"b", "a", "c"}, v1); }) << B("PUT")
             << B("/api/gallery/order") << B(R"({"order":["b","a","c"],"baseUpdatedAt":"v1"})") << "reorder 3 photos";
-        QTest::newRow("reorder nothing")
-            << Change([v1](const SyncClient &c) { return c.reorder({}, v1); }) << B("PUT")
-            << B("/api/gallery/order") << B(R"({"order":[],"baseUpdatedAt":"v1"})") << "reorder 0 photos";
         QTest::newRow("rename")
             << Change([v1](const SyncClient &c) { return c.renameUploader("Kelvo", QStringLiteral("Åsa"), v1); })
             << B("PATCH") << B("/api/gallery/uploaders")
@@ -760,11 +710,8 @@ private Q_SLOTS:
         QCOMPARE(int(result.syncError->kind()), outcome - 2);
         if (result.syncError->kind() == SyncError::Kind::decode)
             QCOMPARE(result.syncError->errorDescription().value(), QStringLiteral("Could not decode server response"));
-        if (result.syncError->kind() == SyncError::Kind::http) {
-            QCOMPARE(result.syncError->failure().statusCode, 409);
+        if (result.syncError->kind() == SyncError::Kind::http)
             QCOMPARE(result.syncError->failure().context, std::optional(QStringLiteral("fetch gallery")));
-            QCOMPARE(result.syncError->failure().method, QStringLiteral("GET"));
-        }
     }
 
     void uploadBodyIsFramedExactly()
@@ -811,11 +758,8 @@ private Q_SLOTS:
     {
         // A present file, even an empty one, counts as cached.
         QVERIFY(QDir().mkpath(AppConfig::cacheFolder()));
-        for (const QString &path : {AppConfig::cacheURL(QStringLiteral("p1")),
-                                    AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 240)}) {
-            QFile empty(path);
-            QVERIFY(empty.open(QIODevice::WriteOnly));
-        }
+        QVERIFY(QFile(AppConfig::cacheURL(QStringLiteral("p1"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(AppConfig::thumbnailCacheURL(QStringLiteral("p1"), 240)).open(QIODevice::WriteOnly));
         QVERIFY(attempt(client().cacheThumbnailIfMissing(photo(QStringLiteral("p1")), 240)).value);
         QVERIFY(attempt(client().cachePhotoIfMissing(photo(QStringLiteral("p1")))).value);
         QVERIFY(server.requests().isEmpty());
@@ -960,24 +904,13 @@ private Q_SLOTS:
             QCOMPARE(result.value->at(0).lastPushError, std::nullopt);
     }
 
-    void endpointAddresses_data()
+    // Only a loopback address has another name to try; verify and
+    // createSession check the endpoint addresses themselves.
+    void loopbackAlternates()
     {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("alternate"); // empty: none
-        QTest::addColumn<QString>("session");
-        QTest::newRow("name") << "http://localhost:3000/a?x=1" << "http://127.0.0.1:3000/a?x=1"
-                              << "http://localhost:3000/api/auth/session";
-        QTest::newRow("other host") << "https://u@photos.example:8443/x" << ""
-                                    << "https://u@photos.example:8443/api/auth/session";
-    }
-    void endpointAddresses()
-    {
-        QFETCH(QString, url);
-        QFETCH(QString, alternate);
-        QFETCH(QString, session);
-        const auto other = AuthVerifier::alternateLoopbackURL(QUrl(url));
-        QCOMPARE(other ? other->toString() : QString(), alternate);
-        QCOMPARE(AuthVerifier::endpointURL(QUrl(url), QStringLiteral("/api/auth/session"))->toString(), session);
+        const auto named = AuthVerifier::alternateLoopbackURL(QUrl(QStringLiteral("http://localhost:3000/a?x=1")));
+        QCOMPARE(named.value_or(QUrl()).toString(), QStringLiteral("http://127.0.0.1:3000/a?x=1"));
+        QVERIFY(!AuthVerifier::alternateLoopbackURL(QUrl(QStringLiteral("https://u@photos.example:8443/x"))));
     }
 
     void verify_data()
@@ -1045,7 +978,7 @@ private Q_SLOTS:
         QCOMPARE(sent.size(), password.trimmed().isEmpty() ? 0 : retried ? 2 : 1);
         if (!sent.isEmpty()) {
             QCOMPARE(sent[0].header("Authorization"), "Bearer " + password.trimmed().toUtf8());
-            QVERIFY(sent[0].body.isEmpty());
+            QVERIFY(sent[0].body.isEmpty() && sent[0].query.isEmpty());
         }
     }
 
