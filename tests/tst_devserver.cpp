@@ -340,17 +340,14 @@ private Q_SLOTS:
         for (int i = 0; i < 10; ++i)
             QCOMPARE(signIn(u"guess"_s).status, 401);
 
-        Reply refused = signIn(familyPassword);
+        const Reply refused = signIn(familyPassword);
         QCOMPARE(refused.status, 429);
         QCOMPARE(refused.header("Retry-After"), u"60"_s);
         QCOMPARE(api.send("GET", "/api/auth/verify").status, 200); // sessions go on
         elapsed->store(120);
-        refused = signIn(familyPassword);
-        QCOMPARE(refused.status, 429);
-        QCOMPARE(refused.header("Retry-After"), u"1"_s);
+        QCOMPARE(signIn(familyPassword).header("Retry-After"), u"1"_s);
         elapsed->store(121);
         const Reply signedIn = signIn(familyPassword);
-        QCOMPARE(signedIn.status, 200);
         QVERIFY(signedIn.text("sessionToken").size() >= 22); // 128 bits at least
         QVERIFY(signedIn.text("sessionToken") != api.token);
 
@@ -377,7 +374,6 @@ private Q_SLOTS:
         for (const auto &[accepted, coding] : {std::pair("gzip, deflate, br", "gzip"), // what Qt sends
                                                std::pair("br;q=1.0, gzip;q=0.5", "gzip"), std::pair("br", "")}) {
             const Reply reply = api.send("GET", "/api/gallery", {}, std::nullopt, {{"Accept-Encoding", accepted}});
-            QCOMPARE(reply.status, 200);
             QCOMPARE(reply.header("Content-Encoding"), QString::fromLatin1(coding));
             QCOMPARE(reply.state().value_or(GalleryState{}).order.size(), 1);
         }
@@ -713,7 +709,6 @@ private Q_SLOTS:
                                 R"({"colour": 1})", R"({"reachable": "yes"})"})
             QCOMPARE(simulate(kitchen, bad).status, 400);
         QCOMPARE(simulate(u"nope"_s, "{}").status, 404);
-        QCOMPARE(api.frameStatus(hall).value("reachable"), QJsonValue(false));
         QVERIFY(!api.frameStatus(hall).contains(QLatin1StringView("width")));
 
         // Setting the current photo, or the rotation, pushes to every frame.
@@ -823,6 +818,7 @@ private Q_SLOTS:
         const Outcome created = TaskWait::run(AuthVerifier::createSession(familyPassword + "\n", settings));
         QCOMPARE(created.kind, Outcome::Kind::success);
         settings.syncSessionToken = created.token;
+        QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, u"not-a-token"_s)), AuthVerifyOutcome::unauthorized);
 
         const SyncClient client(settings);
         const auto stateAfter = [](QCoro::Task<GalleryResponse> change) {
@@ -850,8 +846,10 @@ private Q_SLOTS:
         QCOMPARE(TaskWait::run(client.fetchCurrentPhoto()),
                  (CurrentPhotoResponse{chosen.updatedAt, tall, CurrentPhotoUpdatedBy::manual, chosen.updatedAt}));
 
-        // Into the cache, the thumbnail at a multiple of 256 like every width
-        // the client asks for (and the server serves such a one as asked).
+        // Into the cache, the photo as it is and the thumbnail at a multiple of
+        // 256 like every width the client asks for (served as asked).
+        TaskWait::run(client.downloadMissing(chosen));
+        QCOMPARE(QImageReader(AppConfig::cacheURL(tall)).size(), QSize(300, 500));
         TaskWait::run(client.cacheThumbnailIfMissing(chosen.photos.value(tall), 256));
         QCOMPARE(QImageReader(AppConfig::thumbnailCacheURL(tall, 256)).size(), QSize(256, 427));
         const PhotoEntry gone{u"no-such-photo"_s, {}, {}, 0, {}, std::nullopt, {}, std::nullopt};
