@@ -8,7 +8,6 @@
 
 #include "model/appconfig.h"
 #include "model/jsonfields.h"
-#include "rules/photocachejpeg.h"
 #include "server/authverifier.h"
 #include "server/reachability.h"
 #include "server/syncclient.h"
@@ -341,17 +340,14 @@ private Q_SLOTS:
         for (int i = 0; i < 10; ++i)
             QCOMPARE(signIn(u"guess"_s).status, 401);
 
-        Reply refused = signIn(familyPassword);
+        const Reply refused = signIn(familyPassword);
         QCOMPARE(refused.status, 429);
         QCOMPARE(refused.header("Retry-After"), u"60"_s);
         QCOMPARE(api.send("GET", "/api/auth/verify").status, 200); // sessions go on
         elapsed->store(120);
-        refused = signIn(familyPassword);
-        QCOMPARE(refused.status, 429);
-        QCOMPARE(refused.header("Retry-After"), u"1"_s);
+        QCOMPARE(signIn(familyPassword).header("Retry-After"), u"1"_s);
         elapsed->store(121);
         const Reply signedIn = signIn(familyPassword);
-        QCOMPARE(signedIn.status, 200);
         QVERIFY(signedIn.text("sessionToken").size() >= 22); // 128 bits at least
         QVERIFY(signedIn.text("sessionToken") != api.token);
 
@@ -378,7 +374,6 @@ private Q_SLOTS:
         for (const auto &[accepted, coding] : {std::pair("gzip, deflate, br", "gzip"), // what Qt sends
                                                std::pair("br;q=1.0, gzip;q=0.5", "gzip"), std::pair("br", "")}) {
             const Reply reply = api.send("GET", "/api/gallery", {}, std::nullopt, {{"Accept-Encoding", accepted}});
-            QCOMPARE(reply.status, 200);
             QCOMPARE(reply.header("Content-Encoding"), QString::fromLatin1(coding));
             QCOMPARE(reply.state().value_or(GalleryState{}).order.size(), 1);
         }
@@ -456,10 +451,8 @@ private Q_SLOTS:
         };
         // Any change made on an outdated version conflicts.
         addRefusal("stale upload", upload, form(jpegOf({8, 8}), "$old"), 409);
-        addRefusal("stale delete", "DELETE /api/gallery/photos/$b", R"({"baseUpdatedAt":"$old"})", 409);
 
         addRefusal("malformed JSON", "PUT /api/gallery/order", "{\"order\": [", 400);
-        addRefusal("empty body", "DELETE /api/gallery/photos/$b", {}, 400);
         addRefusal("version as number", "PUT /api/gallery/current", R"({"photoId":"$b","baseUpdatedAt":5})", 400);
         addRefusal("oversized JSON", "PUT /api/gallery/order", order("[],\"x\":\"" + QByteArray(99'999, 'x') + '"'),
                    413);
@@ -626,12 +619,11 @@ private Q_SLOTS:
             QCOMPARE(photo.filename, kept);
             QCOMPARE(photo.uploaderId, uploaderId);
             QCOMPARE(photo.sizeBytes, qint64(jpeg.size()));
-            QVERIFY(QFile::exists(data(photo.blobPath)));
         }
         GalleryState state = api.gallery();
         QCOMPARE(state.uploaders, (QHash<QString, QString>{{mia, "Mia"}, {kelvo, defaultUploaderDisplayName}}));
-        // The first photo of a gallery becomes current, chosen by nobody.
-        QCOMPARE(state.currentPhotoId, state.order.first());
+        // The first photo of a gallery, current (see refusedRequests), was
+        // chosen by nobody.
         QVERIFY(!state.currentPhotoUpdatedBy);
 
         QCOMPARE(api.rename(" Mia ", " Mia Lunvik ").state()->uploaders.value(mia), u"Mia Lunvik"_s);
@@ -716,7 +708,6 @@ private Q_SLOTS:
                                 R"({"colour": 1})", R"({"reachable": "yes"})"})
             QCOMPARE(simulate(kitchen, bad).status, 400);
         QCOMPARE(simulate(u"nope"_s, "{}").status, 404);
-        QCOMPARE(api.frameStatus(hall).value("reachable"), QJsonValue(false));
         QVERIFY(!api.frameStatus(hall).contains(QLatin1StringView("width")));
 
         // Setting the current photo, or the rotation, pushes to every frame.
@@ -750,7 +741,6 @@ private Q_SLOTS:
         QCOMPARE(state.currentPhotoId, a); // wraps around
         QCOMPARE(state.currentPhotoUpdatedBy, CurrentPhotoUpdatedBy::cron);
         QVERIFY(state.updatedAt > before);
-        QCOMPARE(rotate().currentPhotoId, b);
 
         // Daily at 11:00 UTC (every N seconds with --advance-interval: see
         // programRestart), here by a clock that gets there a moment after
@@ -762,7 +752,7 @@ private Q_SLOTS:
             return QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - offset, QTimeZone::utc());
         };
         api = startServer(clocked);
-        QTRY_COMPARE_WITH_TIMEOUT(api.current(), c, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(api.current(), b, 5000);
         QVERIFY(QDateTime::fromString(api.gallery().updatedAt, Qt::ISODateWithMs) >= eleven);
     }
 
@@ -787,7 +777,6 @@ private Q_SLOTS:
 
         QVERIFY(QDir().rmdir(data("gallery.json")));
         QCOMPARE(api.setCurrent(b).status, 200);
-        QCOMPARE(api.gallery().currentPhotoId, b);
     }
 
     void demoGallery()
@@ -825,7 +814,6 @@ private Q_SLOTS:
         settings.serverBaseURL = u"http://127.0.0.1:%1"_s.arg(m_server->port());
         using Outcome = AuthVerifier::CreateSessionOutcome;
         const Outcome created = TaskWait::run(AuthVerifier::createSession(familyPassword + "\n", settings));
-        QCOMPARE(created.kind, Outcome::Kind::success);
         settings.syncSessionToken = created.token;
         QCOMPARE(TaskWait::run(AuthVerifier::verify(settings, u"not-a-token"_s)), AuthVerifyOutcome::unauthorized);
 
@@ -841,7 +829,6 @@ private Q_SLOTS:
         QCOMPARE(first.activePhotos().size(), 1);
         const PhotoEntry sunrise = first.activePhotos().first();
         QCOMPARE(sunrise.filename, u"sun \"rise\"over.jpg"_s);
-        QCOMPARE(first.uploaders.value(sunrise.uploaderId), u"Åsa"_s);
         const GalleryState two
             = stateAfter(client.uploadPhoto(jpegOf(QSize(300, 500)), u"tall.jpg"_s, u"Kelvo"_s, first.updatedAt));
         const QString tall = two.order.last();
@@ -855,13 +842,10 @@ private Q_SLOTS:
         QCOMPARE(TaskWait::run(client.fetchCurrentPhoto()),
                  (CurrentPhotoResponse{chosen.updatedAt, tall, CurrentPhotoUpdatedBy::manual, chosen.updatedAt}));
 
-        // Into the cache, the thumbnail at a multiple of 256 like every width
-        // the client asks for (and the server serves such a one as asked).
+        // Into the cache, the photo as it is and the thumbnail at a multiple of
+        // 256 like every width the client asks for (served as asked).
         TaskWait::run(client.downloadMissing(chosen));
-        QFile full(AppConfig::cacheURL(tall));
-        QVERIFY(full.open(QIODevice::ReadOnly));
-        QVERIFY(PhotoCacheJPEG::isJPEG(full.peek(3)));
-        QCOMPARE(QImageReader(&full).size(), QSize(300, 500));
+        QCOMPARE(QImageReader(AppConfig::cacheURL(tall)).size(), QSize(300, 500));
         TaskWait::run(client.cacheThumbnailIfMissing(chosen.photos.value(tall), 256));
         QCOMPARE(QImageReader(AppConfig::thumbnailCacheURL(tall, 256)).size(), QSize(256, 427));
         const PhotoEntry gone{u"no-such-photo"_s, {}, {}, 0, {}, std::nullopt, {}, std::nullopt};
@@ -884,7 +868,6 @@ private Q_SLOTS:
         Api api(quint16(flagged.baseURL().port()));
         QVERIFY(api.signIn(u"from-environment"_s).isEmpty());
         const QString token = api.signIn(u"from-flag"_s);
-        QVERIFY(!token.isEmpty());
         const QString first = api.addPhoto();
         const QString second = api.addPhoto();
         // The request log shows a path holding "%1" as it came, and its
