@@ -5,8 +5,7 @@
 // Downloads; a bad signature or length never offered, deleted and logged).
 
 #include "support/devserverprocess.h"
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/screentests.h"
 
 #include "app/lunvikphotosapp.h"
 #include "app/mainwindow.h"
@@ -258,24 +257,18 @@ private Q_SLOTS:
 
     void notReleaseConfigured_data()
     {
-        QTest::addColumn<bool>("feed");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("configured");
-        QTest::newRow("feed only") << true << "" << false;
-        QTest::newRow("key that is no key") << true << "bm90IGEga2V5" << true;
+        QTest::newRow("feed only") << "" << false;
+        QTest::newRow("key that is no key") << "bm90IGEga2V5" << true;
     }
     // Without a usable configuration nothing starts: no launch probe, no
     // request, and "Check for Updates…" stays disabled.
     void notReleaseConfigured()
     {
-        QFETCH(bool, feed);
         QFETCH(QString, key);
         QFETCH(bool, configured);
-        UpdaterConfiguration updates = configuration();
-        if (!feed)
-            updates.feedURL.clear();
-        updates.publicKey = key;
-        startApp(updates);
+        startApp(UpdaterConfiguration { configuration().feedURL, key, QStringLiteral("0.1.0") });
         app->launch(false);
         QCOMPARE(app->updater().isReleaseConfigured(), configured);
         // A broken configuration waits for the updater for ever.
@@ -512,14 +505,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestUpdater test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+LUNVIK_WIDGET_TEST_MAIN(TestUpdater)
 
 #include "tst_updater.moc"

@@ -1,13 +1,12 @@
 #include "scriptableserver.h"
 
 #include <QHash>
-
-#include <algorithm>
-#include <QMetaObject>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 struct ScriptableServer::State {
     mutable QMutex mutex;
@@ -175,7 +174,7 @@ QByteArray ScriptableServer::Request::header(const QByteArray &name) const
 
 ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
 {
-    return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0, 0, 1};
+    return text(status, body, "application/json");
 }
 
 ScriptableServer::Response ScriptableServer::Response::text(int status, const QByteArray &body,
@@ -236,11 +235,8 @@ QList<ScriptableServer::Request> ScriptableServer::requests() const
 
 QList<ScriptableServer::Request> ScriptableServer::requests(const QByteArray &method, const QByteArray &path) const
 {
-    QList<Request> result;
-    for (const Request &r : requests()) {
-        if (r.method == method && r.path == path)
-            result.append(r);
-    }
+    QList<Request> result = requests();
+    result.removeIf([&](const Request &r) { return r.method != method || r.path != path; });
     return result;
 }
 
