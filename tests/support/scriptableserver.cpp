@@ -26,9 +26,7 @@ struct ScriptableServer::State {
         auto it = routes.find(request.method + ' ' + request.path);
         if (it == routes.end() || it->isEmpty())
             return fallback;
-        if (it->size() > 1)
-            return it->takeFirst();
-        return it->first();
+        return it->size() > 1 ? it->takeFirst() : it->first();
     }
 };
 
@@ -71,18 +69,13 @@ private:
             const qsizetype q = target.indexOf('?');
             request.path = q < 0 ? target : target.left(q);
             request.query = q < 0 ? QByteArray() : target.mid(q + 1);
-            qsizetype contentLength = 0;
             for (qsizetype i = 1; i < lines.size(); ++i) {
                 const QByteArray line = lines.at(i).trimmed();
                 const qsizetype colon = line.indexOf(':');
-                if (colon <= 0)
-                    continue;
-                const QByteArray name = line.left(colon).trimmed();
-                const QByteArray value = line.mid(colon + 1).trimmed();
-                request.headers.append({name, value});
-                if (name.compare("content-length", Qt::CaseInsensitive) == 0)
-                    contentLength = value.toLongLong();
+                if (colon > 0)
+                    request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
             }
+            const qsizetype contentLength = request.header("Content-Length").toLongLong();
             const qsizetype total = headerEnd + 4 + contentLength;
             if (buffer.size() < total)
                 return;
@@ -123,9 +116,7 @@ private:
             socket->write("this is not HTTP\r\n\r\n");
             socket->disconnectFromHost();
             return;
-        case Kind::Normal:
-        case Kind::ClosedWhenReused:
-        case Kind::Truncated:
+        default:
             break;
         }
         // The client reads the status code only, never the reason phrase.
