@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <random>
 
 using namespace Qt::StringLiterals;
@@ -66,13 +67,6 @@ QRegularExpressionMatch thumbnailName(const QString &name)
     return pattern.match(name);
 }
 
-int envNumber(const char *name, int fallback)
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok ? value : fallback;
-}
-
 } // namespace
 
 class TestFaults : public QObject
@@ -82,16 +76,17 @@ class TestFaults : public QObject
     DevServerProcess server{familyPassword};
     QString serverToken;
 
-    // One client installation: a home folder and the tokens it was given.
+    // One client installation: a home folder, its own proxy to the server,
+    // and what the client wrote to standard error.
     struct Client {
         QTemporaryDir home { TestEnvironment::home() + u"/client-XXXXXX"_s };
-        explicit Client(const FaultProxy &through)
-            : proxy(through.baseUrl())
+        FaultProxy proxy;
+        QStringList stderrs;
+        Client(const QUrl &upstream, quint32 seed)
+            : proxy(upstream, seed)
         {
             home.setAutoRemove(qEnvironmentVariableIsEmpty("LUNVIK_TEST_HOMES"));
         }
-        QUrl proxy;
-        QStringList stderrs;
         QString support() const { return home.path() + u"/data/LunvikPhotos/"_s; }
         // Writes a photo into the home folder and answers its path.
         QString addPhoto(const QString &name, const QColor &colour, int width)
@@ -110,7 +105,7 @@ class TestFaults : public QObject
         environment.insert(u"XDG_DATA_HOME"_s, client.home.path() + u"/data"_s);
         environment.insert(u"XDG_CONFIG_HOME"_s, client.home.path() + u"/config"_s);
         environment.insert(u"XDG_DOWNLOAD_DIR"_s, client.home.path() + u"/Downloads"_s);
-        environment.insert(u"LUNVIK_LOCAL_SERVER_URL"_s, client.proxy.toString());
+        environment.insert(u"LUNVIK_LOCAL_SERVER_URL"_s, client.proxy.baseUrl().toString());
         const QString asan = environment.value(u"ASAN_OPTIONS"_s);
         environment.insert(u"ASAN_OPTIONS"_s,
             (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + u"exitcode=%1"_s.arg(sanitizerExitCode));
@@ -193,17 +188,13 @@ class TestFaults : public QObject
         const auto response = GalleryResponse::fromJsonBytes(serverGet(u"/api/gallery"_s));
         return response ? std::optional<GalleryState>(response->state) : std::nullopt;
     }
-    std::optional<GalleryState> localState(Client &client)
-    {
-        return GalleryState::fromJsonBytes(readFile(client.support() + u"local-gallery.json"_s));
-    }
 
     // The local manifest and the cache as the server has them (no checks of
     // the bytes): what a running desktop app reaches by itself.
     bool caughtUp(Client &client)
     {
         const auto truth = serverState();
-        const auto local = localState(client);
+        const auto local = GalleryState::fromJsonBytes(readFile(client.support() + u"local-gallery.json"_s));
         if (!truth || !local || *local != *truth)
             return false;
         const auto activePhotos = truth->activePhotos();
@@ -219,7 +210,7 @@ class TestFaults : public QObject
             return;
         const auto truth = serverState();
         QVERIFY(truth);
-        const auto local = localState(client);
+        const auto local = GalleryState::fromJsonBytes(readFile(client.support() + u"local-gallery.json"_s));
         QVERIFY2(local, qPrintable(label + u": no valid local manifest"_s));
         QVERIFY2(*local == *truth, qPrintable(label + u": local manifest differs from the server's"_s));
 
@@ -235,7 +226,6 @@ class TestFaults : public QObject
                 present << name;
         }
         expected.sort();
-        expected.removeDuplicates();
         present.sort();
         QVERIFY2(present == expected,
             qPrintable(u"%1: cache holds %2, expected %3"_s.arg(label, present.join(u' '), expected.join(u' '))));
@@ -264,23 +254,39 @@ class TestFaults : public QObject
 
     int errorRecords(Client &client)
     {
-        int count = 0;
-        for (const QByteArray &line : readFile(client.support() + u"activity.log"_s).split('\n')) {
+        const QList<QByteArray> lines = readFile(client.support() + u"activity.log"_s).split('\n');
+        return int(std::count_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) {
             const auto entry = LogEntry::fromLine(line);
-            if (entry && (entry->level == LogLevel::error || entry->level == LogLevel::warning))
-                ++count;
-        }
-        return count;
+            return entry && (entry->level == LogLevel::error || entry->level == LogLevel::warning);
+        }));
     }
 
-    bool setUpClient(Client &client) { return cli(client, { u"debug"_s, u"on"_s }).exitCode == 0 && unlock(client); }
+    bool setUpClient(Client &client)
+    {
+        return client.proxy.listen() && cli(client, { u"debug"_s, u"on"_s }).exitCode == 0 && unlock(client);
+    }
 
     // A sync that has every photo still to fetch, with answers that come slowly.
-    static void forgetGallery(Client &client, FaultProxy &proxy)
+    static void forgetGallery(Client &client)
     {
         QDir(client.support() + u"cache"_s).removeRecursively();
         QFile::remove(client.support() + u"local-gallery.json"_s);
-        proxy.setSlowdown(250);
+        client.proxy.setSlowdown(250);
+    }
+
+    // Runs the desktop app until `done` holds, then ends it with `signal`;
+    // false when the app ended by itself or `done` never held.
+    bool runAppUntil(Client &client, const std::function<bool()> &done, int timeoutMs, int signal)
+    {
+        QProcess app;
+        startCli(client, {}, app, QStringLiteral(LUNVIK_APP_BINARY));
+        const bool reached = QTest::qWaitFor([&] { return done() || app.state() != QProcess::Running; }, timeoutMs);
+        const bool running = app.state() == QProcess::Running;
+        if (running)
+            ::kill(pid_t(app.processId()), signal);
+        app.waitForFinished(10000);
+        keepStderr(client, app.readAllStandardError());
+        return reached && running;
     }
 
 private Q_SLOTS:
@@ -297,8 +303,10 @@ private Q_SLOTS:
     void faultsThenOneSync_data()
     {
         QTest::addColumn<quint32>("seed");
-        const int first = envNumber("LUNVIK_FAULT_SEED", 1);
-        const int count = envNumber("LUNVIK_FAULT_SEEDS", 2);
+        const int first = std::max(1, qEnvironmentVariableIntValue("LUNVIK_FAULT_SEED"));
+        const int count = qEnvironmentVariableIsSet("LUNVIK_FAULT_SEEDS")
+            ? qEnvironmentVariableIntValue("LUNVIK_FAULT_SEEDS")
+            : 2;
         for (int i = 0; i < count; ++i)
             QTest::addRow("seed %d", first + i) << quint32(first + i);
     }
@@ -306,9 +314,7 @@ private Q_SLOTS:
     {
         QFETCH(quint32, seed);
         const QString label = u"seed %1"_s.arg(seed);
-        FaultProxy proxy(server.baseURL(), seed);
-        QVERIFY(proxy.listen());
-        Client client(proxy);
+        Client client(server.baseURL(), seed);
         QVERIFY(setUpClient(client));
 
         // A command under faults succeeds, fails with a record in the log, or
@@ -325,7 +331,7 @@ private Q_SLOTS:
                 QVERIFY(unlock(client));
         };
         std::mt19937 random(seed);
-        proxy.setFaultRate(0.4);
+        client.proxy.setFaultRate(0.4);
         underFaults({ u"sync"_s });
 
         QStringList names;
@@ -356,7 +362,7 @@ private Q_SLOTS:
         if (QTest::currentTestFailed())
             return;
 
-        proxy.setFaultRate(0);
+        client.proxy.setFaultRate(0);
         CliRun last = cli(client, { u"sync"_s });
         if (last.exitCode == 3) {
             QVERIFY(unlock(client));
@@ -375,8 +381,8 @@ private Q_SLOTS:
                                               [&](const PhotoEntry &photo) { return photo.filename == name; });
             QVERIFY2(copies <= 1, qPrintable(u"%1: %2 uploaded %3 times"_s.arg(label, name).arg(copies)));
         }
-        QVERIFY(proxy.uploadsForwarded() <= names.size() + 3); // stale retries send a refused upload again
-        QVERIFY2(!proxy.injected().isEmpty(), qPrintable(label + u": no fault was injected"_s));
+        QVERIFY(client.proxy.uploadsForwarded() <= names.size() + 3); // stale retries send a refused upload again
+        QVERIFY2(client.proxy.faultsInjected() > 0, qPrintable(label + u": no fault was injected"_s));
     }
 
     void fullOrReadOnlySupportFolder_data()
@@ -388,9 +394,7 @@ private Q_SLOTS:
     void fullOrReadOnlySupportFolder()
     {
         QFETCH(bool, readOnly);
-        FaultProxy proxy(server.baseURL(), 1);
-        QVERIFY(proxy.listen());
-        Client client(proxy);
+        Client client(server.baseURL(), 1);
         const QString support = client.support();
         QVERIFY(QDir().mkpath(support));
         // A support folder on a tiny file system of its own (root only).
@@ -444,11 +448,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, command);
         QFETCH(int, killAfterMs);
-        FaultProxy proxy(server.baseURL(), quint32(killAfterMs));
-        QVERIFY(proxy.listen());
-        Client client(proxy);
+        Client client(server.baseURL(), quint32(killAfterMs));
         QVERIFY(setUpClient(client));
-        forgetGallery(client, proxy);
+        forgetGallery(client);
 
         QStringList arguments{command};
         for (int i = 0; i < 2 && command == QLatin1StringView("upload"); ++i)
@@ -457,13 +459,12 @@ private Q_SLOTS:
         QProcess process;
         startCli(client, arguments, process);
         process.closeWriteChannel();
-        const bool finishedEarly = process.waitForFinished(killAfterMs);
-        if (!finishedEarly)
+        if (!process.waitForFinished(killAfterMs))
             ::kill(pid_t(process.processId()), SIGKILL);
         process.waitForFinished(10000);
         verifyWhole(client);
 
-        proxy.setSlowdown(0);
+        client.proxy.setSlowdown(0);
         const CliRun after = cli(client, { u"sync"_s });
         QVERIFY2(after.exitCode == 0, qPrintable(describe(after)));
         verifyConsistent(client, u"%1 killed after %2 ms"_s.arg(command).arg(killAfterMs));
@@ -472,47 +473,26 @@ private Q_SLOTS:
 
     void desktopAppKilledMidSync()
     {
-        FaultProxy proxy(server.baseURL(), 11);
-        QVERIFY(proxy.listen());
-        Client client(proxy);
+        Client client(server.baseURL(), 11);
         QVERIFY(setUpClient(client));
         QStringList upload { u"upload"_s };
         for (int i = 0; i < 4; ++i)
             upload << client.addPhoto(u"app-%1.jpg"_s.arg(i), QColor::fromHsv(40 + i * 70, 160, 230), 200);
         QVERIFY(cli(client, upload).exitCode == 0);
-        // The app unlocks with the saved token.
-        forgetGallery(client, proxy);
-        const QString program = QStringLiteral(LUNVIK_APP_BINARY);
-        {
-            QProcess app;
-            startCli(client, {}, app, program);
-            // Killed once the refresh is fetching images.
-            const QDir cache(cachePath(client));
-            const bool underWay = QTest::qWaitFor(
-                [&] {
-                    return !cache.entryList({ u"*.jpg"_s }, QDir::Files).isEmpty() || app.state() != QProcess::Running;
-                },
-                60000);
-            QVERIFY(underWay);
-            QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
-            ::kill(pid_t(app.processId()), SIGKILL);
-            app.waitForFinished(10000);
-            keepStderr(client, app.readAllStandardError());
-        }
+        // The app unlocks with the saved token, and is killed once the refresh
+        // is fetching images.
+        forgetGallery(client);
+        const QDir cache(cachePath(client));
+        const auto fetching = [&] { return !cache.entryList({ u"*.jpg"_s }, QDir::Files).isEmpty(); };
+        QVERIFY2(runAppUntil(client, fetching, 60000, SIGKILL), qPrintable(client.stderrs.last()));
         verifyWhole(client);
         QVERIFY2(!caughtUp(client), "the refresh ended before the kill");
 
         // Started again, the app reads what is there and its one refresh
         // completes the work.
-        proxy.setSlowdown(0);
-        QProcess app;
-        startCli(client, {}, app, program);
-        const bool done = QTest::qWaitFor([&] { return caughtUp(client) || app.state() != QProcess::Running; }, 90000);
-        QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
-        app.terminate();
-        app.waitForFinished(10000);
-        keepStderr(client, app.readAllStandardError());
-        QVERIFY2(done, "the restarted app did not catch up");
+        client.proxy.setSlowdown(0);
+        QVERIFY2(runAppUntil(client, [&] { return caughtUp(client); }, 90000, SIGTERM),
+            qPrintable(u"the restarted app did not catch up\n"_s + client.stderrs.last()));
         verifyConsistent(client, u"desktop app killed mid-sync"_s);
         verifyNoSecrets(client, u"desktop app"_s);
     }

@@ -5,8 +5,7 @@
 // Downloads; a bad signature or length never offered, deleted and logged).
 
 #include "support/devserverprocess.h"
-#include "support/scriptableserver.h"
-#include "support/testenvironment.h"
+#include "support/screentests.h"
 
 #include "app/lunvikphotosapp.h"
 #include "app/mainwindow.h"
@@ -63,16 +62,12 @@ QByteArray item(const QByteArray &version, const QByteArray &enclosureElement = 
         + element + "</item>";
 }
 
-struct LogLine {
-    LogLevel level;
-    QString detail;
-};
-
-std::optional<LogLine> logged(const QString &message)
+// The detail of the first activity log record with `message` (and `level`, if given).
+std::optional<QString> logged(const QString &message, std::optional<LogLevel> level = std::nullopt)
 {
     for (const LogEntry &entry : ActivityLogStore::shared().entries()) {
-        if (entry.message == message)
-            return LogLine { entry.level, entry.detail.value_or(QString()) };
+        if (entry.message == message && (!level || entry.level == *level))
+            return entry.detail.value_or(QString());
     }
     return std::nullopt;
 }
@@ -145,13 +140,6 @@ class TestUpdater : public QObject
     }
 
     UpdateDialog *dialog() const { return app ? app->window().findChild<UpdateDialog *>() : nullptr; }
-
-    static QString publicKeyOf(const DevServerProcess &devServer)
-    {
-        const QNetworkRequest request(devServer.baseURL().resolved(QUrl(QStringLiteral("/api/dev/update-key"))));
-        const HttpResponse response = TaskWait::run(HttpSession::shared().send(request, "GET"));
-        return QJsonDocument::fromJson(response.body).object().value(QLatin1StringView("publicKey")).toString();
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -258,24 +246,18 @@ private Q_SLOTS:
 
     void notReleaseConfigured_data()
     {
-        QTest::addColumn<bool>("feed");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("configured");
-        QTest::newRow("feed only") << true << "" << false;
-        QTest::newRow("key that is no key") << true << "bm90IGEga2V5" << true;
+        QTest::newRow("feed only") << "" << false;
+        QTest::newRow("key that is no key") << "bm90IGEga2V5" << true;
     }
     // Without a usable configuration nothing starts: no launch probe, no
     // request, and "Check for Updates…" stays disabled.
     void notReleaseConfigured()
     {
-        QFETCH(bool, feed);
         QFETCH(QString, key);
         QFETCH(bool, configured);
-        UpdaterConfiguration updates = configuration();
-        if (!feed)
-            updates.feedURL.clear();
-        updates.publicKey = key;
-        startApp(updates);
+        startApp(UpdaterConfiguration { configuration().feedURL, key, QStringLiteral("0.1.0") });
         app->launch(false);
         QCOMPARE(app->updater().isReleaseConfigured(), configured);
         // A broken configuration waits for the updater for ever.
@@ -293,7 +275,7 @@ private Q_SLOTS:
         const auto failure = logged(QStringLiteral("Sparkle update failed"));
         QCOMPARE(failure.has_value(), configured);
         if (failure)
-            QVERIFY(failure->detail.contains(QStringLiteral("public key")));
+            QVERIFY(failure->contains(QStringLiteral("public key")));
     }
 
     // ---- The launch probe -----------------------------------------------------
@@ -375,9 +357,7 @@ private Q_SLOTS:
         model->checkForUpdates();
         QTRY_COMPARE(driver->shown, (QStringList { "checking", "error" }));
         QVERIFY(driver->error == kind);
-        const auto failure = logged(QStringLiteral("Sparkle update failed"));
-        QVERIFY(failure);
-        QCOMPARE(failure->level, LogLevel::error);
+        QVERIFY(logged(QStringLiteral("Sparkle update failed"), LogLevel::error));
         QVERIFY(!model->canCheckForUpdates());
         driver->answer();
         QVERIFY(model->canCheckForUpdates());
@@ -436,7 +416,10 @@ private Q_SLOTS:
         QString feedURL = devServer.baseURL().toString() + QStringLiteral("/api/dev/appcast.xml");
         if (!corrupt.isEmpty())
             feedURL += QStringLiteral("?corrupt=") + corrupt;
-        startApp(UpdaterConfiguration { feedURL, publicKeyOf(devServer), QStringLiteral("0.1.0") });
+        const QNetworkRequest keyRequest(devServer.baseURL().resolved(QUrl(QStringLiteral("/api/dev/update-key"))));
+        const QByteArray key = TaskWait::run(HttpSession::shared().send(keyRequest, "GET")).body;
+        const QString publicKey = QJsonDocument::fromJson(key).object().value(QLatin1StringView("publicKey")).toString();
+        startApp(UpdaterConfiguration { feedURL, publicKey, QStringLiteral("0.1.0") });
         const UpdaterController::Folders folders = app->updater().controller().folders();
         QVERIFY(folders.downloads.startsWith(TestEnvironment::home()));
         QVERIFY(folders.staging.startsWith(TestEnvironment::home()));
@@ -464,10 +447,8 @@ private Q_SLOTS:
             QCOMPARE(dialog()->stage(), UpdateDialog::Stage::saved);
             QVERIFY(dialog()->messageLabel()->text().contains(QStringLiteral("“lunvik-photos-0.1.1-test-update.bin”")));
             QVERIFY(QFileInfo(saved).size() > 0);
-            const auto installing = logged(QStringLiteral("Installing update"));
-            QVERIFY(installing);
-            QCOMPARE(installing->level, LogLevel::info);
-            QCOMPARE(installing->detail, QStringLiteral("0.1.1"));
+            QCOMPARE(logged(QStringLiteral("Installing update"), LogLevel::info).value_or(QString()),
+                QStringLiteral("0.1.1"));
             QCOMPARE(nesting(), 2);
         } else {
             QCOMPARE(dialog()->stage(), UpdateDialog::Stage::failed);
@@ -475,10 +456,8 @@ private Q_SLOTS:
                 QStringLiteral("The downloaded update could not be verified, so it was deleted. Try again later."));
             QVERIFY(QDir(folders.downloads).isEmpty());
             QVERIFY(!logged(QStringLiteral("Installing update")));
-            const auto logLine = logged(QStringLiteral("Sparkle update failed"));
-            QVERIFY(logLine);
-            QCOMPARE(logLine->level, LogLevel::error);
-            QVERIFY2(logLine->detail.contains(failure), qPrintable(logLine->detail));
+            const auto detail = logged(QStringLiteral("Sparkle update failed"), LogLevel::error);
+            QVERIFY2(detail && detail->contains(failure), qPrintable(detail.value_or(QString())));
             QCOMPARE(nesting(), 0);
         }
         dialog()->primaryButton()->click(); // Done, or OK
@@ -512,14 +491,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnvironment::setUp();
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestUpdater test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+LUNVIK_WIDGET_TEST_MAIN(TestUpdater)
 
 #include "tst_updater.moc"

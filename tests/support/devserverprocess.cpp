@@ -35,11 +35,6 @@ QString DevServerProcess::failure(const QString &what) const
     return QStringLiteral("%1; the server's log ends with:\n%2").arg(what, serverLog().right(2000));
 }
 
-bool DevServerProcess::isRunning() const
-{
-    return m_process.state() != QProcess::NotRunning;
-}
-
 bool DevServerProcess::start(const QStringList &extraArguments, int timeoutMs)
 {
     m_errorText.clear();

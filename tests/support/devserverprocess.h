@@ -33,7 +33,7 @@ public:
     bool start(const QStringList &extraArguments = {}, int timeoutMs = 15000);
     // Sends SIGTERM and waits; true when the server exited with status 0.
     bool stop(int timeoutMs = 10000);
-    bool isRunning() const;
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
     // Valid while the server runs: http://127.0.0.1:<port>.
     QUrl baseURL() const { return m_baseURL; }

@@ -60,13 +60,4 @@ inline void useOffscreenScreens()
 
 // main() of a widget suite: a temporary home and the screens above.
 #define LUNVIK_WIDGET_TEST_MAIN(TestObject)                                                                   \
-    int main(int argc, char **argv)                                                                           \
-    {                                                                                                         \
-        TestEnvironment::setUp();                                                                             \
-        ScreenTests::useOffscreenScreens();                                                                   \
-        QApplication app(argc, argv);                                                                         \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                              \
-        TestObject tc;                                                                                        \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                            \
-        return QTest::qExec(&tc, argc, argv);                                                                 \
-    }
+    LUNVIK_TEST_MAIN_WITH(TestObject, QApplication, ScreenTests::useOffscreenScreens())

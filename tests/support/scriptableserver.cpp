@@ -1,13 +1,12 @@
 #include "scriptableserver.h"
 
 #include <QHash>
-
-#include <algorithm>
-#include <QMetaObject>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 struct ScriptableServer::State {
     mutable QMutex mutex;
@@ -27,9 +26,7 @@ struct ScriptableServer::State {
         auto it = routes.find(request.method + ' ' + request.path);
         if (it == routes.end() || it->isEmpty())
             return fallback;
-        if (it->size() > 1)
-            return it->takeFirst();
-        return it->first();
+        return it->size() > 1 ? it->takeFirst() : it->first();
     }
 };
 
@@ -72,18 +69,13 @@ private:
             const qsizetype q = target.indexOf('?');
             request.path = q < 0 ? target : target.left(q);
             request.query = q < 0 ? QByteArray() : target.mid(q + 1);
-            qsizetype contentLength = 0;
             for (qsizetype i = 1; i < lines.size(); ++i) {
                 const QByteArray line = lines.at(i).trimmed();
                 const qsizetype colon = line.indexOf(':');
-                if (colon <= 0)
-                    continue;
-                const QByteArray name = line.left(colon).trimmed();
-                const QByteArray value = line.mid(colon + 1).trimmed();
-                request.headers.append({name, value});
-                if (name.compare("content-length", Qt::CaseInsensitive) == 0)
-                    contentLength = value.toLongLong();
+                if (colon > 0)
+                    request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
             }
+            const qsizetype contentLength = request.header("Content-Length").toLongLong();
             const qsizetype total = headerEnd + 4 + contentLength;
             if (buffer.size() < total)
                 return;
@@ -124,9 +116,7 @@ private:
             socket->write("this is not HTTP\r\n\r\n");
             socket->disconnectFromHost();
             return;
-        case Kind::Normal:
-        case Kind::ClosedWhenReused:
-        case Kind::Truncated:
+        default:
             break;
         }
         // The client reads the status code only, never the reason phrase.
@@ -175,7 +165,7 @@ QByteArray ScriptableServer::Request::header(const QByteArray &name) const
 
 ScriptableServer::Response ScriptableServer::Response::json(int status, const QByteArray &body)
 {
-    return Response{status, body, {{"Content-Type", "application/json"}}, Kind::Normal, 0, 0, 1};
+    return text(status, body, "application/json");
 }
 
 ScriptableServer::Response ScriptableServer::Response::text(int status, const QByteArray &body,
@@ -236,11 +226,8 @@ QList<ScriptableServer::Request> ScriptableServer::requests() const
 
 QList<ScriptableServer::Request> ScriptableServer::requests(const QByteArray &method, const QByteArray &path) const
 {
-    QList<Request> result;
-    for (const Request &r : requests()) {
-        if (r.method == method && r.path == path)
-            result.append(r);
-    }
+    QList<Request> result = requests();
+    result.removeIf([&](const Request &r) { return r.method != method || r.path != path; });
     return result;
 }
 

@@ -5,16 +5,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <cstdlib>
 #include <memory>
 
-namespace {
-std::unique_ptr<QTemporaryDir> &tempHome()
-{
-    static std::unique_ptr<QTemporaryDir> dir;
-    return dir;
-}
-} // namespace
+static std::unique_ptr<QTemporaryDir> tempHome;
 
 namespace TestEnvironment {
 
@@ -25,11 +18,11 @@ void setUp()
     const QString keep = qEnvironmentVariable("LUNVIK_TEST_HOMES");
     if (!keep.isEmpty())
         QDir().mkpath(keep);
-    tempHome() = std::make_unique<QTemporaryDir>((keep.isEmpty() ? QDir::tempPath() : keep)
+    tempHome = std::make_unique<QTemporaryDir>((keep.isEmpty() ? QDir::tempPath() : keep)
                                                  + QStringLiteral("/lunvik-test-XXXXXX"));
     if (!keep.isEmpty())
-        tempHome()->setAutoRemove(false);
-    const QByteArray path = tempHome()->path().toUtf8();
+        tempHome->setAutoRemove(false);
+    const QByteArray path = tempHome->path().toUtf8();
     qputenv("HOME", path);
     qputenv("XDG_DATA_HOME", path + "/data");
     qputenv("XDG_CONFIG_HOME", path + "/config");
@@ -43,13 +36,12 @@ void setUp()
 
 QString home()
 {
-    return tempHome()->path();
+    return tempHome->path();
 }
 
 void clearSupportFolder()
 {
-    QDir dir(AppConfig::supportFolder());
-    dir.removeRecursively();
+    QDir(AppConfig::supportFolder()).removeRecursively();
     QDir().mkpath(AppConfig::supportFolder());
 }
 

@@ -19,13 +19,17 @@ void clearSupportFolder();
 
 } // namespace TestEnvironment
 
-#define LUNVIK_TEST_MAIN(TestObject)                                                                          \
+// main() with a temporary home, then `beforeApp` (a statement, may be empty)
+// before the `Application` exists.
+#define LUNVIK_TEST_MAIN_WITH(TestObject, Application, beforeApp)                                             \
     int main(int argc, char **argv)                                                                           \
     {                                                                                                         \
         TestEnvironment::setUp();                                                                             \
-        QCoreApplication app(argc, argv);                                                                     \
+        beforeApp;                                                                                            \
+        Application app(argc, argv);                                                                          \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                              \
         TestObject tc;                                                                                        \
         QTEST_SET_MAIN_SOURCE_PATH                                                                            \
         return QTest::qExec(&tc, argc, argv);                                                                 \
     }
+#define LUNVIK_TEST_MAIN(TestObject) LUNVIK_TEST_MAIN_WITH(TestObject, QCoreApplication, )
