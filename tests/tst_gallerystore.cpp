@@ -231,6 +231,9 @@ private Q_SLOTS:
             settle();
         store.reset();
         session.reset();
+        // The periodic loop's cancelled pause resumes through a queued
+        // signal: let it end now, not leak when this was the last case.
+        QCoreApplication::sendPostedEvents();
         Clock::setForTesting({});
         PhotoFormatters::setLocaleForTesting(std::nullopt);
         PhotoFormatters::setTimeZoneForTesting(std::nullopt);
