@@ -292,7 +292,6 @@ private Q_SLOTS:
             QTest::keyClick(dialog(), Qt::Key_Escape);
         else
             dialogButton(answer)->click();
-        QCOMPARE(deletes()->alert(), std::nullopt);
         QCOMPARE(deletes()->pendingDeleteIDs(), std::nullopt);
         QVERIFY(!deletes()->dialog());
         settle();
@@ -346,11 +345,8 @@ private Q_SLOTS:
         QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
         dialogButton(QStringLiteral("Cancel"))->click();
 
-        // Nothing for the keyboard while busy or in the lightbox.
+        // Nothing for the keyboard in the lightbox.
         now = now.addMSecs(400);
-        makeBusy();
-        QVERIFY(!deletes()->triggerDeleteFromKeyboard());
-        settle();
         selection().openLightbox(QStringLiteral("b"));
         QVERIFY(!deletes()->triggerDeleteFromKeyboard());
         QVERIFY(!dialog());
@@ -373,7 +369,6 @@ private Q_SLOTS:
         QTest::newRow("inside the selection") << L { "b", "c", "d" } << 2 << false << L { "b", "c", "d" }
                                               << B { 1, 1, 1 };
         QTest::newRow("the current photo") << L {} << 0 << false << L { "a" } << B { 0, 1, 0 };
-        QTest::newRow("selection with the current") << L { "a", "b" } << 1 << false << L { "a", "b" } << B { 1, 1, 0 };
         QTest::newRow("busy") << L {} << 1 << true << L {} << B { 0, 0, 0 };
     }
     void contextMenu()
@@ -429,66 +424,42 @@ private Q_SLOTS:
     }
 
     // The bar shows while photos are selected (openAndClose: not while the
-    // lightbox is open).
-    void selectionBar_data()
-    {
-        QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<bool>("showsShowToday");
-        QTest::addColumn<double>("deleteOpacity");
-        using L = QStringList;
-        QTest::newRow("none") << L {} << "" << false << 1.0;
-        QTest::newRow("one") << L { "b" } << "1 photo selected" << true << 1.0;
-        QTest::newRow("two") << L { "b", "c" } << "2 photos selected" << false << 1.0;
-        QTest::newRow("with the current") << L { "a", "c" } << "2 photos selected" << false << 0.45;
-    }
+    // lightbox is open), over the grid; "Show for today" only for one photo,
+    // Delete dimmed for a selection with the current photo, both while busy.
     void selectionBar()
     {
-        QFETCH(QStringList, selected);
-        QFETCH(QString, label);
-        QFETCH(bool, showsShowToday);
-        QFETCH(double, deleteOpacity);
         open(galleryOf({ "a", "b", "c" }, "a"));
         GallerySelectionBar *bar = screen->selectionBar();
-        selection().setSelectedIDs(setOf(selected));
-        QCOMPARE(bar->isPresented(), !label.isEmpty());
-        if (label.isEmpty())
-            return;
-        QCOMPARE(bar->labelText(), label);
-        QCOMPARE(bar->showForTodayButton()->isVisibleTo(bar), showsShowToday);
-        QCOMPARE(bar->deleteButton()->drawnOpacity(), deleteOpacity);
+        QVERIFY(!bar->isPresented());
+        selection().setSelectedIDs({ "b" });
+        QCOMPARE(bar->labelText(), QStringLiteral("1 photo selected"));
+        QVERIFY(bar->showForTodayButton()->isVisibleTo(bar));
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), 1.0);
         QTRY_VERIFY(bar->isVisible());
         QTRY_VERIFY(grid()->viewport()->geometry().contains(bar->geometry()));
+        QTest::mouseClick(bar->deleteButton(), Qt::LeftButton);
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
+        dialogButton(QStringLiteral("Cancel"))->click();
 
-        if (showsShowToday) {
-            QTest::mouseClick(bar->showForTodayButton(), Qt::LeftButton);
-            QVERIFY(store->isBusy());
-            QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
-            QCOMPARE(bar->showForTodayButton()->drawnOpacity(), 0.45);
-            settle();
-            QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
-        }
-        if (deleteOpacity == 1.0) {
-            QTest::mouseClick(bar->deleteButton(), Qt::LeftButton);
-            QCOMPARE(dialog()->text(), GalleryDeleteText::alertConfirmTitle(std::nullopt, int(selected.size())));
-        }
+        QTest::mouseClick(bar->showForTodayButton(), Qt::LeftButton);
+        QVERIFY(store->isBusy());
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
+        QCOMPARE(bar->showForTodayButton()->drawnOpacity(), 0.45);
+        settle();
+        QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
+
+        selection().setSelectedIDs({ "a", "c" });
+        QCOMPARE(bar->labelText(), QStringLiteral("2 photos selected"));
+        QVERIFY(!bar->showForTodayButton()->isVisibleTo(bar));
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
     }
 
     // Every way back closes the lightbox, clearing both ids; opening the
     // same photo again pushes the page again.
-    void openAndClose_data()
-    {
-        QTest::addColumn<QString>("way");
-        QTest::newRow("escape") << "escape";
-        QTest::newRow("alt+left") << "alt+left";
-        QTest::newRow("back control") << "back";
-        QTest::newRow("mouse back button") << "mouse";
-    }
     void openAndClose()
     {
-        QFETCH(QString, way);
         open(galleryOf({ "a", "b", "c" }, "a"));
-        for (int round = 0; round < 2; ++round) {
+        for (const QString way : { "escape", "alt+left", "back", "mouse" }) {
             QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(1).center());
             QVERIFY(screen->isLightboxPageShown());
             QCOMPARE(screen->navigationPath(), std::optional<QString>("b"));
@@ -507,7 +478,7 @@ private Q_SLOTS:
                 QTest::mouseClick(lightbox(), Qt::BackButton);
             QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
             QCOMPARE(selection().lightboxPhotoID(), std::nullopt);
-            QVERIFY(!screen->isLightboxPageShown());
+            QVERIFY2(!screen->isLightboxPageShown(), qPrintable(way));
             QCOMPARE(screen->navigationPath(), std::nullopt);
             QCOMPARE(selection().selectedIDs(), QSet<QString> { "b" });
             QTRY_VERIFY(grid()->hasFocus());
@@ -525,11 +496,9 @@ private Q_SLOTS:
         QCOMPARE(lightbox()->addedByText(), QStringLiteral("Added by Ana"));
         QCOMPARE(lightbox()->updatedText(),
             QStringLiteral("Updated ") + PhotoFormatters::updatedAt(QStringLiteral("2026-03-01T09:30:00.000Z")));
-        const PhotoEntry current = *lightbox()->photo();
-        const std::optional<QString> until = store->lightboxShowingUntilCaption(current);
-        QVERIFY(until && until->startsWith(QStringLiteral("Showing until ")));
         CapsuleButton *showToday = lightbox()->showForTodayButton();
-        QCOMPARE(showToday->text(), *until);
+        QCOMPARE(showToday->text(), store->lightboxShowingUntilCaption(*lightbox()->photo()));
+        QVERIFY(showToday->text().startsWith(QStringLiteral("Showing until ")));
         QVERIFY(!showToday->isEnabled());
         QCOMPARE(showToday->drawnOpacity(), 1.0);
         QVERIFY(!lightbox()->deleteButton()->isEnabled());
@@ -543,7 +512,6 @@ private Q_SLOTS:
             QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>(id));
             QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>(id));
             QCOMPARE(selection().selectedIDs(), QSet<QString> { id });
-            QCOMPARE(lightbox()->photoID(), id);
             QCOMPARE(lightbox()->heroImage()->photoID(), id);
             QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::step);
         }
@@ -572,7 +540,6 @@ private Q_SLOTS:
         QTest::mouseClick(lightbox()->deleteButton(), Qt::LeftButton);
         QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
         dialogButton(QStringLiteral("Delete"))->click();
-        QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
         QVERIFY(!screen->isLightboxPageShown());
         settle();
         QCOMPARE(deleted(), QStringList { "b" });
@@ -622,9 +589,7 @@ private Q_SLOTS:
         QTest::addColumn<double>("totalWidth");
         QTest::addColumn<double>("width");
         QTest::newRow("portrait frame") << 1000.0 << 0.75 << 1400.0 << 720.5;
-        QTest::newRow("capped at 72 % of 600") << 1000.0 << 0.75 << 600.0 << 432.0;
         QTest::newRow("short window keeps 80 points of screen") << 150.0 << 0.75 << 1400.0 << 184.0;
-        QTest::newRow("landscape frame") << 1000.0 << 1 / 0.75 << 3000.0 << 1200.0;
         QTest::newRow("no width yet") << 1000.0 << 0.75 << 0.0 << 0.72;
     }
     void paneWidthRule()
@@ -666,12 +631,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("symbol");
         QTest::addColumn<QColor>("fill");
-        QTest::newRow("up") << int(LinkStatus::up) << "Connected" << "checkmark.circle.fill"
-                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f);
         QTest::newRow("down") << int(LinkStatus::down) << "Disconnected" << "xmark.circle.fill"
                               << QColor::fromRgbF(1.0f, 0.9f, 0.9f);
-        QTest::newRow("checking") << int(LinkStatus::checking) << "Connecting" << "ellipsis.circle.fill"
-                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f);
         QTest::newRow("not applicable") << int(LinkStatus::notApplicable) << "N/A" << "minus.circle"
                                         << QColor::fromRgbF(0.94f, 0.94f, 0.95f);
     }
@@ -682,7 +643,6 @@ private Q_SLOTS:
         QFETCH(QString, symbol);
         QFETCH(QColor, fill);
         ConnectionPill pill(QStringLiteral("Server"));
-        pill.setSubtitle(QStringLiteral("http://127.0.0.1:3000"));
         pill.setStatus(LinkStatus(status));
         pill.show();
         QCOMPARE(pill.statusText(), text);
@@ -696,37 +656,23 @@ private Q_SLOTS:
     }
 
     // The pointer over the pane sets the chrome's tilt; the preview springs
-    // to it and projects the device so that the side under the pointer moves away.
-    void hoverTilt_data()
-    {
-        QTest::addColumn<QPointF>("fraction");
-        QTest::addColumn<double>("yaw");
-        QTest::addColumn<double>("pitch");
-        QTest::newRow("centre") << QPointF(0.5, 0.5) << 0.0 << 0.0;
-        QTest::newRow("top left") << QPointF(0, 0) << -3.0 << 2.5;
-        QTest::newRow("bottom right") << QPointF(1, 1) << 3.0 << -2.5;
-    }
+    // to it and projects the device so that the side under the pointer
+    // moves away: at the top left corner the left and top edges shrink.
     void hoverTilt()
     {
-        QFETCH(QPointF, fraction);
-        QFETCH(double, yaw);
-        QFETCH(double, pitch);
         openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
-        const QPointF pointer(preview()->width() * fraction.x(), preview()->height() * fraction.y());
-        QMouseEvent move(QEvent::MouseMove, pointer, preview()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
+        const DevicePreviewHoverTiltAngles corner{-3.0, 2.5};
+        QMouseEvent move(QEvent::MouseMove, QPointF(0, 0), preview()->mapToGlobal(QPointF(0, 0)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(preview(), &move);
-        QCOMPARE(chrome->devicePreviewHoverTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
-        QTRY_COMPARE(preview()->shownTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
+        QCOMPARE(chrome->devicePreviewHoverTilt(), corner);
+        QTRY_COMPARE(preview()->shownTilt(), corner);
 
-        // The lengths of the projected frame's edges.
         const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
         const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
         const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
-        QCOMPARE(left > right + 0.5, yaw > 0);
-        QCOMPARE(right > left + 0.5, yaw < 0);
-        QCOMPARE(bottom > top + 0.5, pitch > 0);
-        QCOMPARE(top > bottom + 0.5, pitch < 0);
+        QVERIFY(right > left + 0.5);
+        QVERIFY(bottom > top + 0.5);
 
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(preview(), &leave);
@@ -814,14 +760,12 @@ private Q_SLOTS:
         QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("b")));
         QTRY_VERIFY(preview()->imageModel().hasImage());
         QCOMPARE(preview()->imageModel().loadedMaxPixelSize(), std::optional<int>(1200));
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(preview(), &leave);
-        QVERIFY(!preview()->hoverBadgeText());
         QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
         QApplication::sendEvent(preview(), &enter);
         const PhotoEntry photo = *store->state().currentPhoto();
         QCOMPARE(preview()->hoverBadgeText(), std::optional<QString>(store->devicePreviewCaption(photo)));
         QVERIFY(preview()->hoverBadgeText()->startsWith(QStringLiteral("Added by Ana / until ")));
+        QEvent leave(QEvent::Leave);
         QApplication::sendEvent(preview(), &leave);
         QVERIFY(!preview()->hoverBadgeText());
         // The photo is letterboxed in black: the 3:4 photo on the frame's
@@ -833,9 +777,7 @@ private Q_SLOTS:
         QVERIFY(toggle->isVisible());
         QCOMPARE(toggle->photoButton()->accessibleName(), QStringLiteral("Photo"));
         QCOMPARE(toggle->epaperButton()->accessibleName(), QStringLiteral("E-paper"));
-        QVERIFY(!toggle->epaperButton()->toolTip().isEmpty());
         QVERIFY(toggle->photoButton()->isChecked());
-        QVERIFY(!preview()->showsEpaperRendering());
 
         QTest::mouseClick(toggle->epaperButton(), Qt::LeftButton);
         QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
@@ -862,16 +804,13 @@ private Q_SLOTS:
         QVERIFY(!preview()->showsEpaperRendering());
         QTest::keyClick(lightbox(), Qt::Key_E);
         QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
-        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
         QVERIFY(hero->model().hasImage());
         QTRY_VERIFY(hero->showsEpaperRendering());
         selection().closeLightbox();
 
         server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
         TaskWait::run(store->updateDeviceStatus());
-        QCOMPARE(store->deviceScreenSize(), QSize(1600, 1200));
         QTRY_COMPARE(preview()->epaperModel().rendering().size(), QSize(1600, 1200));
-        QVERIFY(preview()->showsEpaperRendering());
         // Up to 72 % of the window.
         QTRY_COMPARE(preview()->width(), 1008);
         screen->resize(1400, 500);
@@ -883,8 +822,9 @@ private Q_SLOTS:
     }
 
     // A photo that could not be read is read again when its lightbox is
-    // opened again, or for the photo for today when the pane is shown again;
-    // not while either stays open.
+    // opened again, or for the photo for today when the toolbar's toggle
+    // shows the pane again (the grid takes its room meanwhile); not while
+    // either stays open.
     void aFailedPhotoIsReadAgain()
     {
         openWithPreview(galleryOf({"a", "b", "c"}, QStringLiteral("b")));
@@ -914,34 +854,16 @@ private Q_SLOTS:
         writeCached(QStringLiteral("a"), jpeg({300, 400}));
         TaskWait::run(store->syncAll());
         QVERIFY(model.loadFailed());
-        chrome->setShowDevicePreview(false);
-        QTRY_VERIFY(preview()->isHidden());
-        QVERIFY(model.loadFailed());
-        chrome->setShowDevicePreview(true);
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QVERIFY(!model.loadFailed());
-    }
-
-    // The pane takes the rule's width in the splitter, and slides out and
-    // back with the toolbar's toggle.
-    void splitFollowsTheToggle()
-    {
-        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
-        QCOMPARE(screen->splitter()->height(), 1000);
-        QTRY_COMPARE(preview()->width(), 721); // 720.5, rounded
-        QVERIFY(screen->toolbar()->devicePreviewAction()->isVisible());
-
-        screen->toolbar()->devicePreviewAction()->trigger();
+        QAction *toggle = screen->toolbar()->devicePreviewAction();
+        toggle->trigger();
         QVERIFY(!chrome->showDevicePreview());
-        QVERIFY(split->isAnimating());
         QTRY_VERIFY(preview()->isHidden());
         QVERIFY(screen->grid()->width() > 1300);
-
-        screen->toolbar()->devicePreviewAction()->trigger();
+        QVERIFY(model.loadFailed());
+        toggle->trigger();
         QVERIFY(chrome->showDevicePreview());
-        QVERIFY(preview()->isVisible());
-        QTRY_VERIFY(!split->isAnimating());
-        QCOMPARE(preview()->width(), 721);
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(!model.loadFailed());
     }
 
     // Opening the activity pane in a window too narrow for it widens the
@@ -954,12 +876,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("atRightEdge");
         QTest::addColumn<bool>("grows");
         QTest::addColumn<bool>("toolbarFits");
-        QTest::newRow("narrow window") << "wide" << 900 << false << true << true;
         QTest::newRow("at the screen's right edge: moves left") << "wide" << 900 << true << true << true;
         QTest::newRow("small screen: up to its edge") << "small" << 900 << false << true << false;
         QTest::newRow("wide enough already") << "wide" << 1500 << false << false << true;
     }
-
     void activityPaneMakesRoom()
     {
         QFETCH(QString, screenName);
@@ -1009,7 +929,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("preview");
         const QString a160(160, QLatin1Char('a'));
         const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"); // one character, four UTF-16 units
-        QTest::newRow("160 on one line") << a160 << true << a160;
         QTest::newRow("161") << a160 + QLatin1Char('b') << false << a160 + QChar(0x2026);
         QTest::newRow("two short lines") << QStringLiteral("first\nsecond") << false << QStringLiteral("first");
         QTest::newRow("160 emoji") << thumb.repeated(160) << true << thumb.repeated(160);
@@ -1122,7 +1041,6 @@ private Q_SLOTS:
         QTRY_VERIFY(popover->nameField()->hasFocus());
         popover->nameField()->selectAll();
         QTest::keyClicks(popover->nameField(), QStringLiteral("Bodil"));
-        QCOMPARE(store->settings().displayName, QStringLiteral("Bodil"));
         QTest::keyClick(popover->nameField(), Qt::Key_Return);
         QVERIFY(!popover->nameField()->hasFocus());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
@@ -1241,10 +1159,9 @@ private Q_SLOTS:
         QVERIFY(frames()->isAddingDeviceExpanded());
         paste(QStringLiteral("no token here"));
         QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
-        QVERIFY(frames()->registerError());
+        QVERIFY(frames()->errorLabel()->isVisible());
         frames()->addDeviceButton()->click();
         QVERIFY(!frames()->isAddingDeviceExpanded());
-        QVERIFY(!frames()->registerError());
         QVERIFY(!frames()->errorLabel()->isVisible());
 
         QCOMPARE(frames()->helpButton()->toolTip(), QStringLiteral("How to register a Bloomin8 frame"));
