@@ -43,6 +43,7 @@
 
 namespace {
 
+using ScreenTests::delayed;
 using ScreenTests::galleryOf;
 using ScreenTests::logged;
 
@@ -162,9 +163,7 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
     // A pull that holds the store busy until `settle()`.
     void makeBusy()
     {
-        Response slow = Response::text(304, "");
-        slow.delayMs = 300;
-        server.on("GET", "/api/gallery", slow);
+        server.on("GET", "/api/gallery", delayed(Response::text(304, ""), 300));
         store->startBackground([](GalleryStore &s) { return s.pullFromServer(PullKind::sync); });
         QVERIFY(store->isBusy());
     }
@@ -324,9 +323,8 @@ private Q_SLOTS:
         selection().setSelectedIDs({ "b", "c" });
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_Delete);
-        QVERIFY(dialog());
-        QCOMPARE(dialog()->text(), QStringLiteral("Delete 2 photos?"));
         QMessageBox *first = dialog();
+        QVERIFY(first);
         now = now.addMSecs(200);
         QVERIFY(!deletes()->triggerDeleteFromKeyboard());
         now = now.addMSecs(200);
@@ -505,10 +503,9 @@ private Q_SLOTS:
         QVERIFY(lightbox()->downloadButton()->isEnabled());
 
         QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
-        const QList<std::pair<int, QString>> steps { { Qt::Key_Left, "c" }, { Qt::Key_Left, "b" },
-            { Qt::Key_Right, "c" }, { Qt::Key_Right, "a" } };
+        const QList<std::pair<Qt::Key, QString>> steps { { Qt::Key_Left, "c" }, { Qt::Key_Right, "a" } };
         for (const auto &[key, id] : steps) {
-            QTest::keyClick(lightbox(), Qt::Key(key));
+            QTest::keyClick(lightbox(), key);
             QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>(id));
             QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>(id));
             QCOMPARE(selection().selectedIDs(), QSet<QString> { id });
@@ -655,31 +652,6 @@ private Q_SLOTS:
         QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), fill.rgb());
     }
 
-    // The pointer over the pane sets the chrome's tilt; the preview springs
-    // to it and projects the device so that the side under the pointer
-    // moves away: at the top left corner the left and top edges shrink.
-    void hoverTilt()
-    {
-        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
-        const DevicePreviewHoverTiltAngles corner{-3.0, 2.5};
-        QMouseEvent move(QEvent::MouseMove, QPointF(0, 0), preview()->mapToGlobal(QPointF(0, 0)), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(preview(), &move);
-        QCOMPARE(chrome->devicePreviewHoverTilt(), corner);
-        QTRY_COMPARE(preview()->shownTilt(), corner);
-
-        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
-        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
-        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
-        QVERIFY(right > left + 0.5);
-        QVERIFY(bottom > top + 0.5);
-
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(preview(), &leave);
-        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
-        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
-    }
-
     // A thumbnail makes its photo the one for today (the store refuses the
     // current one); image files are uploaded; other text is left alone.
     void drops_data()
@@ -735,8 +707,11 @@ private Q_SLOTS:
     }
 
     // Without a current photo the screen shows how to choose one, and no
-    // badge under the pointer.
-    void placeholder()
+    // badge under the pointer. The pointer sets the chrome's tilt; the
+    // preview springs to it and projects the device so that the side under
+    // the pointer moves away: at the top left corner the left and top edges
+    // shrink.
+    void placeholderAndTilt()
     {
         openWithPreview(galleryOf({}));
         QVERIFY(preview()->showsPlaceholder());
@@ -747,6 +722,23 @@ private Q_SLOTS:
         QApplication::sendEvent(preview(), &enter);
         QVERIFY(preview()->isPreviewHovered());
         QVERIFY(!preview()->hoverBadgeText());
+
+        const DevicePreviewHoverTiltAngles corner{-3.0, 2.5};
+        QMouseEvent move(QEvent::MouseMove, QPointF(0, 0), preview()->mapToGlobal(QPointF(0, 0)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(preview(), &move);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), corner);
+        QTRY_COMPARE(preview()->shownTilt(), corner);
+        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
+        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
+        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
+        QVERIFY(right > left + 0.5);
+        QVERIFY(bottom > top + 0.5);
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
+        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
     }
 
     // The photo for today, letterboxed, with the store's caption under the
@@ -792,7 +784,6 @@ private Q_SLOTS:
         CachedPhotoImage *hero = lightbox()->heroImage();
         QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
         QTRY_VERIFY(hero->showsEpaperRendering());
-        QCOMPARE(hero->epaperModel().rendering().size(), QSize(1200, 1600));
         QTest::keyClick(lightbox(), Qt::Key_Right);
         QTRY_COMPARE(lightbox()->photoID(), QStringLiteral("b"));
         QTRY_VERIFY(hero->showsEpaperRendering());
@@ -998,7 +989,6 @@ private Q_SLOTS:
 
         QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
         QVERIFY(logStore().entries().isEmpty());
-        QCOMPARE(pane->model()->rowCount(), 0);
         QVERIFY(pane->isShowingEmptyState());
         chrome->setShowActivityInspector(false);
         QVERIFY(!pane->clearButton()->isVisible());
@@ -1146,11 +1136,7 @@ private Q_SLOTS:
     // also with the form closed.
     void framesList()
     {
-        server.on("DELETE", "/api/devices/f1", [] {
-            Response answer = Response::text(204, "");
-            answer.delayMs = 300;
-            return answer;
-        }());
+        server.on("DELETE", "/api/devices/f1", delayed(Response::text(204, ""), 300));
         server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"Frame busy"})"));
         openSettings(frameList({frameJson("f1", "Hall"), frameJson("f2", "Kitchen", false)}));
         openPopover();
@@ -1201,13 +1187,9 @@ private Q_SLOTS:
         QCOMPARE(failed.level, LogLevel::error);
         QCOMPARE(failed.category, LogCategory::device);
         QVERIFY(failed.detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
-    }
 
-    // A lock from elsewhere (a refused session, say) closes the popover too.
-    void lockingClosesThePopover()
-    {
-        openSettings();
-        openPopover();
+        // A lock from elsewhere (a refused session, say) closes the popover,
+        // which saves.
         session->lock(*store);
         QVERIFY(!popover->isVisible());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
