@@ -28,7 +28,6 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QLabel>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>

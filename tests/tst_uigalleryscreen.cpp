@@ -12,7 +12,6 @@
 #include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/capsulebutton.h"
 #include "ui/kit/galleryfilepasteboard.h"
-#include "ui/kit/galleryphotoactions.h"
 #include "ui/kit/helppopovers.h"
 #include "ui/kit/statepanels.h"
 #include "ui/lightbox/photolightboxview.h"
@@ -35,9 +34,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QScreen>
-#include <QSplitter>
 #include <QToolButton>
 #include <QWindow>
 
@@ -176,17 +173,6 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
             if (button->text() == text)
                 return button;
         return nullptr;
-    }
-
-    // The activity pane shown by itself over an empty log.
-    void showActivityPane()
-    {
-        logStore().clear();
-        chrome->setShowActivityInspector(true);
-        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
-        pane->resize(340, 600);
-        pane->show();
-        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
     }
 
     // An empty gallery with its settings popover, the server listing
@@ -421,7 +407,7 @@ private Q_SLOTS:
             QVERIFY(setCurrent.first().body.contains(grid()->photoOrder().at(clicked).toUtf8()));
     }
 
-    // The bar shows while photos are selected (openAndClose: not while the
+    // The bar shows while photos are selected (lightboxPage: not while the
     // lightbox is open), over the grid; "Show for today" only for one photo,
     // Delete dimmed for a selection with the current photo, both while busy.
     void selectionBar()
@@ -453,8 +439,10 @@ private Q_SLOTS:
     }
 
     // Every way back closes the lightbox, clearing both ids; opening the
-    // same photo again pushes the page again.
-    void openAndClose()
+    // same photo again pushes the page again. The details sit beside the
+    // photo from 640 wide, under it below that, switching as the window is
+    // resized across.
+    void lightboxPage()
     {
         open(galleryOf({ "a", "b", "c" }, "a"));
         for (const QString way : { "escape", "alt+left", "back", "mouse" }) {
@@ -481,6 +469,24 @@ private Q_SLOTS:
             QCOMPARE(selection().selectedIDs(), QSet<QString> { "b" });
             QTRY_VERIFY(grid()->hasFocus());
         }
+
+        screen->setMinimumSize(0, 0);
+        selection().openLightbox(QStringLiteral("b"));
+        for (const auto &[width, beside] : { std::pair(639, false), std::pair(640, true) }) {
+            screen->resize(width, 600);
+            QCoreApplication::processEvents();
+            QCOMPARE(lightbox()->width(), width);
+            QCOMPARE(lightbox()->isWideLayout(), beside);
+            const QRect hero = lightbox()->heroImage()->parentWidget()->geometry();
+            const QRect details = lightbox()->detailsColumn()->geometry();
+            if (beside)
+                QVERIFY(details.left() >= hero.right());
+            else
+                QVERIFY(details.top() >= hero.bottom());
+        }
+        // Back in the grid, resized meanwhile, the bar sits over its photos.
+        selection().closeLightbox();
+        QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
     }
 
     // The details and the three buttons, for the current photo and another.
@@ -551,30 +557,6 @@ private Q_SLOTS:
         TaskWait::run(store->syncAll());
         QVERIFY(lightbox()->isShowingUnavailable());
         QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));
-    }
-
-    // The details sit beside the photo from 640 wide, under it below that,
-    // switching as the window is resized across.
-    void layoutSwitchesAt640()
-    {
-        open(galleryOf({ "a", "b" }, "a"));
-        screen->setMinimumSize(0, 0);
-        selection().openLightbox(QStringLiteral("b"));
-        for (const auto &[width, beside] : { std::pair(639, false), std::pair(640, true) }) {
-            screen->resize(width, 600);
-            QCoreApplication::processEvents();
-            QCOMPARE(lightbox()->width(), width);
-            QCOMPARE(lightbox()->isWideLayout(), beside);
-            const QRect hero = lightbox()->heroImage()->parentWidget()->geometry();
-            const QRect details = lightbox()->detailsColumn()->geometry();
-            if (beside)
-                QVERIFY(details.left() >= hero.right());
-            else
-                QVERIFY(details.top() >= hero.bottom());
-        }
-        // Back in the grid, resized meanwhile, the bar sits over its photos.
-        selection().closeLightbox();
-        QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
     }
 
     // ---- The device preview ----
@@ -939,7 +921,12 @@ private Q_SLOTS:
     // unfold; Clear empties the log and the list.
     void rows()
     {
-        showActivityPane();
+        logStore().clear();
+        chrome->setShowActivityInspector(true);
+        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
+        pane->resize(340, 600);
+        pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
         QVERIFY(pane->isShowingEmptyState());
         QCOMPARE(pane->emptyState()->title(), QStringLiteral("No activity yet"));
         QCOMPARE(pane->emptyState()->description(), QStringLiteral("Sync, uploads, and server events appear here."));
@@ -1063,13 +1050,12 @@ private Q_SLOTS:
     }
 
     // Return in the paste field registers a frame when it finds a token, and
-    // so does leaving the field for another in the popover, or a click
-    // outside, which closes the popover. A failure shows the server's error
-    // and keeps the text.
+    // so does leaving the field by a click outside, which closes the
+    // popover. A failure shows the server's error and keeps the text.
     void registration_data()
     {
         QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("submit"); // "return", "name field", "outside"
+        QTest::addColumn<QString>("submit"); // "return" or "outside"
         QTest::addColumn<int>("status"); // the server's answer
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("sent");
@@ -1080,7 +1066,6 @@ private Q_SLOTS:
                                        << 200 << "" << true;
         QTest::newRow("the server refuses") << "Token: " + token << "return" << 400 << "HTTP 400: Frame token rejected"
                                             << true;
-        QTest::newRow("on to the name field") << "Token: " + token << "name field" << 200 << "" << true;
         QTest::newRow("a click outside") << "Token: " + token << "outside" << 200 << "" << true;
     }
     void registration()
@@ -1101,8 +1086,6 @@ private Q_SLOTS:
         paste(pasted);
         if (submit == QLatin1StringView("return")) {
             QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
-        } else if (submit == QLatin1StringView("name field")) {
-            popover->nameField()->setFocus(Qt::MouseFocusReason);
         } else {
             // A press outside an open popup goes to the popup, which closes.
             QTest::mouseClick(popover, Qt::LeftButton, {}, QPoint(-20, -20));
