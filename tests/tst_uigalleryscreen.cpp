@@ -12,7 +12,6 @@
 #include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/capsulebutton.h"
 #include "ui/kit/galleryfilepasteboard.h"
-#include "ui/kit/galleryphotoactions.h"
 #include "ui/kit/helppopovers.h"
 #include "ui/kit/statepanels.h"
 #include "ui/lightbox/photolightboxview.h"
@@ -35,14 +34,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPushButton>
 #include <QScreen>
-#include <QSplitter>
 #include <QToolButton>
 #include <QWindow>
 
 namespace {
 
+using ScreenTests::delayed;
 using ScreenTests::galleryOf;
 using ScreenTests::logged;
 
@@ -162,9 +160,7 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
     // A pull that holds the store busy until `settle()`.
     void makeBusy()
     {
-        Response slow = Response::text(304, "");
-        slow.delayMs = 300;
-        server.on("GET", "/api/gallery", slow);
+        server.on("GET", "/api/gallery", delayed(Response::text(304, ""), 300));
         store->startBackground([](GalleryStore &s) { return s.pullFromServer(PullKind::sync); });
         QVERIFY(store->isBusy());
     }
@@ -177,17 +173,6 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
             if (button->text() == text)
                 return button;
         return nullptr;
-    }
-
-    // The activity pane shown by itself over an empty log.
-    void showActivityPane()
-    {
-        logStore().clear();
-        chrome->setShowActivityInspector(true);
-        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
-        pane->resize(340, 600);
-        pane->show();
-        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
     }
 
     // An empty gallery with its settings popover, the server listing
@@ -287,12 +272,10 @@ private Q_SLOTS:
         QCOMPARE(dialog()->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog()->text(), title);
         QCOMPARE(dialog()->informativeText(), message);
-        QCOMPARE(deletes()->pendingDeleteIDs(), std::optional<QSet<QString>>(setOf(requested)));
         if (answer == QLatin1StringView("escape"))
             QTest::keyClick(dialog(), Qt::Key_Escape);
         else
             dialogButton(answer)->click();
-        QCOMPARE(deletes()->alert(), std::nullopt);
         QCOMPARE(deletes()->pendingDeleteIDs(), std::nullopt);
         QVERIFY(!deletes()->dialog());
         settle();
@@ -325,9 +308,8 @@ private Q_SLOTS:
         selection().setSelectedIDs({ "b", "c" });
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_Delete);
-        QVERIFY(dialog());
-        QCOMPARE(dialog()->text(), QStringLiteral("Delete 2 photos?"));
         QMessageBox *first = dialog();
+        QVERIFY(first);
         now = now.addMSecs(200);
         QVERIFY(!deletes()->triggerDeleteFromKeyboard());
         now = now.addMSecs(200);
@@ -346,15 +328,11 @@ private Q_SLOTS:
         QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
         dialogButton(QStringLiteral("Cancel"))->click();
 
-        // Nothing for the keyboard while busy or in the lightbox.
+        // Nothing for the keyboard in the lightbox.
         now = now.addMSecs(400);
-        makeBusy();
-        QVERIFY(!deletes()->triggerDeleteFromKeyboard());
-        settle();
         selection().openLightbox(QStringLiteral("b"));
         QVERIFY(!deletes()->triggerDeleteFromKeyboard());
         QVERIFY(!dialog());
-        QCOMPARE(deleted(), QStringList {});
     }
 
     // A right-click on a photo outside the selection acts on that photo
@@ -364,23 +342,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("selected");
         QTest::addColumn<int>("clicked");
-        QTest::addColumn<bool>("busy");
         QTest::addColumn<QStringList>("targets");
         QTest::addColumn<QList<bool>>("enabled"); // show for today, download, delete
         using B = QList<bool>;
         using L = QStringList;
-        QTest::newRow("outside three selected") << L { "b", "c", "d" } << 4 << false << L { "e" } << B { 1, 1, 1 };
-        QTest::newRow("inside the selection") << L { "b", "c", "d" } << 2 << false << L { "b", "c", "d" }
-                                              << B { 1, 1, 1 };
-        QTest::newRow("the current photo") << L {} << 0 << false << L { "a" } << B { 0, 1, 0 };
-        QTest::newRow("selection with the current") << L { "a", "b" } << 1 << false << L { "a", "b" } << B { 1, 1, 0 };
-        QTest::newRow("busy") << L {} << 1 << true << L {} << B { 0, 0, 0 };
+        QTest::newRow("outside three selected") << L { "b", "c", "d" } << 4 << L { "e" } << B { 1, 1, 1 };
+        QTest::newRow("inside the selection") << L { "b", "c", "d" } << 2 << L { "b", "c", "d" } << B { 1, 1, 1 };
+        QTest::newRow("the current photo") << L {} << 0 << L { "a" } << B { 0, 1, 0 };
     }
     void contextMenu()
     {
         QFETCH(QStringList, selected);
         QFETCH(int, clicked);
-        QFETCH(bool, busy);
         QFETCH(QStringList, targets);
         QFETCH(QList<bool>, enabled);
         open(galleryOf({ "a", "b", "c", "d", "e" }, "a"));
@@ -395,18 +368,10 @@ private Q_SLOTS:
             texts.append(action->text());
         QCOMPARE(texts, (QStringList { "Show for today", "Download", "", "Delete" }));
         QCOMPARE(selection().selectedIDs(), setOf(selected));
-        if (busy)
-            makeBusy();
         const QList<QAction *> actions { menu->findChild<QAction *>("showForTodayAction"),
             menu->findChild<QAction *>("downloadAction"), menu->findChild<QAction *>("deleteAction") };
         for (int i = 0; i < 3; ++i)
             QCOMPARE(actions.at(i)->isEnabled(), enabled.at(i));
-        if (busy) {
-            menu->close();
-            settle();
-            return;
-        }
-
         actions.at(1)->trigger();
         settle();
         QStringList downloads = QDir(TestEnvironment::home() + "/Downloads").entryList(QDir::Files, QDir::Name);
@@ -428,72 +393,46 @@ private Q_SLOTS:
             QVERIFY(setCurrent.first().body.contains(grid()->photoOrder().at(clicked).toUtf8()));
     }
 
-    // The bar shows while photos are selected (openAndClose: not while the
-    // lightbox is open).
-    void selectionBar_data()
-    {
-        QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<bool>("showsShowToday");
-        QTest::addColumn<double>("deleteOpacity");
-        using L = QStringList;
-        QTest::newRow("none") << L {} << "" << false << 1.0;
-        QTest::newRow("one") << L { "b" } << "1 photo selected" << true << 1.0;
-        QTest::newRow("two") << L { "b", "c" } << "2 photos selected" << false << 1.0;
-        QTest::newRow("with the current") << L { "a", "c" } << "2 photos selected" << false << 0.45;
-    }
+    // The bar shows while photos are selected (lightboxPage: not while the
+    // lightbox is open), over the grid; "Show for today" only for one photo,
+    // Delete dimmed for a selection with the current photo.
     void selectionBar()
     {
-        QFETCH(QStringList, selected);
-        QFETCH(QString, label);
-        QFETCH(bool, showsShowToday);
-        QFETCH(double, deleteOpacity);
         open(galleryOf({ "a", "b", "c" }, "a"));
         GallerySelectionBar *bar = screen->selectionBar();
-        selection().setSelectedIDs(setOf(selected));
-        QCOMPARE(bar->isPresented(), !label.isEmpty());
-        if (label.isEmpty())
-            return;
-        QCOMPARE(bar->labelText(), label);
-        QCOMPARE(bar->showForTodayButton()->isVisibleTo(bar), showsShowToday);
-        QCOMPARE(bar->deleteButton()->drawnOpacity(), deleteOpacity);
+        QVERIFY(!bar->isPresented());
+        selection().setSelectedIDs({ "b" });
+        QCOMPARE(bar->labelText(), QStringLiteral("1 photo selected"));
+        QVERIFY(bar->showForTodayButton()->isVisibleTo(bar));
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), 1.0);
         QTRY_VERIFY(bar->isVisible());
         QTRY_VERIFY(grid()->viewport()->geometry().contains(bar->geometry()));
+        QTest::mouseClick(bar->deleteButton(), Qt::LeftButton);
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
+        dialogButton(QStringLiteral("Cancel"))->click();
 
-        if (showsShowToday) {
-            QTest::mouseClick(bar->showForTodayButton(), Qt::LeftButton);
-            QVERIFY(store->isBusy());
-            QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
-            QCOMPARE(bar->showForTodayButton()->drawnOpacity(), 0.45);
-            settle();
-            QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
-        }
-        if (deleteOpacity == 1.0) {
-            QTest::mouseClick(bar->deleteButton(), Qt::LeftButton);
-            QCOMPARE(dialog()->text(), GalleryDeleteText::alertConfirmTitle(std::nullopt, int(selected.size())));
-        }
+        QTest::mouseClick(bar->showForTodayButton(), Qt::LeftButton);
+        QVERIFY(store->isBusy());
+        settle();
+        QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
+
+        selection().setSelectedIDs({ "a", "c" });
+        QCOMPARE(bar->labelText(), QStringLiteral("2 photos selected"));
+        QVERIFY(!bar->showForTodayButton()->isVisibleTo(bar));
+        QCOMPARE(bar->deleteButton()->drawnOpacity(), 0.45);
     }
 
     // Every way back closes the lightbox, clearing both ids; opening the
-    // same photo again pushes the page again.
-    void openAndClose_data()
+    // same photo again pushes the page again. The details sit beside the
+    // photo from 640 wide, under it below that, switching as the window is
+    // resized across.
+    void lightboxPage()
     {
-        QTest::addColumn<QString>("way");
-        QTest::newRow("escape") << "escape";
-        QTest::newRow("alt+left") << "alt+left";
-        QTest::newRow("back control") << "back";
-        QTest::newRow("mouse back button") << "mouse";
-    }
-    void openAndClose()
-    {
-        QFETCH(QString, way);
         open(galleryOf({ "a", "b", "c" }, "a"));
-        for (int round = 0; round < 2; ++round) {
+        for (const QString way : { "escape", "alt+left", "back", "mouse" }) {
             QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(1).center());
-            QVERIFY(screen->isLightboxPageShown());
             QCOMPARE(screen->navigationPath(), std::optional<QString>("b"));
             QCOMPARE(lightbox()->photoID(), QStringLiteral("b"));
-            QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>("b"));
             QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::appear);
             QTRY_VERIFY(lightbox()->hasFocus());
             QVERIFY(!screen->selectionBar()->isPresented());
@@ -507,93 +446,11 @@ private Q_SLOTS:
                 QTest::mouseClick(lightbox(), Qt::BackButton);
             QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
             QCOMPARE(selection().lightboxPhotoID(), std::nullopt);
-            QVERIFY(!screen->isLightboxPageShown());
-            QCOMPARE(screen->navigationPath(), std::nullopt);
+            QVERIFY2(!screen->isLightboxPageShown(), qPrintable(way));
             QCOMPARE(selection().selectedIDs(), QSet<QString> { "b" });
             QTRY_VERIFY(grid()->hasFocus());
         }
-    }
 
-    // The details and the three buttons, for the current photo and another.
-    // Left and Right step through the photos, wrapping; each step fades the
-    // new photo in. Confirming the delete of the open photo closes the
-    // lightbox first; a photo removed meanwhile shows as unavailable.
-    void detailsAndStepping()
-    {
-        open(galleryOf({ "a", "b", "c" }, "a"));
-        selection().openLightbox(QStringLiteral("a"));
-        QCOMPARE(lightbox()->addedByText(), QStringLiteral("Added by Ana"));
-        QCOMPARE(lightbox()->updatedText(),
-            QStringLiteral("Updated ") + PhotoFormatters::updatedAt(QStringLiteral("2026-03-01T09:30:00.000Z")));
-        const PhotoEntry current = *lightbox()->photo();
-        const std::optional<QString> until = store->lightboxShowingUntilCaption(current);
-        QVERIFY(until && until->startsWith(QStringLiteral("Showing until ")));
-        CapsuleButton *showToday = lightbox()->showForTodayButton();
-        QCOMPARE(showToday->text(), *until);
-        QVERIFY(!showToday->isEnabled());
-        QCOMPARE(showToday->drawnOpacity(), 1.0);
-        QVERIFY(!lightbox()->deleteButton()->isEnabled());
-        QVERIFY(lightbox()->downloadButton()->isEnabled());
-
-        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
-        const QList<std::pair<int, QString>> steps { { Qt::Key_Left, "c" }, { Qt::Key_Left, "b" },
-            { Qt::Key_Right, "c" }, { Qt::Key_Right, "a" } };
-        for (const auto &[key, id] : steps) {
-            QTest::keyClick(lightbox(), Qt::Key(key));
-            QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>(id));
-            QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>(id));
-            QCOMPARE(selection().selectedIDs(), QSet<QString> { id });
-            QCOMPARE(lightbox()->photoID(), id);
-            QCOMPARE(lightbox()->heroImage()->photoID(), id);
-            QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::step);
-        }
-        QVERIFY(lightbox()->heroOpacity() < 1.0);
-        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
-        QTRY_VERIFY(lightbox()->heroImage()->model().hasImage());
-        // Up and Down do nothing here.
-        QTest::keyClick(lightbox(), Qt::Key_Down);
-        QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>("a"));
-
-        QTest::keyClick(lightbox(), Qt::Key_Right);
-        QCOMPARE(showToday->text(), QStringLiteral("Show for today"));
-        QVERIFY(showToday->isEnabled());
-        QVERIFY(lightbox()->deleteButton()->isEnabled());
-        QTest::mouseClick(lightbox()->downloadButton(), Qt::LeftButton);
-        settle();
-        QCOMPARE(QDir(TestEnvironment::home() + "/Downloads").entryList(QDir::Files), QStringList { "b.jpg" });
-        makeBusy();
-        QCOMPARE(showToday->drawnOpacity(), 0.45);
-        QVERIFY(!showToday->isEnabled());
-        QVERIFY(!lightbox()->downloadButton()->isEnabled());
-        QVERIFY(!lightbox()->deleteButton()->isEnabled());
-        settle();
-
-        acceptDeletes({ "b" });
-        QTest::mouseClick(lightbox()->deleteButton(), Qt::LeftButton);
-        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
-        dialogButton(QStringLiteral("Delete"))->click();
-        QCOMPARE(selection().lightboxNavigationPhotoID(), std::nullopt);
-        QVERIFY(!screen->isLightboxPageShown());
-        settle();
-        QCOMPARE(deleted(), QStringList { "b" });
-
-        selection().openLightbox(QStringLiteral("c"));
-        QTest::mouseClick(showToday, Qt::LeftButton);
-        settle();
-        QCOMPARE(server.requests("PUT", "/api/gallery/current").size(), 1);
-
-        QVERIFY(!lightbox()->isShowingUnavailable());
-        serveGallery(galleryOf({ "a", "b" }, "a", "v2"));
-        TaskWait::run(store->syncAll());
-        QVERIFY(lightbox()->isShowingUnavailable());
-        QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));
-    }
-
-    // The details sit beside the photo from 640 wide, under it below that,
-    // switching as the window is resized across.
-    void layoutSwitchesAt640()
-    {
-        open(galleryOf({ "a", "b" }, "a"));
         screen->setMinimumSize(0, 0);
         selection().openLightbox(QStringLiteral("b"));
         for (const auto &[width, beside] : { std::pair(639, false), std::pair(640, true) }) {
@@ -613,6 +470,69 @@ private Q_SLOTS:
         QTRY_VERIFY(grid()->viewport()->geometry().contains(screen->selectionBar()->geometry()));
     }
 
+    // The details and the three buttons, for the current photo and another.
+    // Left and Right step through the photos, wrapping; each step fades the
+    // new photo in. Confirming the delete of the open photo closes the
+    // lightbox first; a photo removed meanwhile shows as unavailable.
+    void detailsAndStepping()
+    {
+        open(galleryOf({ "a", "b", "c" }, "a"));
+        selection().openLightbox(QStringLiteral("a"));
+        QCOMPARE(lightbox()->addedByText(), QStringLiteral("Added by Ana"));
+        QCOMPARE(lightbox()->updatedText(),
+            QStringLiteral("Updated ") + PhotoFormatters::updatedAt(QStringLiteral("2026-03-01T09:30:00.000Z")));
+        CapsuleButton *showToday = lightbox()->showForTodayButton();
+        QCOMPARE(showToday->text(), store->lightboxShowingUntilCaption(*lightbox()->photo()));
+        QVERIFY(showToday->text().startsWith(QStringLiteral("Showing until ")));
+        QVERIFY(!showToday->isEnabled());
+        QCOMPARE(showToday->drawnOpacity(), 1.0);
+        QVERIFY(!lightbox()->deleteButton()->isEnabled());
+        QVERIFY(lightbox()->downloadButton()->isEnabled());
+
+        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
+        const QList<std::pair<Qt::Key, QString>> steps { { Qt::Key_Left, "c" }, { Qt::Key_Right, "a" } };
+        for (const auto &[key, id] : steps) {
+            QTest::keyClick(lightbox(), key);
+            QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>(id));
+            QCOMPARE(selection().lightboxPhotoID(), std::optional<QString>(id));
+            QCOMPARE(selection().selectedIDs(), QSet<QString> { id });
+            QCOMPARE(lightbox()->heroImage()->photoID(), id);
+            QCOMPARE(lightbox()->lastTransition(), PhotoLightboxView::Transition::step);
+        }
+        QVERIFY(lightbox()->heroOpacity() < 1.0);
+        QTRY_COMPARE(lightbox()->heroOpacity(), 1.0);
+        QTRY_VERIFY(lightbox()->heroImage()->model().hasImage());
+        // Up and Down do nothing here.
+        QTest::keyClick(lightbox(), Qt::Key_Down);
+        QCOMPARE(selection().lightboxNavigationPhotoID(), std::optional<QString>("a"));
+
+        QTest::keyClick(lightbox(), Qt::Key_Right);
+        QCOMPARE(showToday->text(), QStringLiteral("Show for today"));
+        QVERIFY(showToday->isEnabled());
+        QVERIFY(lightbox()->deleteButton()->isEnabled());
+        makeBusy();
+        QCOMPARE(showToday->drawnOpacity(), 0.45);
+        QVERIFY(!showToday->isEnabled());
+        QVERIFY(!lightbox()->downloadButton()->isEnabled());
+        QVERIFY(!lightbox()->deleteButton()->isEnabled());
+        settle();
+
+        acceptDeletes({ "b" });
+        QTest::mouseClick(lightbox()->deleteButton(), Qt::LeftButton);
+        QCOMPARE(dialog()->text(), QStringLiteral("Delete photo?"));
+        dialogButton(QStringLiteral("Delete"))->click();
+        QVERIFY(!screen->isLightboxPageShown());
+        settle();
+        QCOMPARE(deleted(), QStringList { "b" });
+
+        selection().openLightbox(QStringLiteral("c"));
+        QVERIFY(!lightbox()->isShowingUnavailable());
+        serveGallery(galleryOf({ "a", "b" }, "a", "v2"));
+        TaskWait::run(store->syncAll());
+        QVERIFY(lightbox()->isShowingUnavailable());
+        QCOMPARE(lightbox()->unavailablePanel()->title(), QStringLiteral("Photo unavailable"));
+    }
+
     // ---- The device preview ----
 
     void paneWidthRule_data()
@@ -622,9 +542,7 @@ private Q_SLOTS:
         QTest::addColumn<double>("totalWidth");
         QTest::addColumn<double>("width");
         QTest::newRow("portrait frame") << 1000.0 << 0.75 << 1400.0 << 720.5;
-        QTest::newRow("capped at 72 % of 600") << 1000.0 << 0.75 << 600.0 << 432.0;
         QTest::newRow("short window keeps 80 points of screen") << 150.0 << 0.75 << 1400.0 << 184.0;
-        QTest::newRow("landscape frame") << 1000.0 << 1 / 0.75 << 3000.0 << 1200.0;
         QTest::newRow("no width yet") << 1000.0 << 0.75 << 0.0 << 0.72;
     }
     void paneWidthRule()
@@ -666,12 +584,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("symbol");
         QTest::addColumn<QColor>("fill");
-        QTest::newRow("up") << int(LinkStatus::up) << "Connected" << "checkmark.circle.fill"
-                            << QColor::fromRgbF(0.86f, 0.96f, 0.88f);
         QTest::newRow("down") << int(LinkStatus::down) << "Disconnected" << "xmark.circle.fill"
                               << QColor::fromRgbF(1.0f, 0.9f, 0.9f);
-        QTest::newRow("checking") << int(LinkStatus::checking) << "Connecting" << "ellipsis.circle.fill"
-                                  << QColor::fromRgbF(1.0f, 0.94f, 0.86f);
         QTest::newRow("not applicable") << int(LinkStatus::notApplicable) << "N/A" << "minus.circle"
                                         << QColor::fromRgbF(0.94f, 0.94f, 0.95f);
     }
@@ -682,7 +596,6 @@ private Q_SLOTS:
         QFETCH(QString, symbol);
         QFETCH(QColor, fill);
         ConnectionPill pill(QStringLiteral("Server"));
-        pill.setSubtitle(QStringLiteral("http://127.0.0.1:3000"));
         pill.setStatus(LinkStatus(status));
         pill.show();
         QCOMPARE(pill.statusText(), text);
@@ -690,48 +603,8 @@ private Q_SLOTS:
         // A spinner turns in place of the symbol only while checking.
         QCOMPARE(pill.isSpinnerShown(), LinkStatus(status) == LinkStatus::checking);
         QVERIFY(ConnectionPill::solidFill(LinkStatus(status), true).lightness() < fill.lightness() / 2);
-        // The pill is drawn in its fill.
         const QImage shot = pill.grab().toImage();
         QCOMPARE(shot.pixelColor(shot.width() / 2, 2).rgb(), fill.rgb());
-    }
-
-    // The pointer over the pane sets the chrome's tilt; the preview springs
-    // to it and projects the device so that the side under the pointer moves away.
-    void hoverTilt_data()
-    {
-        QTest::addColumn<QPointF>("fraction");
-        QTest::addColumn<double>("yaw");
-        QTest::addColumn<double>("pitch");
-        QTest::newRow("centre") << QPointF(0.5, 0.5) << 0.0 << 0.0;
-        QTest::newRow("top left") << QPointF(0, 0) << -3.0 << 2.5;
-        QTest::newRow("bottom right") << QPointF(1, 1) << 3.0 << -2.5;
-    }
-    void hoverTilt()
-    {
-        QFETCH(QPointF, fraction);
-        QFETCH(double, yaw);
-        QFETCH(double, pitch);
-        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
-        const QPointF pointer(preview()->width() * fraction.x(), preview()->height() * fraction.y());
-        QMouseEvent move(QEvent::MouseMove, pointer, preview()->mapToGlobal(pointer), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(preview(), &move);
-        QCOMPARE(chrome->devicePreviewHoverTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
-        QTRY_COMPARE(preview()->shownTilt(), (DevicePreviewHoverTiltAngles{yaw, pitch}));
-
-        // The lengths of the projected frame's edges.
-        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
-        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
-        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
-        QCOMPARE(left > right + 0.5, yaw > 0);
-        QCOMPARE(right > left + 0.5, yaw < 0);
-        QCOMPARE(bottom > top + 0.5, pitch > 0);
-        QCOMPARE(top > bottom + 0.5, pitch < 0);
-
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(preview(), &leave);
-        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
-        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
     }
 
     // A thumbnail makes its photo the one for today (the store refuses the
@@ -789,8 +662,11 @@ private Q_SLOTS:
     }
 
     // Without a current photo the screen shows how to choose one, and no
-    // badge under the pointer.
-    void placeholder()
+    // badge under the pointer. The pointer sets the chrome's tilt; the
+    // preview springs to it and projects the device so that the side under
+    // the pointer moves away: at the top left corner the left and top edges
+    // shrink.
+    void placeholderAndTilt()
     {
         openWithPreview(galleryOf({}));
         QVERIFY(preview()->showsPlaceholder());
@@ -801,6 +677,23 @@ private Q_SLOTS:
         QApplication::sendEvent(preview(), &enter);
         QVERIFY(preview()->isPreviewHovered());
         QVERIFY(!preview()->hoverBadgeText());
+
+        const DevicePreviewHoverTiltAngles corner{-3.0, 2.5};
+        QMouseEvent move(QEvent::MouseMove, QPointF(0, 0), preview()->mapToGlobal(QPointF(0, 0)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(preview(), &move);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), corner);
+        QTRY_COMPARE(preview()->shownTilt(), corner);
+        const QPolygonF frame = preview()->deviceTransform().map(QPolygonF(preview()->frameRect()));
+        const double top = QLineF(frame[0], frame[1]).length(), right = QLineF(frame[1], frame[2]).length();
+        const double bottom = QLineF(frame[2], frame[3]).length(), left = QLineF(frame[3], frame[0]).length();
+        QVERIFY(right > left + 0.5);
+        QVERIFY(bottom > top + 0.5);
+
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(preview(), &leave);
+        QCOMPARE(chrome->devicePreviewHoverTilt(), DevicePreviewHoverTiltAngles{});
+        QTRY_COMPARE(preview()->shownTilt(), DevicePreviewHoverTiltAngles{});
     }
 
     // The photo for today, letterboxed, with the store's caption under the
@@ -814,14 +707,10 @@ private Q_SLOTS:
         QCOMPARE(preview()->shownPhotoID(), std::optional<QString>(QStringLiteral("b")));
         QTRY_VERIFY(preview()->imageModel().hasImage());
         QCOMPARE(preview()->imageModel().loadedMaxPixelSize(), std::optional<int>(1200));
-        QEvent leave(QEvent::Leave);
-        QApplication::sendEvent(preview(), &leave);
-        QVERIFY(!preview()->hoverBadgeText());
         QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
         QApplication::sendEvent(preview(), &enter);
-        const PhotoEntry photo = *store->state().currentPhoto();
-        QCOMPARE(preview()->hoverBadgeText(), std::optional<QString>(store->devicePreviewCaption(photo)));
-        QVERIFY(preview()->hoverBadgeText()->startsWith(QStringLiteral("Added by Ana / until ")));
+        QVERIFY(preview()->hoverBadgeText().value_or(QString()).startsWith(QStringLiteral("Added by Ana / until ")));
+        QEvent leave(QEvent::Leave);
         QApplication::sendEvent(preview(), &leave);
         QVERIFY(!preview()->hoverBadgeText());
         // The photo is letterboxed in black: the 3:4 photo on the frame's
@@ -833,9 +722,7 @@ private Q_SLOTS:
         QVERIFY(toggle->isVisible());
         QCOMPARE(toggle->photoButton()->accessibleName(), QStringLiteral("Photo"));
         QCOMPARE(toggle->epaperButton()->accessibleName(), QStringLiteral("E-paper"));
-        QVERIFY(!toggle->epaperButton()->toolTip().isEmpty());
         QVERIFY(toggle->photoButton()->isChecked());
-        QVERIFY(!preview()->showsEpaperRendering());
 
         QTest::mouseClick(toggle->epaperButton(), Qt::LeftButton);
         QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
@@ -850,9 +737,7 @@ private Q_SLOTS:
         CachedPhotoImage *hero = lightbox()->heroImage();
         QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
         QTRY_VERIFY(hero->showsEpaperRendering());
-        QCOMPARE(hero->epaperModel().rendering().size(), QSize(1200, 1600));
         QTest::keyClick(lightbox(), Qt::Key_Right);
-        QTRY_COMPARE(lightbox()->photoID(), QStringLiteral("b"));
         QTRY_VERIFY(hero->showsEpaperRendering());
         QCOMPARE(hero->epaperModel().photoID(), std::optional<QString>("b"));
 
@@ -862,16 +747,13 @@ private Q_SLOTS:
         QVERIFY(!preview()->showsEpaperRendering());
         QTest::keyClick(lightbox(), Qt::Key_E);
         QCOMPARE(AppConfig::loadSettings().previewAppearance, PreviewAppearance::epaper);
-        QCOMPARE(lightbox()->appearanceSwitch()->shown(), PreviewAppearance::epaper);
         QVERIFY(hero->model().hasImage());
         QTRY_VERIFY(hero->showsEpaperRendering());
         selection().closeLightbox();
 
         server.on("GET", "/api/devices/status", Response::json(200, landscapeFrameStatus));
         TaskWait::run(store->updateDeviceStatus());
-        QCOMPARE(store->deviceScreenSize(), QSize(1600, 1200));
         QTRY_COMPARE(preview()->epaperModel().rendering().size(), QSize(1600, 1200));
-        QVERIFY(preview()->showsEpaperRendering());
         // Up to 72 % of the window.
         QTRY_COMPARE(preview()->width(), 1008);
         screen->resize(1400, 500);
@@ -883,8 +765,9 @@ private Q_SLOTS:
     }
 
     // A photo that could not be read is read again when its lightbox is
-    // opened again, or for the photo for today when the pane is shown again;
-    // not while either stays open.
+    // opened again, or for the photo for today when the toolbar's toggle
+    // shows the pane again (the grid takes its room meanwhile); not while
+    // either stays open.
     void aFailedPhotoIsReadAgain()
     {
         openWithPreview(galleryOf({"a", "b", "c"}, QStringLiteral("b")));
@@ -914,34 +797,14 @@ private Q_SLOTS:
         writeCached(QStringLiteral("a"), jpeg({300, 400}));
         TaskWait::run(store->syncAll());
         QVERIFY(model.loadFailed());
-        chrome->setShowDevicePreview(false);
-        QTRY_VERIFY(preview()->isHidden());
-        QVERIFY(model.loadFailed());
-        chrome->setShowDevicePreview(true);
-        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
-        QVERIFY(!model.loadFailed());
-    }
-
-    // The pane takes the rule's width in the splitter, and slides out and
-    // back with the toolbar's toggle.
-    void splitFollowsTheToggle()
-    {
-        openWithPreview(galleryOf({"a"}, QStringLiteral("a")));
-        QCOMPARE(screen->splitter()->height(), 1000);
-        QTRY_COMPARE(preview()->width(), 721); // 720.5, rounded
-        QVERIFY(screen->toolbar()->devicePreviewAction()->isVisible());
-
-        screen->toolbar()->devicePreviewAction()->trigger();
-        QVERIFY(!chrome->showDevicePreview());
-        QVERIFY(split->isAnimating());
+        QAction *toggle = screen->toolbar()->devicePreviewAction();
+        toggle->trigger();
         QTRY_VERIFY(preview()->isHidden());
         QVERIFY(screen->grid()->width() > 1300);
-
-        screen->toolbar()->devicePreviewAction()->trigger();
-        QVERIFY(chrome->showDevicePreview());
-        QVERIFY(preview()->isVisible());
-        QTRY_VERIFY(!split->isAnimating());
-        QCOMPARE(preview()->width(), 721);
+        QVERIFY(model.loadFailed());
+        toggle->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(model.hasImage(), 30000);
+        QVERIFY(!model.loadFailed());
     }
 
     // Opening the activity pane in a window too narrow for it widens the
@@ -954,12 +817,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("atRightEdge");
         QTest::addColumn<bool>("grows");
         QTest::addColumn<bool>("toolbarFits");
-        QTest::newRow("narrow window") << "wide" << 900 << false << true << true;
         QTest::newRow("at the screen's right edge: moves left") << "wide" << 900 << true << true << true;
         QTest::newRow("small screen: up to its edge") << "small" << 900 << false << true << false;
         QTest::newRow("wide enough already") << "wide" << 1500 << false << false << true;
     }
-
     void activityPaneMakesRoom()
     {
         QFETCH(QString, screenName);
@@ -994,7 +855,6 @@ private Q_SLOTS:
             QCOMPARE(screen->frameGeometry().right(), available.right());
 
         chrome->setShowActivityInspector(false);
-        QVERIFY(screen->activityPane()->isHidden());
         QTRY_COMPARE(screen->width(), startWidth);
     }
 
@@ -1007,10 +867,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("detail");
         QTest::addColumn<bool>("inlineShown");
         QTest::addColumn<QString>("preview");
-        const QString a160(160, QLatin1Char('a'));
         const QString thumb = QString::fromUtf8("\U0001F44D\U0001F3FD"); // one character, four UTF-16 units
-        QTest::newRow("160 on one line") << a160 << true << a160;
-        QTest::newRow("161") << a160 + QLatin1Char('b') << false << a160 + QChar(0x2026);
         QTest::newRow("two short lines") << QStringLiteral("first\nsecond") << false << QStringLiteral("first");
         QTest::newRow("160 emoji") << thumb.repeated(160) << true << thumb.repeated(160);
         QTest::newRow("161 emoji") << thumb.repeated(161) << false << thumb.repeated(160) + QChar(0x2026);
@@ -1029,7 +886,12 @@ private Q_SLOTS:
     // unfold; Clear empties the log and the list.
     void rows()
     {
-        showActivityPane();
+        logStore().clear();
+        chrome->setShowActivityInspector(true);
+        pane = std::make_unique<ActivityLogPane>(logStore(), *chrome);
+        pane->resize(340, 600);
+        pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(pane.get()));
         QVERIFY(pane->isShowingEmptyState());
         QCOMPARE(pane->emptyState()->title(), QStringLiteral("No activity yet"));
         QCOMPARE(pane->emptyState()->description(), QStringLiteral("Sync, uploads, and server events appear here."));
@@ -1039,7 +901,6 @@ private Q_SLOTS:
             logStore().log(LogCategory::sync, level, QStringLiteral("MMMMMMMM WWWWWWWW"));
         logStore().log(LogCategory::sync, LogLevel::error, QStringLiteral("Last MMMMMMMM"),
             QStringLiteral("why it failed"));
-        QCOMPARE(pane->model()->rowCount(), 4);
         QTRY_VERIFY(rowRect(3).height() > 0);
         const QImage shot = pane->listView()->viewport()->grab().toImage();
         for (int row = 0; row < 4; ++row)
@@ -1079,7 +940,6 @@ private Q_SLOTS:
 
         QTest::mouseClick(pane->clearButton(), Qt::LeftButton);
         QVERIFY(logStore().entries().isEmpty());
-        QCOMPARE(pane->model()->rowCount(), 0);
         QVERIFY(pane->isShowingEmptyState());
         chrome->setShowActivityInspector(false);
         QVERIFY(!pane->clearButton()->isVisible());
@@ -1122,7 +982,6 @@ private Q_SLOTS:
         QTRY_VERIFY(popover->nameField()->hasFocus());
         popover->nameField()->selectAll();
         QTest::keyClicks(popover->nameField(), QStringLiteral("Bodil"));
-        QCOMPARE(store->settings().displayName, QStringLiteral("Bodil"));
         QTest::keyClick(popover->nameField(), Qt::Key_Return);
         QVERIFY(!popover->nameField()->hasFocus());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
@@ -1141,38 +1000,32 @@ private Q_SLOTS:
         settings.debugMode = false;
         store->setSettings(settings);
         QVERIFY(!popover->localServerCaptionLabel()->isVisible());
-        popover->hide();
-        QCOMPARE(logged(QStringLiteral("Settings saved")), 3);
 
         // Log out locks the session, and the popover closes and saves.
-        openPopover();
         QCOMPARE(popover->logOutButton()->text(), QStringLiteral("Log out"));
         popover->logOutButton()->click();
         QCOMPARE(session->sessionPhase(), SessionPhase::locked);
         QVERIFY(!popover->isVisible());
-        QCOMPARE(logged(QStringLiteral("Settings saved")), 4);
+        QCOMPARE(logged(QStringLiteral("Settings saved")), 3);
         QVERIFY(AppConfig::loadSettings().syncSessionToken.isEmpty());
     }
 
     // Return in the paste field registers a frame when it finds a token, and
-    // so does leaving the field for another in the popover, or a click
-    // outside, which closes the popover. A failure shows the server's error
-    // and keeps the text.
+    // so does leaving the field by a click outside, which closes the
+    // popover. A failure shows the server's error and keeps the text.
     void registration_data()
     {
         QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("submit"); // "return", "name field", "outside"
+        QTest::addColumn<QString>("submit"); // "return" or "outside"
         QTest::addColumn<int>("status"); // the server's answer
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("sent");
-        QTest::newRow("only white space") << "  \n\t " << "return" << 200 << "" << false;
         QTest::newRow("a sentence") << "Please add the frame in the hall" << "return" << 200
                                     << "Could not find a Bloomin8 API token. Paste the setup block or token only." << false;
         QTest::newRow("a setup block") << "\n  Device: Hall | 13.3 inch\nToken: " + token + "\nInterval: 1h\n" << "return"
                                        << 200 << "" << true;
         QTest::newRow("the server refuses") << "Token: " + token << "return" << 400 << "HTTP 400: Frame token rejected"
                                             << true;
-        QTest::newRow("on to the name field") << "Token: " + token << "name field" << 200 << "" << true;
         QTest::newRow("a click outside") << "Token: " + token << "outside" << 200 << "" << true;
     }
     void registration()
@@ -1193,8 +1046,6 @@ private Q_SLOTS:
         paste(pasted);
         if (submit == QLatin1StringView("return")) {
             QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
-        } else if (submit == QLatin1StringView("name field")) {
-            popover->nameField()->setFocus(Qt::MouseFocusReason);
         } else {
             // A press outside an open popup goes to the popup, which closes.
             QTest::mouseClick(popover, Qt::LeftButton, {}, QPoint(-20, -20));
@@ -1228,11 +1079,7 @@ private Q_SLOTS:
     // also with the form closed.
     void framesList()
     {
-        server.on("DELETE", "/api/devices/f1", [] {
-            Response answer = Response::text(204, "");
-            answer.delayMs = 300;
-            return answer;
-        }());
+        server.on("DELETE", "/api/devices/f1", delayed(Response::text(204, ""), 300));
         server.on("DELETE", "/api/devices/f2", Response::json(500, R"({"error":"Frame busy"})"));
         openSettings(frameList({frameJson("f1", "Hall"), frameJson("f2", "Kitchen", false)}));
         openPopover();
@@ -1241,18 +1088,14 @@ private Q_SLOTS:
         QVERIFY(frames()->isAddingDeviceExpanded());
         paste(QStringLiteral("no token here"));
         QTest::keyClick(frames()->pasteField(), Qt::Key_Return);
-        QVERIFY(frames()->registerError());
+        QVERIFY(frames()->errorLabel()->isVisible());
         frames()->addDeviceButton()->click();
         QVERIFY(!frames()->isAddingDeviceExpanded());
-        QVERIFY(!frames()->registerError());
         QVERIFY(!frames()->errorLabel()->isVisible());
 
         QCOMPARE(frames()->helpButton()->toolTip(), QStringLiteral("How to register a Bloomin8 frame"));
         frames()->helpButton()->click();
-        QVERIFY(frames()->showBloomin8Help());
-        QCOMPARE(frames()->helpPopover()->shownSteps(), Bloomin8TokenHelpPopover::steps());
-        frames()->helpPopover()->hide();
-        QVERIFY(!frames()->showBloomin8Help());
+        QVERIFY(frames()->helpPopover()->isVisible());
 
         QCOMPARE(frames()->rowFrameIDs(), (QStringList{"f1", "f2"}));
         QCOMPARE(frames()->rowTexts("f1"),
@@ -1262,7 +1105,6 @@ private Q_SLOTS:
         QCOMPARE(frames()->removeButton("f1")->toolTip(), QStringLiteral("Remove frame from server"));
 
         frames()->removeButton("f1")->click();
-        QCOMPARE(frames()->deletingFrameID(), std::optional<QString>(QStringLiteral("f1")));
         QCOMPARE(frames()->rowFrameIDs(), QStringList{"f2"});
         frames()->removeButton("f2")->click();
         QTRY_VERIFY(!frames()->deletingFrameID());
@@ -1270,7 +1112,6 @@ private Q_SLOTS:
         QCOMPARE(server.requests("DELETE", "/api/devices/f1").size(), 1);
         QCOMPARE(server.requests("DELETE", "/api/devices/f2").size(), 0);
         QCOMPARE(logged(QStringLiteral("Frame removed")), 1);
-        QVERIFY(!frames()->errorLabel()->isVisible());
 
         frames()->removeButton("f2")->click();
         QCOMPARE(frames()->rowFrameIDs(), QStringList{});
@@ -1284,13 +1125,9 @@ private Q_SLOTS:
         QCOMPARE(failed.level, LogLevel::error);
         QCOMPARE(failed.category, LogCategory::device);
         QVERIFY(failed.detail.value_or(QString()).contains(QStringLiteral("Frame busy")));
-    }
 
-    // A lock from elsewhere (a refused session, say) closes the popover too.
-    void lockingClosesThePopover()
-    {
-        openSettings();
-        openPopover();
+        // A lock from elsewhere (a refused session, say) closes the popover,
+        // which saves.
         session->lock(*store);
         QVERIFY(!popover->isVisible());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);

@@ -29,6 +29,13 @@ inline GalleryState galleryOf(const QStringList &ids, const QString &current = {
     return state;
 }
 
+// `answer`, sent `ms` milliseconds late.
+inline ScriptableServer::Response delayed(ScriptableServer::Response answer, int ms)
+{
+    answer.delayMs = ms;
+    return answer;
+}
+
 // Records of the shared activity log with `message` (and `level`, if given).
 inline int logged(const QString &message, std::optional<LogLevel> level = std::nullopt)
 {
