@@ -63,7 +63,7 @@ private:
 
 PhotoEntry photo(const QString &id)
 {
-    return PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
+    return PhotoEntry{id, id + QStringLiteral(".png"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
                       GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt};
 }
 
@@ -153,8 +153,9 @@ class TestGalleryStore : public QObject
     std::unique_ptr<AppSession> session;
     std::unique_ptr<GalleryStore> store;
 
-    // A new store and session over the settings on disk, as at start-up.
-    void restart()
+    // A new store and session over the settings on disk, as at start-up;
+    // with `autoUnlock`, through the start-up check of the token on disk.
+    void restart(bool autoUnlock = true)
     {
         if (store)
             settle();
@@ -166,10 +167,13 @@ class TestGalleryStore : public QObject
         store = std::make_unique<GalleryStore>(environment);
         session = std::make_unique<AppSession>();
         store->setSession(session.get());
+        if (autoUnlock)
+            TaskWait::run(session->tryAutoUnlock(*store));
     }
 
     // Settings on disk in debug mode, so the address is the test server's.
-    void start(const QString &token = QString(), const QString &displayName = AppSettings::defaultDisplayName)
+    void start(const QString &token = QString(), const QString &displayName = AppSettings::defaultDisplayName,
+               bool autoUnlock = true)
     {
         AppSettings settings;
         settings.debugMode = true;
@@ -177,7 +181,7 @@ class TestGalleryStore : public QObject
         settings.syncSessionToken = token;
         settings.displayName = displayName;
         AppConfig::saveSettings(settings);
-        restart();
+        restart(autoUnlock);
     }
 
     // A store whose session is open against the test server, holding
@@ -185,7 +189,7 @@ class TestGalleryStore : public QObject
     void openStore(const GalleryState &state = GalleryState::empty(), bool cached = false)
     {
         AppConfig::saveLocalState(state);
-        start();
+        start(QString(), AppSettings::defaultDisplayName, false);
         server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         server.clearRequests();
@@ -375,8 +379,7 @@ private Q_SLOTS:
         openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
         Response hang;
         hang.kind = Response::Kind::Hang;
-        GalleryState newer = gallery(QStringLiteral("v2"), {"a", "b", "c", "p1"}, "b");
-        newer.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
+        const GalleryState newer = gallery(QStringLiteral("v2"), {"a", "b", "c", "p1"}, "b");
         serve(newer);
         for (const char *id : {"a", "b", "c", "p1"})
             server.on("GET", QByteArray("/api/gallery/photos/") + id + "/image", hang);
@@ -413,7 +416,7 @@ private Q_SLOTS:
                 if (store->state().updatedAt == QLatin1StringView("v2") && requestsAtLock < 0)
                     QTimer::singleShot(0, this, lock);
             });
-            running = store->uploadFiles({imageFile("one.png"), imageFile("two.png")});
+            running = store->uploadFiles({imageFile("p1.png"), imageFile("two.png")});
         } else if (work == QLatin1StringView("reorder")) {
             server.onSequence("PUT", "/api/gallery/order",
                               {Response::json(409, staleAnswer(gallery(QStringLiteral("v1b"), {"a", "b"}, "a"))), hang});
@@ -534,21 +537,15 @@ private Q_SLOTS:
     // with a warning naming them; the rest goes up.
     void uploadBatch()
     {
-        // The server names each photo after the file it was sent as.
-        const auto served = [](const QString &version, const QStringList &order) {
-            GalleryState state = gallery(version, order, QStringLiteral("x"));
-            const QStringList names{"p1", "one.png", "p2", "two.png", "p3", "three.png"};
-            for (qsizetype i = 0; i < names.size(); i += 2)
-                if (state.photos.contains(names[i]))
-                    state.photos[names[i]].filename = names[i + 1];
-            return answer(state);
+        // The server names each photo after the file it was sent as (pN.png).
+        const auto served = [](const char *version, const QStringList &order) {
+            return Response::json(200, answer(gallery(QString::fromLatin1(version), order, QStringLiteral("x"))));
         };
         openStore(gallery(QStringLiteral("v0"), {"x"}, "x"), true);
         server.onSequence("POST", "/api/gallery/photos",
-                          {Response::json(200, served(QStringLiteral("v1"), {"x", "p1"})),
-                           Response::json(200, served(QStringLiteral("v2"), {"x", "p1", "p2"})),
+                          {served("v1", {"x", "p1"}), served("v2", {"x", "p1", "p2"}),
                            // y arrived from another client at the same moment.
-                           Response::json(200, served(QStringLiteral("v3"), {"x", "p1", "p2", "p3", "y"}))});
+                           served("v3", {"x", "p1", "p2", "p3", "y"})});
         server.on("GET", "/api/gallery/photos/y/image", Response::text(200, jpegLike("y")));
         const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
         QDir().mkpath(folder);
@@ -573,7 +570,7 @@ private Q_SLOTS:
         connect(store.get(), &GalleryStore::photoDownloadProgressChanged, &watcher,
                 [&] { downloads << progressOf(store->photoDownloadProgress()); });
         TaskWait::run(store->uploadFiles(
-            {imageFile("one.png"), folder, fifo, large, imageFile("two.png"), imageFile("three.png")}));
+            {imageFile("p1.png"), folder, fifo, large, imageFile("p2.png"), imageFile("p3.png")}));
         QCOMPARE(messages(QStringLiteral("Upload skipped")),
                  (QStringList{"x.jpg: not a regular file", "big.jpg: larger than 200 MB"}));
         QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->level, LogLevel::warning);
@@ -584,8 +581,9 @@ private Q_SLOTS:
         // Only the photo that nobody uploaded here is downloaded.
         QCOMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);
         QCOMPARE(server.requests().size(), 5); // three uploads, y, and the frame status
-        QCOMPARE(messages(QStringLiteral("Uploaded to server")), (QStringList{QString::fromUtf8("one.png \u2192 p1"), QString::fromUtf8("two.png \u2192 p2"),
-                                        QString::fromUtf8("three.png \u2192 p3, y")}));
+        QCOMPARE(messages(QStringLiteral("Uploaded to server")),
+                 (QStringList{QString::fromUtf8("p1.png \u2192 p1"), QString::fromUtf8("p2.png \u2192 p2"),
+                              QString::fromUtf8("p3.png \u2192 p3, y")}));
         QCOMPARE(messages(QStringLiteral("Upload complete")), QStringList{"updatedAt=v3 photos=5"});
         QVERIFY(PhotoCacheJPEG::isJPEG(readFile(AppConfig::cacheURL(QStringLiteral("p3")))));
     }
@@ -894,7 +892,7 @@ private Q_SLOTS:
         QFETCH(bool, tokenKept);
         QFETCH(int, requests);
         server.on("GET", "/api/auth/verify", verify);
-        start(token);
+        start(token, AppSettings::defaultDisplayName, false);
         QCOMPARE(session->sessionPhase(), SessionPhase::checking);
         TaskWait::run(session->tryAutoUnlock(*store));
         QCOMPARE(session->sessionPhase(), phase);
@@ -942,7 +940,6 @@ private Q_SLOTS:
         server.on("POST", "/api/devices",
                   Response::json(200, R"({"device":{"id":"f","displayName":"Hall","registeredBy":"Åsa","registeredAt":"t"}})"));
         start();
-        TaskWait::run(session->tryAutoUnlock(*store));
         UnlockForm form(*session, *store);
         form.setDisplayName(name);
         form.setPassword(password);
@@ -970,7 +967,6 @@ private Q_SLOTS:
         // each failed save is an error record, not silence.
         server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
         start();
-        TaskWait::run(session->tryAutoUnlock(*store));
         QVERIFY(QFile::remove(AppConfig::settingsURL()));
         QVERIFY(QDir().mkpath(AppConfig::settingsURL())); // a folder where the file goes
         ActivityLogStore::shared().clear();
@@ -1002,7 +998,6 @@ private Q_SLOTS:
     {
         server.on("PATCH", "/api/gallery/uploaders", Response::json(503, "{}"));
         start(QStringLiteral("tok"), QStringLiteral("Ana"));
-        TaskWait::run(session->tryAutoUnlock(*store));
         const auto rename = [this](const QString &name) {
             AppSettings settings = store->settings();
             settings.displayName = name;
@@ -1018,8 +1013,7 @@ private Q_SLOTS:
         server.on("PATCH", "/api/gallery/uploaders",
                   Response::json(200, QJsonDocument(GalleryResponse{renamed}.toJson()).toJson()));
         restart();
-        TaskWait::run(session->tryAutoUnlock(*store));
-        TaskWait::run(store->waitForBackgroundTasks());
+        settle();
         QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
 
         server.on("PATCH", "/api/gallery/uploaders", Response::json(400, R"({"error":"name taken"})"));
@@ -1039,7 +1033,6 @@ private Q_SLOTS:
     void settingsChangeRevalidates()
     {
         start(QStringLiteral("tok"));
-        TaskWait::run(session->tryAutoUnlock(*store));
         server.clearRequests();
 
         // The same address, blanks aside: nothing to re-check.
