@@ -494,14 +494,13 @@ private Q_SLOTS:
         QVERIFY(!store->isCheckingConnection());
     }
 
-    // An unchanged gallery costs one small request; a photo the server
-    // moved on is adopted, saved and recorded, but not our own choice
-    // that a refresh brought back while it was being sent.
+    // A photo the server moved on is adopted, saved and recorded, but not
+    // our own choice that a refresh brought back while it was being sent.
+    // (An unchanged gallery costing one small request: periodicLoop.)
     void currentPhotoOfAPull_data()
     {
         QTest::addColumn<QString>("by");
         QTest::addColumn<QStringList>("logged");
-        QTest::newRow("unchanged") << "" << QStringList{"Scheduled sync started", "Scheduled sync OK"};
         QTest::newRow("moved by the server")
             << "cron" << QStringList{"Scheduled sync started", "Gallery advanced", "Scheduled sync OK"};
         QTest::newRow("moved here meanwhile")
@@ -511,10 +510,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, by);
         QFETCH(QStringList, logged);
-        const GalleryState local = gallery(QStringLiteral("v1"), {"a", "b"}, "a");
-        openStore(local);
-        const GalleryState served = by.isEmpty() ? local
-            : gallery(QStringLiteral("v2"), {"a", "b"}, "b", by == QLatin1StringView("cron") ? CurrentPhotoUpdatedBy::cron : CurrentPhotoUpdatedBy::manual);
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        const GalleryState served = gallery(QStringLiteral("v2"), {"a", "b"}, "b",
+            by == QLatin1StringView("cron") ? CurrentPhotoUpdatedBy::cron : CurrentPhotoUpdatedBy::manual);
         serve(served, true);
         if (by == QLatin1StringView("manual")) {
             Response slow = Response::json(200, answer(served));
@@ -526,8 +524,6 @@ private Q_SLOTS:
         } else {
             TaskWait::run(store->pullFromServer(PullKind::scheduled));
         }
-        if (by.isEmpty())
-            QCOMPARE(server.requests().size(), 1);
         QCOMPARE(AppConfig::loadLocalState().state.currentPhotoId, served.currentPhotoId);
         QCOMPARE(messages(), logged);
     }
@@ -853,6 +849,8 @@ private Q_SLOTS:
         QCOMPARE(readFile(downloads + QStringLiteral("/a (3).jpg")), jpegLike("Z"));
     }
 
+    // Each round of the loop is a scheduled pull; of a gallery that has not
+    // changed, it costs one small request.
     void periodicLoop()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"a"}, "a");
@@ -860,14 +858,14 @@ private Q_SLOTS:
         QCOMPARE(pause.requested, QList<std::chrono::milliseconds>{std::chrono::seconds(1800)});
         server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
         pause.release();
-        QTRY_COMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
         QTRY_COMPARE(pause.requested.size(), 2);
+        QCOMPARE(messages(), (QStringList{"Scheduled sync started", "Scheduled sync OK"}));
 
         session->lock(*store);
         QVERIFY(!store->isPeriodicPullRunning());
         QTest::qWait(20);
         QCOMPARE(pause.requested.size(), 2);
-        QCOMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+        QCOMPARE(server.requests().size(), 1);
     }
 
     void startUp_data()
@@ -949,8 +947,6 @@ private Q_SLOTS:
         QCOMPARE(session->unlockError().value_or(QString()), error);
         QCOMPARE(server.requests("POST", "/api/devices").size(), frameRequests);
         QVERIFY(!form.isUnlocking());
-        if (name.trimmed().isEmpty())
-            QVERIFY(server.requests().isEmpty());
         // Signed in; the name was saved before the frame was sent.
         QCOMPARE(session->isUnlocked(), error.isEmpty());
         QCOMPARE(form.password(), error.isEmpty() ? QString() : password);

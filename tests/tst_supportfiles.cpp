@@ -977,7 +977,6 @@ private Q_SLOTS:
             return std::function<void()>([e] { ActivityLogStore::shared().log(e, LogCategory::sync, "Failed"); });
         };
         QTest::newRow("stale") << error(SyncError::stale(GalleryResponse{})) << "HTTP 409 gallery stale";
-        QTest::newRow("general domain, code 0") << error(PlatformError::general("x")) << "x";
         QTest::newRow("other domain, no description") << error(PlatformError("Other", 7, "")) << "Domain: Other code=7";
         QTest::newRow("nested causes")
             << error(PlatformError(Error::generalDomain, 0, "Save failed",
