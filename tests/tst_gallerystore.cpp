@@ -119,12 +119,6 @@ std::optional<LogEntry> lastLogged(const QString &message)
     return std::nullopt;
 }
 
-void touch(const QString &path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -196,7 +190,7 @@ class TestGalleryStore : public QObject
         ActivityLogStore::shared().clear();
         for (const QString &id : state.order)
             if (cached)
-                touch(AppConfig::cacheURL(id));
+                QVERIFY(QFile(AppConfig::cacheURL(id)).open(QIODevice::WriteOnly));
     }
 
     void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
@@ -352,7 +346,7 @@ private Q_SLOTS:
         const QString folder = AppConfig::cacheFolder() + QLatin1Char('/');
         const QStringList kept{".lunvik-Ab12Cd", "a.jpg", "a_w320.jpg", "notes.txt"};
         for (const QString &name : kept + QStringList{"b.jpg", "b_w240.jpg", "c.jpg", "c_w640.jpg"})
-            touch(folder + name);
+            QVERIFY(QFile(folder + name).open(QIODevice::WriteOnly));
         TaskWait::run(store->syncAll());
         QVERIFY(lastLogged(QStringLiteral("Server sync OK")));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), kept);
@@ -644,7 +638,7 @@ private Q_SLOTS:
         QFETCH(QString, detail);
         openStore(gallery(QStringLiteral("v1"), {"a", "b", "c", "d", "e"}, "a"));
         const QString text = TestEnvironment::home() + QStringLiteral("/notes.txt");
-        touch(text);
+        QVERIFY(QFile(text).open(QIODevice::WriteOnly));
         if (work == QLatin1StringView("lock")) {
             session->lock(*store);
             ActivityLogStore::shared().clear();
@@ -688,9 +682,7 @@ private Q_SLOTS:
         TaskWait::run(store->registerFrame(QStringLiteral("Device: Hall 2\nToken: x")));
         QCOMPARE(store->registeredFrames().at(0).displayName, QStringLiteral("Hall 2"));
         QCOMPARE(store->registeredFrames().size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(server.requests("POST", "/api/devices")[0].body)[QLatin1StringView("displayName")]
-                     .toString(),
-                 QStringLiteral("Hall 2"));
+        QVERIFY(server.requests("POST", "/api/devices").value(0).body.contains(R"("displayName":"Hall 2")"));
     }
 
     void frameStatus_data()
