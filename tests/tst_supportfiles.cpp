@@ -328,8 +328,6 @@ private Q_SLOTS:
             << B("{\"previewAppearance\":\"epaper\"}") << QJsonObject{{"previewAppearance", "epaper"}} << false;
         QTest::newRow("newer appearance") << B("{\"previewAppearance\":\"hologram\"}") << QJsonObject() << false;
         QTest::newRow("columns fraction") << B("{\"galleryGridColumnCount\":5.5}") << rejected << false;
-        QTest::newRow("split text") << B("{\"previewPaneSplitFraction\":\"0.5\"}") << rejected << false;
-        QTest::newRow("name number") << B("{\"displayName\":5}") << rejected << false;
         QTest::newRow("wrong type falls back whole")
             << json({{"debugMode", "yes"}, {"serverBaseURL", "https://other.example"}, {"galleryGridColumnCount", 3}})
             << rejected << false;
