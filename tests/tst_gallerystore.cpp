@@ -39,18 +39,7 @@ class ManualPause : public QObject
 public:
     QList<std::chrono::milliseconds> requested;
 
-    PauseFunction function()
-    {
-        return [this](std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag) {
-            return pause(duration, std::move(flag));
-        };
-    }
     void release() { Q_EMIT released(); }
-
-Q_SIGNALS:
-    void released();
-
-private:
     QCoro::Task<bool> pause(std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag)
     {
         requested.append(duration);
@@ -59,6 +48,9 @@ private:
         flag->setWaker(nullptr);
         co_return !flag->isCancelled();
     }
+
+Q_SIGNALS:
+    void released();
 };
 
 PhotoEntry photo(const QString &id)
@@ -156,7 +148,7 @@ class TestGalleryStore : public QObject
         store.reset();
         session.reset();
         GalleryStore::Environment environment;
-        environment.pause = pause.function();
+        environment.pause = [this](auto duration, auto flag) { return pause.pause(duration, std::move(flag)); };
         environment.downloadsFolder = [] { return std::optional(TestEnvironment::home() + QStringLiteral("/Downloads")); };
         store = std::make_unique<GalleryStore>(environment);
         session = std::make_unique<AppSession>();
@@ -825,8 +817,6 @@ private Q_SLOTS:
         state.photos[QStringLiteral("y")].deletedAt = QStringLiteral("v1"); // as good as unknown
         openStore(state);
         const QString downloads = TestEnvironment::home() + QStringLiteral("/Downloads");
-        QDir(downloads).removeRecursively();
-        QDir().mkpath(downloads);
         for (const char *name : {"a.jpg", "a (1).jpg", "a.jpg.tmp"})
             QFile(downloads + QLatin1Char('/') + QLatin1StringView(name)).open(QIODevice::WriteOnly);
         server.on("GET", "/api/gallery/photos/x/image", Response::text(200, jpegLike("X")));
