@@ -39,18 +39,7 @@ class ManualPause : public QObject
 public:
     QList<std::chrono::milliseconds> requested;
 
-    PauseFunction function()
-    {
-        return [this](std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag) {
-            return pause(duration, std::move(flag));
-        };
-    }
     void release() { Q_EMIT released(); }
-
-Q_SIGNALS:
-    void released();
-
-private:
     QCoro::Task<bool> pause(std::chrono::milliseconds duration, std::shared_ptr<CancellationFlag> flag)
     {
         requested.append(duration);
@@ -59,11 +48,14 @@ private:
         flag->setWaker(nullptr);
         co_return !flag->isCancelled();
     }
+
+Q_SIGNALS:
+    void released();
 };
 
 PhotoEntry photo(const QString &id)
 {
-    return PhotoEntry{id, id + QStringLiteral(".jpg"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
+    return PhotoEntry{id, id + QStringLiteral(".png"), QStringLiteral("x"), 1, QStringLiteral("v"), std::nullopt,
                       GalleryState::uploaderId(QStringLiteral("Ana")), std::nullopt};
 }
 
@@ -119,12 +111,6 @@ std::optional<LogEntry> lastLogged(const QString &message)
     return std::nullopt;
 }
 
-void touch(const QString &path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -153,23 +139,27 @@ class TestGalleryStore : public QObject
     std::unique_ptr<AppSession> session;
     std::unique_ptr<GalleryStore> store;
 
-    // A new store and session over the settings on disk, as at start-up.
-    void restart()
+    // A new store and session over the settings on disk, as at start-up;
+    // with `autoUnlock`, through the start-up check of the token on disk.
+    void restart(bool autoUnlock = true)
     {
         if (store)
             settle();
         store.reset();
         session.reset();
         GalleryStore::Environment environment;
-        environment.pause = pause.function();
+        environment.pause = [this](auto duration, auto flag) { return pause.pause(duration, std::move(flag)); };
         environment.downloadsFolder = [] { return std::optional(TestEnvironment::home() + QStringLiteral("/Downloads")); };
         store = std::make_unique<GalleryStore>(environment);
         session = std::make_unique<AppSession>();
         store->setSession(session.get());
+        if (autoUnlock)
+            TaskWait::run(session->tryAutoUnlock(*store));
     }
 
     // Settings on disk in debug mode, so the address is the test server's.
-    void start(const QString &token = QString(), const QString &displayName = AppSettings::defaultDisplayName)
+    void start(const QString &token = QString(), const QString &displayName = AppSettings::defaultDisplayName,
+               bool autoUnlock = true)
     {
         AppSettings settings;
         settings.debugMode = true;
@@ -177,7 +167,7 @@ class TestGalleryStore : public QObject
         settings.syncSessionToken = token;
         settings.displayName = displayName;
         AppConfig::saveSettings(settings);
-        restart();
+        restart(autoUnlock);
     }
 
     // A store whose session is open against the test server, holding
@@ -185,14 +175,14 @@ class TestGalleryStore : public QObject
     void openStore(const GalleryState &state = GalleryState::empty(), bool cached = false)
     {
         AppConfig::saveLocalState(state);
-        start();
+        start(QString(), AppSettings::defaultDisplayName, false);
         server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
         QVERIFY(TaskWait::run(session->unlock(QStringLiteral("pw"), *store)));
         server.clearRequests();
         ActivityLogStore::shared().clear();
         for (const QString &id : state.order)
             if (cached)
-                touch(AppConfig::cacheURL(id));
+                QVERIFY(QFile(AppConfig::cacheURL(id)).open(QIODevice::WriteOnly));
     }
 
     void settle() { TaskWait::run(store->waitForBackgroundTasks()); }
@@ -223,7 +213,6 @@ private Q_SLOTS:
         server.on("GET", "/api/devices/status", Response::json(200, R"({"devices":[]})"));
         TestEnvironment::clearSupportFolder();
         pause.requested.clear();
-        Clock::setForTesting({});
     }
     void cleanup()
     {
@@ -309,7 +298,6 @@ private Q_SLOTS:
         settle();
         QCOMPARE(!server.requests("GET", "/api/health").isEmpty(), checks);
         QVERIFY(!store->isBusy() && !store->isSyncing());
-        QVERIFY(!store->photoDownloadProgress().isRunning() && !store->uploadProgress().isRunning());
     }
 
     void backOffOfScheduledPulls()
@@ -351,9 +339,8 @@ private Q_SLOTS:
         const QString folder = AppConfig::cacheFolder() + QLatin1Char('/');
         const QStringList kept{".lunvik-Ab12Cd", "a.jpg", "a_w320.jpg", "notes.txt"};
         for (const QString &name : kept + QStringList{"b.jpg", "b_w240.jpg", "c.jpg", "c_w640.jpg"})
-            touch(folder + name);
+            QVERIFY(QFile(folder + name).open(QIODevice::WriteOnly));
         TaskWait::run(store->syncAll());
-        QVERIFY(lastLogged(QStringLiteral("Server sync OK")));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), kept);
     }
 
@@ -378,8 +365,7 @@ private Q_SLOTS:
         openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
         Response hang;
         hang.kind = Response::Kind::Hang;
-        GalleryState newer = gallery(QStringLiteral("v2"), {"a", "b", "c", "p1"}, "b");
-        newer.photos[QStringLiteral("p1")].filename = QStringLiteral("one.png");
+        const GalleryState newer = gallery(QStringLiteral("v2"), {"a", "b", "c", "p1"}, "b");
         serve(newer);
         for (const char *id : {"a", "b", "c", "p1"})
             server.on("GET", QByteArray("/api/gallery/photos/") + id + "/image", hang);
@@ -416,7 +402,7 @@ private Q_SLOTS:
                 if (store->state().updatedAt == QLatin1StringView("v2") && requestsAtLock < 0)
                     QTimer::singleShot(0, this, lock);
             });
-            running = store->uploadFiles({imageFile("one.png"), imageFile("two.png")});
+            running = store->uploadFiles({imageFile("p1.png"), imageFile("two.png")});
         } else if (work == QLatin1StringView("reorder")) {
             server.onSequence("PUT", "/api/gallery/order",
                               {Response::json(409, staleAnswer(gallery(QStringLiteral("v1b"), {"a", "b"}, "a"))), hang});
@@ -494,14 +480,13 @@ private Q_SLOTS:
         QVERIFY(!store->isCheckingConnection());
     }
 
-    // An unchanged gallery costs one small request; a photo the server
-    // moved on is adopted, saved and recorded, but not our own choice
-    // that a refresh brought back while it was being sent.
+    // A photo the server moved on is adopted, saved and recorded, but not
+    // our own choice that a refresh brought back while it was being sent.
+    // (An unchanged gallery costing one small request: periodicLoop.)
     void currentPhotoOfAPull_data()
     {
         QTest::addColumn<QString>("by");
         QTest::addColumn<QStringList>("logged");
-        QTest::newRow("unchanged") << "" << QStringList{"Scheduled sync started", "Scheduled sync OK"};
         QTest::newRow("moved by the server")
             << "cron" << QStringList{"Scheduled sync started", "Gallery advanced", "Scheduled sync OK"};
         QTest::newRow("moved here meanwhile")
@@ -511,10 +496,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, by);
         QFETCH(QStringList, logged);
-        const GalleryState local = gallery(QStringLiteral("v1"), {"a", "b"}, "a");
-        openStore(local);
-        const GalleryState served = by.isEmpty() ? local
-            : gallery(QStringLiteral("v2"), {"a", "b"}, "b", by == QLatin1StringView("cron") ? CurrentPhotoUpdatedBy::cron : CurrentPhotoUpdatedBy::manual);
+        openStore(gallery(QStringLiteral("v1"), {"a", "b"}, "a"));
+        const GalleryState served = gallery(QStringLiteral("v2"), {"a", "b"}, "b",
+            by == QLatin1StringView("cron") ? CurrentPhotoUpdatedBy::cron : CurrentPhotoUpdatedBy::manual);
         serve(served, true);
         if (by == QLatin1StringView("manual")) {
             Response slow = Response::json(200, answer(served));
@@ -526,8 +510,6 @@ private Q_SLOTS:
         } else {
             TaskWait::run(store->pullFromServer(PullKind::scheduled));
         }
-        if (by.isEmpty())
-            QCOMPARE(server.requests().size(), 1);
         QCOMPARE(AppConfig::loadLocalState().state.currentPhotoId, served.currentPhotoId);
         QCOMPARE(messages(), logged);
     }
@@ -537,21 +519,15 @@ private Q_SLOTS:
     // with a warning naming them; the rest goes up.
     void uploadBatch()
     {
-        // The server names each photo after the file it was sent as.
-        const auto served = [](const QString &version, const QStringList &order) {
-            GalleryState state = gallery(version, order, QStringLiteral("x"));
-            const QStringList names{"p1", "one.png", "p2", "two.png", "p3", "three.png"};
-            for (qsizetype i = 0; i < names.size(); i += 2)
-                if (state.photos.contains(names[i]))
-                    state.photos[names[i]].filename = names[i + 1];
-            return answer(state);
+        // The server names each photo after the file it was sent as (pN.png).
+        const auto served = [](const char *version, const QStringList &order) {
+            return Response::json(200, answer(gallery(QString::fromLatin1(version), order, QStringLiteral("x"))));
         };
         openStore(gallery(QStringLiteral("v0"), {"x"}, "x"), true);
         server.onSequence("POST", "/api/gallery/photos",
-                          {Response::json(200, served(QStringLiteral("v1"), {"x", "p1"})),
-                           Response::json(200, served(QStringLiteral("v2"), {"x", "p1", "p2"})),
+                          {served("v1", {"x", "p1"}), served("v2", {"x", "p1", "p2"}),
                            // y arrived from another client at the same moment.
-                           Response::json(200, served(QStringLiteral("v3"), {"x", "p1", "p2", "p3", "y"}))});
+                           served("v3", {"x", "p1", "p2", "p3", "y"})});
         server.on("GET", "/api/gallery/photos/y/image", Response::text(200, jpegLike("y")));
         const QString folder = TestEnvironment::home() + QStringLiteral("/folder");
         QDir().mkpath(folder);
@@ -576,7 +552,7 @@ private Q_SLOTS:
         connect(store.get(), &GalleryStore::photoDownloadProgressChanged, &watcher,
                 [&] { downloads << progressOf(store->photoDownloadProgress()); });
         TaskWait::run(store->uploadFiles(
-            {imageFile("one.png"), folder, fifo, large, imageFile("two.png"), imageFile("three.png")}));
+            {imageFile("p1.png"), folder, fifo, large, imageFile("p2.png"), imageFile("p3.png")}));
         QCOMPARE(messages(QStringLiteral("Upload skipped")),
                  (QStringList{"x.jpg: not a regular file", "big.jpg: larger than 200 MB"}));
         QCOMPARE(lastLogged(QStringLiteral("Upload skipped"))->level, LogLevel::warning);
@@ -587,8 +563,9 @@ private Q_SLOTS:
         // Only the photo that nobody uploaded here is downloaded.
         QCOMPARE(server.requests("GET", "/api/gallery/photos/y/image").size(), 1);
         QCOMPARE(server.requests().size(), 5); // three uploads, y, and the frame status
-        QCOMPARE(messages(QStringLiteral("Uploaded to server")), (QStringList{QString::fromUtf8("one.png \u2192 p1"), QString::fromUtf8("two.png \u2192 p2"),
-                                        QString::fromUtf8("three.png \u2192 p3, y")}));
+        QCOMPARE(messages(QStringLiteral("Uploaded to server")),
+                 (QStringList{QString::fromUtf8("p1.png \u2192 p1"), QString::fromUtf8("p2.png \u2192 p2"),
+                              QString::fromUtf8("p3.png \u2192 p3, y")}));
         QCOMPARE(messages(QStringLiteral("Upload complete")), QStringList{"updatedAt=v3 photos=5"});
         QVERIFY(PhotoCacheJPEG::isJPEG(readFile(AppConfig::cacheURL(QStringLiteral("p3")))));
     }
@@ -653,7 +630,7 @@ private Q_SLOTS:
         QFETCH(QString, detail);
         openStore(gallery(QStringLiteral("v1"), {"a", "b", "c", "d", "e"}, "a"));
         const QString text = TestEnvironment::home() + QStringLiteral("/notes.txt");
-        touch(text);
+        QVERIFY(QFile(text).open(QIODevice::WriteOnly));
         if (work == QLatin1StringView("lock")) {
             session->lock(*store);
             ActivityLogStore::shared().clear();
@@ -697,9 +674,7 @@ private Q_SLOTS:
         TaskWait::run(store->registerFrame(QStringLiteral("Device: Hall 2\nToken: x")));
         QCOMPARE(store->registeredFrames().at(0).displayName, QStringLiteral("Hall 2"));
         QCOMPARE(store->registeredFrames().size(), 2);
-        QCOMPARE(QJsonDocument::fromJson(server.requests("POST", "/api/devices")[0].body)[QLatin1StringView("displayName")]
-                     .toString(),
-                 QStringLiteral("Hall 2"));
+        QVERIFY(server.requests("POST", "/api/devices").value(0).body.contains(R"("displayName":"Hall 2")"));
     }
 
     void frameStatus_data()
@@ -803,9 +778,7 @@ private Q_SLOTS:
         settings.debugAdvanceIntervalSeconds = interval;
         store->setSettings(settings);
         const std::optional<GalleryRotationPlan> plan = store->rotationPlan();
-        QVERIFY(plan);
-        for (const char *id : {"p0", "p1", "p2", "p3", "unknown"})
-            QCOMPARE(store->showingTag(QString::fromLatin1(id), plan), store->showingTag(QString::fromLatin1(id)));
+        QCOMPARE(store->showingTag(QStringLiteral("p3")), std::optional(p3));
         QCOMPARE(store->showingTag(QStringLiteral("p2"), std::nullopt), std::optional(QStringLiteral("Showing for today")));
         QVERIFY(!store->showingTag(QStringLiteral("p1"), plan));
         QCOMPARE(store->showingTag(QStringLiteral("p3"), plan), std::optional(p3));
@@ -844,8 +817,6 @@ private Q_SLOTS:
         state.photos[QStringLiteral("y")].deletedAt = QStringLiteral("v1"); // as good as unknown
         openStore(state);
         const QString downloads = TestEnvironment::home() + QStringLiteral("/Downloads");
-        QDir(downloads).removeRecursively();
-        QDir().mkpath(downloads);
         for (const char *name : {"a.jpg", "a (1).jpg", "a.jpg.tmp"})
             QFile(downloads + QLatin1Char('/') + QLatin1StringView(name)).open(QIODevice::WriteOnly);
         server.on("GET", "/api/gallery/photos/x/image", Response::text(200, jpegLike("X")));
@@ -858,6 +829,8 @@ private Q_SLOTS:
         QCOMPARE(readFile(downloads + QStringLiteral("/a (3).jpg")), jpegLike("Z"));
     }
 
+    // Each round of the loop is a scheduled pull; of a gallery that has not
+    // changed, it costs one small request.
     void periodicLoop()
     {
         const GalleryState local = gallery(QStringLiteral("v1"), {"a"}, "a");
@@ -865,14 +838,14 @@ private Q_SLOTS:
         QCOMPARE(pause.requested, QList<std::chrono::milliseconds>{std::chrono::seconds(1800)});
         server.on("GET", "/api/gallery/current", Response::json(200, currentAnswer(local)));
         pause.release();
-        QTRY_COMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
         QTRY_COMPARE(pause.requested.size(), 2);
+        QCOMPARE(messages(), (QStringList{"Scheduled sync started", "Scheduled sync OK"}));
 
         session->lock(*store);
         QVERIFY(!store->isPeriodicPullRunning());
         QTest::qWait(20);
         QCOMPARE(pause.requested.size(), 2);
-        QCOMPARE(server.requests("GET", "/api/gallery/current").size(), 1);
+        QCOMPARE(server.requests().size(), 1);
     }
 
     void startUp_data()
@@ -897,7 +870,7 @@ private Q_SLOTS:
         QFETCH(bool, tokenKept);
         QFETCH(int, requests);
         server.on("GET", "/api/auth/verify", verify);
-        start(token);
+        start(token, AppSettings::defaultDisplayName, false);
         QCOMPARE(session->sessionPhase(), SessionPhase::checking);
         TaskWait::run(session->tryAutoUnlock(*store));
         QCOMPARE(session->sessionPhase(), phase);
@@ -945,7 +918,6 @@ private Q_SLOTS:
         server.on("POST", "/api/devices",
                   Response::json(200, R"({"device":{"id":"f","displayName":"Hall","registeredBy":"Åsa","registeredAt":"t"}})"));
         start();
-        TaskWait::run(session->tryAutoUnlock(*store));
         UnlockForm form(*session, *store);
         form.setDisplayName(name);
         form.setPassword(password);
@@ -955,8 +927,6 @@ private Q_SLOTS:
         QCOMPARE(session->unlockError().value_or(QString()), error);
         QCOMPARE(server.requests("POST", "/api/devices").size(), frameRequests);
         QVERIFY(!form.isUnlocking());
-        if (name.trimmed().isEmpty())
-            QVERIFY(server.requests().isEmpty());
         // Signed in; the name was saved before the frame was sent.
         QCOMPARE(session->isUnlocked(), error.isEmpty());
         QCOMPARE(form.password(), error.isEmpty() ? QString() : password);
@@ -973,7 +943,6 @@ private Q_SLOTS:
         // each failed save is an error record, not silence.
         server.on("POST", "/api/auth/session", Response::json(200, sessionAnswer));
         start();
-        TaskWait::run(session->tryAutoUnlock(*store));
         QVERIFY(QFile::remove(AppConfig::settingsURL()));
         QVERIFY(QDir().mkpath(AppConfig::settingsURL())); // a folder where the file goes
         ActivityLogStore::shared().clear();
@@ -1005,7 +974,6 @@ private Q_SLOTS:
     {
         server.on("PATCH", "/api/gallery/uploaders", Response::json(503, "{}"));
         start(QStringLiteral("tok"), QStringLiteral("Ana"));
-        TaskWait::run(session->tryAutoUnlock(*store));
         const auto rename = [this](const QString &name) {
             AppSettings settings = store->settings();
             settings.displayName = name;
@@ -1021,8 +989,7 @@ private Q_SLOTS:
         server.on("PATCH", "/api/gallery/uploaders",
                   Response::json(200, QJsonDocument(GalleryResponse{renamed}.toJson()).toJson()));
         restart();
-        TaskWait::run(session->tryAutoUnlock(*store));
-        TaskWait::run(store->waitForBackgroundTasks());
+        settle();
         QCOMPARE(AppConfig::loadSettings().uploaderNameOnServer, std::nullopt);
 
         server.on("PATCH", "/api/gallery/uploaders", Response::json(400, R"({"error":"name taken"})"));
@@ -1042,7 +1009,6 @@ private Q_SLOTS:
     void settingsChangeRevalidates()
     {
         start(QStringLiteral("tok"));
-        TaskWait::run(session->tryAutoUnlock(*store));
         server.clearRequests();
 
         // The same address, blanks aside: nothing to re-check.
