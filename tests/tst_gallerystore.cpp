@@ -344,6 +344,21 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), kept);
     }
 
+    // A pulled manifest that cannot be saved is still shown, and the failed
+    // save is an error record that names the file's error, not silence.
+    void galleryThatCannotBeSaved()
+    {
+        openStore(gallery(QStringLiteral("v1"), {"a"}, "a"), true);
+        QVERIFY(QFile::remove(AppConfig::localStateURL()));
+        QVERIFY(QDir().mkpath(AppConfig::localStateURL())); // a folder where the file goes
+        serve(gallery(QStringLiteral("v2"), {"a", "b"}, "a"), true);
+        TaskWait::run(store->syncAll());
+        QCOMPARE(store->state().updatedAt, QStringLiteral("v2"));
+        const auto failure = lastLogged(QStringLiteral("Server sync failed"));
+        QVERIFY(failure && failure->level == LogLevel::error);
+        QVERIFY2(failure->detail.value_or(QString()).contains(QLatin1StringView("QFileDevice")), qPrintable(*failure->detail));
+    }
+
     // A lock while work waits on the server ends that work: nothing more
     // goes out, nothing is adopted, saved, cached or logged as done, and no
     // failure or connection check follows from its aborted request.
