@@ -159,8 +159,6 @@ private Q_SLOTS:
                           "\"currentPhotoId\":null,\"currentPhotoUpdatedBy\":null}"
             << true;
         QTest::newRow("null updatedAt") << QByteArray(R"({"updatedAt":null,"order":[],"photos":{}})") << false;
-        QTest::newRow("numeric updatedAt") << QByteArray(R"({"updatedAt":5,"order":[],"photos":{}})") << false;
-        QTest::newRow("order not a list") << QByteArray(R"({"updatedAt":"t","order":"a","photos":{}})") << false;
         QTest::newRow("order with a number") << QByteArray(R"({"updatedAt":"t","order":["a",1],"photos":{}})")
                                              << false;
         QTest::newRow("missing photos") << QByteArray(R"({"updatedAt":"t","order":[]})") << false;
@@ -168,9 +166,7 @@ private Q_SLOTS:
             << head + R"("p":{"id":"p","filename":"f","sizeBytes":1,"updatedAt":"t"}}})" << false;
         QTest::newRow("fractional sizeBytes")
             << head + R"("p":{"id":"p","filename":"f","blobPath":"b","sizeBytes":1.5,"updatedAt":"t"}}})" << false;
-        QTest::newRow("photo not an object") << head + "\"p\":\"x\"}}" << false;
         QTest::newRow("uploader name not text") << head + R"(},"uploaders":{"u-1":2}})" << false;
-        QTest::newRow("uploaders a list") << head + R"(},"uploaders":[]})" << false;
         QTest::newRow("updatedBy in other case") << head + R"(},"currentPhotoUpdatedBy":"Cron"})" << false;
         QTest::newRow("truncated") << QByteArray("{\"updatedAt\":\"t\",\"order\":[],\"pho") << false;
     }
@@ -213,8 +209,6 @@ private Q_SLOTS:
         const QString kelvo = GalleryState::uploaderId(QStringLiteral("Kelvo"));
         const UploaderMap onlyKelvo{{kelvo, "Kelvo"}};
         QTest::newRow("no uploader anywhere") << QByteArray() << QByteArray() << kelvo << onlyKelvo;
-        QTest::newRow("null uploader id") << QByteArray(",\"uploaderId\":null") << QByteArray(",\"uploaders\":{}")
-                                          << kelvo << onlyKelvo;
         QTest::newRow("unknown id added as Kelvo")
             << QByteArray(",\"uploaderId\":\"u-x\"") << QByteArray(",\"uploaders\":{\"u-y\":\"Ana\"}")
             << QStringLiteral("u-x") << UploaderMap({{"u-y", "Ana"}, {"u-x", "Kelvo"}});
@@ -307,7 +301,6 @@ private Q_SLOTS:
         QTest::newRow("last one, no current") << "b|b||" << "b" << all;
         QTest::newRow("all, current not visible") << "a b|a b||z" << "a b" << all;
         QTest::newRow("unknown ids are ignored") << "a b|a b||a" << "b x y" << "";
-        QTest::newRow("tombstone only") << "a b|a|b|a" << "b" << "";
         QTest::newRow("deleted current among targets") << "a b c|b c|a|a" << "a b" << "";
         QTest::newRow("id listed twice counts once") << "a b a|a b||" << "a b" << all;
     }
@@ -332,7 +325,6 @@ private Q_SLOTS:
         QTest::newRow("other visible") << "b" << "c" << true;
         QTest::newRow("deleted") << "b" << "d" << false;
         QTest::newRow("not in order") << "b" << "e" << false;
-        QTest::newRow("only in order") << "b" << "zz" << false;
         QTest::newRow("no current yet") << "" << "b" << true;
     }
     void canSetAsCurrent()
@@ -393,10 +385,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("dragged");
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("a to 3") << "a b c d" << "a" << 3 << "b c a d";
         QTest::newRow("d to front") << "a b c d" << "d" << 0 << "d a b c";
         QTest::newRow("own left gap") << "a b c d" << "b" << 1 << "a b c d";
-        QTest::newRow("own right gap") << "a b c d" << "b" << 2 << "a b c d";
         QTest::newRow("negative is front") << "a b c d" << "c" << -5 << "c a b d";
         QTest::newRow("huge index") << "a b c d" << "a" << std::numeric_limits<int>::max() << "b c d a";
         QTest::newRow("unknown id") << "a b c d" << "x" << 0 << "a b c d";
@@ -423,10 +413,7 @@ private Q_SLOTS:
         QTest::newRow("bare") << " \n" + token + "\t\n" << token << "" << true;
         QTest::newRow("7 before") << hex8.left(7) + "." + hex32 << "" << "" << false;
         QTest::newRow("31 after") << hex8 + "." + hex32.left(31) << "" << "" << false;
-        QTest::newRow("a g") << hex8 + "." + hex32.left(31) + "g" << "" << "" << false;
-        QTest::newRow("inner space") << hex8 + ". " + hex32 << "" << "" << false;
         QTest::newRow("second stop") << token + ".00" << "" << "" << false;
-        QTest::newRow("no stop") << hex8 + hex32 << "" << "" << false;
         QTest::newRow("full-width digits") << QString::fromUtf8("０１２３４５６７.") + hex32 << "" << "" << false;
         QTest::newRow("labelled, any case") << "Device: Hall\nTOKEN:   " + token + "\nInterval: 24h" << token << "Hall" << false;
         QTest::newRow("windows line ends") << "Device: Hall\r\nToken: " + token + "\r\nInterval: 24h\r\n" << token << "Hall" << false;
@@ -437,7 +424,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << " \n\t " << "" << "" << false;
         QTest::newRow("nothing like a token") << "Device: Hall\nToken: 1234" << "" << "Hall" << false;
         QTest::newRow("with more after the bar") << "Device:   Living room | 13.3 inch" << "" << "Living room" << false;
-        QTest::newRow("only a bar") << "Device: | x\nDevice: Hall" << "" << "" << false;
         QTest::newRow("empty, then named") << "device:\n  DEVICE:\tHall\t\nToken: x" << "" << "Hall" << false;
     }
     void setupText()
@@ -539,7 +525,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcomes");
         QTest::addColumn<QString>("after"); // "selected|anchor|lightbox navigation photo"
         // Clicks.
-        QTest::newRow("range back from the anchor") << 5 << "P3 >P1" << "" << "P1 P2 P3|P3|";
         QTest::newRow("range swings past the anchor") << 5 << "P3 >P1 >P5" << "" << "P3 P4 P5|P3|";
         QTest::newRow("no anchor: earliest selected, not stored") << 5 << "{X,P4,P2} >P5" << "" << "P2 P3 P4 P5||";
         QTest::newRow("no anchor, nothing selected") << 5 << ">P3" << "" << "P3||";
@@ -552,7 +537,6 @@ private Q_SLOTS:
         // Grid arrows (3 columns) and Return, Enter, Space, Escape.
         QTest::newRow("nothing selected, right") << 5 << "Right" << "h" << "P1|P1|";
         QTest::newRow("nothing selected, left") << 5 << "Left" << "h" << "P5|P5|";
-        QTest::newRow("nothing selected, down") << 5 << "Down" << "h" << "P3|P3|";
         QTest::newRow("nothing selected, up") << 7 << "Up" << "h" << "P5|P5|";
         QTest::newRow("right from the last wraps") << 5 << "P5 Right" << "h" << "P1|P1|";
         QTest::newRow("up from the first wraps, 7 photos") << 7 << "P1 Up" << "h" << "P5|P5|";
@@ -569,15 +553,12 @@ private Q_SLOTS:
         QTest::newRow("return opens the anchor") << 5 << "P2 ^P4 @P4 Return" << "h" << "P4|P4|P4";
         QTest::newRow("space opens the first in order") << 5 << "P1 ^P4 ^P2 ^P1 Space" << "h" << "P2|P2|P2";
         QTest::newRow("enter opens the smallest stray") << 5 << "{Y,X} Enter" << "h" << "X|X|X";
-        QTest::newRow("escape clears") << 5 << "P2 >P4 Escape" << "h" << "||";
         QTest::newRow("clearing keeps the lightbox") << 5 << "open:P1 clear" << "" << "||P1";
         QTest::newRow("select all keeps the anchor") << 5 << "P4 all >P2" << "" << "P2 P3 P4|P4|";
         QTest::newRow("select all drops strays and their anchor") << 5 << "{X} @X all" << "" << "P1 P2 P3 P4 P5||";
         QTest::newRow("lightbox takes no up or escape") << 5 << "P1 Enter Up Escape" << "hii" << "P1|P1|P1";
         // Lightbox.
         QTest::newRow("lightbox: grid arrows do nothing") << 5 << "open:P2 grid:1,0,3" << "i" << "P2|P2|P2";
-        QTest::newRow("lightbox: left on the first") << 5 << "open:P1 Left" << "h" << "P5|P5|P5";
-        QTest::newRow("lightbox: right on the last") << 5 << "open:P5 Right" << "h" << "P1|P1|P1";
         QTest::newRow("lightbox: a full turn") << 5 << "open:P2 lightbox:5 lightbox:-7" << "ih" << "P5|P5|P5";
         QTest::newRow("lightbox: extreme delta") << 5 << "open:P1 lightbox:-2147483648" << "h" << "P3|P3|P3";
         QTest::newRow("lightbox: one photo") << 1 << "open:P1 Left" << "i" << "P1|P1|P1";
@@ -680,14 +661,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         const QString at = QStringLiteral("2026-03-01T14:30:00.000Z"); // 9:30 in the test zone
-        QTest::newRow("registered") << "en_US" << "deviceRegisteredAt" << at << "Added Mar 1, 2026";
         QTest::newRow("registered, local day before") << "en_US" << "deviceRegisteredAt" << "2026-03-01T03:00:00Z"
                                                       << "Added Feb 28, 2026";
         QTest::newRow("registered, no date") << "en_US" << "deviceRegisteredAt" << "2026-03-01" << "Date unknown";
         QTest::newRow("last push, no fraction") << "en_US" << "deviceLastPushAt" << "2026-03-01T23:05:00Z"
                                                 << "Last push Mar 1, 2026 6:05 PM";
         QTest::newRow("last push, no date") << "en_US" << "deviceLastPushAt" << "soon" << "Last push unknown";
-        QTest::newRow("updated") << "en_US" << "updatedAt" << "1970-01-01T00:00:00.000Z" << "Dec 31, 1969 7:00 PM";
         QTest::newRow("updated, no date, kept") << "en_US" << "updatedAt" << " 2026-03-01 " << " 2026-03-01 ";
         QTest::newRow("showing until") << "en_US" << "showingUntil" << "2009-01-05T03:00:00.000Z"
                                        << "Showing until 1/4/09";
@@ -699,7 +678,6 @@ private Q_SLOTS:
         QTest::newRow("ja_JP") << "ja_JP" << "deviceRegisteredAt" << at << "Added 2026年3月1日";
         QTest::newRow("name trimmed") << "en_US" << "addedBy" << " Ada Lunvik\n\t" << "Added by Ada Lunvik";
         QTest::newRow("blank name") << "en_US" << "addedBy" << " \n\u3000 " << "Added by Kelvo";
-        QTest::newRow("no uploader") << "en_US" << "addedBy" << "" << "Added by Kelvo";
     }
     void texts()
     {
@@ -737,7 +715,6 @@ private Q_SLOTS:
         QTest::newRow("tomorrow in UTC, today here") << "" << now << utc("2026-03-02T02:00:00.000Z") << "until today";
         QTest::newRow("midnight tomorrow") << "" << now << local(3, 2, 0, 0) << "until tomorrow";
         QTest::newRow("day after tomorrow") << "" << now << local(3, 3, 0, 0) << "until 3/3/26";
-        QTest::newRow("yesterday") << "" << now << local(2, 28, 23, 0) << "until 2/28/26";
         QTest::newRow("over the year end") << "" << local(12, 31, 23, 0)
                                            << QDateTime(QDate(2027, 1, 1), QTime(11, 0), minus5) << "until tomorrow";
         // The day the clocks go forward is 23 hours long.
