@@ -250,12 +250,9 @@ private Q_SLOTS:
         QVERIFY(!server.requests("GET", "/api/devices").isEmpty());
     }
 
-    // Clicks and keys act on the selection through the gallery's handlers:
-    // a plain click selects one, Ctrl toggles, Shift selects a range from the
-    // anchor, the background clears, the right button (the menu's) keeps it;
-    // the arrows move in rows of the settings' column count, and the open
-    // lightbox takes its own keys (every move and wrap of the handlers is
-    // tst_gallerymodel's selection table).
+    // Clicks and keys reach the selection through the gallery's handlers; the
+    // right button (the menu's) keeps it, and the arrows move in rows of the
+    // settings' column count (every move and wrap is tst_gallerymodel's table).
     void clicksAndKeys_data()
     {
         QTest::addColumn<QStringList>("input"); // "[c|s|r]<index>" a click, "bg" the background, or a key
@@ -380,6 +377,7 @@ private Q_SLOTS:
         QTest::newRow("unreadable PNG data")
             << L {} << "image/png" << QByteArray("not an image") << true << "^$" << false;
         QTest::newRow("a folder") << L { "" } << "" << QByteArray() << false << "^$" << false;
+        QTest::newRow("a text file") << L { "notes.txt" } << "" << QByteArray() << false << "^$" << false;
         QTest::newRow("an image without extension") << L { "scan" } << "" << QByteArray() << true << "^scan$" << false;
         QTest::newRow("text without extension") << L { "README" } << "" << QByteArray() << false << "^$" << false;
         QTest::newRow("onto the empty state")
@@ -398,6 +396,7 @@ private Q_SLOTS:
         server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "b", "n" }, "v2"))));
         const QString jpeg = writeFile(QStringLiteral("one.jpg"), imageBytes(Qt::red));
         const QString png = writeFile(QStringLiteral("two.png"), imageBytes(Qt::blue, "PNG"));
+        writeFile(QStringLiteral("notes.txt"), "hello");
         writeFile(QStringLiteral("scan"), imageBytes(Qt::red));
         writeFile(QStringLiteral("README"), "hello");
         QMimeData mime;
@@ -424,25 +423,6 @@ private Q_SLOTS:
         const QString names = uploadedNames(server).join(QLatin1Char(','));
         QVERIFY2(QRegularExpression(uploaded).match(names).hasMatch(), qPrintable(names));
         QCOMPARE(screen->content(), GalleryScreen::Content::grid);
-    }
-
-    void pastedAndPickedFilesAreUploaded()
-    {
-        open(galleryOf({ "a" }));
-        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "n" }, "v2"))));
-        auto *mime = new QMimeData;
-        mime->setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("pasted.jpg"), imageBytes(Qt::red))) });
-        QApplication::clipboard()->setMimeData(mime);
-        grid()->setFocus();
-        QTest::keyClick(grid(), Qt::Key_V, Qt::ControlModifier);
-        settle();
-        QCOMPARE(uploadedNames(server), QStringList { "pasted.jpg" });
-
-        const QString picked = writeFile(QStringLiteral("picked.png"), imageBytes(Qt::blue, "PNG"));
-        screen->setFilePicker([picked](QWidget *, std::function<void(QStringList)> done) { done({ picked }); });
-        screen->toolbar()->addPhotosAction()->trigger();
-        settle();
-        QCOMPARE(uploadedNames(server), (QStringList { "pasted.jpg", "picked.png" }));
     }
 
     // The slider's right end gives 2 columns, its left end 8; the count is
@@ -514,7 +494,8 @@ private Q_SLOTS:
         QCOMPARE(server.requests("GET", "/api/health").size(), checked ? 1 : 0);
     }
 
-    void toolbarButtons()
+    // The toolbar's buttons, and uploads of a pasted file and of one picked by Add.
+    void toolbarAndPaste()
     {
         open(galleryOf({ "a", "b" }));
         GalleryToolbar *toolbar = screen->toolbar();
@@ -532,6 +513,20 @@ private Q_SLOTS:
         QVERIFY(toolbar->syncAction()->isEnabled());
         QVERIFY(toolbar->addPhotosAction()->isEnabled());
         QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
+
+        server.on("POST", "/api/gallery/photos", Response::json(200, galleryJson(galleryOf({ "a", "b", "n" }, "v2"))));
+        auto *mime = new QMimeData;
+        mime->setUrls({ QUrl::fromLocalFile(writeFile(QStringLiteral("pasted.jpg"), imageBytes(Qt::red))) });
+        QApplication::clipboard()->setMimeData(mime);
+        grid()->setFocus();
+        QTest::keyClick(grid(), Qt::Key_V, Qt::ControlModifier);
+        settle();
+        QCOMPARE(uploadedNames(server), QStringList { "pasted.jpg" });
+        const QString picked = writeFile(QStringLiteral("picked.png"), imageBytes(Qt::blue, "PNG"));
+        screen->setFilePicker([picked](QWidget *, std::function<void(QStringList)> done) { done({ picked }); });
+        toolbar->addPhotosAction()->trigger();
+        settle();
+        QCOMPARE(uploadedNames(server), (QStringList { "pasted.jpg", "picked.png" }));
     }
 
     // A tag too wide for its cell goes onto two lines at a space before it

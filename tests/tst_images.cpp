@@ -153,22 +153,17 @@ QByteArray withExif(const QByteArray &jpeg, int orientation)
     return jpeg.left(2) + segment + payload + jpeg.mid(2);
 }
 
-// A portrait picture() as a camera stores it turned on its side, to be shown
-// turned `degrees` clockwise.
-QImage sideways(int degrees = 90)
-{
-    return picture({ 120, 200 }).transformed(QTransform().rotate(-degrees));
-}
-
-// With the orientation recorded as EXIF 6 in a JPEG, and as 8 in a TIFF.
+// A portrait picture() as a camera stores it, turned on its side, with the
+// turn recorded as EXIF 6 in a JPEG, and as orientation 8 in a TIFF.
 QByteArray portraitJpeg()
 {
-    return withExif(encoded(sideways(90), "jpeg"), 6);
+    return withExif(encoded(picture({ 120, 200 }).transformed(QTransform().rotate(-90)), "jpeg"), 6);
 }
 
 QByteArray portraitTiff()
 {
-    return encoded(sideways(-90), "tiff", QImageIOHandler::TransformationRotate270);
+    return encoded(picture({ 120, 200 }).transformed(QTransform().rotate(90)), "tiff",
+        QImageIOHandler::TransformationRotate270);
 }
 
 // The markers of a JPEG up to a few bytes into its first scan, for a frame
@@ -680,7 +675,8 @@ private Q_SLOTS:
                 for (int x = band * 16; x < band * 16 + 16; ++x)
                     light += luminance(rendered.pixel(x, y)) / (16.0 * rendered.height());
             }
-            QVERIFY2(light >= previous * 0.98, qPrintable(u"band %1: %2 after %3"_s.arg(band).arg(light).arg(previous)));
+            QVERIFY2(light >= previous * 0.98,
+                qPrintable(u"band %1: %2 after %3"_s.arg(band).arg(light).arg(previous)));
             previous = light;
             const double grey = luminance(ramp.pixel(band * 16 + 8, 0));
             if (grey < whiteInk * 0.9)
