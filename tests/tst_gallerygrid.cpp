@@ -259,7 +259,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("lightbox");
         using L = QStringList;
-        QTest::newRow("plain") << L { "2" } << L { "p2" } << "";
         QTest::newRow("range keeps the anchor") << L { "2", "s0", "s4" } << L { "p2", "p3", "p4" } << "";
         QTest::newRow("ctrl toggles") << L { "1", "c3", "c1" } << L { "p3" } << "";
         QTest::newRow("background clears") << L { "1", "c3", "bg" } << L {} << "";
@@ -370,7 +369,6 @@ private Q_SLOTS:
         using L = QStringList;
         QTest::newRow("file locations") << L { "one.jpg", "two.png" } << "" << QByteArray() << true
                                         << "^one\\.jpg,two\\.png$" << false;
-        QTest::newRow("paths as text") << L {} << "text" << QByteArray() << true << "^one\\.jpg,two\\.png$" << false;
         QTest::newRow("PNG data") << L {} << "image/png" << png << true << dropped + "png$" << false;
         QTest::newRow("JPEG data") << L {} << "image/jpeg" << jpeg << true << dropped + "jpg$" << false;
         QTest::newRow("Qt image") << L {} << "qt-image" << jpeg << true << dropped + "png$" << false;
