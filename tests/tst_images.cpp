@@ -349,6 +349,8 @@ private Q_SLOTS:
             << encoded(commented, "png") << u"misnamed.jpg"_s << Encoded << QSize(80, 60) << blue;
         QTest::newRow("transparency laid over white") << encoded(picture({ 100, 80 }, Qt::transparent), "png")
                                                       << u"sticker.png"_s << Encoded << QSize(100, 80) << white;
+        QTest::newRow("palette png") << encoded(picture({ 64, 48 }).convertToFormat(QImage::Format_Indexed8), "png")
+                                     << u"palette.png"_s << Encoded << QSize(64, 48) << blue;
         // Sideways-stored portraits: a JPEG keeps its bytes and orientation
         // tag, others are re-encoded upright with no orientation left.
         QTest::newRow("jpeg, exif 6") << portraitJpeg() << u"portrait.jpg"_s << Unchanged << QSize() << blue;
