@@ -541,7 +541,6 @@ private Q_SLOTS:
         QTest::newRow("open selects the photo") << 5 << "P1 >P3 open:P5" << "" << "P5|P5|P5";
         // Grid arrows (3 columns) and Return, Enter, Space, Escape.
         QTest::newRow("nothing selected, right") << 5 << "Right" << "h" << "P1|P1|";
-        QTest::newRow("nothing selected, left") << 5 << "Left" << "h" << "P5|P5|";
         QTest::newRow("nothing selected, down") << 5 << "Down" << "h" << "P3|P3|";
         QTest::newRow("nothing selected, up") << 7 << "Up" << "h" << "P5|P5|";
         QTest::newRow("right from the last wraps") << 5 << "P5 Right" << "h" << "P1|P1|";
@@ -567,7 +566,6 @@ private Q_SLOTS:
         QTest::newRow("lightbox: grid arrows do nothing") << 5 << "open:P2 grid:1,0,3" << "i" << "P2|P2|P2";
         QTest::newRow("lightbox: a full turn") << 5 << "open:P2 lightbox:5 lightbox:-7" << "ih" << "P5|P5|P5";
         QTest::newRow("lightbox: extreme delta") << 5 << "open:P1 lightbox:-2147483648" << "h" << "P3|P3|P3";
-        QTest::newRow("lightbox: one photo") << 1 << "open:P1 Left" << "i" << "P1|P1|P1";
         QTest::newRow("lightbox: photo not in order") << 5 << "open:X Right" << "i" << "X|X|X";
         QTest::newRow("lightbox: closed") << 5 << "lightbox:1" << "i" << "||";
         // Deletes.
