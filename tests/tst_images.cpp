@@ -614,7 +614,6 @@ private Q_SLOTS:
         QTest::addColumn<QRect>("placed");
         QTest::newRow("landscape photo, portrait frame") << QSize(800, 600) << QSize(1200, 1600) << QRect(0, 350, 1200, 900);
         QTest::newRow("portrait photo, landscape frame") << QSize(300, 400) << QSize(1600, 1200) << QRect(350, 0, 900, 1200);
-        QTest::newRow("enlarged to fill") << QSize(60, 80) << QSize(480, 640) << QRect(0, 0, 480, 640);
         QTest::newRow("one-pixel-high strip") << QSize(4000, 1) << QSize(400, 300) << QRect(0, 149, 400, 1);
     }
     void epaperRendering()
