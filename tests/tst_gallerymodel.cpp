@@ -428,6 +428,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << " \n\t " << "" << "" << false;
         QTest::newRow("nothing like a token") << "Device: Hall\nToken: 1234" << "" << "Hall" << false;
         QTest::newRow("with more after the bar") << "Device:   Living room | 13.3 inch" << "" << "Living room" << false;
+        QTest::newRow("only a bar") << "Device: | x\nDevice: Hall" << "" << "" << false;
         QTest::newRow("empty, then named") << "device:\n  DEVICE:\tHall\t\nToken: x" << "" << "Hall" << false;
     }
     void setupText()
