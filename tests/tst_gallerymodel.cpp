@@ -1,8 +1,6 @@
-// The gallery manifest: its JSON format, the uploader coalescing done while
-// decoding, the visibility, delete and current-photo rules, and the reorder
-// helpers used by the grid. Then the frame's rules: the setup-block parser,
-// the screen geometry and the rotation timetable. Last the grid selection
-// store with its keyboard handlers, and the photo texts.
+// The gallery manifest's format and rules, the reorder helpers, the frame's
+// setup blocks, screen geometry and rotation timetable, the selection store
+// with its keyboard handlers, and the photo texts.
 #include "support/testenvironment.h"
 
 #include "clock.h"
@@ -168,7 +166,6 @@ private Q_SLOTS:
             << head + R"("p":{"id":"p","filename":"f","sizeBytes":1,"updatedAt":"t"}}})" << false;
         QTest::newRow("fractional sizeBytes")
             << head + R"("p":{"id":"p","filename":"f","blobPath":"b","sizeBytes":1.5,"updatedAt":"t"}}})" << false;
-        QTest::newRow("photo not an object") << head + "\"p\":\"x\"}}" << false;
         QTest::newRow("uploader name not text") << head + R"(},"uploaders":{"u-1":2}})" << false;
         QTest::newRow("uploaders a list") << head + R"(},"uploaders":[]})" << false;
         QTest::newRow("updatedBy in other case") << head + R"(},"currentPhotoUpdatedBy":"Cron"})" << false;
@@ -195,7 +192,6 @@ private Q_SLOTS:
         QCOMPARE(state->toJsonBytes(), canonicalManifest);
         QCOMPARE(QJsonDocument(GalleryResponse{*state}.toJson()).toJson(QJsonDocument::Compact),
                  "{\"state\":" + canonicalManifest + "}");
-        QVERIFY(!state->photos.value(QStringLiteral("k1")).isDeleted());
         QVERIFY(state->photos.value(QStringLiteral("gone")).isDeleted()); // an empty deletedAt still counts
         // Nones are omitted, uploaders always present.
         QCOMPARE(GalleryState::empty().toJsonBytes(),
@@ -305,9 +301,7 @@ private Q_SLOTS:
         QTest::newRow("the current one") << "a b|a b||a" << "a" << current;
         QTest::newRow("all, current checked first") << "a b|a b||a" << "a b" << current;
         QTest::newRow("last one, no current") << "b|b||" << "b" << all;
-        QTest::newRow("all, current not visible") << "a b|a b||z" << "a b" << all;
         QTest::newRow("unknown ids are ignored") << "a b|a b||a" << "b x y" << "";
-        QTest::newRow("tombstone only") << "a b|a|b|a" << "b" << "";
         QTest::newRow("deleted current among targets") << "a b c|b c|a|a" << "a b" << "";
         QTest::newRow("id listed twice counts once") << "a b a|a b||" << "a b" << all;
     }
@@ -393,10 +387,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("dragged");
         QTest::addColumn<int>("index");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("a to 3") << "a b c d" << "a" << 3 << "b c a d";
         QTest::newRow("d to front") << "a b c d" << "d" << 0 << "d a b c";
         QTest::newRow("own left gap") << "a b c d" << "b" << 1 << "a b c d";
-        QTest::newRow("own right gap") << "a b c d" << "b" << 2 << "a b c d";
         QTest::newRow("negative is front") << "a b c d" << "c" << -5 << "c a b d";
         QTest::newRow("huge index") << "a b c d" << "a" << std::numeric_limits<int>::max() << "b c d a";
         QTest::newRow("unknown id") << "a b c d" << "x" << 0 << "a b c d";
@@ -423,7 +415,6 @@ private Q_SLOTS:
         QTest::newRow("bare") << " \n" + token + "\t\n" << token << "" << true;
         QTest::newRow("7 before") << hex8.left(7) + "." + hex32 << "" << "" << false;
         QTest::newRow("31 after") << hex8 + "." + hex32.left(31) << "" << "" << false;
-        QTest::newRow("a g") << hex8 + "." + hex32.left(31) + "g" << "" << "" << false;
         QTest::newRow("inner space") << hex8 + ". " + hex32 << "" << "" << false;
         QTest::newRow("second stop") << token + ".00" << "" << "" << false;
         QTest::newRow("no stop") << hex8 + hex32 << "" << "" << false;
@@ -485,7 +476,6 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("expected");
         QTest::newRow("just before") << utc("2026-03-01T10:59:59.000Z") << utc("2026-03-01T11:00:00.000Z");
         QTest::newRow("exactly at") << utc("2026-03-01T11:00:00.000Z") << utc("2026-03-02T11:00:00.000Z");
-        QTest::newRow("end of February") << utc("2026-02-28T23:30:00.000Z") << utc("2026-03-01T11:00:00.000Z");
         QTest::newRow("leap day") << utc("2028-02-28T12:00:00.000Z") << utc("2028-02-29T11:00:00.000Z");
         QTest::newRow("year end") << utc("2026-12-31T11:00:00.001Z") << utc("2027-01-01T11:00:00.000Z");
         // An instant given in another zone is still measured in UTC.
@@ -539,7 +529,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcomes");
         QTest::addColumn<QString>("after"); // "selected|anchor|lightbox navigation photo"
         // Clicks.
-        QTest::newRow("range back from the anchor") << 5 << "P3 >P1" << "" << "P1 P2 P3|P3|";
         QTest::newRow("range swings past the anchor") << 5 << "P3 >P1 >P5" << "" << "P3 P4 P5|P3|";
         QTest::newRow("no anchor: earliest selected, not stored") << 5 << "{X,P4,P2} >P5" << "" << "P2 P3 P4 P5||";
         QTest::newRow("no anchor, nothing selected") << 5 << ">P3" << "" << "P3||";
@@ -551,7 +540,6 @@ private Q_SLOTS:
         QTest::newRow("open selects the photo") << 5 << "P1 >P3 open:P5" << "" << "P5|P5|P5";
         // Grid arrows (3 columns) and Return, Enter, Space, Escape.
         QTest::newRow("nothing selected, right") << 5 << "Right" << "h" << "P1|P1|";
-        QTest::newRow("nothing selected, left") << 5 << "Left" << "h" << "P5|P5|";
         QTest::newRow("nothing selected, down") << 5 << "Down" << "h" << "P3|P3|";
         QTest::newRow("nothing selected, up") << 7 << "Up" << "h" << "P5|P5|";
         QTest::newRow("right from the last wraps") << 5 << "P5 Right" << "h" << "P1|P1|";
@@ -569,18 +557,14 @@ private Q_SLOTS:
         QTest::newRow("return opens the anchor") << 5 << "P2 ^P4 @P4 Return" << "h" << "P4|P4|P4";
         QTest::newRow("space opens the first in order") << 5 << "P1 ^P4 ^P2 ^P1 Space" << "h" << "P2|P2|P2";
         QTest::newRow("enter opens the smallest stray") << 5 << "{Y,X} Enter" << "h" << "X|X|X";
-        QTest::newRow("escape clears") << 5 << "P2 >P4 Escape" << "h" << "||";
         QTest::newRow("clearing keeps the lightbox") << 5 << "open:P1 clear" << "" << "||P1";
         QTest::newRow("select all keeps the anchor") << 5 << "P4 all >P2" << "" << "P2 P3 P4|P4|";
         QTest::newRow("select all drops strays and their anchor") << 5 << "{X} @X all" << "" << "P1 P2 P3 P4 P5||";
         QTest::newRow("lightbox takes no up or escape") << 5 << "P1 Enter Up Escape" << "hii" << "P1|P1|P1";
         // Lightbox.
         QTest::newRow("lightbox: grid arrows do nothing") << 5 << "open:P2 grid:1,0,3" << "i" << "P2|P2|P2";
-        QTest::newRow("lightbox: left on the first") << 5 << "open:P1 Left" << "h" << "P5|P5|P5";
-        QTest::newRow("lightbox: right on the last") << 5 << "open:P5 Right" << "h" << "P1|P1|P1";
         QTest::newRow("lightbox: a full turn") << 5 << "open:P2 lightbox:5 lightbox:-7" << "ih" << "P5|P5|P5";
         QTest::newRow("lightbox: extreme delta") << 5 << "open:P1 lightbox:-2147483648" << "h" << "P3|P3|P3";
-        QTest::newRow("lightbox: one photo") << 1 << "open:P1 Left" << "i" << "P1|P1|P1";
         QTest::newRow("lightbox: photo not in order") << 5 << "open:X Right" << "i" << "X|X|X";
         QTest::newRow("lightbox: closed") << 5 << "lightbox:1" << "i" << "||";
         // Deletes.
@@ -680,14 +664,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         const QString at = QStringLiteral("2026-03-01T14:30:00.000Z"); // 9:30 in the test zone
-        QTest::newRow("registered") << "en_US" << "deviceRegisteredAt" << at << "Added Mar 1, 2026";
         QTest::newRow("registered, local day before") << "en_US" << "deviceRegisteredAt" << "2026-03-01T03:00:00Z"
                                                       << "Added Feb 28, 2026";
         QTest::newRow("registered, no date") << "en_US" << "deviceRegisteredAt" << "2026-03-01" << "Date unknown";
         QTest::newRow("last push, no fraction") << "en_US" << "deviceLastPushAt" << "2026-03-01T23:05:00Z"
                                                 << "Last push Mar 1, 2026 6:05 PM";
         QTest::newRow("last push, no date") << "en_US" << "deviceLastPushAt" << "soon" << "Last push unknown";
-        QTest::newRow("updated") << "en_US" << "updatedAt" << "1970-01-01T00:00:00.000Z" << "Dec 31, 1969 7:00 PM";
         QTest::newRow("updated, no date, kept") << "en_US" << "updatedAt" << " 2026-03-01 " << " 2026-03-01 ";
         QTest::newRow("showing until") << "en_US" << "showingUntil" << "2009-01-05T03:00:00.000Z"
                                        << "Showing until 1/4/09";
@@ -699,7 +681,6 @@ private Q_SLOTS:
         QTest::newRow("ja_JP") << "ja_JP" << "deviceRegisteredAt" << at << "Added 2026年3月1日";
         QTest::newRow("name trimmed") << "en_US" << "addedBy" << " Ada Lunvik\n\t" << "Added by Ada Lunvik";
         QTest::newRow("blank name") << "en_US" << "addedBy" << " \n\u3000 " << "Added by Kelvo";
-        QTest::newRow("no uploader") << "en_US" << "addedBy" << "" << "Added by Kelvo";
     }
     void texts()
     {
