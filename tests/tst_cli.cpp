@@ -74,11 +74,7 @@ void expectLocked(const CliRun &run)
         qPrintable(describe(run)));
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestEnvironment::readFile;
 const QString setupBlock = QStringLiteral("Bloomin8 API token\nDevice: Kitchen | 13.3 inch\n"
                                           "Token: 0123abcd.0123456789abcdef0123456789abcdef\nInterval: 24h\n");
 

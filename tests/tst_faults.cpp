@@ -54,11 +54,7 @@ QString describe(const CliRun &run)
     return u"exit %1\n--- stdout\n%2--- stderr\n%3"_s.arg(run.exitCode).arg(run.out, run.err);
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestEnvironment::readFile;
 
 // The photo id and width of a thumbnail's cache file name; no match for a photo's own file.
 QRegularExpressionMatch thumbnailName(const QString &name)

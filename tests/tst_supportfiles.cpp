@@ -57,11 +57,7 @@ void writeFile(const QString &path, const QByteArray &bytes, QIODevice::OpenMode
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using TestEnvironment::readFile;
 
 // The entries of `folder`; by default those of the support folder, leaving
 // out the cache folder.

@@ -3,6 +3,7 @@
 #include "model/appconfig.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -43,6 +44,12 @@ void clearSupportFolder()
 {
     QDir(AppConfig::supportFolder()).removeRecursively();
     QDir().mkpath(AppConfig::supportFolder());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace TestEnvironment

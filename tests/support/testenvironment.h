@@ -16,6 +16,8 @@ void setUp();
 QString home();
 // Removes every file of the support folder (between test functions).
 void clearSupportFolder();
+// The bytes of the file at `path`; empty when it cannot be read.
+QByteArray readFile(const QString &path);
 
 } // namespace TestEnvironment
 
