@@ -10,6 +10,7 @@
 #include "clock.h"
 #include "datafolderwatcher.h"
 #include "model/appconfig.h"
+#include "model/machineserveraddress.h"
 #include "rules/bloomin8.h"
 
 #include <QFile>
@@ -41,10 +42,24 @@ GalleryStore::GalleryStore(Environment environment, QObject *parent)
         };
     }
     m_settingsOnDisk = m_settings;
+    reportRefusedMachineServerAddress();
     const AppConfig::LocalStateLoad local = AppConfig::loadLocalState();
     m_state = local.state.withResolvedCurrentPhoto();
     if (local.needsServerPull)
         m_isAwaitingInitialGalleryPull = true;
+}
+
+void GalleryStore::reportRefusedMachineServerAddress()
+{
+    // Once per process: the file is read once, and the desktop app and the
+    // command-line client each make one store.
+    static bool reported = false;
+    const MachineServerAddress &machine = MachineServerAddress::machine();
+    if (reported || machine.problem.isEmpty())
+        return;
+    reported = true;
+    m_log.log(LogCategory::system, LogLevel::warning, MachineServerAddress::refusedMessage,
+              machine.refusedDetail(SyncServerURLs::builtInBaseURL()));
 }
 
 GalleryStore::~GalleryStore()

@@ -297,6 +297,10 @@ private:
     using Body = std::function<QCoro::Task<>()>;
     using GalleryCall = std::function<QCoro::Task<GalleryResponse>(QString baseUpdatedAt)>;
 
+    // A server address file the administrator got wrong, in the log (and so
+    // on standard error).
+    void reportRefusedMachineServerAddress();
+
     // Setters of the observed fields: each assignment is announced.
     void setState(GalleryState state);
     void setDeviceLinkStatus(LinkStatus status);

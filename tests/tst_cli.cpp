@@ -7,6 +7,7 @@
 #include "support/scriptableserver.h"
 #include "support/testenvironment.h"
 
+#include "model/appsettings.h"
 #include "rules/epaperrendering.h"
 
 #include <QBuffer>
@@ -18,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +91,10 @@ class TestCli : public QObject
     // Uploaded photos: file name → id, in upload order.
     QList<std::pair<QString, QString>> uploaded;
 
+    // Another home for a case that must not disturb the others' state.
+    QString otherHome;
+    QString homePath() const { return otherHome.isEmpty() ? home.path() : otherHome; }
+
     QString downloads() const { return home.path() + u"/Downloads"_s; }
     QString supportFile(const QString &name) const { return home.path() + u"/data/LunvikPhotos/"_s + name; }
     QJsonObject settingsFile() const
@@ -111,9 +117,11 @@ class TestCli : public QObject
             });
         }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"HOME"_s, home.path());
-        environment.insert(u"XDG_DATA_HOME"_s, home.path() + u"/data"_s);
-        environment.insert(u"XDG_CONFIG_HOME"_s, home.path() + u"/config"_s);
+        environment.insert(u"HOME"_s, homePath());
+        environment.insert(u"XDG_DATA_HOME"_s, homePath() + u"/data"_s);
+        environment.insert(u"XDG_CONFIG_HOME"_s, homePath() + u"/config"_s);
+        // Not this machine's server address file.
+        environment.insert(u"XDG_CONFIG_DIRS"_s, homePath() + u"/xdg"_s);
         environment.insert(u"XDG_DOWNLOAD_DIR"_s, downloads());
         environment.insert(
             u"LUNVIK_LOCAL_SERVER_URL"_s, (serverURL.isEmpty() ? server.baseURL() : serverURL).toString());
@@ -214,6 +222,40 @@ private Q_SLOTS:
         const CliRun status = cli({ u"status"_s });
         EXPECT_EXIT(status, 0);
         QCOMPARE(status.lines().value(0), u"session: locked"_s);
+    }
+
+    // The server an administrator set for the machine: shown by status, or
+    // refused on standard error with the built-in address kept. Debug mode
+    // is off in this fresh home.
+    void machineServerAddress_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("err");
+
+        QTest::newRow("set") << QByteArray("# ours\nhttps://127.0.0.1:9\n") << u"https://127.0.0.1:9"_s << QString();
+        QTest::newRow("plain http") << QByteArray("http://127.0.0.1:9\n") << SyncServerURLs::builtInBaseURL()
+                                    << u"[system] Server address file ignored"_s;
+    }
+
+    void machineServerAddress()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, address);
+        QFETCH(QString, err);
+
+        QTemporaryDir fresh;
+        otherHome = fresh.path();
+        const auto back = qScopeGuard([this] { otherHome.clear(); });
+        QVERIFY(QDir().mkpath(otherHome + u"/xdg/LunvikPhotos"_s));
+        QFile conf(otherHome + u"/xdg/LunvikPhotos/server.conf"_s);
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write(file) == file.size());
+        conf.close();
+
+        const CliRun run = cli({ u"status"_s });
+        EXPECT_EXIT(run, 0);
+        QVERIFY2(run.lines().value(1).startsWith(u"server: "_s + address + u" ("_s), qPrintable(run.out));
+        QVERIFY2(err.isEmpty() ? !run.err.contains(u"ignored"_s) : run.err.contains(err), qPrintable(run.err));
     }
 
     void unlock_data()

@@ -12,6 +12,7 @@
 #include "model/appconfig.h"
 #include "model/appsettings.h"
 #include "model/gallerystate.h"
+#include "model/machineserveraddress.h"
 #include "server/syncerror.h"
 
 #include <QDeadlineTimer>
@@ -31,6 +32,7 @@
 #include <functional>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(std::optional<LogEntry>)
 Q_DECLARE_METATYPE(std::optional<QString>)
@@ -366,6 +368,66 @@ private Q_SLOTS:
         QCOMPARE(AppSettings("s", false, "  abc.def\n", "g", "n", 0.5, 5, 60).syncBearer(), QStringLiteral("abc.def"));
         const QString tooLong(AppSettings::maxSessionTokenLength + 1, QLatin1Char('a'));
         QCOMPARE(AppSettings("s", false, tooLong, "g", "n", 0.5, 5, 60).syncBearer(), std::nullopt);
+    }
+
+    // The administrator's server address file. `contents` goes to the first
+    // of two config directories (a null array: no file there; "<dir>" and
+    // "<fifo>": a directory or a named pipe by that name); the second
+    // always holds another address, which only a missing first file lets
+    // through.
+    void machineServerAddress_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("problem");
+
+        QTest::newRow("as shipped") << QByteArray("# comment\n\n#https://a.example\n") << QString() << QString();
+        QTest::newRow("set") << QByteArray("# ours\n\n  https://photos.family.example:8443/ \r\n")
+                             << "https://photos.family.example:8443" << QString();
+        QTest::newRow("no file: next dir") << QByteArray() << "https://second.example" << QString();
+        QTest::newRow("plain http") << QByteArray("http://photos.family.example\n") << QString()
+                                    << "must start with https://";
+        QTest::newRow("not a URL") << QByteArray("https://photos family\n") << QString()
+                                   << "is not a valid address";
+        QTest::newRow("no host") << QByteArray("photos.family.example\n") << QString() << "is not a valid address";
+        QTest::newRow("a path") << QByteArray("https://family.example/photos\n") << QString() << "server's root";
+        QTest::newRow("a password") << QByteArray("https://me:pw@family.example\n") << QString() << "server's root";
+        QTest::newRow("two addresses") << QByteArray("https://a.example\nhttps://b.example\n") << QString()
+                                       << "holds 2 lines";
+        QTest::newRow("huge") << QByteArray(MachineServerAddress::maxFileBytes + 1, '#') << QString()
+                              << "larger than 4096 bytes";
+        QTest::newRow("a directory") << QByteArray("<dir>") << QString() << "could not be read";
+        // Opening a pipe would wait for a writer that never comes.
+        QTest::newRow("a pipe") << QByteArray("<fifo>") << QString() << "could not be read";
+        QTest::newRow("escapes shown safely") << QByteArray("http://a.example/\x1b[2J\n") << QString() << "\\x1b";
+    }
+
+    void machineServerAddress()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, address);
+        QFETCH(QString, problem);
+
+        const QString root = TestEnvironment::home() + QStringLiteral("/xdg-") + QTest::currentDataTag();
+        const QString first = root + QStringLiteral("/first/LunvikPhotos/server.conf");
+        const QString second = root + QStringLiteral("/second/LunvikPhotos/server.conf");
+        QVERIFY(QDir().mkpath(QFileInfo(first).path()) && QDir().mkpath(QFileInfo(second).path()));
+        writeFile(second, "https://second.example\n");
+        if (contents == "<dir>")
+            QVERIFY(QDir().mkpath(first));
+        else if (contents == "<fifo>")
+            QCOMPARE(::mkfifo(QFile::encodeName(first).constData(), 0600), 0);
+        else if (!contents.isNull())
+            writeFile(first, contents);
+
+        // A relative entry is skipped, as XDG asks.
+        const MachineServerAddress read = MachineServerAddress::read(
+            {QStringLiteral("relative"), root + QStringLiteral("/first"), root + QStringLiteral("/second")});
+        QCOMPARE(read.address.value_or(QString()), address);
+        QVERIFY2(problem.isEmpty() ? read.problem.isEmpty() : read.problem.contains(problem), qPrintable(read.problem));
+        QCOMPARE(read.file, contents.isNull() ? second : first);
+        if (!problem.isEmpty())
+            QVERIFY(read.refusedDetail(QStringLiteral("https://built.in")).endsWith("Using the built-in address https://built.in."));
     }
 
     void loadLocalState_data()

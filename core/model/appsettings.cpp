@@ -2,6 +2,7 @@
 
 #include "gallerystate.h"
 #include "jsonfields.h"
+#include "machineserveraddress.h"
 
 #include <QJsonDocument>
 
@@ -11,9 +12,14 @@
 #error "LUNVIK_PRODUCTION_SERVER_URL must be defined by the build"
 #endif
 
-QString SyncServerURLs::productionBaseURL()
+QString SyncServerURLs::builtInBaseURL()
 {
     return QStringLiteral(LUNVIK_PRODUCTION_SERVER_URL);
+}
+
+QString SyncServerURLs::productionBaseURL()
+{
+    return MachineServerAddress::machine().address.value_or(builtInBaseURL());
 }
 
 QString SyncServerURLs::localDevBaseURL()

@@ -10,6 +10,9 @@
 
 namespace SyncServerURLs {
 // Fixed at build time (CMake cache variable LUNVIK_PRODUCTION_SERVER_URL).
+QString builtInBaseURL();
+// The machine's own server (MachineServerAddress) when its administrator set
+// one, else the built-in address.
 QString productionBaseURL();
 // The development server of ./scripts/dev.sh. The environment variable
 // LUNVIK_LOCAL_SERVER_URL names another one (a second server on another

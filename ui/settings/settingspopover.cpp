@@ -6,6 +6,7 @@
 #include "ui/gallery/galleryscreen.h"
 #include "ui/gallery/gallerytoolbar.h"
 
+#include "model/machineserveraddress.h"
 #include "store/appsession.h"
 #include "ui/kit/icons.h"
 #include "ui/kit/style.h"
@@ -59,6 +60,11 @@ QString SettingsPopover::serverTitle()
 QString SettingsPopover::localServerCaption()
 {
     return tr("Run ./scripts/dev.sh in the repo to start the local API.");
+}
+
+QString SettingsPopover::machineServerCaption(const QString &file)
+{
+    return tr("Set for this computer in %1.").arg(file);
 }
 
 QString SettingsPopover::logOutText()
@@ -250,7 +256,15 @@ void SettingsPopover::followSettings()
     if (m_nameField->text() != settings.displayName)
         m_nameField->setText(settings.displayName);
     m_serverPill->setSubtitle(settings.serverBaseURL);
-    m_debugCaption->setVisible(settings.debugMode);
+    // Under the address: where it comes from, when that is not the program.
+    const MachineServerAddress &machine = MachineServerAddress::machine();
+    QString caption;
+    if (settings.debugMode)
+        caption = localServerCaption();
+    else if (machine.address && settings.serverBaseURL == *machine.address)
+        caption = machineServerCaption(machine.file);
+    m_debugCaption->setText(caption);
+    m_debugCaption->setVisible(!caption.isEmpty());
 }
 
 void SettingsPopover::followServerStatus()

@@ -33,6 +33,8 @@ public:
     static QString nameLabelText();
     static QString serverTitle();
     static QString localServerCaption();
+    // Under an address an administrator set for the machine in `file`.
+    static QString machineServerCaption(const QString &file);
     static QString logOutText();
 
     // Opens under `anchor`, centred on it and kept on its screen.
