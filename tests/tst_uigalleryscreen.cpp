@@ -43,6 +43,7 @@ namespace {
 using ScreenTests::delayed;
 using ScreenTests::galleryOf;
 using ScreenTests::logged;
+using ScreenTests::testScreen;
 
 const QByteArray landscapeFrameStatus
     = R"({"devices":[{"id":"f1","displayName":"Hall","reachable":true,"width":1600,"height":1200}]})";
@@ -810,6 +811,25 @@ private Q_SLOTS:
     // Opening the activity pane in a window too narrow for it widens the
     // window, within its screen, so the toolbar keeps its buttons; closing
     // the pane gives the width back.
+    // On a screen of twice the density the preview decodes the photo for
+    // its device pixels: sharp, not stretched.
+    void previewDecodedForDevicePixels()
+    {
+        QScreen *retina = testScreen(QStringLiteral("retina"));
+        if (!retina)
+            QSKIP("needs the test screens of the offscreen platform");
+        openWithPreview(galleryOf({"a"}, QStringLiteral("a")), {1500, 950});
+        writeCached(QStringLiteral("a"), jpeg({1800, 2400}));
+        screen->windowHandle()->setScreen(retina);
+        screen->move(retina->geometry().topLeft());
+        QTRY_COMPARE(preview()->devicePixelRatioF(), 2.0);
+        const QSizeF shown = preview()->screenRect().size();
+        const double deviceSide = 2 * std::max(shown.width(), shown.height());
+        QVERIFY2(deviceSide > DeviceCurrentPreview::photoMaxPixelSize, qPrintable(QString::number(deviceSide)));
+        QTRY_VERIFY2(preview()->imageModel().image().height() >= deviceSide,
+                     qPrintable(QString::number(preview()->imageModel().image().height())));
+    }
+
     void activityPaneMakesRoom_data()
     {
         QTest::addColumn<QString>("screenName");
@@ -828,10 +848,7 @@ private Q_SLOTS:
         QFETCH(bool, atRightEdge);
         QFETCH(bool, grows);
         QFETCH(bool, toolbarFits);
-        QScreen *target = nullptr;
-        for (QScreen *candidate : QGuiApplication::screens())
-            if (candidate->name() == screenName)
-                target = candidate;
+        QScreen *target = testScreen(screenName);
         if (!target)
             QSKIP("needs the test screens of the offscreen platform");
         const QRect available = target->availableGeometry();

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QScreen>
 
 #include <algorithm>
 #include <optional>
@@ -45,9 +46,10 @@ inline int logged(const QString &message, std::optional<LogLevel> level = std::n
     }));
 }
 
-// Unless the environment names another platform: the offscreen one with two
-// screens, a roomy one and a small one, for the cases where the window makes
-// room for a pane. Call before the QApplication exists.
+// Unless the environment names another platform: the offscreen one with
+// three screens: a roomy one and a small one, for the cases where the window
+// makes room for a pane, and one at twice the pixel density ("retina").
+// Call before the QApplication exists.
 inline void useOffscreenScreens()
 {
     if (qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("offscreen")) != QStringLiteral("offscreen"))
@@ -58,9 +60,19 @@ inline void useOffscreenScreens()
         return;
     file.write(R"({"screens":[)"
                R"({"name":"wide","x":0,"y":0,"width":1600,"height":1000,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},)"
-               R"({"name":"small","x":1600,"y":0,"width":1000,"height":700,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})");
+               R"({"name":"small","x":1600,"y":0,"width":1000,"height":700,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},)"
+               R"({"name":"retina","x":2600,"y":0,"width":1600,"height":1000,"logicalDpi":96,"logicalBaseDpi":96,"dpr":2}]})");
     file.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toUtf8());
+}
+
+// The test screen named `name`; null on another platform.
+inline QScreen *testScreen(const QString &name)
+{
+    for (QScreen *candidate : QGuiApplication::screens())
+        if (candidate->name() == name)
+            return candidate;
+    return nullptr;
 }
 
 } // namespace ScreenTests

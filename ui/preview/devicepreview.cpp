@@ -251,11 +251,13 @@ void DeviceCurrentPreview::followCurrentPhoto(PhotoImageModel::FailedLoad failed
     const std::optional<QString> id = current ? std::optional<QString>(current->id) : std::nullopt;
     if (id != m_shownPhotoID) {
         m_shownPhotoID = id;
+        m_requestedPixelSize = 0;
         invalidateDevice();
     }
     if (m_shownPhotoID && m_appeared) {
         // A repeated request for the same photo is ignored by the model.
-        m_model.load(*m_shownPhotoID, photoMaxPixelSize, std::nullopt,
+        m_requestedPixelSize = std::max(m_requestedPixelSize, photoPixelSize());
+        m_model.load(*m_shownPhotoID, m_requestedPixelSize, std::nullopt,
             PhotoImageModel::storeEnsureCached(*m_store, *m_shownPhotoID, std::nullopt), failedLoad);
     }
     followEpaper();
@@ -267,6 +269,16 @@ bool DeviceCurrentPreview::showsEpaperRendering() const
 {
     return m_store && m_store->settings().previewAppearance == PreviewAppearance::epaper && m_shownPhotoID
         && m_epaper.hasRendering() && m_epaper.photoID() == m_shownPhotoID;
+}
+
+int DeviceCurrentPreview::photoPixelSize() const
+{
+    const QRectF screen = screenRect();
+    const double needed = std::max(screen.width(), screen.height()) * devicePixelRatioF();
+    if (!std::isfinite(needed) || needed <= photoMaxPixelSize)
+        return photoMaxPixelSize;
+    const int stepped = int(std::ceil(needed / photoPixelStep)) * photoPixelStep;
+    return std::min(stepped, photoPixelSizeCap);
 }
 
 void DeviceCurrentPreview::followEpaper()
@@ -584,6 +596,10 @@ QPixmap DeviceCurrentPreview::renderDevice() const
 
 void DeviceCurrentPreview::paintEvent(QPaintEvent *)
 {
+    // A larger pane, or a screen of higher density, asks for more pixels.
+    if (m_shownPhotoID && m_appeared && photoPixelSize() > m_requestedPixelSize)
+        QTimer::singleShot(0, this, [this] { followCurrentPhoto(); });
+
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);

@@ -66,8 +66,12 @@ public:
     // Height of the title line above the device and of the badge line below.
     static constexpr double titleHeight = 27;
     static constexpr double badgeHeight = 27;
-    // The full-size photo is decoded to at most this many pixels on its longer side.
+    // The full-size photo is decoded to fill the screen's device pixels
+    // (sharp at 2x), in steps of photoPixelStep: at least photoMaxPixelSize
+    // and at most photoPixelSizeCap pixels on its longer side.
     static constexpr int photoMaxPixelSize = 1200;
+    static constexpr int photoPixelStep = 400;
+    static constexpr int photoPixelSizeCap = 3200;
 
     DeviceCurrentPreview(GalleryStore &store, AppChromeState &chrome, QWidget *parent = nullptr);
     ~DeviceCurrentPreview() override;
@@ -100,6 +104,8 @@ public:
     QRectF frameRect() const;
     // The photo on the screen; none shows the placeholder.
     std::optional<QString> shownPhotoID() const { return m_shownPhotoID; }
+    // The longer side, in pixels, the shown photo is decoded to.
+    int photoPixelSize() const;
     bool showsPlaceholder() const { return !m_shownPhotoID.has_value(); }
     // The badge under the device while the pointer is over the pane and
     // there is a current photo.
@@ -165,6 +171,8 @@ private:
     bool m_isDropTargeted = false;
     bool m_isPreviewHovered = false;
     bool m_appeared = false;
+    // What the shown photo was last asked at; it is not asked smaller again.
+    int m_requestedPixelSize = 0;
     QTimer m_spinnerTimer;
     int m_spinnerStep = 0;
     mutable QPixmap m_device;
