@@ -3,7 +3,10 @@
 // against a development server named by LUNVIK_LOCAL_SERVER_URL, with a data
 // folder of its own (XDG_DATA_HOME).
 //
-//   lunvik-photos-screenshot STATE OUT.png [--password PW] [--name NAME] [--size WxH] [--dark]
+//   lunvik-photos-screenshot STATE OUT.png [--password PW] [--name NAME] [--size WxH] [--dark] [--scale N]
+//
+// --size is in logical pixels; --scale N renders at N device pixels to each
+// (as QT_SCALE_FACTOR=N does), so the PNG is N times as wide and as high.
 //
 // States: launch (the session check), unlock (the form; with --password it
 // is submitted and the answer shown), loading (the first pull of an empty
@@ -122,10 +125,26 @@ QPixmap windowWithDialog(QWidget &window, QWidget *dialog)
     return shot;
 }
 
+// The value of --scale N (or --scale=N) on the command line, read before the
+// application exists: the scale factor must be set before it starts.
+QByteArray scaleArgument(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if (arg == "--scale" && i + 1 < argc)
+            return QByteArray(argv[i + 1]);
+        if (arg.startsWith("--scale="))
+            return arg.sliced(8).toByteArray();
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const QByteArray scale = scaleArgument(argc, argv); !scale.isEmpty())
+        qputenv("QT_SCALE_FACTOR", scale);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lunvik-photos"));
     QApplication::setApplicationVersion(QStringLiteral(LUNVIK_VERSION));
@@ -143,6 +162,8 @@ int main(int argc, char *argv[])
     parser.addOption({ QStringLiteral("size"), QStringLiteral("The window size."), QStringLiteral("WxH"),
         QStringLiteral("1000x660") });
     parser.addOption({ QStringLiteral("dark"), QStringLiteral("Render in the dark colour scheme.") });
+    parser.addOption({ QStringLiteral("scale"), QStringLiteral("Device pixels per logical pixel."),
+        QStringLiteral("N"), QStringLiteral("1") });
     parser.addHelpOption();
     parser.process(app);
     if (parser.isSet(QStringLiteral("dark"))) {
