@@ -2,6 +2,7 @@
 
 #include "connectionpill.h"
 #include "framessection.h"
+#include "ui/kit/painting.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/galleryscreen.h"
 #include "ui/gallery/gallerytoolbar.h"
@@ -113,9 +114,7 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     QFont caption = m_debugCaption->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.88);
     m_debugCaption->setFont(caption);
-    QPalette captionPalette = m_debugCaption->palette();
-    captionPalette.setColor(QPalette::WindowText, AppStyle::secondaryText(captionPalette));
-    m_debugCaption->setPalette(captionPalette);
+    UiColors::followPalette(m_debugCaption, QPalette::WindowText, AppStyle::secondaryText);
     layout->addWidget(m_debugCaption);
 
     layout->addWidget(separator(this));
@@ -125,7 +124,7 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
 
     m_logOut = new QPushButton(AppIcons::icon(QStringLiteral("rectangle.portrait.and.arrow.right")), logOutText(), this);
     m_logOut->setObjectName(QStringLiteral("logOutButton"));
-    m_logOut->setStyleSheet(capsuleButtonStyle(palette()));
+    UiColors::onPaletteChange(m_logOut, [this] { m_logOut->setStyleSheet(capsuleButtonStyle(palette())); });
     m_logOut->setCursor(Qt::PointingHandCursor);
     layout->addWidget(m_logOut, 0, Qt::AlignHCenter);
     connect(m_logOut, &QPushButton::clicked, this, &SettingsPopover::logOut);
