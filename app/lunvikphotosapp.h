@@ -9,6 +9,7 @@
 #include "store/gallerystore.h"
 #include "updates/updatercontroller.h"
 
+#include <QDBusConnection>
 #include <QEventLoopLocker>
 #include <QObject>
 
@@ -17,6 +18,7 @@
 
 class ActivityLogStore;
 class AppUpdaterModel;
+class ColorSchemeWatcher;
 class MainWindow;
 
 class LunvikPhotosApp : public QObject
@@ -44,6 +46,10 @@ public:
     // event loop has ended; safe to call twice.
     void shutdown();
 
+    // Follows the desktop's light or dark preference as the settings portal
+    // on `bus` tells it, applying the style (AppStyle::apply, with
+    // `styleChosen`) at once and again on every change.
+    void followColorScheme(const QDBusConnection &bus, bool styleChosen = false);
     AppChromeState &chrome() { return m_chrome; }
     AppSession &session() { return m_session; }
     GalleryStore &store() { return m_store; }
@@ -70,6 +76,7 @@ private:
     ActivityLogStore &m_log;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<AppUpdaterModel> m_updater;
+    ColorSchemeWatcher *m_colorScheme = nullptr;
     // Held while an update session is open: Qt's quit on the last window
     // closed waits for it to be released.
     std::optional<QEventLoopLocker> m_updateSessionLock;

@@ -1,9 +1,11 @@
 // The desktop shell on the offscreen platform: the screen of each session
 // phase, the unlock form (texts, refusals, enablement, the password field
-// and the help popovers), the menu commands, start-up and shutdown, and the
-// single running instance.
+// and the help popovers), the menu commands, start-up and shutdown, the
+// single running instance, and the light and dark palettes with the
+// desktop's preference.
 
 #include "support/devserverprocess.h"
+#include "support/privatebus.h"
 #include "support/screentests.h"
 
 #include "app/rootcontainer.h"
@@ -15,6 +17,7 @@
 #include "ui/signin/unlockview.h"
 #include "ui/signin/unlockwelcomephotopanel.h"
 #include "ui/kit/icons.h"
+#include "ui/kit/colorschemewatcher.h"
 #include "ui/kit/style.h"
 #include "ui/kit/helppopovers.h"
 #include "model/appconfig.h"
@@ -26,6 +29,9 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -54,7 +60,49 @@ const QByteArray sessionCreated = R"({"ok":true,"sessionToken":"tok"})";
 const QByteArray ok = R"({"ok":true})";
 const QByteArray noFrames = R"({"devices":[]})";
 
+// WCAG contrast of `foreground` (composited over `background` when
+// translucent) on `background`.
+double contrast(const QColor &foreground, const QColor &background)
+{
+    const auto luminance = [](double r, double g, double b) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+    };
+    const double a = foreground.alphaF();
+    const auto over = [a](double f, double b) { return a * f + (1 - a) * b; };
+    const double front = luminance(over(foreground.redF(), background.redF()),
+                                   over(foreground.greenF(), background.greenF()),
+                                   over(foreground.blueF(), background.blueF()));
+    const double back = luminance(background.redF(), background.greenF(), background.blueF());
+    return (std::max(front, back) + 0.05) / (std::min(front, back) + 0.05);
+}
+
 } // namespace
+
+// The desktop's settings portal, telling a colour-scheme preference; an
+// older one has no ReadOne.
+class FakePortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    uint preference = 1;
+    bool hasReadOne = true;
+
+public Q_SLOTS:
+    QDBusVariant ReadOne(const QString &, const QString &key)
+    {
+        if (!hasReadOne)
+            sendErrorReply(QDBusError::UnknownMethod, QStringLiteral("No ReadOne here"));
+        return QDBusVariant(key == ColorSchemeWatcher::colorSchemeKey ? preference : 0u);
+    }
+    // The value comes wrapped in one more variant.
+    QDBusVariant Read(const QString &, const QString &key)
+    {
+        const uint value = key == ColorSchemeWatcher::colorSchemeKey ? preference : 0u;
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(value)));
+    }
+};
 
 class TestAppShell : public QObject
 {
@@ -593,6 +641,84 @@ private Q_SLOTS:
         first.reset();
         SingleInstance third(key);
         QVERIFY(third.isPrimary());
+    }
+
+    // Every pair of text and background colour of both schemes reads at
+    // 4.5:1 or better.
+    void paletteContrast_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void paletteContrast()
+    {
+        QFETCH(bool, dark);
+        const QPalette p = AppStyle::schemePalette(dark ? AppStyle::Scheme::dark : AppStyle::Scheme::light);
+        QCOMPARE(AppStyle::isDark(p), dark);
+        const QColor window = p.color(QPalette::Window);
+        const QColor base = p.color(QPalette::Base);
+        const QList<std::tuple<const char *, QColor, QColor>> pairs{
+            {"WindowText/Window", p.color(QPalette::WindowText), window},
+            {"Text/Base", p.color(QPalette::Text), base},
+            {"ButtonText/Button", p.color(QPalette::ButtonText), p.color(QPalette::Button)},
+            {"HighlightedText/Highlight", p.color(QPalette::HighlightedText), p.color(QPalette::Highlight)},
+            {"Link/Base", p.color(QPalette::Link), base},
+            {"PlaceholderText/Base", p.color(QPalette::PlaceholderText), base},
+            {"secondaryText/Window", AppStyle::secondaryText(p), window},
+            {"errorText/Window", AppStyle::errorText(p), window},
+        };
+        for (const auto &[name, foreground, background] : pairs) {
+            const double ratio = contrast(foreground, background);
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(QLatin1StringView(name)).arg(ratio)));
+        }
+    }
+
+    // The desktop's preference, read from the settings portal at start and
+    // followed while the app runs; the labels that colour their text from
+    // the palette follow too.
+    void followsDesktopColorScheme_data()
+    {
+        QTest::addColumn<bool>("hasReadOne");
+        QTest::newRow("ReadOne") << true;
+        QTest::newRow("older portal: Read") << false;
+    }
+    void followsDesktopColorScheme()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed");
+        QFETCH(bool, hasReadOne);
+        PrivateBus bus;
+        QVERIFY2(bus.start(), qPrintable(bus.errorText()));
+        FakePortal portal;
+        portal.hasReadOne = hasReadOne;
+        QDBusConnection portalBus = bus.serve(QStringLiteral("portal"), ColorSchemeWatcher::portalService,
+                                              ColorSchemeWatcher::portalPath, &portal);
+        QVERIFY(portalBus.isConnected());
+        const auto restore = qScopeGuard([] { AppStyle::apply(*qApp); });
+        startLocked();
+        const auto labelsReadable = [this] {
+            for (const QLabel *label : window().findChildren<QLabel *>()) {
+                if (!label->isVisible() || label->text().isEmpty())
+                    continue;
+                const QPalette &p = label->palette();
+                if (contrast(p.color(QPalette::WindowText), p.color(QPalette::Window)) < 4.5)
+                    return label->text();
+            }
+            return QString();
+        };
+        app->followColorScheme(bus.connect(QStringLiteral("app")));
+        QTRY_VERIFY(AppStyle::isDark(qApp->palette()));
+        QCOMPARE(labelsReadable(), QString());
+        for (const uint preference : {2u, 1u}) {
+            QDBusMessage changed = QDBusMessage::createSignal(ColorSchemeWatcher::portalPath,
+                ColorSchemeWatcher::settingsInterface, QStringLiteral("SettingChanged"));
+            changed << ColorSchemeWatcher::appearanceNamespace << ColorSchemeWatcher::colorSchemeKey
+                    << QVariant::fromValue(QDBusVariant(preference));
+            QVERIFY(portalBus.send(changed));
+            QTRY_COMPARE(AppStyle::isDark(qApp->palette()), preference == 1);
+            QCOMPARE(labelsReadable(), QString());
+        }
     }
 
     void icons_data()
