@@ -1,5 +1,6 @@
 #include "lunvikphotosapp.h"
 
+#include "longworknotifier.h"
 #include "mainwindow.h"
 #include "ui/kit/colorschemewatcher.h"
 #include "ui/kit/style.h"
@@ -112,6 +113,12 @@ void LunvikPhotosApp::followColorScheme(const QDBusConnection &bus, bool styleCh
     };
     connect(m_colorScheme, &ColorSchemeWatcher::schemeChanged, this, applyScheme);
     applyScheme();
+}
+
+void LunvikPhotosApp::notifyOn(const QDBusConnection &bus)
+{
+    delete m_notifier;
+    m_notifier = new LongWorkNotifier(m_store, bus, this);
 }
 
 void LunvikPhotosApp::noteUnlockErrorWhileUnlocked()

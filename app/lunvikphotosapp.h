@@ -19,6 +19,7 @@
 class ActivityLogStore;
 class AppUpdaterModel;
 class ColorSchemeWatcher;
+class LongWorkNotifier;
 class MainWindow;
 
 class LunvikPhotosApp : public QObject
@@ -50,6 +51,10 @@ public:
     // on `bus` tells it, applying the style (AppStyle::apply, with
     // `styleChosen`) at once and again on every change.
     void followColorScheme(const QDBusConnection &bus, bool styleChosen = false);
+    // Tells the desktop on `bus` when long work ends while the window is not
+    // active (LongWorkNotifier).
+    void notifyOn(const QDBusConnection &bus);
+
     AppChromeState &chrome() { return m_chrome; }
     AppSession &session() { return m_session; }
     GalleryStore &store() { return m_store; }
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<AppUpdaterModel> m_updater;
     ColorSchemeWatcher *m_colorScheme = nullptr;
+    LongWorkNotifier *m_notifier = nullptr;
     // Held while an update session is open: Qt's quit on the last window
     // closed waits for it to be released.
     std::optional<QEventLoopLocker> m_updateSessionLock;

@@ -45,6 +45,7 @@ int main(int argc, char *argv[])
 
     LunvikPhotosApp lunvik;
     lunvik.followColorScheme(QDBusConnection::sessionBus(), styleChosen);
+    lunvik.notifyOn(QDBusConnection::sessionBus());
     QObject::connect(&instance, &SingleInstance::raiseRequested, &lunvik.window(), &MainWindow::bringToFront);
     BenchHooks::installFromEnvironment();
     lunvik.launch();

@@ -12,6 +12,7 @@
 #include "ui/kit/style.h"
 #include "store/gallerystore.h"
 
+#include <QCheckBox>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -65,6 +66,11 @@ QString SettingsPopover::localServerCaption()
 QString SettingsPopover::logOutText()
 {
     return tr("Log out");
+}
+
+QString SettingsPopover::notifyText()
+{
+    return tr("Notify me when long work ends");
 }
 
 SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidget *parent)
@@ -121,6 +127,17 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     m_frames = new FramesSettingsSection(store, this);
     layout->addWidget(m_frames);
     layout->addWidget(separator(this));
+
+    // Desktop notifications while the window is in the background.
+    m_notify = new QCheckBox(notifyText(), this);
+    m_notify->setObjectName(QStringLiteral("notifyCheckBox"));
+    m_notify->setToolTip(tr("Uploads, syncs that bring new photos and failed frame updates "
+                            "are announced on the desktop while this window is in the background."));
+    layout->addWidget(m_notify);
+    connect(m_notify, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_store)
+            m_store->setNotifyWhenLongWorkEnds(on);
+    });
 
     m_logOut = new QPushButton(AppIcons::icon(QStringLiteral("rectangle.portrait.and.arrow.right")), logOutText(), this);
     m_logOut->setObjectName(QStringLiteral("logOutButton"));
@@ -250,6 +267,10 @@ void SettingsPopover::followSettings()
         m_nameField->setText(settings.displayName);
     m_serverPill->setSubtitle(settings.serverBaseURL);
     m_debugCaption->setVisible(settings.debugMode);
+    if (m_notify->isChecked() != settings.notifyWhenLongWorkEnds) {
+        const QSignalBlocker quiet(m_notify);
+        m_notify->setChecked(settings.notifyWhenLongWorkEnds);
+    }
 }
 
 void SettingsPopover::followServerStatus()
