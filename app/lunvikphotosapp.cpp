@@ -1,11 +1,15 @@
 #include "lunvikphotosapp.h"
 
+#include "longworknotifier.h"
 #include "mainwindow.h"
+#include "ui/kit/colorschemewatcher.h"
+#include "ui/kit/style.h"
 #include "ui/updates/updatedialog.h"
 #include "store/updatermodel.h"
 
 #include "log/activitylogstore.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -97,6 +101,24 @@ void LunvikPhotosApp::shutdown()
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
         loop.exec();
     }
+}
+
+void LunvikPhotosApp::followColorScheme(const QDBusConnection &bus, bool styleChosen)
+{
+    delete m_colorScheme;
+    m_colorScheme = new ColorSchemeWatcher(bus, this);
+    const auto applyScheme = [this, styleChosen] {
+        if (auto *application = qobject_cast<QApplication *>(QCoreApplication::instance()))
+            AppStyle::apply(*application, styleChosen, m_colorScheme->scheme());
+    };
+    connect(m_colorScheme, &ColorSchemeWatcher::schemeChanged, this, applyScheme);
+    applyScheme();
+}
+
+void LunvikPhotosApp::notifyOn(const QDBusConnection &bus)
+{
+    delete m_notifier;
+    m_notifier = new LongWorkNotifier(m_store, bus, this);
 }
 
 void LunvikPhotosApp::noteUnlockErrorWhileUnlocked()

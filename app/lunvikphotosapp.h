@@ -9,6 +9,7 @@
 #include "store/gallerystore.h"
 #include "updates/updatercontroller.h"
 
+#include <QDBusConnection>
 #include <QEventLoopLocker>
 #include <QObject>
 
@@ -17,6 +18,8 @@
 
 class ActivityLogStore;
 class AppUpdaterModel;
+class ColorSchemeWatcher;
+class LongWorkNotifier;
 class MainWindow;
 
 class LunvikPhotosApp : public QObject
@@ -44,6 +47,14 @@ public:
     // event loop has ended; safe to call twice.
     void shutdown();
 
+    // Follows the desktop's light or dark preference as the settings portal
+    // on `bus` tells it, applying the style (AppStyle::apply, with
+    // `styleChosen`) at once and again on every change.
+    void followColorScheme(const QDBusConnection &bus, bool styleChosen = false);
+    // Tells the desktop on `bus` when long work ends while the window is not
+    // active (LongWorkNotifier).
+    void notifyOn(const QDBusConnection &bus);
+
     AppChromeState &chrome() { return m_chrome; }
     AppSession &session() { return m_session; }
     GalleryStore &store() { return m_store; }
@@ -70,6 +81,8 @@ private:
     ActivityLogStore &m_log;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<AppUpdaterModel> m_updater;
+    ColorSchemeWatcher *m_colorScheme = nullptr;
+    LongWorkNotifier *m_notifier = nullptr;
     // Held while an update session is open: Qt's quit on the last window
     // closed waits for it to be released.
     std::optional<QEventLoopLocker> m_updateSessionLock;

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
 
 #include <cstdio>
 
@@ -43,6 +44,8 @@ int main(int argc, char *argv[])
     AppStyle::apply(app, styleChosen);
 
     LunvikPhotosApp lunvik;
+    lunvik.followColorScheme(QDBusConnection::sessionBus(), styleChosen);
+    lunvik.notifyOn(QDBusConnection::sessionBus());
     QObject::connect(&instance, &SingleInstance::raiseRequested, &lunvik.window(), &MainWindow::bringToFront);
     BenchHooks::installFromEnvironment();
     lunvik.launch();

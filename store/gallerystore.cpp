@@ -336,6 +336,16 @@ bool GalleryStore::setPreviewAppearance(PreviewAppearance appearance)
     return writeSettings();
 }
 
+bool GalleryStore::setNotifyWhenLongWorkEnds(bool notify)
+{
+    if (notify == m_settings.notifyWhenLongWorkEnds)
+        return true;
+    AppSettings changed = m_settings;
+    changed.notifyWhenLongWorkEnds = notify;
+    setSettings(changed);
+    return writeSettings();
+}
+
 void GalleryStore::endSessionGeneration()
 {
     // The generation ends before the requests are aborted: an operation that

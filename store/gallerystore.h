@@ -80,6 +80,9 @@ class GalleryStore : public QObject
     Q_PROPERTY(LinkStatus deviceLinkStatus READ deviceLinkStatus NOTIFY deviceLinkStatusChanged)
     Q_PROPERTY(bool isCheckingConnection READ isCheckingConnection NOTIFY isCheckingConnectionChanged)
     Q_PROPERTY(QList<RegisteredDevicePublic> registeredFrames READ registeredFrames NOTIFY registeredFramesChanged)
+    // What the server last reported of each frame (reachable, last push and
+    // its error); replaced by every frame status update that got an answer.
+    Q_PROPERTY(QList<DeviceLiveStatus> frameStatuses READ frameStatuses NOTIFY frameStatusesChanged)
     Q_PROPERTY(double deviceScreenAspectRatio READ deviceScreenAspectRatio NOTIFY deviceScreenAspectRatioChanged)
     Q_PROPERTY(bool deviceScreenIsLandscape READ deviceScreenIsLandscape NOTIFY deviceScreenIsLandscapeChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
@@ -122,6 +125,7 @@ public:
     LinkStatus deviceLinkStatus() const { return m_deviceLinkStatus; }
     bool isCheckingConnection() const { return m_isCheckingConnection; }
     const QList<RegisteredDevicePublic> &registeredFrames() const { return m_registeredFrames; }
+    const QList<DeviceLiveStatus> &frameStatuses() const { return m_frameStatuses; }
     double deviceScreenAspectRatio() const { return m_deviceScreenAspectRatio; }
     bool deviceScreenIsLandscape() const { return m_deviceScreenIsLandscape; }
     // The frame's screen in pixels, turned as the frame stands: the sides
@@ -136,6 +140,10 @@ public:
     void setAwaitingInitialGalleryPull(bool awaiting);
 
     GallerySelectionStore &selection() { return m_selection; }
+
+    // Whether the application is the active one of the desktop, as the
+    // environment tells.
+    bool isApplicationActive() const { return m_environment.isApplicationActive(); }
 
     // The session; the store holds it weakly and does nothing with it once gone.
     AppSession *session() const { return m_session; }
@@ -168,6 +176,9 @@ public:
     // How the device preview and the lightbox show photos; false when it
     // could not be saved (logged), the choice holding for this run.
     bool setPreviewAppearance(PreviewAppearance appearance);
+    // Whether the desktop is told when long work ends while the window is
+    // not active; false when it could not be saved (logged).
+    bool setNotifyWhenLongWorkEnds(bool notify);
     void clearLockedGalleryData();
     // Writes the changes made to `settings` since they were last read or
     // written over the file as it is now (other programs share it), and
@@ -275,6 +286,7 @@ Q_SIGNALS:
     void deviceLinkStatusChanged();
     void isCheckingConnectionChanged();
     void registeredFramesChanged();
+    void frameStatusesChanged();
     void deviceScreenAspectRatioChanged();
     void deviceScreenIsLandscapeChanged();
     void deviceScreenSizeChanged();
@@ -393,6 +405,7 @@ private:
     LinkStatus m_deviceLinkStatus = LinkStatus::down;
     bool m_isCheckingConnection = false;
     QList<RegisteredDevicePublic> m_registeredFrames;
+    QList<DeviceLiveStatus> m_frameStatuses;
     double m_deviceScreenAspectRatio;
     bool m_deviceScreenIsLandscape = false;
     // Portrait (width <= height); the orientation is m_deviceScreenIsLandscape.
@@ -436,3 +449,4 @@ Q_DECLARE_METATYPE(GalleryState)
 Q_DECLARE_METATYPE(LinkStatus)
 Q_DECLARE_METATYPE(TransferProgress)
 Q_DECLARE_METATYPE(RegisteredDevicePublic)
+Q_DECLARE_METATYPE(DeviceLiveStatus)

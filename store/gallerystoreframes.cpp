@@ -114,6 +114,8 @@ QCoro::Task<> GalleryStore::updateDeviceStatus(std::optional<SyncClient> client)
         setDeviceLinkStatus(LinkStatus::down);
         co_return;
     }
+    m_frameStatuses = statuses;
+    Q_EMIT frameStatusesChanged();
     applyDeviceScreenGeometryIfReachable(statuses);
     const bool anyReachable =
         std::any_of(statuses.begin(), statuses.end(), [](const DeviceLiveStatus &s) { return s.reachable; });

@@ -1,13 +1,16 @@
 // The desktop shell on the offscreen platform: the screen of each session
 // phase, the unlock form (texts, refusals, enablement, the password field
-// and the help popovers), the menu commands, start-up and shutdown, and the
-// single running instance.
+// and the help popovers), the menu commands, start-up and shutdown, the
+// single running instance, the light and dark palettes with the desktop's
+// preference, and the notifications when long work ends.
 
 #include "support/devserverprocess.h"
+#include "support/privatebus.h"
 #include "support/screentests.h"
 
 #include "app/rootcontainer.h"
 #include "ui/signin/launchcheckview.h"
+#include "app/longworknotifier.h"
 #include "app/lunvikphotosapp.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
@@ -15,6 +18,7 @@
 #include "ui/signin/unlockview.h"
 #include "ui/signin/unlockwelcomephotopanel.h"
 #include "ui/kit/icons.h"
+#include "ui/kit/colorschemewatcher.h"
 #include "ui/kit/style.h"
 #include "ui/kit/helppopovers.h"
 #include "model/appconfig.h"
@@ -25,7 +29,12 @@
 #include "ui/gallery/galleryscreen.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QClipboard>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QDialog>
 #include <QLabel>
 #include <QMenuBar>
@@ -54,7 +63,68 @@ const QByteArray sessionCreated = R"({"ok":true,"sessionToken":"tok"})";
 const QByteArray ok = R"({"ok":true})";
 const QByteArray noFrames = R"({"devices":[]})";
 
+// WCAG contrast of `foreground` (composited over `background` when
+// translucent) on `background`.
+double contrast(const QColor &foreground, const QColor &background)
+{
+    const auto luminance = [](double r, double g, double b) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+    };
+    const double a = foreground.alphaF();
+    const auto over = [a](double f, double b) { return a * f + (1 - a) * b; };
+    const double front = luminance(over(foreground.redF(), background.redF()),
+                                   over(foreground.greenF(), background.greenF()),
+                                   over(foreground.blueF(), background.blueF()));
+    const double back = luminance(background.redF(), background.greenF(), background.blueF());
+    return (std::max(front, back) + 0.05) / (std::min(front, back) + 0.05);
+}
+
 } // namespace
+
+// The desktop's settings portal, telling a colour-scheme preference; an
+// older one has no ReadOne.
+class FakePortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    uint preference = 1;
+    bool hasReadOne = true;
+
+public Q_SLOTS:
+    QDBusVariant ReadOne(const QString &, const QString &key)
+    {
+        if (!hasReadOne)
+            sendErrorReply(QDBusError::UnknownMethod, QStringLiteral("No ReadOne here"));
+        return QDBusVariant(key == ColorSchemeWatcher::colorSchemeKey ? preference : 0u);
+    }
+    // The value comes wrapped in one more variant.
+    QDBusVariant Read(const QString &, const QString &key)
+    {
+        const uint value = key == ColorSchemeWatcher::colorSchemeKey ? preference : 0u;
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(value)));
+    }
+};
+
+// The desktop's notification service, keeping the summaries it was given.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList summaries;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &, const QStringList &,
+                const QVariantMap &, int)
+    {
+        summaries.append(summary);
+        return uint(summaries.size());
+    }
+    // Answered after every call sent before it.
+    QString GetServerInformation() { return QStringLiteral("fake"); }
+};
 
 class TestAppShell : public QObject
 {
@@ -62,6 +132,8 @@ class TestAppShell : public QObject
 
     ScriptableServer server;
     std::unique_ptr<LunvikPhotosApp> app;
+    // What the store is told of the application being the active one.
+    bool appActive = true;
 
     // Settings on disk in debug mode, so the store talks to the test server.
     void start(const QString &token = QString(), const QString &displayName = QString())
@@ -77,6 +149,7 @@ class TestAppShell : public QObject
         environment.pause = [](std::chrono::milliseconds, std::shared_ptr<CancellationFlag>) -> QCoro::Task<bool> {
             co_return false;
         };
+        environment.isApplicationActive = [this] { return appActive; };
         app = std::make_unique<LunvikPhotosApp>(environment);
     }
 
@@ -101,6 +174,36 @@ class TestAppShell : public QObject
         for (QAction *action : window().editActions())
             states += action->isEnabled() ? u'1' : u'0';
         return states;
+    }
+
+    // An unlocked app telling the end of long work on `bus` (started
+    // here), where `notifications` (if any) takes the calls.
+    QDBusConnection startNotifying(PrivateBus &bus, FakeNotifications *notifications)
+    {
+        if (!bus.start())
+            qWarning("%s", qPrintable(bus.errorText()));
+        else if (notifications
+                 && !bus.serve(QStringLiteral("notifications"), LongWorkNotifier::service, LongWorkNotifier::path,
+                               notifications)
+                         .isConnected())
+            return QDBusConnection(QString());
+        start(QStringLiteral("tok"));
+        app->launch();
+        if (!QTest::qWaitFor([this] { return qobject_cast<GalleryScreen *>(screen()) != nullptr; }))
+            return QDBusConnection(QString());
+        TaskWait::run(app->store().waitForBackgroundTasks());
+        QDBusConnection client = bus.connect(QStringLiteral("app"));
+        app->notifyOn(client);
+        return client;
+    }
+    // Whether the notification service has taken every call `client` sent
+    // it so far (it answers in order).
+    static bool deliveredAll(const QDBusConnection &client)
+    {
+        QDBusPendingCallWatcher answered(client.asyncCall(QDBusMessage::createMethodCall(
+            LongWorkNotifier::service, LongWorkNotifier::path, LongWorkNotifier::service,
+            QStringLiteral("GetServerInformation"))));
+        return QTest::qWaitFor([&] { return answered.isFinished(); }) && !answered.isError();
     }
 
     static QStringList labelTexts(QWidget *root)
@@ -130,6 +233,7 @@ private Q_SLOTS:
         server.on("GET", "/api/gallery/current", Response::json(200, R"({"galleryVersion":"v","updatedAt":"v"})"));
         TestEnvironment::clearSupportFolder();
         ActivityLogStore::shared().clear();
+        appActive = true;
     }
     void cleanup()
     {
@@ -593,6 +697,163 @@ private Q_SLOTS:
         first.reset();
         SingleInstance third(key);
         QVERIFY(third.isPrimary());
+    }
+
+    // Every pair of text and background colour of both schemes reads at
+    // 4.5:1 or better.
+    void paletteContrast_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void paletteContrast()
+    {
+        QFETCH(bool, dark);
+        const QPalette p = AppStyle::schemePalette(dark ? AppStyle::Scheme::dark : AppStyle::Scheme::light);
+        QCOMPARE(AppStyle::isDark(p), dark);
+        const QColor window = p.color(QPalette::Window);
+        const QColor base = p.color(QPalette::Base);
+        const QList<std::tuple<const char *, QColor, QColor>> pairs{
+            {"WindowText/Window", p.color(QPalette::WindowText), window},
+            {"Text/Base", p.color(QPalette::Text), base},
+            {"ButtonText/Button", p.color(QPalette::ButtonText), p.color(QPalette::Button)},
+            {"HighlightedText/Highlight", p.color(QPalette::HighlightedText), p.color(QPalette::Highlight)},
+            {"Link/Base", p.color(QPalette::Link), base},
+            {"PlaceholderText/Base", p.color(QPalette::PlaceholderText), base},
+            {"secondaryText/Window", AppStyle::secondaryText(p), window},
+            {"errorText/Window", AppStyle::errorText(p), window},
+        };
+        for (const auto &[name, foreground, background] : pairs) {
+            const double ratio = contrast(foreground, background);
+            QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(QLatin1StringView(name)).arg(ratio)));
+        }
+    }
+
+    // The desktop's preference, read from the settings portal at start and
+    // followed while the app runs; the labels that colour their text from
+    // the palette follow too.
+    void followsDesktopColorScheme_data()
+    {
+        QTest::addColumn<bool>("hasReadOne");
+        QTest::newRow("ReadOne") << true;
+        QTest::newRow("older portal: Read") << false;
+    }
+    void followsDesktopColorScheme()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed");
+        QFETCH(bool, hasReadOne);
+        PrivateBus bus;
+        QVERIFY2(bus.start(), qPrintable(bus.errorText()));
+        FakePortal portal;
+        portal.hasReadOne = hasReadOne;
+        QDBusConnection portalBus = bus.serve(QStringLiteral("portal"), ColorSchemeWatcher::portalService,
+                                              ColorSchemeWatcher::portalPath, &portal);
+        QVERIFY(portalBus.isConnected());
+        const auto restore = qScopeGuard([] { AppStyle::apply(*qApp); });
+        startLocked();
+        const auto labelsReadable = [this] {
+            for (const QLabel *label : window().findChildren<QLabel *>()) {
+                if (!label->isVisible() || label->text().isEmpty())
+                    continue;
+                const QPalette &p = label->palette();
+                if (contrast(p.color(QPalette::WindowText), p.color(QPalette::Window)) < 4.5)
+                    return label->text();
+            }
+            return QString();
+        };
+        app->followColorScheme(bus.connect(QStringLiteral("app")));
+        QTRY_VERIFY(AppStyle::isDark(qApp->palette()));
+        QCOMPARE(labelsReadable(), QString());
+        for (const uint preference : {2u, 1u}) {
+            QDBusMessage changed = QDBusMessage::createSignal(ColorSchemeWatcher::portalPath,
+                ColorSchemeWatcher::settingsInterface, QStringLiteral("SettingChanged"));
+            changed << ColorSchemeWatcher::appearanceNamespace << ColorSchemeWatcher::colorSchemeKey
+                    << QVariant::fromValue(QDBusVariant(preference));
+            QVERIFY(portalBus.send(changed));
+            QTRY_COMPARE(AppStyle::isDark(qApp->palette()), preference == 1);
+            QCOMPARE(labelsReadable(), QString());
+        }
+    }
+
+    // One notification when an upload batch ends while the app is not
+    // active; none while it is, when turned off, or without a service.
+    void notifiesWhenLongWorkEnds_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("one photo") << 1 << false << true << true << QStringList{"1 photo added to the gallery"};
+        QTest::newRow("two photos") << 2 << false << true << true << QStringList{"2 photos added to the gallery"};
+        QTest::newRow("app active") << 2 << true << true << true << QStringList();
+        QTest::newRow("turned off") << 2 << false << false << true << QStringList();
+        QTest::newRow("no service") << 2 << false << true << false << QStringList();
+    }
+    void notifiesWhenLongWorkEnds()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed");
+        QFETCH(int, files);
+        QFETCH(bool, active);
+        QFETCH(bool, enabled);
+        QFETCH(bool, service);
+        QFETCH(QStringList, expected);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("D-?Bus|[Nn]otif")));
+        server.onSequence("POST", "/api/gallery/photos",
+                          {Response::json(200, galleryJson({"n1"})), Response::json(200, galleryJson({"n1", "n2"}))});
+        QByteArray thumbnail;
+        QBuffer buffer(&thumbnail);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && QImage(40, 30, QImage::Format_RGB32).save(&buffer, "JPEG"));
+        for (const QByteArray id : {"n1", "n2"})
+            server.on("GET", "/api/gallery/photos/" + id + "/image", Response::text(200, thumbnail, "image/jpeg"));
+        PrivateBus bus;
+        FakeNotifications notifications;
+        const QDBusConnection client = startNotifying(bus, service ? &notifications : nullptr);
+        QVERIFY(client.isConnected());
+        QVERIFY(app->store().setNotifyWhenLongWorkEnds(enabled));
+        QCOMPARE(TestEnvironment::readFile(AppConfig::settingsURL()).contains("\"notifyWhenLongWorkEnds\":false"),
+                 !enabled);
+        appActive = active;
+        QStringList paths;
+        for (int i = 1; i <= files; ++i) {
+            paths.append(TestEnvironment::home() + QStringLiteral("/n%1.jpg").arg(i));
+            QVERIFY(QImage(40, 30, QImage::Format_RGB32).save(paths.last()));
+        }
+        TaskWait::run(app->store().uploadFiles(paths));
+        QCOMPARE(ScreenTests::logged(QStringLiteral("Upload complete"), LogLevel::success), 1);
+        if (service)
+            QVERIFY(deliveredAll(client));
+        else
+            QTest::qWait(100);
+        QCOMPARE(notifications.summaries, expected);
+        for (const LogEntry &entry : ActivityLogStore::shared().entries())
+            QVERIFY2(entry.level != LogLevel::error, qPrintable(entry.message));
+    }
+
+    // A frame push that failed since the last frame report is announced
+    // once, naming the frame; the first report is news to no one.
+    void notifiesFailedFramePush()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed");
+        PrivateBus bus;
+        FakeNotifications notifications;
+        const QDBusConnection client = startNotifying(bus, &notifications);
+        QVERIFY(client.isConnected());
+        appActive = false;
+        const QByteArray failedOnce = R"({"devices":[{"id":"f1","displayName":"Kitchen","reachable":true,)"
+                                      R"("lastPushAt":"t1","lastPushError":"timed out"}]})";
+        const QByteArray failedAgain = R"({"devices":[{"id":"f1","displayName":"Kitchen","reachable":true,)"
+                                       R"("lastPushAt":"t2","lastPushError":"timed out"}]})";
+        for (const QByteArray &report : {failedOnce, failedAgain, failedAgain}) {
+            server.on("GET", "/api/devices/status", Response::json(200, report));
+            TaskWait::run(app->store().updateDeviceStatus());
+        }
+        QVERIFY(deliveredAll(client));
+        QCOMPARE(notifications.summaries, QStringList{"Today's photo did not reach Kitchen"});
     }
 
     void icons_data()

@@ -275,7 +275,7 @@ private Q_SLOTS:
         const AppSettings mine = AppSettings::fromJson(QJsonObject{{"serverBaseURL", "https://other.example"},
             {"debugMode", true}, {"syncSessionToken", "t"}, {"galleryName", "g"}, {"displayName", "Ana"},
             {"previewPaneSplitFraction", 0.5}, {"galleryGridColumnCount", 3}, {"debugAdvanceIntervalSeconds", 90},
-            {"uploaderNameOnServer", "Old"}, {"previewAppearance", "epaper"}}).value();
+            {"uploaderNameOnServer", "Old"}, {"previewAppearance", "epaper"}, {"notifyWhenLongWorkEnds", false}}).value();
         QCOMPARE(AppConfig::mergedSettings(mine, AppSettings(), AppSettings()).toJson(), mine.toJson());
     }
 
@@ -325,6 +325,10 @@ private Q_SLOTS:
         QTest::newRow("e-paper preview")
             << B("{\"previewAppearance\":\"epaper\"}") << QJsonObject{{"previewAppearance", "epaper"}} << false;
         QTest::newRow("newer appearance") << B("{\"previewAppearance\":\"hologram\"}") << QJsonObject() << false;
+        // Written only when off; anything else reads as on.
+        QTest::newRow("notifications off")
+            << B("{\"notifyWhenLongWorkEnds\":false}") << QJsonObject{{"notifyWhenLongWorkEnds", false}} << false;
+        QTest::newRow("notifications odd value") << B("{\"notifyWhenLongWorkEnds\":0}") << QJsonObject() << false;
         QTest::newRow("columns fraction") << B("{\"galleryGridColumnCount\":5.5}") << rejected << false;
         QTest::newRow("wrong type falls back whole")
             << json({{"debugMode", "yes"}, {"serverBaseURL", "https://other.example"}, {"galleryGridColumnCount", 3}})

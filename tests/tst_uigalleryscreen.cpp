@@ -26,6 +26,7 @@
 #include "store/photoformatters.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
 #include <QJsonObject>
@@ -1013,6 +1014,11 @@ private Q_SLOTS:
 
         openPopover();
         QCOMPARE(checkingShown, 2);
+        // Notifications are on until turned off, which is saved at once.
+        QCOMPARE(popover->notifyCheckBox()->text(), QStringLiteral("Notify me when long work ends"));
+        QVERIFY(popover->notifyCheckBox()->isChecked());
+        popover->notifyCheckBox()->click();
+        QVERIFY(!AppConfig::loadSettings().notifyWhenLongWorkEnds);
         AppSettings settings = store->settings();
         settings.debugMode = false;
         store->setSettings(settings);

@@ -491,6 +491,7 @@ AppSettings mergedSettings(const AppSettings &mine, const AppSettings &base, con
     take(&AppSettings::debugAdvanceIntervalSeconds);
     take(&AppSettings::uploaderNameOnServer);
     take(&AppSettings::previewAppearance);
+    take(&AppSettings::notifyWhenLongWorkEnds);
     return merged;
 }
 

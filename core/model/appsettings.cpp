@@ -111,6 +111,8 @@ QJsonObject AppSettings::toJson() const
         object.insert(QLatin1StringView("uploaderNameOnServer"), *uploaderNameOnServer);
     if (previewAppearance == PreviewAppearance::epaper)
         object.insert(QLatin1StringView("previewAppearance"), QStringLiteral("epaper"));
+    if (!notifyWhenLongWorkEnds)
+        object.insert(QLatin1StringView("notifyWhenLongWorkEnds"), false);
     return object;
 }
 
@@ -152,6 +154,8 @@ std::optional<AppSettings> AppSettings::fromJson(const QJsonValue &value, QStrin
         settings.uploaderNameOnServer = nameOnServer->trimmed();
     if (appearance == QLatin1StringView("epaper"))
         settings.previewAppearance = PreviewAppearance::epaper;
+    if (value.toObject().value(QLatin1StringView("notifyWhenLongWorkEnds")) == QJsonValue(false))
+        settings.notifyWhenLongWorkEnds = false;
     return settings;
 }
 

@@ -53,6 +53,11 @@ struct AppSettings {
     // as `photo`. An unknown value (a newer program's) reads as `photo` too
     // rather than costing the whole file.
     PreviewAppearance previewAppearance = PreviewAppearance::photo;
+    // Whether the desktop shows a notification when long work (an upload
+    // batch, a sync that downloaded photos, a failed frame push) ends while
+    // the window is not active. Written only when off; anything but false
+    // reads as on.
+    bool notifyWhenLongWorkEnds = true;
 
     AppSettings() = default;
     // Applies the normalisation: display name trimmed (blank becomes the

@@ -419,9 +419,7 @@ ActivityLogPane::ActivityLogPane(ActivityLogStore &log, AppChromeState &chrome, 
     m_clear->setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_clear->setAutoRaise(true);
     m_clear->setToolTip(tr("Clear the activity log"));
-    QPalette destructive = m_clear->palette();
-    destructive.setColor(QPalette::ButtonText, UiColors::errorText(destructive));
-    m_clear->setPalette(destructive);
+    UiColors::followPalette(m_clear, QPalette::ButtonText, UiColors::errorText);
     connect(m_clear, &QToolButton::clicked, this, [this] {
         if (m_log)
             m_log->clear();

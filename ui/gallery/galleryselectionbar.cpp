@@ -45,7 +45,9 @@ GallerySelectionBar::GallerySelectionBar(GalleryStore &store, QWidget *area)
     m_delete = new CapsuleButton(tr("Delete"), this);
     m_delete->setObjectName(QStringLiteral("selectionDeleteButton"));
     m_delete->setDestructive(true);
-    m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
+    UiColors::onPaletteChange(m_delete, [this] {
+        m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
+    });
     for (CapsuleButton *button : { m_showToday, m_delete }) {
         // The grid keeps the keyboard; the bar is for the pointer.
         button->setFocusPolicy(Qt::NoFocus);

@@ -23,7 +23,9 @@ namespace {
 QLabel *symbolLabel(const QString &symbolName, int side, QWidget *parent)
 {
     auto *label = new QLabel(parent);
-    label->setPixmap(AppIcons::icon(symbolName).pixmap(QSize(side, side), parent->devicePixelRatioF()));
+    UiColors::onPaletteChange(label, [label, symbolName, side] {
+        label->setPixmap(AppIcons::icon(symbolName).pixmap(QSize(side, side), label->devicePixelRatioF()));
+    });
     label->setFixedSize(side, side);
     return label;
 }

@@ -3,7 +3,10 @@
 #include "chromestate.h"
 #include "style.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QPainter>
+#include <QWidget>
 
 namespace UiColors {
 
@@ -20,6 +23,53 @@ QColor secondaryText(const QPalette &palette)
 QColor errorText(const QPalette &palette)
 {
     return AppStyle::errorText(palette);
+}
+
+namespace {
+
+// Lives on the widget it watches; runs its work on every palette change of
+// that widget, but not on the change its own work makes.
+class PaletteFollower : public QObject
+{
+public:
+    PaletteFollower(QWidget *widget, std::function<void()> work) : QObject(widget), m_work(std::move(work))
+    {
+        widget->installEventFilter(this);
+        m_work();
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::PaletteChange && watched == parent() && !m_working) {
+            m_working = true;
+            m_work();
+            m_working = false;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_work;
+    bool m_working = false;
+};
+
+} // namespace
+
+void followPalette(QWidget *widget, QPalette::ColorRole role, std::function<QColor(const QPalette &)> colour)
+{
+    new PaletteFollower(widget, [widget, role, colour = std::move(colour)] {
+        const QPalette natural
+            = widget->parentWidget() ? widget->parentWidget()->palette() : QApplication::palette(widget);
+        QPalette palette = widget->palette();
+        palette.setColor(role, colour(natural));
+        if (palette != widget->palette())
+            widget->setPalette(palette);
+    });
+}
+
+void onPaletteChange(QWidget *widget, std::function<void()> restyle)
+{
+    new PaletteFollower(widget, std::move(restyle));
 }
 
 } // namespace UiColors

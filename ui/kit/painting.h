@@ -9,7 +9,10 @@
 #include <QRectF>
 #include <QString>
 
+#include <functional>
+
 class QPainter;
+class QWidget;
 
 namespace UiColors {
 // The brand's accent: selection borders, tags, the drop outline.
@@ -18,6 +21,15 @@ QColor accent();
 QColor secondaryText(const QPalette &palette);
 // The red of error texts.
 QColor errorText(const QPalette &palette);
+
+// Sets `role` of `widget`'s palette to what `colour` makes of the palette
+// the widget would otherwise have, now and again whenever that palette
+// changes (the colour scheme switched), so the colour stays right for the
+// scheme shown.
+void followPalette(QWidget *widget, QPalette::ColorRole role, std::function<QColor(const QPalette &)> colour);
+// Runs `restyle` now and whenever `widget`'s palette changes: for pixmaps,
+// icons and style sheets made from the palette's colours.
+void onPaletteChange(QWidget *widget, std::function<void()> restyle);
 } // namespace UiColors
 
 namespace UiPaint {

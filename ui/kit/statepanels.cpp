@@ -12,9 +12,7 @@ namespace {
 
 void useSecondaryColour(QLabel *label)
 {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, UiColors::secondaryText(label->palette()));
-    label->setPalette(palette);
+    UiColors::followPalette(label, QPalette::WindowText, UiColors::secondaryText);
 }
 
 } // namespace
@@ -30,7 +28,9 @@ EmptyStatePanel::EmptyStatePanel(
 
     auto *icon = new QLabel(this);
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(AppIcons::icon(symbolName).pixmap(QSize(56, 56), devicePixelRatioF(), QIcon::Disabled));
+    UiColors::onPaletteChange(icon, [icon, symbolName] {
+        icon->setPixmap(AppIcons::icon(symbolName).pixmap(QSize(56, 56), icon->devicePixelRatioF(), QIcon::Disabled));
+    });
     layout->addWidget(icon);
     layout->addSpacing(6);
 

@@ -46,9 +46,7 @@ QEasingCurve bouncyCurve()
 
 void useSecondaryColour(QLabel *label)
 {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, UiColors::secondaryText(label->palette()));
-    label->setPalette(palette);
+    UiColors::followPalette(label, QPalette::WindowText, UiColors::secondaryText);
 }
 
 QList<QString> photoOrder(const GalleryStore &store)
@@ -146,7 +144,9 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
     m_delete = new CapsuleButton(tr("Delete"), m_details);
     m_delete->setObjectName(QStringLiteral("lightboxDeleteButton"));
     m_delete->setDestructive(true);
-    m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
+    UiColors::onPaletteChange(m_delete, [this] {
+        m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
+    });
     for (CapsuleButton *button : { m_showToday, m_download, m_delete }) {
         // The page keeps the keyboard, so the arrows always step.
         button->setFocusPolicy(Qt::NoFocus);

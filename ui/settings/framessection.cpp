@@ -32,9 +32,7 @@ QLabel *captionLabel(const QString &text, QWidget *parent)
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.88);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, AppStyle::secondaryText(palette));
-    label->setPalette(palette);
+    UiColors::followPalette(label, QPalette::WindowText, AppStyle::secondaryText);
     return label;
 }
 
@@ -195,6 +193,7 @@ FramesSettingsSection::FramesSettingsSection(GalleryStore &store, QWidget *paren
                         .pixmap(QSize(17, 17), devicePixelRatioF()));
     auto *addText = new QLabel(addDeviceText(), addButton);
     m_chevron = new QLabel(addButton);
+    UiColors::onPaletteChange(m_chevron, [this] { showChevron(m_isAddingDeviceExpanded); });
     for (QLabel *part : {plus, addText, m_chevron})
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
     addLayout->addWidget(plus);
@@ -229,9 +228,7 @@ FramesSettingsSection::FramesSettingsSection(GalleryStore &store, QWidget *paren
     m_errorLabel->setObjectName(QStringLiteral("framesError"));
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette errorPalette = m_errorLabel->palette();
-    errorPalette.setColor(QPalette::WindowText, AppStyle::errorText(errorPalette));
-    m_errorLabel->setPalette(errorPalette);
+    UiColors::followPalette(m_errorLabel, QPalette::WindowText, AppStyle::errorText);
     m_errorLabel->hide();
     layout->addWidget(m_errorLabel);
 
@@ -293,13 +290,18 @@ void FramesSettingsSection::setAddingDeviceExpanded(bool expanded)
     animateForm(expanded);
 }
 
-void FramesSettingsSection::animateForm(bool expanded)
+void FramesSettingsSection::showChevron(bool expanded)
 {
     const QIcon chevron = AppIcons::icon(QStringLiteral("chevron.right"));
     QPixmap arrow = chevron.pixmap(QSize(12, 12), devicePixelRatioF());
     if (expanded)
         arrow = arrow.transformed(QTransform().rotate(90), Qt::SmoothTransformation);
     m_chevron->setPixmap(arrow);
+}
+
+void FramesSettingsSection::animateForm(bool expanded)
+{
+    showChevron(expanded);
     m_addDevice->setAccessibleDescription(expanded ? tr("Expanded") : tr("Collapsed"));
 
     m_formAnimation->stop();

@@ -117,6 +117,8 @@ private:
     void setRegistering(bool registering);
     void setDeletingFrameID(const std::optional<QString> &id);
     void animateForm(bool expanded);
+    // The disclosure arrow, turned down when the form is open.
+    void showChevron(bool expanded);
     void pasteFieldFocusChanged(bool focused, Qt::FocusReason reason);
     static void logFailure(const std::exception_ptr &error, const QString &context);
     const Row *row(const QString &frameID) const;

@@ -2,6 +2,7 @@
 
 #include "connectionpill.h"
 #include "framessection.h"
+#include "ui/kit/painting.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/galleryscreen.h"
 #include "ui/gallery/gallerytoolbar.h"
@@ -12,6 +13,7 @@
 #include "ui/kit/style.h"
 #include "store/gallerystore.h"
 
+#include <QCheckBox>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +74,11 @@ QString SettingsPopover::logOutText()
     return tr("Log out");
 }
 
+QString SettingsPopover::notifyText()
+{
+    return tr("Notify me when long work ends");
+}
+
 SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidget *parent)
     : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint), m_store(&store), m_session(&session)
 {
@@ -119,9 +126,7 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     QFont caption = m_debugCaption->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.88);
     m_debugCaption->setFont(caption);
-    QPalette captionPalette = m_debugCaption->palette();
-    captionPalette.setColor(QPalette::WindowText, AppStyle::secondaryText(captionPalette));
-    m_debugCaption->setPalette(captionPalette);
+    UiColors::followPalette(m_debugCaption, QPalette::WindowText, AppStyle::secondaryText);
     layout->addWidget(m_debugCaption);
 
     layout->addWidget(separator(this));
@@ -129,9 +134,20 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     layout->addWidget(m_frames);
     layout->addWidget(separator(this));
 
+    // Desktop notifications while the window is in the background.
+    m_notify = new QCheckBox(notifyText(), this);
+    m_notify->setObjectName(QStringLiteral("notifyCheckBox"));
+    m_notify->setToolTip(tr("Uploads, syncs that bring new photos and failed frame updates "
+                            "are announced on the desktop while this window is in the background."));
+    layout->addWidget(m_notify);
+    connect(m_notify, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_store)
+            m_store->setNotifyWhenLongWorkEnds(on);
+    });
+
     m_logOut = new QPushButton(AppIcons::icon(QStringLiteral("rectangle.portrait.and.arrow.right")), logOutText(), this);
     m_logOut->setObjectName(QStringLiteral("logOutButton"));
-    m_logOut->setStyleSheet(capsuleButtonStyle(palette()));
+    UiColors::onPaletteChange(m_logOut, [this] { m_logOut->setStyleSheet(capsuleButtonStyle(palette())); });
     m_logOut->setCursor(Qt::PointingHandCursor);
     layout->addWidget(m_logOut, 0, Qt::AlignHCenter);
     connect(m_logOut, &QPushButton::clicked, this, &SettingsPopover::logOut);
@@ -265,6 +281,10 @@ void SettingsPopover::followSettings()
         caption = machineServerCaption(machine.file);
     m_debugCaption->setText(caption);
     m_debugCaption->setVisible(!caption.isEmpty());
+    if (m_notify->isChecked() != settings.notifyWhenLongWorkEnds) {
+        const QSignalBlocker quiet(m_notify);
+        m_notify->setChecked(settings.notifyWhenLongWorkEnds);
+    }
 }
 
 void SettingsPopover::followServerStatus()

@@ -1,6 +1,6 @@
 // The settings popover that hangs under the toolbar's Settings button: the
 // user's display name, the gallery server's connection pill, the frames
-// section and "Log out". Every opening refreshes the connection pills once
+// section, whether to notify when long work ends, and "Log out". Every opening refreshes the connection pills once
 // (they show "Connecting" and then the fresh result); every closing saves
 // the settings.
 #pragma once
@@ -13,6 +13,7 @@ class ConnectionPill;
 class FramesSettingsSection;
 class GalleryScreen;
 class GalleryStore;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,6 +37,7 @@ public:
     // Under an address an administrator set for the machine in `file`.
     static QString machineServerCaption(const QString &file);
     static QString logOutText();
+    static QString notifyText();
 
     // Opens under `anchor`, centred on it and kept on its screen.
     void popUpUnder(QWidget *anchor);
@@ -46,6 +48,7 @@ public:
     QLabel *localServerCaptionLabel() const { return m_debugCaption; }
     FramesSettingsSection *framesSection() const { return m_frames; }
     QPushButton *logOutButton() const { return m_logOut; }
+    QCheckBox *notifyCheckBox() const { return m_notify; }
 
 Q_SIGNALS:
     void shownChanged(bool shown);
@@ -72,4 +75,5 @@ private:
     QLabel *m_debugCaption;
     FramesSettingsSection *m_frames;
     QPushButton *m_logOut;
+    QCheckBox *m_notify;
 };

@@ -2,6 +2,7 @@
 
 #include "store/appsession.h"
 #include "ui/kit/icons.h"
+#include "ui/kit/painting.h"
 #include "ui/kit/style.h"
 #include "ui/kit/busyspinner.h"
 #include "ui/kit/helppopovers.h"
@@ -136,9 +137,7 @@ void UnlockView::buildForm()
                                    "Register frames in Settings after you sign in."),
         m_formColumn);
     subtitle->setWordWrap(true);
-    QPalette subtitlePalette = subtitle->palette();
-    subtitlePalette.setColor(QPalette::WindowText, AppStyle::secondaryText(subtitlePalette));
-    subtitle->setPalette(subtitlePalette);
+    UiColors::followPalette(subtitle, QPalette::WindowText, AppStyle::secondaryText);
     column->addWidget(subtitle);
     column->addSpacing(24);
 
@@ -178,9 +177,7 @@ void UnlockView::buildForm()
     m_errorLabel->setTextFormat(Qt::PlainText);
     m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_errorLabel->setContentsMargins(0, 0, 0, 10);
-    QPalette errorPalette = m_errorLabel->palette();
-    errorPalette.setColor(QPalette::WindowText, AppStyle::errorText(errorPalette));
-    m_errorLabel->setPalette(errorPalette);
+    UiColors::followPalette(m_errorLabel, QPalette::WindowText, AppStyle::errorText);
     m_errorLabel->hide();
     column->addWidget(m_errorLabel);
 

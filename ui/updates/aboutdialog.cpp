@@ -1,6 +1,7 @@
 #include "aboutdialog.h"
 
 #include "ui/kit/icons.h"
+#include "ui/kit/painting.h"
 #include "ui/kit/style.h"
 
 #include <QCoreApplication>
@@ -33,9 +34,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     auto *version = new QLabel(tr("Version ") + QCoreApplication::applicationVersion(), this);
     version->setAlignment(Qt::AlignCenter);
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette secondary = version->palette();
-    secondary.setColor(QPalette::WindowText, AppStyle::secondaryText(secondary));
-    version->setPalette(secondary);
+    UiColors::followPalette(version, QPalette::WindowText, AppStyle::secondaryText);
     layout->addWidget(version);
     layout->addSpacing(10);
 

@@ -1,0 +1,61 @@
+// Tells the desktop when long work ends while the window is not active: an
+// upload batch, a pull that downloaded photos, a frame push that failed. One
+// notification per event, through org.freedesktop.Notifications, sent
+// without waiting for an answer; without a notification service nothing
+// happens. The user turns it off in the settings (notifyWhenLongWorkEnds).
+#pragma once
+
+#include "store/gallerystore.h"
+
+#include <QDBusConnection>
+#include <QHash>
+#include <QObject>
+
+#include <optional>
+
+class LongWorkNotifier : public QObject
+{
+    Q_OBJECT
+public:
+    static inline const QString service = QStringLiteral("org.freedesktop.Notifications");
+    static inline const QString path = QStringLiteral("/org/freedesktop/Notifications");
+
+    // Follows `store` (which must outlive it) and notifies on `bus`.
+    LongWorkNotifier(GalleryStore &store, const QDBusConnection &bus, QObject *parent = nullptr);
+
+    // The texts: summary, then body (may be empty).
+    struct Message {
+        QString summary;
+        QString body;
+        bool operator==(const Message &) const = default;
+    };
+    // An upload batch that sent `added` of `total` files.
+    static Message uploadEnded(int added, int total);
+    // A pull that downloaded `count` photos the cache lacked.
+    static Message photosDownloaded(int count);
+    // Frames whose last push failed, with the error each reported.
+    static Message framePushesFailed(const QList<DeviceLiveStatus> &frames);
+
+private:
+    void uploadProgressChanged();
+    void photoDownloadProgressChanged();
+    void frameStatusesChanged();
+    void notify(const Message &message);
+
+    GalleryStore &m_store;
+    QDBusConnection m_bus;
+    // The batch under way, as last published, and the session it began in:
+    // a batch cut short by a lock is the user's own doing, not news.
+    std::optional<TransferProgress> m_upload;
+    quint64 m_uploadGeneration = 0;
+    std::optional<TransferProgress> m_download;
+    quint64 m_downloadGeneration = 0;
+    // Each frame's last push as last reported (time, error); empty until
+    // the first report, which is what the user has already seen.
+    struct Push {
+        std::optional<QString> at;
+        std::optional<QString> error;
+        bool operator==(const Push &) const = default;
+    };
+    QHash<QString, Push> m_pushes;
+};
