@@ -166,24 +166,9 @@ int main(int argc, char *argv[])
         QStringLiteral("N"), QStringLiteral("1") });
     parser.addHelpOption();
     parser.process(app);
-    if (parser.isSet(QStringLiteral("dark"))) {
-        // A dark desktop palette, as a dark desktop theme would give.
-        QPalette dark;
-        dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
-        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
-        dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x28));
-        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x38));
-        dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-        dark.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-        dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x35, 0x38));
-        dark.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xee));
-        for (const auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
-            dark.setColor(QPalette::Disabled, role, QColor(0x7a, 0x7a, 0x7e));
-        QGuiApplication::setPalette(dark);
-    }
-    AppStyle::apply(app);
+    // As a desktop that prefers dark would have it, through its portal.
+    AppStyle::apply(app, false,
+                    parser.isSet(QStringLiteral("dark")) ? AppStyle::Scheme::dark : AppStyle::Scheme::followDesktop);
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         parser.showHelp(2);
