@@ -210,7 +210,13 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    if (enabled && handleExtendedSelectionKey(event, columns)) {
+        event->accept();
+        return;
+    }
     if (GalleryArrowSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection, m_order, columns)) {
+        if (const std::optional<QString> anchor = m_selection->selectionAnchor())
+            setFocusedPhotoID(*anchor);
         scrollToIndex(selectedIndex());
         event->accept();
         return;
@@ -225,4 +231,62 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+bool GalleryPhotoGrid::handleExtendedSelectionKey(QKeyEvent *event, int columns)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (m_order.isEmpty() || (modifiers != Qt::ShiftModifier && modifiers != Qt::ControlModifier))
+        return false;
+    if (event->key() == Qt::Key_Space && modifiers == Qt::ControlModifier) {
+        const int index = focusedIndex();
+        const QString id = m_order.at(index);
+        m_selection->selectPhoto(id, true, false, m_order);
+        setFocusedPhotoID(id);
+        return true;
+    }
+    int delta = 0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        delta = -1;
+        break;
+    case Qt::Key_Right:
+        delta = 1;
+        break;
+    case Qt::Key_Up:
+        delta = -std::max(columns, 1);
+        break;
+    case Qt::Key_Down:
+        delta = std::max(columns, 1);
+        break;
+    default:
+        return false;
+    }
+    // From the keyboard's cell, or into the grid as a plain arrow would
+    // enter it; these stop at the ends rather than wrap.
+    const int count = int(m_order.size());
+    const bool placed = (!m_focusedPhotoID.isEmpty() && m_order.contains(m_focusedPhotoID))
+        || !m_selection->selectedIDs().isEmpty();
+    const int start = placed ? focusedIndex() + delta : (delta > 0 ? delta - 1 : count + delta);
+    const int target = std::clamp(start, 0, count - 1);
+    const QString id = m_order.at(target);
+    if (modifiers == Qt::ShiftModifier)
+        m_selection->selectPhoto(id, false, true, m_order);
+    setFocusedPhotoID(id);
+    scrollToIndex(target);
+    viewport()->update();
+    return true;
+}
+
+void GalleryPhotoGrid::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+    notifyAccessibleFocus();
+}
+
+void GalleryPhotoGrid::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
