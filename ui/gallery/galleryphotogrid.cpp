@@ -1,5 +1,6 @@
 #include "galleryphotogrid.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/decodedimagecache.h"
 
 #include "ui/kit/cachedphotoimage.h"
@@ -223,28 +224,26 @@ void GalleryPhotoGrid::followSelection()
     if (selected.size() == 1)
         setFocusedPhotoID(*selected.cbegin());
     viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleEvent event(this, QAccessible::SelectionWithin);
-        QAccessible::updateAccessibility(&event);
-        // The focused cell's state may have changed without the focus moving.
-        if (hasFocus() && focusedIndex() >= 0) {
-            QAccessible::State changed;
-            changed.selected = true;
-            QAccessibleStateChangeEvent stateEvent(this, changed);
-            stateEvent.setChild(focusedIndex());
-            QAccessible::updateAccessibility(&stateEvent);
-        }
+    QAccessibleEvent event(this, QAccessible::SelectionWithin);
+    UiAccessibility::post(event);
+    // The focused cell's state may have changed without the focus moving.
+    if (hasFocus() && focusedIndex() >= 0) {
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent stateEvent(this, changed);
+        stateEvent.setChild(focusedIndex());
+        UiAccessibility::post(stateEvent);
     }
 }
 
 void GalleryPhotoGrid::notifyAccessibleFocus()
 {
     const int index = focusedIndex();
-    if (!hasFocus() || index < 0 || !QAccessible::isActive())
+    if (!hasFocus() || index < 0)
         return;
     QAccessibleEvent event(this, QAccessible::Focus);
     event.setChild(index);
-    QAccessible::updateAccessibility(&event);
+    UiAccessibility::post(event);
 }
 
 PhotoImageModel *GalleryPhotoGrid::imageModel(const QString &photoID) const
@@ -282,10 +281,8 @@ void GalleryPhotoGrid::rebuildFromState()
     if (m_dropInsertionIndex && *m_dropInsertionIndex > m_order.size())
         setDropInsertionIndex(std::nullopt);
     relayout();
-    if (QAccessible::isActive()) {
-        QAccessibleEvent event(this, QAccessible::ObjectReorder);
-        QAccessible::updateAccessibility(&event);
-    }
+    QAccessibleEvent event(this, QAccessible::ObjectReorder);
+    UiAccessibility::post(event);
 }
 
 void GalleryPhotoGrid::scheduleTagRefresh()

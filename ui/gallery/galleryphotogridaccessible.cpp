@@ -122,12 +122,16 @@ public:
 
     GalleryPhotoGrid *grid() const { return static_cast<GalleryPhotoGrid *>(widget()); }
 
-    int childCount() const override { return int(grid()->photoOrder().size()); }
+    // The cells, then what floats over them (the selection bar) and the
+    // scroll bar; the viewport is what the cells stand for.
+    int childCount() const override { return int(grid()->photoOrder().size() + widgetChildren().size()); }
 
     QAccessibleInterface *child(int index) const override
     {
         const QList<QString> &order = grid()->photoOrder();
-        if (index < 0 || index >= order.size())
+        if (index >= order.size())
+            return widgetChildren().value(index - order.size());
+        if (index < 0)
             return nullptr;
         forgetRemovedCells();
         const QString &id = order.at(index);
@@ -140,6 +144,8 @@ public:
 
     int indexOfChild(const QAccessibleInterface *child) const override
     {
+        if (const int other = int(widgetChildren().indexOf(const_cast<QAccessibleInterface *>(child))); other >= 0)
+            return int(grid()->photoOrder().size()) + other;
         for (auto it = m_cells.constBegin(); it != m_cells.constEnd(); ++it)
             if (QAccessible::accessibleInterface(*it) == child)
                 return int(grid()->photoOrder().indexOf(it.key()));
@@ -148,8 +154,11 @@ public:
 
     QAccessibleInterface *childAt(int x, int y) const override
     {
-        const QPoint inViewport = grid()->viewport()->mapFromGlobal(QPoint(x, y));
-        return child(grid()->indexAt(inViewport));
+        for (QAccessibleInterface *other : widgetChildren())
+            if (!other->state().invisible && other->rect().contains(x, y))
+                return other;
+        const int index = grid()->indexAt(grid()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index >= 0 ? child(index) : nullptr;
     }
 
     QAccessibleInterface *focusChild() const override
@@ -166,6 +175,17 @@ public:
     }
 
 private:
+    QList<QAccessibleInterface *> widgetChildren() const
+    {
+        QList<QAccessibleInterface *> children;
+        for (int i = 0; i < QAccessibleWidget::childCount(); ++i) {
+            QAccessibleInterface *other = QAccessibleWidget::child(i);
+            if (other && other->object() != grid()->viewport())
+                children.append(other);
+        }
+        return children;
+    }
+
     // Cells of photos that left the gallery go with them.
     void forgetRemovedCells() const
     {

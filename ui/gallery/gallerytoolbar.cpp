@@ -231,9 +231,9 @@ void GalleryToolbar::updateProgress()
     // What the label says is what a screen reader says, as it changes.
     if (!text.isEmpty())
         UiAccessibility::setDescription(m_progressBar, text);
-    if (!text.isEmpty() && m_announcedProgress != text && QAccessible::isActive()) {
+    if (!text.isEmpty() && m_announcedProgress != text) {
         QAccessibleValueChangeEvent event(m_progressBar, text);
-        QAccessible::updateAccessibility(&event);
+        UiAccessibility::post(event);
     }
     m_announcedProgress = text;
     // The bar says it all; the spinner would only repeat it.

@@ -118,12 +118,32 @@ private:
 
 namespace UiAccessibility {
 
+namespace {
+EventObserver &observer()
+{
+    static EventObserver instance;
+    return instance;
+}
+} // namespace
+
+void post(QAccessibleEvent &event)
+{
+    QAccessible::updateAccessibility(&event);
+    if (observer())
+        observer()(event);
+}
+
+void setEventObserver(EventObserver eventObserver)
+{
+    observer() = std::move(eventObserver);
+}
+
 void notify(QWidget *widget, QAccessible::Event type)
 {
-    if (!widget || !QAccessible::isActive())
+    if (!widget)
         return;
     QAccessibleEvent event(widget, type);
-    QAccessible::updateAccessibility(&event);
+    post(event);
 }
 
 void setName(QWidget *widget, const QString &name)
@@ -151,9 +171,16 @@ void setValueText(QAbstractButton *button, const QString &value)
     Q_UNUSED(installed);
     const QVariant old = button->property(valueProperty);
     button->setProperty(valueProperty, value);
-    if (old.isValid() && old.toString() != value && QAccessible::isActive()) {
+    if (!old.isValid()) {
+        // Qt may have made the button's interface already (its own change
+        // events do); the next one asked for is ours.
+        QAccessibleInterface *made = QAccessible::queryAccessibleInterface(button);
+        if (made && !dynamic_cast<ValueButtonAccessible *>(made))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
+    if (old.isValid() && old.toString() != value) {
         QAccessibleValueChangeEvent event(button, value);
-        QAccessible::updateAccessibility(&event);
+        post(event);
     }
 }
 

@@ -7,14 +7,23 @@
 #include <QAccessible>
 #include <QString>
 
+#include <functional>
+
 class QAbstractButton;
 class QWidget;
 
 namespace UiAccessibility {
 
+// Sends `event` to assistive technology. Qt hands events to its update
+// handler only while a platform's accessibility is active, which no
+// screen reader makes it under the offscreen platform; the observer sees
+// every event sent here regardless (tests).
+void post(QAccessibleEvent &event);
+using EventObserver = std::function<void(QAccessibleEvent &event)>;
+void setEventObserver(EventObserver observer);
+
 // Tells assistive technology that `type` changed on `widget` (the name of a
-// status text, the value of a progress bar). Nothing happens while no
-// assistive technology listens.
+// status text, the value of a progress bar).
 void notify(QWidget *widget, QAccessible::Event type);
 
 // Sets the accessible name and tells when it changed; a screen reader reads

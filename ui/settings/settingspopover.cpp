@@ -72,6 +72,7 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint), m_store(&store), m_session(&session)
 {
     setObjectName(QStringLiteral("settingsPopover"));
+    setAccessibleName(tr("Settings"));
     // A click on the Settings button while the popover is open only closes
     // it; it is not passed on to the button, which would open it again.
     setAttribute(Qt::WA_NoMouseReplay);

@@ -92,6 +92,8 @@ UnlockView::UnlockView(AppSession &session, UnlockForm &form, QWidget *parent)
 {
     m_scrollArea = new QScrollArea(this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
+    // The fields take the keyboard; the page scrolls to the one that has it.
+    m_scrollArea->setFocusPolicy(Qt::NoFocus);
     m_scrollArea->setWidgetResizable(false);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->viewport()->setAutoFillBackground(false);
