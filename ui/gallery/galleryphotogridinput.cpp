@@ -205,12 +205,14 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
             return;
         }
     }
-    if (GalleryOpenLightboxKeyboardHandling { enabled, m_order }.handleKeyPress(key, *m_selection)
-        || GalleryClearSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection)) {
+    // Ctrl+Space and the arrows with Shift or Ctrl come first: the plain
+    // handlers look at the key alone.
+    if (enabled && handleExtendedSelectionKey(event, columns)) {
         event->accept();
         return;
     }
-    if (enabled && handleExtendedSelectionKey(event, columns)) {
+    if (GalleryOpenLightboxKeyboardHandling { enabled, m_order }.handleKeyPress(key, *m_selection)
+        || GalleryClearSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection)) {
         event->accept();
         return;
     }
