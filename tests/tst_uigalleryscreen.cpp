@@ -1318,7 +1318,8 @@ private Q_SLOTS:
     }
 
     // What a sighted user sees change reaches assistive technology too: the
-    // number of selected photos, and how far an upload batch has come.
+    // number of selected photos, how far an upload batch has come, and a
+    // frame going offline.
     void announcements()
     {
         open(galleryOf({"p1", "p2", "p3"}, "p1"));
@@ -1352,6 +1353,19 @@ private Q_SLOTS:
         for (const QString &text : {QStringLiteral("Uploading 1 of 2"), QStringLiteral("Uploading 2 of 2")})
             QVERIFY2(heard("QProgressBar", QAccessible::ValueChanged, text), qPrintable(heardEvents.join(u'\n')));
         QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 2);
+
+        // A frame going offline changes what the frames' pill says.
+        popover = SettingsPopover::attach(*screen, *store, *session);
+        server.on("GET", "/api/devices", Response::json(200, frameList({frameJson("f1", "Hall")})));
+        for (const bool reachable : {true, false}) {
+            server.on("GET", "/api/devices/status",
+                      Response::json(200, QByteArray(R"({"devices":[{"id":"f1","displayName":"Hall","reachable":)")
+                                              + (reachable ? "true" : "false") + "}]}"));
+            TaskWait::run(store->updateConnectionStatus(false));
+        }
+        QVERIFY(heard("ConnectionPill", QAccessible::NameChanged, QStringLiteral("All frames: Connected")));
+        QVERIFY2(heard("ConnectionPill", QAccessible::NameChanged, QStringLiteral("All frames: Disconnected")),
+                 qPrintable(heardEvents.join(u'\n')));
     }
 };
 
