@@ -188,8 +188,10 @@ private:
     };
     mutable QHash<QString, CellPixmap> m_cellPixmaps;
 
-    // The cell the keyboard stands on, by photo id.
+    // The cell the keyboard stands on, by photo id, and whether its ring
+    // shows: from the keyboard on, until the next click.
     QString m_focusedPhotoID;
+    bool m_keyboardInUse = true;
     bool m_settingsShown = false;
     std::optional<int> m_dropInsertionIndex;
     std::optional<int> m_pendingInsertionIndex;

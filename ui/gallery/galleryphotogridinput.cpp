@@ -24,6 +24,7 @@
 
 void GalleryPhotoGrid::mousePressEvent(QMouseEvent *event)
 {
+    m_keyboardInUse = false;
     if (event->button() != Qt::LeftButton) {
         // Right clicks open the context menu and leave the selection alone.
         event->accept();
@@ -179,6 +180,10 @@ bool GalleryPhotoGrid::event(QEvent *event)
 
 void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
 {
+    if (!m_keyboardInUse) {
+        m_keyboardInUse = true;
+        viewport()->update();
+    }
     if (event->matches(QKeySequence::Paste)) {
         pasteFromClipboard();
         event->accept();
@@ -283,6 +288,8 @@ bool GalleryPhotoGrid::handleExtendedSelectionKey(QKeyEvent *event, int columns)
 void GalleryPhotoGrid::focusInEvent(QFocusEvent *event)
 {
     QAbstractScrollArea::focusInEvent(event);
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        m_keyboardInUse = true;
     viewport()->update();
     notifyAccessibleFocus();
 }

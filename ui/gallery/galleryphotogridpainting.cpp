@@ -50,8 +50,9 @@ void GalleryPhotoGrid::paintFocusRing(QPainter &painter) const
 {
     // The keyboard's cell, outside its edge where the selection border is
     // not: in the text colour, so it shows on any photo and beside the accent.
+    // Clicks leave it off; the selection border says enough to the pointer.
     const int index = focusedIndex();
-    if (!hasFocus() || index < 0)
+    if (!hasFocus() || !m_keyboardInUse || index < 0)
         return;
     const double gap = 3;
     const QRectF ring = layoutGeometry().cellRect(index).translated(0, -scrollOffset()).adjusted(-gap, -gap, gap, gap);
