@@ -27,6 +27,11 @@
 #include "ui/gallery/gallerydeletehandling.h"
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/galleryscreen.h"
+#include "ui/gallery/gallerytoolbar.h"
+#include "ui/lightbox/photolightboxview.h"
+#include "ui/kit/capsulebutton.h"
+#include "ui/settings/framessection.h"
+#include "ui/settings/settingspopover.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -36,6 +41,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QDialog>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -512,6 +518,118 @@ private Q_SLOTS:
         QVERIFY(!sync->isEnabled());
         QTRY_VERIFY(sync->isEnabled());
         QCOMPARE(server.requests("GET", "/api/gallery").size(), 1);
+    }
+
+    // The whole way through with the keyboard alone: sign in, choose photos
+    // in the grid, open one, show it for today and download it, delete
+    // another after confirming, and register a frame from the settings.
+    void keyboardOnly()
+    {
+        using ScreenTests::galleryOf;
+        const auto answer = [](const GalleryState &state) { return Response::json(200, GalleryFixture::galleryJson(state)); };
+        server.on("POST", "/api/auth/session", Response::json(200, sessionCreated));
+        server.on("GET", "/api/gallery", answer(galleryOf({"p1", "p2", "p3", "p4"}, "p1")));
+        for (const char *id : {"p1", "p2", "p3", "p4"})
+            server.on("GET", "/api/gallery/photos/" + QByteArray(id) + "/image",
+                      Response::text(200, GalleryFixture::imageBytes(Qt::blue), "image/jpeg"));
+        server.on("PUT", "/api/gallery/current", answer(galleryOf({"p1", "p2", "p3", "p4"}, "p2", "v2")));
+        server.on("DELETE", "/api/gallery/photos/p3", answer(galleryOf({"p1", "p2", "p4"}, "p2", "v3")));
+        server.on("POST", "/api/devices",
+                  Response::json(200, R"({"device":{"id":"f9","displayName":"Hall","registeredBy":"Kelvo",)"
+                                      R"("registeredAt":"2026-03-01T09:30:00.000Z"}})"));
+        const auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QWidget *focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            QTest::keyClick(focus, Qt::Key(code), modifiers);
+        };
+        // Tab until `target` holds the focus.
+        const auto tabTo = [&key](QWidget *target) {
+            for (int i = 0; i < 60 && QApplication::focusWidget() != target; ++i)
+                key(Qt::Key_Tab);
+            QVERIFY2(QApplication::focusWidget() == target, target->metaObject()->className());
+        };
+
+        startLocked();
+        window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window()));
+        QCOMPARE(QApplication::focusWidget(), unlockView()->passwordField());
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("pw"));
+        key(Qt::Key_Return);
+        QTRY_VERIFY(qobject_cast<GalleryScreen *>(screen()));
+        auto *gallery = qobject_cast<GalleryScreen *>(screen());
+        GalleryStore &store = app->store();
+        const auto selected = [&store] {
+            QStringList ids = store.selection().selectedIDs().values();
+            ids.sort();
+            return ids;
+        };
+        QTRY_COMPARE(gallery->grid()->photoOrder().size(), 4);
+        QTRY_COMPARE(QApplication::focusWidget(), gallery->grid());
+
+        // Right enters at the first photo; Shift extends, Ctrl moves on and
+        // Ctrl+Space picks one more; a plain arrow selects one again.
+        key(Qt::Key_Right);
+        key(Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(selected(), (QStringList{"p1", "p2"}));
+        key(Qt::Key_Right, Qt::ControlModifier);
+        key(Qt::Key_Right, Qt::ControlModifier);
+        key(Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(selected(), (QStringList{"p1", "p2", "p4"}));
+        QCOMPARE(gallery->grid()->focusedIndex(), 3);
+        key(Qt::Key_Right);
+        QCOMPARE(selected(), QStringList{"p2"});
+
+        // Return opens it; from its page Tab reaches its buttons.
+        key(Qt::Key_Return);
+        QTRY_VERIFY(gallery->isLightboxPageShown());
+        tabTo(gallery->lightbox()->showForTodayButton());
+        key(Qt::Key_Space);
+        QTRY_COMPARE(store.state().currentPhotoId, std::optional<QString>(QStringLiteral("p2")));
+        TaskWait::run(store.waitForBackgroundTasks());
+        tabTo(gallery->lightbox()->downloadButton());
+        key(Qt::Key_Space);
+        TaskWait::run(store.waitForBackgroundTasks());
+        QCOMPARE(ScreenTests::logged(QStringLiteral("Saved to Downloads")), 1);
+        key(Qt::Key_Escape);
+        QVERIFY(!gallery->isLightboxPageShown());
+        QTRY_COMPARE(QApplication::focusWidget(), gallery->grid());
+
+        // Delete asks first; the dialog's Delete is reached with Tab.
+        key(Qt::Key_Right);
+        QCOMPARE(selected(), QStringList{"p3"});
+        key(Qt::Key_Delete);
+        QTRY_VERIFY(gallery->deleteHandling()->dialog() && gallery->deleteHandling()->dialog()->isVisible());
+        // The window system gives the new dialog the keyboard.
+        QMessageBox *dialog = gallery->deleteHandling()->dialog();
+        dialog->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), dialog);
+        auto *confirm = dialog->findChild<QPushButton *>(QStringLiteral("deleteButton"));
+        tabTo(confirm);
+        key(Qt::Key_Space);
+        QTRY_COMPARE(server.requests("DELETE", "/api/gallery/photos/p3").size(), 1);
+        window().activateWindow();
+        QTRY_COMPARE(QApplication::focusWidget(), gallery->grid());
+        TaskWait::run(store.waitForBackgroundTasks());
+        QCOMPARE(gallery->grid()->photoOrder(), (QList<QString>{"p1", "p2", "p4"}));
+
+        // Settings opens from its button into the name field; with no frame
+        // yet the paste field is open: paste, Return, and Escape closes.
+        auto *settings = gallery->findChild<SettingsPopover *>();
+        tabTo(gallery->toolbar()->widgetForAction(gallery->toolbar()->settingsAction()));
+        key(Qt::Key_Space);
+        QTRY_VERIFY(settings->isVisible());
+        QCOMPARE(QApplication::focusWidget(), settings->nameField());
+        QTRY_VERIFY(settings->framesSection()->pasteField()->isVisible());
+        tabTo(settings->framesSection()->pasteField());
+        const QString block = QStringLiteral("Device: Hall\nToken: 0123abcd.0123456789abcdef0123456789abcdef");
+        QGuiApplication::clipboard()->setText(block);
+        key(Qt::Key_V, Qt::ControlModifier);
+        key(Qt::Key_Return);
+        QTRY_COMPARE(server.requests("POST", "/api/devices").size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(server.requests("POST", "/api/devices").first().body)["setupText"].toString(), block);
+        QTRY_COMPARE(settings->framesSection()->rowFrameIDs(), QStringList{"f9"});
+        key(Qt::Key_Escape);
+        QTRY_VERIFY(!settings->isVisible());
     }
 
     // Signing in against the development server with its demo gallery: the

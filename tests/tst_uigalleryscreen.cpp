@@ -9,6 +9,7 @@
 #include "ui/gallery/galleryphotogrid.h"
 #include "ui/gallery/galleryselectionbar.h"
 #include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/capsulebutton.h"
 #include "ui/kit/galleryfilepasteboard.h"
@@ -21,11 +22,15 @@
 #include "ui/settings/connectionpill.h"
 #include "ui/settings/framessection.h"
 #include "ui/settings/settingspopover.h"
+#include "ui/signin/unlockview.h"
 
 #include "clock.h"
+#include "store/appsession.h"
 #include "store/photoformatters.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
@@ -35,6 +40,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QToolButton>
 #include <QWindow>
@@ -83,6 +90,75 @@ QByteArray frameJson(const QString &id, const QString &name, bool pushed = true)
 QByteArray frameList(const QByteArrayList &frames)
 {
     return "{\"devices\":[" + frames.join(',') + "]}";
+}
+
+// The visible accessibility tree under `iface`: the names found, the
+// interactive elements (focusable, or of a role one acts on) that have
+// none, and the enabled controls that the keyboard cannot reach.
+void walkAccessible(QAccessibleInterface *iface, QStringList &names, QStringList &unnamed, QStringList &unreachable,
+                    int depth = 0)
+{
+    if (!iface || !iface->isValid() || iface->state().invisible || depth > 30)
+        return;
+    static const QSet<QAccessible::Role> actedOn{QAccessible::Button,   QAccessible::CheckBox, QAccessible::RadioButton,
+                                                 QAccessible::Slider,   QAccessible::EditableText, QAccessible::ListItem,
+                                                 QAccessible::Cell,     QAccessible::MenuItem, QAccessible::ComboBox,
+                                                 QAccessible::ButtonMenu};
+    const QString name = iface->text(QAccessible::Name).trimmed();
+    names.append(name);
+    if (name.isEmpty() && (iface->state().focusable || actedOn.contains(iface->role()))) {
+        const QObject *object = iface->object();
+        unnamed.append(QStringLiteral("%1 (role %2, parent %3)")
+                           .arg(object ? QString::fromLatin1(object->metaObject()->className()) : QStringLiteral("item"))
+                           .arg(int(iface->role()))
+                           .arg(object && object->parent() ? QString::fromLatin1(object->parent()->metaObject()->className())
+                                                           : QString()));
+    }
+    if (iface->object() && actedOn.contains(iface->role()) && !iface->state().focusable && !iface->state().disabled)
+        unreachable.append(name);
+    for (int i = 0; i < iface->childCount(); ++i)
+        walkAccessible(iface->child(i), names, unnamed, unreachable, depth + 1);
+}
+
+// The widgets Tab visits in `window`, starting from the focus, until it
+// comes back; Shift+Tab when `backwards`.
+QList<QWidget *> tabCycle(QWidget *window, bool backwards)
+{
+    QList<QWidget *> visited;
+    for (int i = 0; i < 80; ++i) {
+        QWidget *focus = window->focusWidget() ? window->focusWidget() : window;
+        QTest::keyClick(focus, backwards ? Qt::Key_Backtab : Qt::Key_Tab, backwards ? Qt::ShiftModifier : Qt::NoModifier);
+        QWidget *now = window->focusWidget();
+        if (!now || (!visited.isEmpty() && now == visited.first()))
+            break;
+        visited.append(now);
+    }
+    return visited;
+}
+
+// Controls the keyboard should reach in `root`: visible, enabled, taking Tab.
+QSet<QWidget *> tabStops(QWidget *root)
+{
+    QSet<QWidget *> stops;
+    for (QWidget *widget : root->findChildren<QWidget *>())
+        if (widget->isVisible() && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+            stops.insert(widget);
+    return stops;
+}
+
+// An accessibility event as "class type: text".
+QString describeEvent(QAccessibleEvent &event)
+{
+    QString text;
+    if (event.type() == QAccessible::ValueChanged)
+        text = static_cast<QAccessibleValueChangeEvent &>(event).value().toString();
+    else if (QAccessibleInterface *iface = event.accessibleInterface())
+        text = iface->text(event.type() == QAccessible::DescriptionChanged ? QAccessible::Description : QAccessible::Name);
+    const QObject *object = event.object();
+    return QStringLiteral("%1 %2: %3")
+        .arg(object ? QString::fromLatin1(object->metaObject()->className()) : QString())
+        .arg(int(event.type()), 0, 16)
+        .arg(text);
 }
 
 } // namespace
@@ -1154,6 +1230,165 @@ private Q_SLOTS:
         session->lock(*store);
         QVERIFY(!popover->isVisible());
         QCOMPARE(logged(QStringLiteral("Settings saved")), 1);
+    }
+    // ---- Assistive technology and the keyboard ----
+
+    // Each screen's accessibility tree names every element one can act on,
+    // with the texts the screen shows; Tab goes round every control and
+    // Shift+Tab the same way back.
+    void accessibilityTree_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("unlock form") << "unlock"
+                                     << QStringList{"Your name", "Frame setup (optional)", "Family password",
+                                                    "Show password", "Where to find the family password", "Unlock"};
+        QTest::newRow("gallery") << "gallery"
+                                 << QStringList{"Device preview", "Photo", "E-paper", "Photos per row", "Add", "Sync",
+                                                "Activity", "Photos", "p1.jpg", "p3.jpg", "Show for today", "Delete",
+                                                "Clear", "Sync started"};
+        QTest::newRow("lightbox") << "lightbox"
+                                  << QStringList{"p2.jpg", "Back", "Photo", "E-paper", "Show for today", "Download",
+                                                 "Delete"};
+        QTest::newRow("settings") << "settings"
+                                  << QStringList{"Your name", "Server: Connected", "All frames: Connected", "Hall",
+                                                 "Remove frame from server", "How to register a Bloomin8 frame",
+                                                 "Add a device", "Paste Bloomin8 setup block or API key", "Log out"};
+    }
+    void accessibilityTree()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QStringList, expected);
+        std::unique_ptr<UnlockForm> form;
+        std::unique_ptr<UnlockView> unlockView;
+        QWidget *root = nullptr;
+        if (shown == QLatin1String("unlock")) {
+            store = std::make_unique<GalleryStore>();
+            session = std::make_unique<AppSession>();
+            store->setSession(session.get());
+            form = std::make_unique<UnlockForm>(*session, *store);
+            unlockView = std::make_unique<UnlockView>(*session, *form);
+            root = unlockView.get();
+            root->resize(1000, 700);
+            root->show();
+        } else if (shown == QLatin1String("settings")) {
+            openSettings(frameList({frameJson("f1", "Hall")}));
+            openPopover();
+            frames()->setAddingDeviceExpanded(true);
+            QTRY_VERIFY(frames()->pasteField()->isVisible());
+            root = popover;
+        } else {
+            openWithPreview(galleryOf({"p1", "p2", "p3"}, "p1"));
+            chrome->setShowActivityInspector(true);
+            logStore().log(LogCategory::sync, LogLevel::info, QStringLiteral("Sync started"));
+            if (shown == QLatin1String("lightbox"))
+                selection().openLightbox(QStringLiteral("p2"));
+            else
+                grid()->handleGridPhotoTap(QStringLiteral("p2"), {});
+            QTRY_VERIFY(shown == QLatin1String("lightbox") ? screen->isLightboxPageShown()
+                                                           : screen->selectionBar()->isVisible());
+            root = screen.get();
+        }
+        root->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(root));
+
+        QStringList names;
+        QStringList unnamed;
+        QStringList unreachable;
+        walkAccessible(QAccessible::queryAccessibleInterface(root), names, unnamed, unreachable);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(QStringLiteral("Without a name: ") + unnamed.join(QStringLiteral("; "))));
+        QVERIFY2(unreachable.isEmpty(), qPrintable(QStringLiteral("No keyboard focus: ") + unreachable.join(u'|')));
+        // Activity rows read as their message and time.
+        for (const QString &name : expected)
+            QVERIFY2(names.contains(name) || !names.filter(QRegularExpression(u'^' + name + QStringLiteral(", \\d"))).isEmpty(),
+                     qPrintable(name + QStringLiteral(" is not among: ") + names.join(u'|')));
+
+        const QList<QWidget *> forward = tabCycle(root, false);
+        const QSet<QWidget *> reached(forward.begin(), forward.end());
+        for (QWidget *stop : tabStops(root))
+            QVERIFY2(reached.contains(stop), qPrintable(QStringLiteral("Tab never reaches ") + stop->metaObject()->className()
+                                                        + u' ' + stop->accessibleName()));
+        QList<QWidget *> backward = tabCycle(root, true);
+        std::reverse(backward.begin(), backward.end());
+        QCOMPARE(backward, forward);
+
+        if (shown != QLatin1String("gallery"))
+            return;
+        // A thumbnail reads as its photo, who added it and its tag, and says
+        // whether it is selected; the preview switch says whether it shows.
+        QAccessibleInterface *photos = QAccessible::queryAccessibleInterface(grid());
+        QCOMPARE(photos->role(), QAccessible::List);
+        QCOMPARE(photos->child(2)->role(), QAccessible::ListItem);
+        QVERIFY(photos->child(3)->role() != QAccessible::ListItem); // the selection bar, the scroll bar
+        QAccessibleInterface *current = photos->child(0);
+        QAccessibleInterface *chosen = photos->child(1);
+        QCOMPARE(current->role(), QAccessible::ListItem);
+        QCOMPARE(current->text(QAccessible::Name), QStringLiteral("p1.jpg"));
+        QCOMPARE(current->text(QAccessible::Description), QStringLiteral("Added by Ana, Showing for today"));
+        QVERIFY(!current->state().selected);
+        QVERIFY(chosen->state().selected);
+        QVERIFY(chosen->text(QAccessible::Description).endsWith(QStringLiteral(", Selected")));
+        QCOMPARE(chosen->rect(), QRect(grid()->viewport()->mapToGlobal(grid()->visualRect(1).topLeft()),
+                                       grid()->visualRect(1).size()));
+        QCOMPARE(photos->indexOfChild(chosen), 1);
+        QAccessibleInterface *previewSwitch = QAccessible::queryAccessibleInterface(
+            screen->toolbar()->widgetForAction(screen->toolbar()->devicePreviewAction()));
+        QCOMPARE(previewSwitch->text(QAccessible::Name), QStringLiteral("Device preview"));
+        QCOMPARE(previewSwitch->text(QAccessible::Value), QStringLiteral("Shown"));
+        chrome->setShowDevicePreview(false);
+        QCOMPARE(previewSwitch->text(QAccessible::Value), QStringLiteral("Hidden"));
+        QVERIFY(!previewSwitch->state().checked);
+    }
+
+    // What a sighted user sees change reaches assistive technology too: the
+    // number of selected photos, how far an upload batch has come, and a
+    // frame going offline.
+    void announcements()
+    {
+        open(galleryOf({"p1", "p2", "p3"}, "p1"));
+        // The server names each photo after the file it was sent as.
+        server.onSequence("POST", "/api/gallery/photos",
+                          {Response::json(200, galleryJson(galleryOf({"p1", "p2", "p3", "a"}, "p1", "v2"))),
+                           Response::json(200, galleryJson(galleryOf({"p1", "p2", "p3", "a", "b"}, "p1", "v3")))});
+        QStringList files;
+        for (const char *name : {"a.jpg", "b.jpg"}) {
+            files.append(TestEnvironment::home() + u'/' + QLatin1String(name));
+            QFile file(files.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(imageBytes(name[0] == 'a' ? Qt::red : Qt::green));
+        }
+        QStringList heardEvents;
+        UiAccessibility::setEventObserver([&](QAccessibleEvent &event) { heardEvents.append(describeEvent(event)); });
+        const auto restore = qScopeGuard([] { UiAccessibility::setEventObserver({}); });
+        const auto heard = [&](const char *on, QAccessible::Event type, const QString &text) {
+            return heardEvents.contains(
+                QStringLiteral("%1 %2: %3").arg(QLatin1String(on)).arg(int(type), 0, 16).arg(text));
+        };
+
+        grid()->handleGridPhotoTap(QStringLiteral("p1"), {});
+        grid()->handleGridPhotoTap(QStringLiteral("p3"), GridTapModifiers{false, true});
+        QVERIFY2(heard("GallerySelectionBar", QAccessible::NameChanged, QStringLiteral("1 photo selected")),
+                 qPrintable(heardEvents.join(u'\n')));
+        QVERIFY(heard("GallerySelectionBar", QAccessible::NameChanged, QStringLiteral("3 photos selected")));
+
+        grid()->handleFileURLDrop(files);
+        settle();
+        for (const QString &text : {QStringLiteral("Uploading 1 of 2"), QStringLiteral("Uploading 2 of 2")})
+            QVERIFY2(heard("QProgressBar", QAccessible::ValueChanged, text), qPrintable(heardEvents.join(u'\n')));
+        QCOMPARE(server.requests("POST", "/api/gallery/photos").size(), 2);
+
+        // A frame going offline changes what the frames' pill says.
+        popover = SettingsPopover::attach(*screen, *store, *session);
+        server.on("GET", "/api/devices", Response::json(200, frameList({frameJson("f1", "Hall")})));
+        for (const bool reachable : {true, false}) {
+            server.on("GET", "/api/devices/status",
+                      Response::json(200, QByteArray(R"({"devices":[{"id":"f1","displayName":"Hall","reachable":)")
+                                              + (reachable ? "true" : "false") + "}]}"));
+            TaskWait::run(store->updateConnectionStatus(false));
+        }
+        QVERIFY(heard("ConnectionPill", QAccessible::NameChanged, QStringLiteral("All frames: Connected")));
+        QVERIFY2(heard("ConnectionPill", QAccessible::NameChanged, QStringLiteral("All frames: Disconnected")),
+                 qPrintable(heardEvents.join(u'\n')));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "activitylogpane.h"
 
 #include "ui/gallery/gallerytoolbar.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/statepanels.h"
 #include "ui/kit/painting.h"
 
@@ -103,6 +104,19 @@ QVariant ActivityLogListModel::data(const QModelIndex &index, int role) const
         return entry.message;
     case Qt::ToolTipRole:
         return entry.timestamp.toLocalTime().toString(Qt::TextDate);
+    case Qt::AccessibleTextRole:
+        // The row as it reads: the message, then its time.
+        return entry.message + QStringLiteral(", ") + ActivityLogText::timeText(entry.timestamp);
+    case Qt::AccessibleDescriptionRole: {
+        QStringList parts;
+        if (entry.level == LogLevel::error)
+            parts.append(tr("Error"));
+        if (entry.detail && !entry.detail->isEmpty())
+            parts.append(ActivityLogText::isInline(*entry.detail) || m_expanded.contains(entry.id)
+                             ? *entry.detail
+                             : ActivityLogText::collapsedPreview(*entry.detail));
+        return parts.join(QStringLiteral(": "));
+    }
     case EntryRole:
         return QVariant::fromValue(entry);
     case ExpandedRole:
@@ -369,6 +383,18 @@ void ActivityLogListView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    // Return or Space unfolds (and folds) the current record's detail, as a
+    // click on its chevron does.
+    auto *logModel = qobject_cast<ActivityLogListModel *>(model());
+    const QModelIndex current = currentIndex();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)
+        && event->modifiers() == Qt::NoModifier && logModel && current.isValid()
+        && current.data(ActivityLogListModel::FoldedRole).toBool()) {
+        logModel->toggleExpanded(current.row());
+        Q_EMIT itemDelegate()->sizeHintChanged(current);
+        event->accept();
+        return;
+    }
     QListView::keyPressEvent(event);
 }
 
@@ -419,6 +445,8 @@ ActivityLogPane::ActivityLogPane(ActivityLogStore &log, AppChromeState &chrome, 
     m_clear->setToolButtonStyle(Qt::ToolButtonTextOnly);
     m_clear->setAutoRaise(true);
     m_clear->setToolTip(tr("Clear the activity log"));
+    m_clear->setAccessibleDescription(m_clear->toolTip());
+    UiAccessibility::installFocusRing(m_clear);
     UiColors::followPalette(m_clear, QPalette::ButtonText, UiColors::errorText);
     connect(m_clear, &QToolButton::clicked, this, [this] {
         if (m_log)
@@ -438,6 +466,7 @@ ActivityLogPane::ActivityLogPane(ActivityLogStore &log, AppChromeState &chrome, 
     m_model = new ActivityLogListModel(log, this);
     m_list = new ActivityLogListView(m_stack);
     m_list->setModel(m_model);
+    m_list->setAccessibleName(title);
     m_empty = new EmptyStatePanel(QStringLiteral("text.badge.clock"), tr("No activity yet"),
         tr("Sync, uploads, and server events appear here."), m_stack);
     m_stack->addWidget(m_list);

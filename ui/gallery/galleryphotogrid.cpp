@@ -1,5 +1,6 @@
 #include "galleryphotogrid.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/decodedimagecache.h"
 
 #include "ui/kit/cachedphotoimage.h"
@@ -12,6 +13,7 @@
 #include "store/gallerystore.h"
 #include "store/photoformatters.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
@@ -38,6 +40,8 @@ GalleryPhotoGrid::GalleryPhotoGrid(GalleryStore &store, QWidget *parent)
     viewport()->setAcceptDrops(true);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
+    installGalleryPhotoGridAccessibility();
+    setAccessibleName(tr("Photos"));
 
     m_widthSettle.setSingleShot(true);
     m_widthSettle.setInterval(widthSettleMilliseconds);
@@ -74,7 +78,7 @@ GalleryPhotoGrid::GalleryPhotoGrid(GalleryStore &store, QWidget *parent)
         relayout();
     });
     connect(&store, &GalleryStore::deviceScreenAspectRatioChanged, this, &GalleryPhotoGrid::relayout);
-    connect(m_selection, &GallerySelectionStore::selectedIDsChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(m_selection, &GallerySelectionStore::selectedIDsChanged, this, &GalleryPhotoGrid::followSelection);
 
     m_columns = columnCount();
     rebuildFromState();
@@ -153,6 +157,95 @@ std::optional<QString> GalleryPhotoGrid::cornerTag(int index) const
     return tag;
 }
 
+GalleryStore *GalleryPhotoGrid::store() const
+{
+    return m_store;
+}
+
+int GalleryPhotoGrid::focusedIndex() const
+{
+    if (!m_focusedPhotoID.isEmpty()) {
+        if (const int index = int(m_order.indexOf(m_focusedPhotoID)); index >= 0)
+            return index;
+    }
+    if (const std::optional<QString> id = m_selection->preferredLightboxPhotoID(m_order)) {
+        if (const int index = int(m_order.indexOf(*id)); index >= 0)
+            return index;
+    }
+    return m_order.isEmpty() ? -1 : 0;
+}
+
+bool GalleryPhotoGrid::isCellSelected(int index) const
+{
+    return index >= 0 && index < m_order.size() && m_selection->selectedIDs().contains(m_order.at(index));
+}
+
+QString GalleryPhotoGrid::cellAccessibleName(int index) const
+{
+    if (index < 0 || index >= m_order.size() || !m_store)
+        return {};
+    const QString &id = m_order.at(index);
+    const auto entry = m_store->state().photos.constFind(id);
+    if (entry == m_store->state().photos.constEnd() || entry->filename.trimmed().isEmpty())
+        return id;
+    return entry->filename;
+}
+
+QString GalleryPhotoGrid::cellAccessibleDescription(int index) const
+{
+    if (index < 0 || index >= m_order.size() || !m_store)
+        return {};
+    QStringList parts;
+    const auto entry = m_store->state().photos.constFind(m_order.at(index));
+    if (entry != m_store->state().photos.constEnd())
+        parts.append(PhotoFormatters::addedBy(*entry, m_store->state().uploaders));
+    if (const std::optional<QString> tag = cornerTag(index))
+        parts.append(*tag);
+    if (isCellSelected(index))
+        parts.append(tr("Selected"));
+    return parts.join(QStringLiteral(", "));
+}
+
+void GalleryPhotoGrid::setFocusedPhotoID(const QString &id)
+{
+    if (id == m_focusedPhotoID)
+        return;
+    m_focusedPhotoID = id;
+    if (hasFocus())
+        viewport()->update();
+    notifyAccessibleFocus();
+}
+
+void GalleryPhotoGrid::followSelection()
+{
+    // The keyboard's cell goes where a click, an arrow or the lightbox left
+    // a single selected photo.
+    const QSet<QString> &selected = m_selection->selectedIDs();
+    if (selected.size() == 1)
+        setFocusedPhotoID(*selected.cbegin());
+    viewport()->update();
+    QAccessibleEvent event(this, QAccessible::SelectionWithin);
+    UiAccessibility::post(event);
+    // The focused cell's state may have changed without the focus moving.
+    if (hasFocus() && focusedIndex() >= 0) {
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent stateEvent(this, changed);
+        stateEvent.setChild(focusedIndex());
+        UiAccessibility::post(stateEvent);
+    }
+}
+
+void GalleryPhotoGrid::notifyAccessibleFocus()
+{
+    const int index = focusedIndex();
+    if (!hasFocus() || index < 0)
+        return;
+    QAccessibleEvent event(this, QAccessible::Focus);
+    event.setChild(index);
+    UiAccessibility::post(event);
+}
+
 PhotoImageModel *GalleryPhotoGrid::imageModel(const QString &photoID) const
 {
     return m_models.value(photoID);
@@ -188,6 +281,8 @@ void GalleryPhotoGrid::rebuildFromState()
     if (m_dropInsertionIndex && *m_dropInsertionIndex > m_order.size())
         setDropInsertionIndex(std::nullopt);
     relayout();
+    QAccessibleEvent event(this, QAccessible::ObjectReorder);
+    UiAccessibility::post(event);
 }
 
 void GalleryPhotoGrid::scheduleTagRefresh()
@@ -322,6 +417,7 @@ void GalleryPhotoGrid::updateImageModels()
 void GalleryPhotoGrid::handleGridPhotoTap(const QString &photoID, GridTapModifiers modifiers)
 {
     m_selection->selectPhoto(photoID, modifiers, m_order);
+    setFocusedPhotoID(photoID);
     if (!m_selection->isLightboxOpen())
         syncGridKeyboardFocus();
 }

@@ -35,6 +35,9 @@ inline constexpr double cornerRadius = 6;
 inline const QString showingForToday = QStringLiteral("Showing for today");
 } // namespace GalleryGridLook
 
+// Registers the accessibility interfaces of the grid and its cells (once).
+void installGalleryPhotoGridAccessibility();
+
 class GalleryPhotoGrid : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -48,6 +51,8 @@ public:
 
     explicit GalleryPhotoGrid(GalleryStore &store, QWidget *parent = nullptr);
     ~GalleryPhotoGrid() override;
+
+    GalleryStore *store() const;
 
     // ---- What is shown ----------------------------------------------------
     // Ids of the active photos in display order, as shown.
@@ -69,6 +74,14 @@ public:
     static QStringList cornerTagLines(const QString &tag, const QFont &font, double maxWidth);
     std::optional<int> dropInsertionIndex() const { return m_dropInsertionIndex; }
     bool isFileDropTargeted() const { return m_isFileDropTargeted; }
+    // The cell the keyboard stands on: where the arrows last moved, else the
+    // selection's anchor or first photo, else the first photo; -1 when empty.
+    int focusedIndex() const;
+    // What assistive technology reads for a cell: the photo's file name,
+    // then who added it, its tag and whether it is selected.
+    QString cellAccessibleName(int index) const;
+    QString cellAccessibleDescription(int index) const;
+    bool isCellSelected(int index) const;
     // The image model of a photo near the screen, if it has one.
     PhotoImageModel *imageModel(const QString &photoID) const;
     int imageModelCount() const { return int(m_models.size()); }
@@ -114,6 +127,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
@@ -141,6 +156,14 @@ private:
     const QPixmap &cellPixmap(const QString &photoID, const QImage &image, QSize size) const;
     void paintTag(QPainter &painter, const QRectF &cell, const QString &tag) const;
     void paintInsertionLine(QPainter &painter) const;
+    void paintFocusRing(QPainter &painter) const;
+    // Moves the keyboard's cell (and tells assistive technology).
+    void setFocusedPhotoID(const QString &id);
+    void followSelection();
+    // Shift+arrow extends the selection from its anchor, Ctrl+arrow moves
+    // only the keyboard's cell, Ctrl+Space toggles that cell's photo.
+    bool handleExtendedSelectionKey(QKeyEvent *event, int columns);
+    void notifyAccessibleFocus();
 
     QPointer<GalleryStore> m_store;
     GallerySelectionStore *m_selection = nullptr;
@@ -165,6 +188,10 @@ private:
     };
     mutable QHash<QString, CellPixmap> m_cellPixmaps;
 
+    // The cell the keyboard stands on, by photo id, and whether its ring
+    // shows: from the keyboard on, until the next click.
+    QString m_focusedPhotoID;
+    bool m_keyboardInUse = true;
     bool m_settingsShown = false;
     std::optional<int> m_dropInsertionIndex;
     std::optional<int> m_pendingInsertionIndex;

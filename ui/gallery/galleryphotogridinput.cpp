@@ -24,6 +24,7 @@
 
 void GalleryPhotoGrid::mousePressEvent(QMouseEvent *event)
 {
+    m_keyboardInUse = false;
     if (event->button() != Qt::LeftButton) {
         // Right clicks open the context menu and leave the selection alone.
         event->accept();
@@ -179,6 +180,10 @@ bool GalleryPhotoGrid::event(QEvent *event)
 
 void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
 {
+    if (!m_keyboardInUse) {
+        m_keyboardInUse = true;
+        viewport()->update();
+    }
     if (event->matches(QKeySequence::Paste)) {
         pasteFromClipboard();
         event->accept();
@@ -205,12 +210,20 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
             return;
         }
     }
+    // Ctrl+Space and the arrows with Shift or Ctrl come first: the plain
+    // handlers look at the key alone.
+    if (enabled && handleExtendedSelectionKey(event, columns)) {
+        event->accept();
+        return;
+    }
     if (GalleryOpenLightboxKeyboardHandling { enabled, m_order }.handleKeyPress(key, *m_selection)
         || GalleryClearSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection)) {
         event->accept();
         return;
     }
     if (GalleryArrowSelectionKeyboardHandling { enabled }.handleKeyPress(key, *m_selection, m_order, columns)) {
+        if (const std::optional<QString> anchor = m_selection->selectionAnchor())
+            setFocusedPhotoID(*anchor);
         scrollToIndex(selectedIndex());
         event->accept();
         return;
@@ -225,4 +238,64 @@ void GalleryPhotoGrid::keyPressEvent(QKeyEvent *event)
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+bool GalleryPhotoGrid::handleExtendedSelectionKey(QKeyEvent *event, int columns)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (m_order.isEmpty() || (modifiers != Qt::ShiftModifier && modifiers != Qt::ControlModifier))
+        return false;
+    if (event->key() == Qt::Key_Space && modifiers == Qt::ControlModifier) {
+        const int index = focusedIndex();
+        const QString id = m_order.at(index);
+        m_selection->selectPhoto(id, true, false, m_order);
+        setFocusedPhotoID(id);
+        return true;
+    }
+    int delta = 0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        delta = -1;
+        break;
+    case Qt::Key_Right:
+        delta = 1;
+        break;
+    case Qt::Key_Up:
+        delta = -std::max(columns, 1);
+        break;
+    case Qt::Key_Down:
+        delta = std::max(columns, 1);
+        break;
+    default:
+        return false;
+    }
+    // From the keyboard's cell, or into the grid as a plain arrow would
+    // enter it; these stop at the ends rather than wrap.
+    const int count = int(m_order.size());
+    const bool placed = (!m_focusedPhotoID.isEmpty() && m_order.contains(m_focusedPhotoID))
+        || !m_selection->selectedIDs().isEmpty();
+    const int start = placed ? focusedIndex() + delta : (delta > 0 ? delta - 1 : count + delta);
+    const int target = std::clamp(start, 0, count - 1);
+    const QString id = m_order.at(target);
+    if (modifiers == Qt::ShiftModifier)
+        m_selection->selectPhoto(id, false, true, m_order);
+    setFocusedPhotoID(id);
+    scrollToIndex(target);
+    viewport()->update();
+    return true;
+}
+
+void GalleryPhotoGrid::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        m_keyboardInUse = true;
+    viewport()->update();
+    notifyAccessibleFocus();
+}
+
+void GalleryPhotoGrid::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }

@@ -43,6 +43,25 @@ void GalleryPhotoGrid::paintEvent(QPaintEvent *event)
         paintCell(painter, i, QRect(topLeft, QSize(bottomRight.x() - topLeft.x(), bottomRight.y() - topLeft.y())));
     }
     paintInsertionLine(painter);
+    paintFocusRing(painter);
+}
+
+void GalleryPhotoGrid::paintFocusRing(QPainter &painter) const
+{
+    // The keyboard's cell, outside its edge where the selection border is
+    // not: in the text colour, so it shows on any photo and beside the accent.
+    // Clicks leave it off; the selection border says enough to the pointer.
+    const int index = focusedIndex();
+    if (!hasFocus() || !m_keyboardInUse || index < 0)
+        return;
+    const double gap = 3;
+    const QRectF ring = layoutGeometry().cellRect(index).translated(0, -scrollOffset()).adjusted(-gap, -gap, gap, gap);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(ring, cornerRadius + gap, cornerRadius + gap);
+    painter.restore();
 }
 
 const QPixmap &GalleryPhotoGrid::cellPixmap(const QString &photoID, const QImage &image, QSize size) const

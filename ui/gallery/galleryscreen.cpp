@@ -230,6 +230,11 @@ void GalleryScreen::updateContent()
         page = m_empty;
     if (m_pages->currentWidget() != page)
         m_pages->setCurrentWidget(page);
+    // The keyboard starts in the grid once it shows photos.
+    if (page == m_grid && m_focusGridWhenShown && isVisible()) {
+        m_focusGridWhenShown = false;
+        m_grid->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void GalleryScreen::updateActivityPane()
@@ -315,8 +320,10 @@ void GalleryScreen::addPhotos()
 void GalleryScreen::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         startAppearanceTasks();
+        updateContent();
+    }
 }
 
 void GalleryScreen::startAppearanceTasks()

@@ -129,6 +129,7 @@ private:
     Qt::ApplicationState m_applicationState = Qt::ApplicationActive;
     std::optional<QDateTime> m_resignedActiveAt;
     bool m_hasResignedActive = false;
+    bool m_focusGridWhenShown = true;
     bool m_screenDropTargeted = false;
     bool m_gridDropTargeted = false;
     // The activity pane's width when it was last shown, and how much the

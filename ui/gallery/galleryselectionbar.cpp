@@ -1,5 +1,6 @@
 #include "galleryselectionbar.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/capsulebutton.h"
 #include "ui/kit/painting.h"
 
@@ -49,8 +50,8 @@ GallerySelectionBar::GallerySelectionBar(GalleryStore &store, QWidget *area)
         m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
     });
     for (CapsuleButton *button : { m_showToday, m_delete }) {
-        // The grid keeps the keyboard; the bar is for the pointer.
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches them from the grid; a click leaves the keyboard with it.
+        button->setFocusPolicy(Qt::TabFocus);
         layout->addWidget(button);
     }
 
@@ -136,6 +137,8 @@ void GallerySelectionBar::follow()
     if (!ids.isEmpty()) {
         // While it leaves, the bar keeps what it last said.
         m_label->setText(selectionLabel(int(ids.size())));
+        // The count is read out as it changes.
+        UiAccessibility::setName(this, m_label->text());
         const std::optional<QString> single = singleSelectedID(selection);
         m_showToday->setVisible(single.has_value());
         m_showToday->setEnabled(single && GalleryPhotoActions::canShowForToday(*m_store, *single));

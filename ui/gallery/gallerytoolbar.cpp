@@ -3,6 +3,7 @@
 #include "gallerythumbsizing.h"
 #include "ui/kit/painting.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/chromestate.h"
 #include "ui/kit/icons.h"
 #include "ui/kit/busyspinner.h"
@@ -10,6 +11,7 @@
 #include "model/appconfig.h"
 #include "store/gallerystore.h"
 
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -48,8 +50,10 @@ GalleryThumbnailSizeControl::GalleryThumbnailSizeControl(GalleryStore &store, QW
     m_slider->setSingleStep(1);
     m_slider->setPageStep(1);
     m_slider->setFixedWidth(sliderWidth);
-    m_slider->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab; a click leaves the keyboard with the grid.
+    m_slider->setFocusPolicy(Qt::TabFocus);
     m_slider->setAccessibleName(tr("Photos per row"));
+    UiAccessibility::installFocusRing(m_slider);
     layout->addWidget(m_slider);
     layout->addWidget(symbolLabel(QStringLiteral("square.grid.2x2"), 20, this));
     setToolTip(tr("Photos per row"));
@@ -70,7 +74,7 @@ void GalleryThumbnailSizeControl::follow()
     const int columns = GalleryThumbSizing::clampedColumnCount(m_store->settings().galleryGridColumnCount);
     const QSignalBlocker quiet(m_slider);
     m_slider->setValue(sliderValue(columns));
-    m_slider->setAccessibleDescription(QStringLiteral("%1 columns").arg(columns));
+    UiAccessibility::setDescription(m_slider, tr("%1 columns").arg(columns));
 }
 
 void GalleryThumbnailSizeControl::persistColumnCount(GalleryStore &store, int columns)
@@ -147,6 +151,7 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     // window next to the device preview.
     m_progressBar->setFixedWidth(64);
     m_progressBar->setMaximumHeight(8);
+    m_progressBar->setAccessibleName(tr("Transfer progress"));
     progressLayout->addWidget(m_progressLabel);
     progressLayout->addWidget(m_progressBar);
     m_progressAction = addWidget(m_progress);
@@ -185,6 +190,14 @@ GalleryToolbar::GalleryToolbar(GalleryStore &store, AppChromeState &chrome, QWid
     connect(&store, &GalleryStore::photoDownloadProgressChanged, this, &GalleryToolbar::updateProgress);
     connect(&chrome, &AppChromeState::showActivityInspectorChanged, this, &GalleryToolbar::updateChrome);
     connect(&chrome, &AppChromeState::showDevicePreviewChanged, this, &GalleryToolbar::updateChrome);
+    // The toolbar's buttons take the keyboard focus from Tab (not from
+    // clicks, which leave it with the grid) and show when they hold it.
+    for (QAction *action : { m_devicePreview, m_add, m_sync, m_activity, m_settings }) {
+        if (QWidget *button = widgetForAction(action)) {
+            button->setFocusPolicy(Qt::TabFocus);
+            UiAccessibility::installFocusRing(button);
+        }
+    }
     updateTitle();
     updateEnablement();
     updateProgress();
@@ -217,6 +230,14 @@ void GalleryToolbar::updateProgress()
     m_progressLabel->setText(text);
     m_progressBar->setRange(0, std::max(shown.total, 1));
     m_progressBar->setValue(std::min(shown.done, shown.total));
+    // What the label says is what a screen reader says, as it changes.
+    if (!text.isEmpty())
+        UiAccessibility::setDescription(m_progressBar, text);
+    if (!text.isEmpty() && m_announcedProgress != text) {
+        QAccessibleValueChangeEvent event(m_progressBar, text);
+        UiAccessibility::post(event);
+    }
+    m_announcedProgress = text;
     // The bar says it all; the spinner would only repeat it.
     updateSyncIcon();
 }
@@ -288,4 +309,6 @@ void GalleryToolbar::updateChrome()
         m_devicePreview->setChecked(preview);
     }
     m_devicePreview->setToolTip(preview ? tr("Hide device preview") : tr("Show device preview"));
+    if (auto *button = qobject_cast<QAbstractButton *>(widgetForAction(m_devicePreview)))
+        UiAccessibility::setValueText(button, preview ? tr("Shown") : tr("Hidden"));
 }

@@ -91,6 +91,7 @@ private:
     QProgressBar *m_progressBar;
     QAction *m_activity;
     QAction *m_settings;
+    QString m_announcedProgress;
     QTimer m_syncSpinner;
     int m_syncSpinnerStep = 0;
 };

@@ -1,5 +1,6 @@
 #include "photolightboxview.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/capsulebutton.h"
 #include "ui/preview/appearanceswitch.h"
@@ -80,7 +81,7 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
     m_back->setIcon(AppIcons::icon(QStringLiteral("chevron.left")));
     m_back->setIconSize(QSize(20, 20));
     m_back->setAutoRaise(true);
-    m_back->setFocusPolicy(Qt::NoFocus);
+    m_back->setFocusPolicy(Qt::TabFocus);
     m_back->setToolTip(tr("Back"));
     m_back->setAccessibleName(tr("Back"));
     barLayout->addWidget(m_back);
@@ -127,9 +128,6 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
         details->addWidget(label);
     }
     m_appearance = new PreviewAppearanceSwitch(store, m_details);
-    // The page keeps the keyboard (E toggles), as with the buttons below.
-    m_appearance->photoButton()->setFocusPolicy(Qt::NoFocus);
-    m_appearance->epaperButton()->setFocusPolicy(Qt::NoFocus);
     details->addSpacing(4);
     details->addWidget(m_appearance, 0, Qt::AlignLeft);
     details->addSpacing(10);
@@ -148,10 +146,16 @@ PhotoLightboxView::PhotoLightboxView(GalleryStore &store, QWidget *parent)
         m_delete->setIcon(AppIcons::tintedIcon(QStringLiteral("trash"), UiColors::errorText(palette())));
     });
     for (CapsuleButton *button : { m_showToday, m_download, m_delete }) {
-        // The page keeps the keyboard, so the arrows always step.
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches them; a click leaves the keyboard with the page.
+        button->setFocusPolicy(Qt::TabFocus);
         m_buttons->addWidget(button);
     }
+    // Whichever of the page's controls holds the keyboard, the arrows step
+    // through the photos and E switches the appearance.
+    for (QWidget *control : std::initializer_list<QWidget *> { m_back, m_appearance->photoButton(),
+             m_appearance->epaperButton(), m_showToday, m_download, m_delete })
+        control->installEventFilter(this);
+    UiAccessibility::installFocusRing(m_back);
     m_buttons->addStretch(1);
     details->addLayout(m_buttons);
     details->addStretch(1);
@@ -271,6 +275,8 @@ void PhotoLightboxView::refresh()
     const std::optional<PhotoEntry> entry = photo();
     if (!entry) {
         m_content->setCurrentWidget(m_unavailable);
+        UiAccessibility::setName(this, tr("Photo unavailable"));
+        UiAccessibility::setDescription(this, QString());
         return;
     }
     m_content->setCurrentWidget(m_photoPage);
@@ -280,6 +286,9 @@ void PhotoLightboxView::refresh()
                                 : std::nullopt);
     m_addedBy->setText(PhotoFormatters::addedBy(*entry, m_store->state().uploaders));
     m_updated->setText(tr("Updated %1").arg(PhotoFormatters::updatedAt(entry->updatedAt)));
+    // The page reads as the photo it shows.
+    UiAccessibility::setName(this, entry->filename.trimmed().isEmpty() ? entry->id : entry->filename);
+    UiAccessibility::setDescription(this, m_addedBy->text() + QStringLiteral(", ") + m_updated->text());
 
     const bool busy = m_store->isBusy();
     m_showToday->setText(lightboxShowTodayButtonLabel(*m_store, *entry));
@@ -321,6 +330,15 @@ void PhotoLightboxView::applyLayout()
 
 bool PhotoLightboxView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && watched != m_heroFrame) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (modifiers == Qt::NoModifier
+            && (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_E)) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
     if (watched == m_heroFrame && event->type() == QEvent::Resize) {
         m_hero->setGeometry(m_heroFrame->rect());
         m_outgoing->setGeometry(m_heroFrame->rect());

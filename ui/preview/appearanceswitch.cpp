@@ -1,5 +1,6 @@
 #include "appearanceswitch.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/painting.h"
 
 #include "store/gallerystore.h"
@@ -20,6 +21,7 @@ QToolButton *segment(const QString &text, const QString &toolTip, QWidget *paren
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::TabFocus);
     button->setCursor(Qt::PointingHandCursor);
+    UiAccessibility::installFocusRing(button, 9);
     return button;
 }
 

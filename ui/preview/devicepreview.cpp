@@ -1,5 +1,6 @@
 #include "devicepreview.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/cachedphotoimage.h"
 #include "ui/kit/galleryfilepasteboard.h"
 #include "appearanceswitch.h"
@@ -261,7 +262,12 @@ void DeviceCurrentPreview::followCurrentPhoto(PhotoImageModel::FailedLoad failed
             PhotoImageModel::storeEnsureCached(*m_store, *m_shownPhotoID, std::nullopt), failedLoad);
     }
     followEpaper();
-    // The badge's caption follows the state too.
+    // The badge's caption follows the state too, and so does what a screen
+    // reader says of the pane: the photo on the frames, or the placeholder.
+    setAccessibleName(tr("Device preview"));
+    UiAccessibility::setDescription(this, current
+            ? current->filename + QStringLiteral(", ") + m_store->devicePreviewCaption(*current)
+            : placeholderTitle());
     update();
 }
 

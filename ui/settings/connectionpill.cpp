@@ -1,5 +1,6 @@
 #include "connectionpill.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/icons.h"
 #include "ui/kit/style.h"
 #include "ui/kit/busyspinner.h"
@@ -19,6 +20,9 @@ constexpr int symbolSide = 16;
 ConnectionPill::ConnectionPill(const QString &title, QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_StyledBackground, false);
+    // Tab stops on the status too, so it can be read without the pointer.
+    setFocusPolicy(Qt::TabFocus);
+    UiAccessibility::installFocusRing(this, 12);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 7, 12, 7);
     layout->setSpacing(7);
@@ -67,6 +71,7 @@ QString ConnectionPill::title() const
 void ConnectionPill::setTitle(const QString &title)
 {
     m_title->setText(title);
+    refresh();
 }
 
 void ConnectionPill::setSubtitle(const std::optional<QString> &subtitle)
@@ -76,6 +81,7 @@ void ConnectionPill::setSubtitle(const std::optional<QString> &subtitle)
     m_subtitle = subtitle;
     m_subtitleLabel->setVisible(subtitle.has_value());
     m_subtitleLabel->setToolTip(subtitle.value_or(QString()));
+    UiAccessibility::setDescription(this, subtitle.value_or(QString()));
     elideSubtitle();
 }
 
@@ -190,7 +196,8 @@ void ConnectionPill::refresh()
     QPalette captionPalette = m_subtitleLabel->palette();
     captionPalette.setColor(QPalette::WindowText, AppStyle::secondaryText(palette()));
     m_subtitleLabel->setPalette(captionPalette);
-    setAccessibleName(m_title->text() + QStringLiteral(": ") + text(m_status));
+    // A link going down or coming back is read out as it changes.
+    UiAccessibility::setName(this, m_title->text() + QStringLiteral(": ") + text(m_status));
     update();
 }
 

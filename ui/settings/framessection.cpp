@@ -1,6 +1,7 @@
 #include "framessection.h"
 
 #include "connectionpill.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/painting.h"
 
 #include "ui/kit/animation.h"
@@ -158,6 +159,7 @@ FramesSettingsSection::FramesSettingsSection(GalleryStore &store, QWidget *paren
     m_helpButton->setAutoRaise(true);
     m_helpButton->setToolTip(helpToolTip());
     m_helpButton->setAccessibleName(helpToolTip());
+    UiAccessibility::installFocusRing(m_helpButton);
     header->addWidget(m_helpButton);
     header->addStretch(1);
     layout->addLayout(header);
@@ -184,6 +186,7 @@ FramesSettingsSection::FramesSettingsSection(GalleryStore &store, QWidget *paren
     addButton->setFlat(true);
     addButton->setCursor(Qt::PointingHandCursor);
     addButton->setAccessibleName(addDeviceText());
+    UiAccessibility::installFocusRing(addButton);
     addButton->setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left; padding: 0; }"));
     auto *addLayout = new QHBoxLayout(addButton);
     addLayout->setContentsMargins(0, 6, 4, 6);
@@ -302,7 +305,7 @@ void FramesSettingsSection::showChevron(bool expanded)
 void FramesSettingsSection::animateForm(bool expanded)
 {
     showChevron(expanded);
-    m_addDevice->setAccessibleDescription(expanded ? tr("Expanded") : tr("Collapsed"));
+    UiAccessibility::setDescription(m_addDevice, expanded ? tr("Expanded") : tr("Collapsed"));
 
     m_formAnimation->stop();
     if (!isVisible()) {
@@ -353,6 +356,10 @@ void FramesSettingsSection::setRegisterError(const std::optional<QString> &error
     m_registerError = error;
     m_errorLabel->setText(error.value_or(QString()));
     m_errorLabel->setVisible(error.has_value());
+    // The paste field says what went wrong with it.
+    UiAccessibility::setDescription(m_pasteField, error.value_or(QString()));
+    if (error)
+        UiAccessibility::notify(m_errorLabel, QAccessible::Alert);
     Q_EMIT contentResized();
 }
 
@@ -483,9 +490,13 @@ void FramesSettingsSection::rebuildRows()
         remove->setAutoRaise(true);
         remove->setToolTip(removeToolTip());
         remove->setAccessibleName(removeToolTip());
+        remove->setAccessibleDescription(frame.displayName);
+        UiAccessibility::installFocusRing(remove);
         line->addWidget(remove, 0, Qt::AlignVCenter);
         const QString id = frame.id;
         connect(remove, &QToolButton::clicked, this, [this, id] { removeFrame(id); });
+        row.widget->setAccessibleName(frame.displayName);
+        row.widget->setAccessibleDescription(added->text() + QStringLiteral(", ") + pushed->text());
         row.texts = {name, added, pushed};
         row.remove = remove;
         m_rowsLayout->addWidget(row.widget);

@@ -10,6 +10,7 @@
 #include "model/machineserveraddress.h"
 #include "store/appsession.h"
 #include "ui/kit/icons.h"
+#include "ui/kit/painting.h"
 #include "ui/kit/style.h"
 #include "store/gallerystore.h"
 
@@ -43,8 +44,9 @@ QString capsuleButtonStyle(const QPalette &palette)
     return QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 13px; padding: 4px 16px; "
                           "background: transparent; min-height: 18px; }"
                           "QPushButton:hover { background: %2; }"
-                          "QPushButton:pressed { background: %2; }")
-        .arg(border, pressed);
+                          "QPushButton:pressed { background: %2; }"
+                          "QPushButton:focus { border: 2px solid %3; padding: 3px 15px; }")
+        .arg(border, pressed, UiColors::accent().name());
 }
 
 } // namespace
@@ -83,6 +85,7 @@ SettingsPopover::SettingsPopover(GalleryStore &store, AppSession &session, QWidg
     : QFrame(parent, Qt::Popup | Qt::FramelessWindowHint), m_store(&store), m_session(&session)
 {
     setObjectName(QStringLiteral("settingsPopover"));
+    setAccessibleName(tr("Settings"));
     // A click on the Settings button while the popover is open only closes
     // it; it is not passed on to the button, which would open it again.
     setAttribute(Qt::WA_NoMouseReplay);
@@ -174,10 +177,17 @@ SettingsPopover *SettingsPopover::attach(GalleryScreen &screen, GalleryStore &st
     action->setToolTip(tr("Settings"));
     const QPointer<GalleryPhotoGrid> grid(screen.grid());
     connect(action, &QAction::triggered, popover, [popover, toolbar, action] {
-        if (popover->isVisible())
+        if (popover->isVisible()) {
             popover->hide();
-        else
-            popover->popUpUnder(toolbar->widgetForAction(action));
+            return;
+        }
+        // Opened from the keyboard (the button holds the focus only from
+        // Tab), the keyboard goes on in the name field; Escape closes it.
+        QWidget *button = toolbar->widgetForAction(action);
+        const bool fromKeyboard = button && button->hasFocus();
+        popover->popUpUnder(button);
+        if (fromKeyboard)
+            popover->nameField()->setFocus(Qt::TabFocusReason);
     });
     connect(popover, &SettingsPopover::shownChanged, action, [action, grid](bool shown) {
         {

@@ -1,6 +1,9 @@
 #include "unlockpasswordfield.h"
 
+#include "ui/kit/accessibility.h"
 #include "ui/kit/icons.h"
+
+#include <QToolButton>
 
 #include <QAction>
 
@@ -11,6 +14,13 @@ UnlockPasswordField::UnlockPasswordField(QWidget *parent)
     // No prediction, no learning: input methods treat it as a secret.
     setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
     m_visibilityAction = addAction(QIcon(), QLineEdit::TrailingPosition);
+    // The eye is a stop of its own after the field, so Tab reaches it.
+    for (QToolButton *eye : findChildren<QToolButton *>()) {
+        if (eye->defaultAction() == m_visibilityAction) {
+            eye->setFocusPolicy(Qt::TabFocus);
+            UiAccessibility::installFocusRing(eye);
+        }
+    }
     connect(m_visibilityAction, &QAction::triggered, this, [this] { setShowsPlaintext(!m_showsPlaintext); });
     updateVisibilityAction();
 }

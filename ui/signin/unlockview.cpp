@@ -1,6 +1,7 @@
 #include "unlockview.h"
 
 #include "store/appsession.h"
+#include "ui/kit/accessibility.h"
 #include "ui/kit/icons.h"
 #include "ui/kit/painting.h"
 #include "ui/kit/style.h"
@@ -48,6 +49,7 @@ QToolButton *helpButton(const QString &tip, QWidget *parent)
     button->setToolTip(tip);
     button->setAccessibleName(tip);
     button->setCursor(Qt::PointingHandCursor);
+    UiAccessibility::installFocusRing(button);
     return button;
 }
 
@@ -91,6 +93,8 @@ UnlockView::UnlockView(AppSession &session, UnlockForm &form, QWidget *parent)
 {
     m_scrollArea = new QScrollArea(this);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
+    // The fields take the keyboard; the page scrolls to the one that has it.
+    m_scrollArea->setFocusPolicy(Qt::NoFocus);
     m_scrollArea->setWidgetResizable(false);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->viewport()->setAutoFillBackground(false);
@@ -141,9 +145,12 @@ void UnlockView::buildForm()
     column->addWidget(subtitle);
     column->addSpacing(24);
 
-    column->addWidget(fieldLabel(tr("Your name"), m_formColumn));
+    QLabel *nameLabel = fieldLabel(tr("Your name"), m_formColumn);
+    column->addWidget(nameLabel);
     column->addSpacing(6);
     m_nameField = new QLineEdit(m_formColumn);
+    m_nameField->setAccessibleName(nameLabel->text());
+    nameLabel->setBuddy(m_nameField);
     m_nameField->setPlaceholderText(tr("Name shown on uploads"));
     m_nameField->setInputMethodHints(Qt::ImhNoPredictiveText);
     m_nameField->setMinimumHeight(fieldHeight);
@@ -152,10 +159,13 @@ void UnlockView::buildForm()
     column->addSpacing(16);
 
     m_setupHelpButton = helpButton(tr("How to get the Bloomin8 setup block"), m_formColumn);
-    column->addWidget(
-        labelRow(fieldLabel(tr("Frame setup (optional)"), m_formColumn), m_setupHelpButton, m_formColumn));
+    QLabel *setupLabel = fieldLabel(tr("Frame setup (optional)"), m_formColumn);
+    column->addWidget(labelRow(setupLabel, m_setupHelpButton, m_formColumn));
     column->addSpacing(4);
     m_setupField = new QPlainTextEdit(m_formColumn);
+    m_setupField->setAccessibleName(setupLabel->text());
+    m_setupField->setAccessibleDescription(tr("Paste Bloomin8 setup block"));
+    setupLabel->setBuddy(m_setupField);
     m_setupField->setPlaceholderText(tr("Paste Bloomin8 setup block"));
     m_setupField->setTabChangesFocus(true);
     m_setupField->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
@@ -165,9 +175,12 @@ void UnlockView::buildForm()
     column->addSpacing(16);
 
     m_passwordHelpButton = helpButton(tr("Where to find the family password"), m_formColumn);
-    column->addWidget(labelRow(fieldLabel(tr("Family password"), m_formColumn), m_passwordHelpButton, m_formColumn));
+    QLabel *passwordLabel = fieldLabel(tr("Family password"), m_formColumn);
+    column->addWidget(labelRow(passwordLabel, m_passwordHelpButton, m_formColumn));
     column->addSpacing(4);
     m_passwordField = new UnlockPasswordField(m_formColumn);
+    m_passwordField->setAccessibleName(passwordLabel->text());
+    passwordLabel->setBuddy(m_passwordField);
     m_passwordField->setMinimumHeight(fieldHeight);
     column->addWidget(m_passwordField);
     column->addSpacing(18);
@@ -286,6 +299,10 @@ void UnlockView::updateError()
     const std::optional<QString> &error = m_session.unlockError();
     m_errorLabel->setText(error.value_or(QString()));
     m_errorLabel->setVisible(error.has_value() && !error->isEmpty());
+    // A refusal is read out, and stays with the password field.
+    UiAccessibility::setDescription(m_passwordField, error.value_or(QString()));
+    if (error && !error->isEmpty())
+        UiAccessibility::notify(m_errorLabel, QAccessible::Alert);
 }
 
 void UnlockView::fitSetupFieldHeight()
