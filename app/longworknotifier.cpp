@@ -51,33 +51,29 @@ LongWorkNotifier::Message LongWorkNotifier::framePushesFailed(const QList<Device
             names.join(QStringLiteral(", "))};
 }
 
+std::optional<TransferProgress> LongWorkNotifier::Tracked::follow(const TransferProgress &now, quint64 session)
+{
+    if (now.isRunning()) {
+        if (!last)
+            generation = session;
+        last = now;
+        return std::nullopt;
+    }
+    const std::optional<TransferProgress> ended = std::exchange(last, std::nullopt);
+    return ended && generation == session ? ended : std::nullopt;
+}
+
 void LongWorkNotifier::uploadProgressChanged()
 {
-    const TransferProgress &progress = m_store.uploadProgress();
-    if (progress.isRunning()) {
-        if (!m_upload)
-            m_uploadGeneration = m_store.sessionGeneration();
-        m_upload = progress;
-        return;
-    }
-    const std::optional<TransferProgress> ended = std::exchange(m_upload, std::nullopt);
-    if (ended && m_uploadGeneration == m_store.sessionGeneration())
+    if (const auto ended = m_upload.follow(m_store.uploadProgress(), m_store.sessionGeneration()))
         notify(uploadEnded(ended->done, ended->total));
 }
 
 void LongWorkNotifier::photoDownloadProgressChanged()
 {
-    const TransferProgress &progress = m_store.photoDownloadProgress();
-    if (progress.isRunning()) {
-        if (!m_download)
-            m_downloadGeneration = m_store.sessionGeneration();
-        m_download = progress;
-        return;
-    }
-    const std::optional<TransferProgress> ended = std::exchange(m_download, std::nullopt);
+    const auto ended = m_download.follow(m_store.photoDownloadProgress(), m_store.sessionGeneration());
     // The photos an upload batch brings along are part of its own news.
-    if (ended && ended->done > 0 && m_downloadGeneration == m_store.sessionGeneration()
-        && !m_store.uploadProgress().isRunning())
+    if (ended && ended->done > 0 && !m_store.uploadProgress().isRunning())
         notify(photosDownloaded(ended->done));
 }
 

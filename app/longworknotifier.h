@@ -44,12 +44,17 @@ private:
 
     GalleryStore &m_store;
     QDBusConnection m_bus;
-    // The batch under way, as last published, and the session it began in:
-    // a batch cut short by a lock is the user's own doing, not news.
-    std::optional<TransferProgress> m_upload;
-    quint64 m_uploadGeneration = 0;
-    std::optional<TransferProgress> m_download;
-    quint64 m_downloadGeneration = 0;
+    // A transfer under way, as last published, and the session it began in:
+    // a transfer cut short by a lock is the user's own doing, not news.
+    struct Tracked {
+        std::optional<TransferProgress> last;
+        quint64 generation = 0;
+        // Takes the newly published `now`; the transfer that it ends, when
+        // it ended in the session it began in.
+        std::optional<TransferProgress> follow(const TransferProgress &now, quint64 session);
+    };
+    Tracked m_upload;
+    Tracked m_download;
     // Each frame's last push as last reported (time, error); empty until
     // the first report, which is what the user has already seen.
     struct Push {

@@ -326,24 +326,25 @@ bool GalleryStore::setDebugAdvanceIntervalSeconds(int seconds)
     return saved;
 }
 
-bool GalleryStore::setPreviewAppearance(PreviewAppearance appearance)
+template <typename T>
+bool GalleryStore::changeSetting(T AppSettings::*field, const T &value)
 {
-    if (appearance == m_settings.previewAppearance)
+    if (m_settings.*field == value)
         return true;
     AppSettings changed = m_settings;
-    changed.previewAppearance = appearance;
+    changed.*field = value;
     setSettings(changed);
     return writeSettings();
 }
 
+bool GalleryStore::setPreviewAppearance(PreviewAppearance appearance)
+{
+    return changeSetting(&AppSettings::previewAppearance, appearance);
+}
+
 bool GalleryStore::setNotifyWhenLongWorkEnds(bool notify)
 {
-    if (notify == m_settings.notifyWhenLongWorkEnds)
-        return true;
-    AppSettings changed = m_settings;
-    changed.notifyWhenLongWorkEnds = notify;
-    setSettings(changed);
-    return writeSettings();
+    return changeSetting(&AppSettings::notifyWhenLongWorkEnds, notify);
 }
 
 void GalleryStore::endSessionGeneration()

@@ -309,6 +309,10 @@ private:
     using Body = std::function<QCoro::Task<>()>;
     using GalleryCall = std::function<QCoro::Task<GalleryResponse>(QString baseUpdatedAt)>;
 
+    // Sets one setting and saves the settings; a value it already has saves
+    // nothing. False when the save failed.
+    template <typename T>
+    bool changeSetting(T AppSettings::*field, const T &value);
     // A server address file the administrator got wrong, in the log (and so
     // on standard error).
     void reportRefusedMachineServerAddress();
