@@ -951,9 +951,10 @@ private Q_SLOTS:
             QVERIFY2(entry.level != LogLevel::error, qPrintable(entry.message));
     }
 
-    // A frame push that failed since the last frame report is announced
-    // once, naming the frame; the first report is news to no one.
-    void notifiesFailedFramePush()
+    // A pull that downloaded photos is announced once with their count. A
+    // frame push that failed since the last frame report is announced once,
+    // naming the frame; the first report is news to no one.
+    void notifiesPullsAndFailedFramePushes()
     {
         if (!PrivateBus::available())
             QSKIP("dbus-daemon is not installed");
@@ -970,8 +971,16 @@ private Q_SLOTS:
             server.on("GET", "/api/devices/status", Response::json(200, report));
             TaskWait::run(app->store().updateDeviceStatus());
         }
+
+        server.on("GET", "/api/gallery", Response::json(200, galleryJson({"d1", "d2", "d3"})));
+        for (const QByteArray id : {"d1", "d2", "d3"})
+            server.on("GET", "/api/gallery/photos/" + id + "/image",
+                      Response::text(200, GalleryFixture::imageBytes(Qt::blue), "image/jpeg"));
+        TaskWait::run(app->store().syncAll());
+        TaskWait::run(app->store().waitForBackgroundTasks());
         QVERIFY(deliveredAll(client));
-        QCOMPARE(notifications.summaries, QStringList{"Today's photo did not reach Kitchen"});
+        QCOMPARE(notifications.summaries,
+                 (QStringList{"Today's photo did not reach Kitchen", "3 new photos from the gallery"}));
     }
 
     void icons_data()
