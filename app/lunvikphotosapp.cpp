@@ -103,7 +103,8 @@ void LunvikPhotosApp::shutdown()
     }
 }
 
-void LunvikPhotosApp::followColorScheme(const QDBusConnection &bus, bool styleChosen)
+void LunvikPhotosApp::followColorScheme(const QDBusConnection &bus, bool styleChosen,
+                                        std::chrono::milliseconds firstAnswerWait)
 {
     delete m_colorScheme;
     m_colorScheme = new ColorSchemeWatcher(bus, this);
@@ -112,6 +113,7 @@ void LunvikPhotosApp::followColorScheme(const QDBusConnection &bus, bool styleCh
             AppStyle::apply(*application, styleChosen, m_colorScheme->scheme());
     };
     connect(m_colorScheme, &ColorSchemeWatcher::schemeChanged, this, applyScheme);
+    m_colorScheme->waitForFirstAnswer(firstAnswerWait);
     applyScheme();
 }
 

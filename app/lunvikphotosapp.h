@@ -13,6 +13,7 @@
 #include <QEventLoopLocker>
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -49,8 +50,10 @@ public:
 
     // Follows the desktop's light or dark preference as the settings portal
     // on `bus` tells it, applying the style (AppStyle::apply, with
-    // `styleChosen`) at once and again on every change.
-    void followColorScheme(const QDBusConnection &bus, bool styleChosen = false);
+    // `styleChosen`) at once and again on every change. Waits up to
+    // `firstAnswerWait` for the portal's first answer.
+    void followColorScheme(const QDBusConnection &bus, bool styleChosen = false,
+                           std::chrono::milliseconds firstAnswerWait = std::chrono::milliseconds(300));
     // Tells the desktop on `bus` when long work ends while the window is not
     // active (LongWorkNotifier).
     void notifyOn(const QDBusConnection &bus);

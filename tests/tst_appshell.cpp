@@ -881,8 +881,9 @@ private Q_SLOTS:
             }
             return QString();
         };
-        app->followColorScheme(bus.connect(QStringLiteral("app")));
-        QTRY_VERIFY(AppStyle::isDark(qApp->palette()));
+        // Dark from the first frame: the answer is awaited.
+        app->followColorScheme(bus.connect(QStringLiteral("app")), false, std::chrono::seconds(5));
+        QVERIFY(AppStyle::isDark(qApp->palette()));
         QCOMPARE(labelsReadable(), QString());
         for (const uint preference : {2u, 1u}) {
             QDBusMessage changed = QDBusMessage::createSignal(ColorSchemeWatcher::portalPath,

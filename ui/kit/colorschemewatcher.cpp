@@ -4,6 +4,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace {
 
@@ -22,8 +24,10 @@ ColorSchemeWatcher::ColorSchemeWatcher(const QDBusConnection &bus, QObject *pare
     : QObject(parent)
     , m_bus(bus)
 {
-    if (!m_bus.isConnected())
+    if (!m_bus.isConnected()) {
+        m_answered = true;
         return;
+    }
     // The slot's argument types are looked up by name.
     qRegisterMetaType<QDBusVariant>();
     m_bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
@@ -64,10 +68,31 @@ void ColorSchemeWatcher::readFinished(QDBusPendingCallWatcher *call, const QStri
         // Portals before version 2 know only Read.
         if (method == QLatin1StringView("ReadOne") && reply.error().type() == QDBusError::UnknownMethod)
             read(QStringLiteral("Read"));
+        else
+            setAnswered();
         return;
     }
     if (!m_heardChange)
         setScheme(schemeFromPortalValue(reply.argumentAt(0)));
+    setAnswered();
+}
+
+void ColorSchemeWatcher::setAnswered()
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    Q_EMIT firstAnswered();
+}
+
+void ColorSchemeWatcher::waitForFirstAnswer(std::chrono::milliseconds timeout)
+{
+    if (m_answered)
+        return;
+    QEventLoop loop;
+    connect(this, &ColorSchemeWatcher::firstAnswered, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void ColorSchemeWatcher::settingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value)
@@ -76,6 +101,7 @@ void ColorSchemeWatcher::settingChanged(const QString &nameSpace, const QString 
         return;
     m_heardChange = true;
     setScheme(schemeFromPortalValue(value.variant()));
+    setAnswered();
 }
 
 void ColorSchemeWatcher::setScheme(AppStyle::Scheme scheme)

@@ -10,6 +10,8 @@
 #include <QDBusConnection>
 #include <QObject>
 
+#include <chrono>
+
 class QDBusPendingCallWatcher;
 class QDBusVariant;
 
@@ -27,12 +29,17 @@ public:
     explicit ColorSchemeWatcher(const QDBusConnection &bus, QObject *parent = nullptr);
 
     AppStyle::Scheme scheme() const { return m_scheme; }
+    // Turns the event loop until the first read is answered (or fails), at
+    // most `timeout`: before the window first shows, so that a dark desktop
+    // does not see it light for a moment.
+    void waitForFirstAnswer(std::chrono::milliseconds timeout);
     // The portal's value: 1 prefers dark, 2 prefers light, anything else
     // (0, no preference) follows the desktop.
     static AppStyle::Scheme schemeFromPortalValue(const QVariant &value);
 
 Q_SIGNALS:
     void schemeChanged();
+    void firstAnswered();
 
 private Q_SLOTS:
     void settingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
@@ -41,10 +48,12 @@ private:
     void read(const QString &method);
     void readFinished(QDBusPendingCallWatcher *call, const QString &method);
     void setScheme(AppStyle::Scheme scheme);
+    void setAnswered();
 
     QDBusConnection m_bus;
     AppStyle::Scheme m_scheme = AppStyle::Scheme::followDesktop;
     // A change signal is newer than an answer to the first read still on
     // its way.
     bool m_heardChange = false;
+    bool m_answered = false;
 };
