@@ -44,9 +44,10 @@ int main(int argc, char *argv[])
     AppStyle::apply(app, styleChosen);
 
     LunvikPhotosApp lunvik;
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &lunvik.window(), &MainWindow::bringToFront);
+    // Turns the event loop briefly for the portal's first answer.
     lunvik.followColorScheme(QDBusConnection::sessionBus(), styleChosen);
     lunvik.notifyOn(QDBusConnection::sessionBus());
-    QObject::connect(&instance, &SingleInstance::raiseRequested, &lunvik.window(), &MainWindow::bringToFront);
     BenchHooks::installFromEnvironment();
     lunvik.launch();
     const int status = QApplication::exec();
