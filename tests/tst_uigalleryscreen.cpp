@@ -885,9 +885,6 @@ private Q_SLOTS:
         QVERIFY(!model.loadFailed());
     }
 
-    // Opening the activity pane in a window too narrow for it widens the
-    // window, within its screen, so the toolbar keeps its buttons; closing
-    // the pane gives the width back.
     // On a screen of twice the density the preview decodes the photo for
     // its device pixels: sharp, not stretched.
     void previewDecodedForDevicePixels()
@@ -907,6 +904,9 @@ private Q_SLOTS:
                      qPrintable(QString::number(preview()->imageModel().image().height())));
     }
 
+    // Opening the activity pane in a window too narrow for it widens the
+    // window, within its screen, so the toolbar keeps its buttons; closing
+    // the pane gives the width back.
     void activityPaneMakesRoom_data()
     {
         QTest::addColumn<QString>("screenName");
