@@ -1,9 +1,15 @@
 #include "longworknotifier.h"
 
+#include "clock.h"
+#include "rules/rotationschedule.h"
+#include "store/appsession.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QGuiApplication>
 #include <QVariantMap>
+
+#include <algorithm>
 
 LongWorkNotifier::LongWorkNotifier(GalleryStore &store, const QDBusConnection &bus, QObject *parent)
     : QObject(parent)
@@ -14,6 +20,57 @@ LongWorkNotifier::LongWorkNotifier(GalleryStore &store, const QDBusConnection &b
     connect(&store, &GalleryStore::photoDownloadProgressChanged, this,
             &LongWorkNotifier::photoDownloadProgressChanged);
     connect(&store, &GalleryStore::frameStatusesChanged, this, &LongWorkNotifier::frameStatusesChanged);
+    // A day is long for a coarse timer: it may be off by minutes.
+    m_framesCheck.setSingleShot(true);
+    m_framesCheck.setTimerType(Qt::PreciseTimer);
+    connect(&m_framesCheck, &QTimer::timeout, this, &LongWorkNotifier::checkFramesAfterRotation);
+    connect(&store, &GalleryStore::settingsChanged, this, &LongWorkNotifier::scheduleFramesCheck);
+    scheduleFramesCheck();
+}
+
+void LongWorkNotifier::scheduleFramesCheck()
+{
+    const AppSettings &settings = m_store.settings();
+    const GalleryRotationScheduleKind kind =
+        GalleryRotationSchedule::kind(settings.debugMode, settings.debugAdvanceIntervalSeconds);
+    const QTimeZone utc = GalleryRotationSchedule::utcCalendar();
+    const QDateTime now = Clock::now();
+    // A plan still ahead for the same rotation stands; only its timer is
+    // started again.
+    if (!m_framesCheckBoundary.isValid() || m_framesCheckKind != kind || m_nextFramesCheck <= now) {
+        // The boundary after the last one checked; the first time, the next to come.
+        QDateTime boundary = GalleryRotationSchedule::nextBoundary(
+            m_checkedBoundary.isValid() ? m_checkedBoundary : now.addSecs(-framesCheckDelaySeconds), kind, utc);
+        // Boundaries passed while the computer slept are not checked one by one.
+        if (boundary.addSecs(framesCheckDelaySeconds) <= now)
+            boundary = GalleryRotationSchedule::nextBoundary(now.addSecs(-framesCheckDelaySeconds), kind, utc);
+        m_framesCheckBoundary = boundary;
+        m_framesCheckKind = kind;
+        m_nextFramesCheck = boundary.addSecs(framesCheckDelaySeconds);
+    }
+    // At most a day and a bit away; the bound keeps the wait an int.
+    constexpr qint64 longestWaitMs = qint64(26) * 3600 * 1000;
+    m_framesCheck.start(int(std::clamp<qint64>(now.msecsTo(m_nextFramesCheck), 0, longestWaitMs)));
+}
+
+void LongWorkNotifier::checkFramesAfterRotation()
+{
+    // Woken early (the wait was cut at its bound): wait on.
+    if (Clock::now() < m_nextFramesCheck) {
+        scheduleFramesCheck();
+        return;
+    }
+    m_checkedBoundary = m_framesCheckBoundary;
+    m_framesCheckBoundary = QDateTime();
+    const AppSession *session = m_store.session();
+    if (wantsNotifications() && session && session->isUnlocked())
+        m_store.startBackground([](GalleryStore &store) { return store.updateDeviceStatus(); });
+    scheduleFramesCheck();
+}
+
+bool LongWorkNotifier::wantsNotifications() const
+{
+    return m_store.settings().notifyWhenLongWorkEnds && !m_store.isApplicationActive() && m_bus.isConnected();
 }
 
 LongWorkNotifier::Message LongWorkNotifier::uploadEnded(int added, int total)
@@ -95,7 +152,7 @@ void LongWorkNotifier::frameStatusesChanged()
 
 void LongWorkNotifier::notify(const Message &message)
 {
-    if (!m_store.settings().notifyWhenLongWorkEnds || m_store.isApplicationActive() || !m_bus.isConnected())
+    if (!wantsNotifications())
         return;
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
     const QString desktopEntry = QGuiApplication::desktopFileName();

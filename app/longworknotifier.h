@@ -5,11 +5,14 @@
 // happens. The user turns it off in the settings (notifyWhenLongWorkEnds).
 #pragma once
 
+#include "rules/rotationschedule.h"
 #include "store/gallerystore.h"
 
 #include <QDBusConnection>
 #include <QHash>
+#include <QDateTime>
 #include <QObject>
+#include <QTimer>
 
 #include <optional>
 
@@ -22,6 +25,17 @@ public:
 
     // Follows `store` (which must outlive it) and notifies on `bus`.
     LongWorkNotifier(GalleryStore &store, const QDBusConnection &bus, QObject *parent = nullptr);
+
+    // The server pushes the day's photo to the frames at each rotation
+    // boundary. While the window is in the background nothing else asks the
+    // frames' status, so it is asked this long after each boundary: a push
+    // that failed there is heard of.
+    static constexpr int framesCheckDelaySeconds = 120;
+    // When the next such check runs.
+    QDateTime nextFramesCheck() const { return m_nextFramesCheck; }
+    // Plans the next check from the clock; runs on every settings change
+    // (the rotation's period may have changed) and after each check.
+    void scheduleFramesCheck();
 
     // The texts: summary, then body (may be empty).
     struct Message {
@@ -41,6 +55,8 @@ private:
     void photoDownloadProgressChanged();
     void frameStatusesChanged();
     void notify(const Message &message);
+    bool wantsNotifications() const;
+    void checkFramesAfterRotation();
 
     GalleryStore &m_store;
     QDBusConnection m_bus;
@@ -63,4 +79,11 @@ private:
         bool operator==(const Push &) const = default;
     };
     QHash<QString, Push> m_pushes;
+    QTimer m_framesCheck;
+    QDateTime m_nextFramesCheck;
+    // The rotation boundary the planned check follows, and the last one
+    // checked: a check is never planned twice for one boundary.
+    QDateTime m_framesCheckBoundary;
+    QDateTime m_checkedBoundary;
+    GalleryRotationScheduleKind m_framesCheckKind;
 };

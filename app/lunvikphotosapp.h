@@ -57,6 +57,7 @@ public:
     // Tells the desktop on `bus` when long work ends while the window is not
     // active (LongWorkNotifier).
     void notifyOn(const QDBusConnection &bus);
+    LongWorkNotifier *notifier() const { return m_notifier; }
 
     AppChromeState &chrome() { return m_chrome; }
     AppSession &session() { return m_session; }

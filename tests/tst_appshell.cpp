@@ -21,7 +21,9 @@
 #include "ui/kit/colorschemewatcher.h"
 #include "ui/kit/style.h"
 #include "ui/kit/helppopovers.h"
+#include "clock.h"
 #include "model/appconfig.h"
+#include "rules/rotationschedule.h"
 #include "server/synchttpfailure.h"
 #include "taskwait.h"
 #include "ui/gallery/gallerydeletehandling.h"
@@ -954,7 +956,9 @@ private Q_SLOTS:
 
     // A pull that downloaded photos is announced once with their count. A
     // frame push that failed since the last frame report is announced once,
-    // naming the frame; the first report is news to no one.
+    // naming the frame; the first report is news to no one. The frames are
+    // asked shortly after each rotation, when the server has pushed, only
+    // while the window is in the background.
     void notifiesPullsAndFailedFramePushes()
     {
         if (!PrivateBus::available())
@@ -968,10 +972,36 @@ private Q_SLOTS:
                                       R"("lastPushAt":"t1","lastPushError":"timed out"}]})";
         const QByteArray failedAgain = R"({"devices":[{"id":"f1","displayName":"Kitchen","reachable":true,)"
                                        R"("lastPushAt":"t2","lastPushError":"timed out"}]})";
-        for (const QByteArray &report : {failedOnce, failedAgain, failedAgain}) {
+        for (const QByteArray &report : {failedOnce, failedAgain}) {
             server.on("GET", "/api/devices/status", Response::json(200, report));
             TaskWait::run(app->store().updateDeviceStatus());
         }
+
+        // The clock runs on from just before the next check after a rotation.
+        LongWorkNotifier *notifier = app->notifier();
+        const QDateTime check = notifier->nextFramesCheck();
+        QVERIFY(check > QDateTime::currentDateTimeUtc());
+        const auto restoreClock = qScopeGuard([] { Clock::setForTesting({}); });
+        const auto runClockTo = [notifier](const QDateTime &at) {
+            const qint64 offset = QDateTime::currentDateTimeUtc().msecsTo(at);
+            Clock::setForTesting([offset] { return QDateTime::currentDateTimeUtc().addMSecs(offset); });
+            notifier->scheduleFramesCheck();
+        };
+        const QByteArray failedThird = R"({"devices":[{"id":"f1","displayName":"Kitchen","reachable":true,)"
+                                       R"("lastPushAt":"t3","lastPushError":"timed out"}]})";
+        server.on("GET", "/api/devices/status", Response::json(200, failedThird));
+        const qsizetype asked = server.requests("GET", "/api/devices/status").size();
+        appActive = true;
+        runClockTo(check.addMSecs(-200));
+        QTest::qWait(500);
+        QCOMPARE(server.requests("GET", "/api/devices/status").size(), asked);
+        const AppSettings &settings = app->store().settings();
+        const double period = GalleryRotationSchedule::periodDuration(
+            GalleryRotationSchedule::kind(settings.debugMode, settings.debugAdvanceIntervalSeconds));
+        QCOMPARE(notifier->nextFramesCheck(), check.addSecs(qint64(period)));
+        appActive = false;
+        runClockTo(notifier->nextFramesCheck().addMSecs(-200));
+        QTRY_COMPARE(server.requests("GET", "/api/devices/status").size(), asked + 1);
 
         server.on("GET", "/api/gallery", Response::json(200, galleryJson({"d1", "d2", "d3"})));
         for (const QByteArray id : {"d1", "d2", "d3"})
@@ -980,8 +1010,9 @@ private Q_SLOTS:
         TaskWait::run(app->store().syncAll());
         TaskWait::run(app->store().waitForBackgroundTasks());
         QVERIFY(deliveredAll(client));
-        QCOMPARE(notifications.summaries,
-                 (QStringList{"Today's photo did not reach Kitchen", "3 new photos from the gallery"}));
+        QCOMPARE(notifications.summaries, (QStringList{"Today's photo did not reach Kitchen",
+                                                       "Today's photo did not reach Kitchen",
+                                                       "3 new photos from the gallery"}));
     }
 
     void icons_data()
