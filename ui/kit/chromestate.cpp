@@ -59,12 +59,6 @@ QColor glassTint(bool dark)
                             blend(baseBlue, accent.blueF()));
 }
 
-QColor selection(bool dark)
-{
-    Q_UNUSED(dark)
-    return accentGreen();
-}
-
 QColor accentText(bool dark)
 {
     return dark ? accentGreen().lighter(150) : accentGreen().darker(110);

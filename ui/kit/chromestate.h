@@ -64,9 +64,6 @@ namespace AppBrandColor {
 QColor accentGreen();
 // The tint of translucent backgrounds for a dark or light colour scheme.
 QColor glassTint(bool dark);
-// The accent as the background of selected items and text (white text on
-// it), at least 4.5:1 against white.
-QColor selection(bool dark);
 // The accent as the colour of text (links) on the scheme's backgrounds.
 QColor accentText(bool dark);
 } // namespace AppBrandColor

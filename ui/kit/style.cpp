@@ -104,7 +104,8 @@ QPalette brandPalette(const QPalette &base)
     // the brand's, still neutral enough for long use.
     const QColor window = mix(base.color(QPalette::Active, QPalette::Window), glass, 0.5);
     const QColor button = dark ? window.lighter(125) : mix(window, Qt::white, 0.55);
-    const QColor selection = AppBrandColor::selection(dark);
+    // White text on the accent reads at 4.8:1, in either scheme.
+    const QColor selection = AppBrandColor::accentGreen();
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {
         palette.setColor(group, QPalette::Window, window);
         palette.setColor(group, QPalette::Button, button);
