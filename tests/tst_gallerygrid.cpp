@@ -467,31 +467,6 @@ private Q_SLOTS:
             std::optional<int>(grid()->thumbMaxPixelSize()));
     }
 
-    // On a screen of twice the density, thumbnails are decoded for its
-    // device pixels, not stretched from the logical size.
-    void decodedForDevicePixels()
-    {
-        QScreen *retina = ScreenTests::testScreen(QStringLiteral("retina"));
-        if (!retina)
-            QSKIP("needs the test screens of the offscreen platform");
-        // At 2x the grid asks for the next thumbnail width.
-        for (const int width : {512, 768})
-            writeAt(AppConfig::thumbnailCacheURL(QStringLiteral("a"), width),
-                    imageBytes(QColor(0x88, 0x99, 0xaa), "JPEG", {768, 1024}));
-        open(galleryOf({ "a" }));
-        const GalleryGridGeometry geometry = grid()->layoutGeometry();
-        const double cellSide = std::max(geometry.cellWidth, geometry.cellHeight);
-        const auto decodedSide = [this] { return grid()->imageModel(QStringLiteral("a"))->image().height(); };
-        QTRY_VERIFY(decodedSide() > cellSide);
-        QVERIFY(decodedSide() < 2 * cellSide);
-
-        screen->windowHandle()->setScreen(retina);
-        screen->move(retina->geometry().topLeft());
-        QTRY_COMPARE(grid()->devicePixelRatioF(), 2.0);
-        QCOMPARE(grid()->layoutGeometry().cellHeight, geometry.cellHeight);
-        QTRY_VERIFY2(decodedSide() >= 2 * cellSide, qPrintable(QString::number(decodedSide())));
-    }
-
     // Back in front after a short absence: a scheduled pull; after five
     // seconds or more, a connection check as well.
     void returningToTheApplication_data()

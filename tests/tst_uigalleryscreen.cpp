@@ -206,10 +206,11 @@ class TestUiGalleryScreen : public QObject, private GalleryFixture
     }
     void openWithPreview(const GalleryState &state, QSize size = {1400, 1000}) { open(state, size, true); }
 
-    // Replaces the cached full-size file of photo `id`.
-    void writeCached(const QString &id, const QByteArray &bytes)
+    // Replaces the cached full-size file of photo `id`, or its thumbnail of
+    // `thumbnailWidth`.
+    void writeCached(const QString &id, const QByteArray &bytes, std::optional<int> thumbnailWidth = std::nullopt)
     {
-        QFile cached(AppConfig::cacheURL(id));
+        QFile cached(thumbnailWidth ? AppConfig::thumbnailCacheURL(id, *thumbnailWidth) : AppConfig::cacheURL(id));
         QVERIFY(cached.open(QIODevice::WriteOnly | QIODevice::Truncate));
         cached.write(bytes);
     }
@@ -885,18 +886,27 @@ private Q_SLOTS:
         QVERIFY(!model.loadFailed());
     }
 
-    // On a screen of twice the density the preview decodes the photo for
-    // its device pixels: sharp, not stretched.
-    void previewDecodedForDevicePixels()
+    // On a screen of twice the density the thumbnails and the preview are
+    // decoded for its device pixels: sharp, not stretched.
+    void decodedForDevicePixels()
     {
         QScreen *retina = testScreen(QStringLiteral("retina"));
         if (!retina)
             QSKIP("needs the test screens of the offscreen platform");
         openWithPreview(galleryOf({"a"}, QStringLiteral("a")), {1500, 950});
+        // At 2x the grid may ask for the next thumbnail width.
+        for (const int width : {512, 768})
+            writeCached(QStringLiteral("a"), jpeg({768, 1024}), width);
         writeCached(QStringLiteral("a"), jpeg({1800, 2400}));
+        const GalleryGridGeometry geometry = grid()->layoutGeometry();
+        const double cellSide = std::max(geometry.cellWidth, geometry.cellHeight);
         screen->windowHandle()->setScreen(retina);
         screen->move(retina->geometry().topLeft());
         QTRY_COMPARE(preview()->devicePixelRatioF(), 2.0);
+        QCOMPARE(grid()->layoutGeometry().cellHeight, geometry.cellHeight);
+        const auto thumbnailSide = [this] { return grid()->imageModel(QStringLiteral("a"))->image().height(); };
+        QTRY_VERIFY2(thumbnailSide() >= 2 * cellSide, qPrintable(QString::number(thumbnailSide())));
+
         const QSizeF shown = preview()->screenRect().size();
         const double deviceSide = 2 * std::max(shown.width(), shown.height());
         QVERIFY2(deviceSide > DeviceCurrentPreview::photoMaxPixelSize, qPrintable(QString::number(deviceSide)));
